@@ -1,0 +1,145 @@
+#include "render/headless.h"
+
+#define GL_GLEXT_PROTOTYPES
+#include <EGL/egl.h>
+#include <EGL/eglext.h>
+#include <GL/gl.h>
+#include <GL/glext.h>
+
+#include <cstdio>
+#include <cstring>
+
+static EGLDisplay display = EGL_NO_DISPLAY;
+static EGLContext context = EGL_NO_CONTEXT;
+static GLuint framebuffer;
+static GLuint colourBuffer;
+
+static bool hasExtension(const char* list, const char* name)
+{
+    if (!list) return false;
+    const size_t length = std::strlen(name);
+    for (const char* at = std::strstr(list, name); at; at = std::strstr(at + 1, name)) {
+        if ((at == list || at[-1] == ' ') && (at[length] == ' ' || at[length] == '\0')) return true;
+    }
+    return false;
+}
+
+// Prefers a real GPU through the device platform when the vendor library
+// offers one other than Mesa's software device; otherwise Mesa's surfaceless
+// platform, which runs on llvmpipe without any display.
+static EGLDisplay openDisplay(std::string* error)
+{
+    const char* clientExtensions = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
+    auto getPlatformDisplay = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
+        eglGetProcAddress("eglGetPlatformDisplayEXT"));
+    if (!clientExtensions || !getPlatformDisplay) {
+        *error = "no EGL platform support found: install Mesa's EGL driver (Debian package libegl-mesa0) "
+                 "or your GPU vendor's EGL library";
+        return EGL_NO_DISPLAY;
+    }
+    if (hasExtension(clientExtensions, "EGL_EXT_platform_device")) {
+        auto queryDevices = reinterpret_cast<PFNEGLQUERYDEVICESEXTPROC>(eglGetProcAddress("eglQueryDevicesEXT"));
+        auto queryDeviceString = reinterpret_cast<PFNEGLQUERYDEVICESTRINGEXTPROC>(
+            eglGetProcAddress("eglQueryDeviceStringEXT"));
+        EGLDeviceEXT devices[8];
+        EGLint count = 0;
+        if (queryDevices && queryDevices(8, devices, &count)) {
+            for (EGLint i = 0; i < count; ++i) {
+                const char* extensions = queryDeviceString ? queryDeviceString(devices[i], EGL_EXTENSIONS) : nullptr;
+                // Mesa lists its software renderer as a device too; the surfaceless platform covers it.
+                if (hasExtension(extensions, "EGL_MESA_device_software")) continue;
+                EGLDisplay gpu = getPlatformDisplay(EGL_PLATFORM_DEVICE_EXT, devices[i], nullptr);
+                if (gpu != EGL_NO_DISPLAY && eglInitialize(gpu, nullptr, nullptr)) return gpu;
+            }
+        }
+    }
+    if (hasExtension(clientExtensions, "EGL_MESA_platform_surfaceless")) {
+        EGLDisplay surfaceless = getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+        if (surfaceless != EGL_NO_DISPLAY && eglInitialize(surfaceless, nullptr, nullptr)) return surfaceless;
+    }
+    *error = "no headless OpenGL display could be opened: install Mesa's EGL driver and software renderer "
+             "(Debian packages libegl-mesa0 and libgl1-mesa-dri)";
+    return EGL_NO_DISPLAY;
+}
+
+bool openHeadlessContext(std::string* error)
+{
+    display = openDisplay(error);
+    if (display == EGL_NO_DISPLAY) return false;
+    if (!eglBindAPI(EGL_OPENGL_API)) {
+        *error = "the EGL driver offers no desktop OpenGL; install Mesa's EGL driver (libegl-mesa0)";
+        return false;
+    }
+    const EGLint configAttributes[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_NONE};
+    EGLConfig config = nullptr;
+    EGLint configCount = 0;
+    const bool haveConfig = eglChooseConfig(display, configAttributes, &config, 1, &configCount) && configCount > 0;
+    const EGLint contextAttributes[] = {
+        EGL_CONTEXT_MAJOR_VERSION, 2, EGL_CONTEXT_MINOR_VERSION, 0,
+        EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT, EGL_NONE};
+    context = eglCreateContext(display, haveConfig ? config : EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, contextAttributes);
+    if (context == EGL_NO_CONTEXT || !eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context)) {
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%04X", unsigned(eglGetError()));
+        *error = std::string("no OpenGL 2.0 compatibility context could be made current without a window (EGL error ") +
+                 code + "); install Mesa's EGL driver (libegl-mesa0) or update your GPU driver";
+        return false;
+    }
+    return true;
+}
+
+void* headlessLookup(const char* name)
+{
+    return reinterpret_cast<void*>(eglGetProcAddress(name));
+}
+
+std::string rendererName()
+{
+    const auto* name = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+    return name ? name : "unknown renderer";
+}
+
+bool createOffscreenTarget(int width, int height, std::string* error)
+{
+    if (framebuffer) {
+        glDeleteFramebuffers(1, &framebuffer);
+        glDeleteRenderbuffers(1, &colourBuffer);
+    }
+    glGenFramebuffers(1, &framebuffer);
+    glGenRenderbuffers(1, &colourBuffer);
+    glBindRenderbuffer(GL_RENDERBUFFER, colourBuffer);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colourBuffer);
+    if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+        *error = "the OpenGL driver cannot draw into a " + std::to_string(width) + "x" + std::to_string(height) +
+                 " offscreen buffer; try a smaller size";
+        return false;
+    }
+    glViewport(0, 0, width, height);
+    return true;
+}
+
+std::vector<uint8_t> readPixelsRgb(int width, int height)
+{
+    std::vector<uint8_t> rows(size_t(width) * height * 3);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, rows.data());
+    // GL hands rows bottom first; images are stored top first.
+    std::vector<uint8_t> image(rows.size());
+    const size_t stride = size_t(width) * 3;
+    for (int y = 0; y < height; ++y)
+        std::memcpy(&image[size_t(y) * stride], &rows[size_t(height - 1 - y) * stride], stride);
+    return image;
+}
+
+void closeHeadlessContext()
+{
+    if (display == EGL_NO_DISPLAY) return;
+    eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    if (context != EGL_NO_CONTEXT) eglDestroyContext(display, context);
+    eglTerminate(display);
+    display = EGL_NO_DISPLAY;
+    context = EGL_NO_CONTEXT;
+    framebuffer = 0;
+}

@@ -1,0 +1,20 @@
+// A display-less OpenGL context for tools and tests: EGL on Mesa's
+// surfaceless platform, or on a GPU through the EGL device platform, drawing
+// into an offscreen framebuffer.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Makes an OpenGL 2.0-or-later compatibility context current; *error says what is missing.
+bool openHeadlessContext(std::string* error);
+// Looks a GL function up in the headless context (for initRenderer).
+void* headlessLookup(const char* name);
+// The GL_RENDERER string of the current context, e.g. "llvmpipe (LLVM 15.0.6, 256 bits)".
+std::string rendererName();
+// Creates and binds an 8-bit RGBA framebuffer of this size and sets the viewport to it.
+bool createOffscreenTarget(int width, int height, std::string* error);
+// Reads the bound framebuffer back as 8-bit RGB, top row first.
+std::vector<uint8_t> readPixelsRgb(int width, int height);
+// Releases the context and the EGL display.
+void closeHeadlessContext();

@@ -1,0 +1,56 @@
+// The frame parameters, uploaded every frame:
+//   m[0] = (time, finale, glitch, spare), m[1] = (beat, hit, warp, pulseGain).
+uniform vec4 m[2];
+// The 256x256 noise texture on unit 0 (linear filter, repeat wrap).
+uniform sampler2D v;
+// Declared for the interface's sake; nothing reads or sets it.
+uniform sampler2D f;
+
+// Values that depend on the uniforms alone, set once at the start of every
+// pixel by initPixelValues() so that no scene evaluation recomputes them.
+float beatPulse;
+float introRamp;
+float barRadius;
+vec3 normalEps;
+
+// 0 up to beat a, rising linearly to 1 at beat b.
+float beatRamp(float a, float b)
+{
+    return clamp((m[1].x - a) / (b - a), 0.0, 1.0);
+}
+
+// 1 while a <= beat < b.
+float beatWindow(float a, float b)
+{
+    return step(a, m[1].x) * (1.0 - step(b, m[1].x));
+}
+
+// Smooth 3D value noise from one bilinear fetch: the green and red channels
+// are the lower and upper z-layers, and each whole step in z shifts the
+// lookup by (37, 17) texels. The bias keeps the fetch on the base level.
+float texNoise(vec3 p)
+{
+    vec3 cell = floor(p);
+    vec3 t = fract(p);
+    t = t * t * (3.0 - 2.0 * t);
+    vec2 uv = vec2(cell.x + 37.0 * cell.z + t.x, cell.y + 17.0 * cell.z + t.y);
+    vec4 n = texture2D(v, (uv + 0.5) / 256.0, -100.0);
+    return mix(n.g, n.r, t.z);
+}
+
+// Polynomial smooth minimum with the fixed band k = 0.75.
+float smoothMin(float a, float b)
+{
+    float h = clamp(0.5 + 0.5 * (b - a) / 0.75, 0.0, 1.0);
+    return mix(b, a, h) - 0.75 * h * (1.0 - h);
+}
+
+// The beat pulse rises once in the 0.4 beat after every fourth beat; before
+// beat 10 the bars carry an extra unit of radius, gone by beat 11.
+void initPixelValues()
+{
+    beatPulse = m[1].w * sin(3.14 * smoothstep(0.9, 1.0, fract(0.25 * m[1].x - 0.1)));
+    introRamp = beatRamp(10.0, 11.0);
+    barRadius = 0.15 + beatPulse + (1.0 - introRamp) + m[1].y;
+    normalEps = vec3(0.002, 0.0, 0.0);
+}

@@ -1,0 +1,23 @@
+// One pixel: camera ray, march, shading of a hit (a miss stays black), then
+// the colour pipeline: gamma, glitch overlay, contrast, vignette and fades.
+void main()
+{
+    initPixelValues();
+    cameraRay();
+    vec4 res = march(rayOrigin, rayDir);
+    vec3 hitPos = rayOrigin + res.x * rayDir;
+    vec3 colour = vec3(0.0);
+    if (res.z >= 0.0) {
+        vec3 normal = sceneNormal(hitPos - 0.01 * rayDir);
+        colour = shade(res, rayDir, normal) * vec3(1.1, 1.0, 1.0);
+    }
+    colour = pow(clamp(colour, 0.0, 1.0), vec3(0.4));
+    if (m[0].z > 0.0) {
+        colour += glitchOverlay();
+    }
+    colour = pow(colour, vec3(1.1))
+        * sqrt(32.0 * screenUv.x * screenUv.y * (1.0 - screenUv.x) * (1.0 - screenUv.y));
+    colour *= smoothstep(0.0, 1.0, 0.125 * m[1].x);
+    colour *= 1.0 - smoothstep(0.0, 1.0, 0.25 * (m[1].x - 97.0));
+    gl_FragColor = vec4(colour, 0.0);
+}

@@ -1,0 +1,78 @@
+// Distance from q to the capsule around the segment a-b; the strokes swell
+// with the beat pulse.
+float strokeDist(vec3 q, vec3 a, vec3 b)
+{
+    vec3 pa = q - a;
+    vec3 ba = b - a;
+    float h = clamp(dot(pa, ba) / dot(ba, ba), 0.0, 1.0);
+    return length(pa - ba * h) - 0.25 - 0.5 * beatPulse;
+}
+
+// The word "lomuren" in capsule strokes on a letter grid in the plane z = 0:
+// letter k spans x = -10 + 3k .. -8 + 3k, baseline y = -2, x-height y = 0,
+// ascender top y = 2.
+float logoDist(vec3 q)
+{
+    float d = strokeDist(q, vec3(-9.0, 2.0, 0.0), vec3(-9.0, -2.0, 0.0));   // l
+    d = min(d, strokeDist(q, vec3(-9.0, -2.0, 0.0), vec3(-8.0, -2.0, 0.0)));
+    d = min(d, strokeDist(q, vec3(-7.0, 0.0, 0.0), vec3(-5.0, 0.0, 0.0)));  // o
+    d = min(d, strokeDist(q, vec3(-5.0, 0.0, 0.0), vec3(-5.0, -2.0, 0.0)));
+    d = min(d, strokeDist(q, vec3(-5.0, -2.0, 0.0), vec3(-7.0, -2.0, 0.0)));
+    d = min(d, strokeDist(q, vec3(-7.0, -2.0, 0.0), vec3(-7.0, 0.0, 0.0)));
+    d = min(d, strokeDist(q, vec3(-4.0, -2.0, 0.0), vec3(-4.0, 0.0, 0.0))); // m
+    d = min(d, strokeDist(q, vec3(-4.0, 0.0, 0.0), vec3(-3.0, 0.0, 0.0)));
+    d = min(d, strokeDist(q, vec3(-3.0, 0.0, 0.0), vec3(-3.0, -2.0, 0.0)));
+    d = min(d, strokeDist(q, vec3(-3.0, 0.0, 0.0), vec3(-2.0, 0.0, 0.0)));
+    d = min(d, strokeDist(q, vec3(-2.0, 0.0, 0.0), vec3(-2.0, -2.0, 0.0)));
+    d = min(d, strokeDist(q, vec3(-1.0, 0.0, 0.0), vec3(-1.0, -2.0, 0.0))); // u
+    d = min(d, strokeDist(q, vec3(-1.0, -2.0, 0.0), vec3(1.0, -2.0, 0.0)));
+    d = min(d, strokeDist(q, vec3(1.0, -2.0, 0.0), vec3(1.0, 0.0, 0.0)));
+    d = min(d, strokeDist(q, vec3(2.0, 0.0, 0.0), vec3(2.0, -2.0, 0.0)));   // r
+    d = min(d, strokeDist(q, vec3(2.0, 0.0, 0.0), vec3(4.0, 0.0, 0.0)));
+    d = min(d, strokeDist(q, vec3(5.0, 0.0, 0.0), vec3(7.0, 0.0, 0.0)));    // e
+    d = min(d, strokeDist(q, vec3(7.0, 0.0, 0.0), vec3(7.0, -1.0, 0.0)));
+    d = min(d, strokeDist(q, vec3(7.0, -1.0, 0.0), vec3(5.0, -1.0, 0.0)));
+    d = min(d, strokeDist(q, vec3(5.0, 0.0, 0.0), vec3(5.0, -2.0, 0.0)));
+    d = min(d, strokeDist(q, vec3(5.0, -2.0, 0.0), vec3(7.0, -2.0, 0.0)));
+    d = min(d, strokeDist(q, vec3(8.0, 0.0, 0.0), vec3(8.0, -2.0, 0.0)));   // n
+    d = min(d, strokeDist(q, vec3(8.0, 0.0, 0.0), vec3(10.0, 0.0, 0.0)));
+    d = min(d, strokeDist(q, vec3(10.0, 0.0, 0.0), vec3(10.0, -2.0, 0.0)));
+    return d;
+}
+
+// Three perpendicular bars of one cell, blended where they meet. While the
+// glitch is on, the cell point shakes with noise looked up at the world point.
+float crossDist(vec3 q, vec3 p)
+{
+    if (m[0].z > 0.0) {
+        q = q + 4.0 * m[0].z * (vec3(texNoise(p.xyz), texNoise(p.yzx), texNoise(p.zxy)) - 0.5);
+    }
+    float dz = length(q.xy) - barRadius;
+    float dy = length(q.xz) - barRadius;
+    float dx = length(q.yz) - barRadius;
+    return smoothMin(smoothMin(dz, dy), dx);
+}
+
+// The scene: the bent, warped lattice of crosses, whose cells grow towards
+// the origin, and the logo five times enlarged in the plane z = 0. The
+// finale pushes the crosses away from that plane. Returns (distance, material 0).
+vec2 sceneDist(vec3 p)
+{
+    float period = 5.0 + m[1].z / length(p);
+    // The two bend angles come from different axes on purpose, so the
+    // matrix also scales; it is never normalised.
+    float c = cos(0.05 * p.y);
+    float s = sin(0.05 * p.z);
+    vec3 bent = vec3(m[1].z * (mat2(c, -s, s, c) * p.xy), p.z);
+    vec3 w = mix(bent, p, 0.4 + 0.23 * sin(0.11 * m[0].x));
+    vec3 cell = mod(w, period) - 0.5 * period;
+    float logo = logoDist(0.2 * w);
+    float crosses = crossDist(cell, p);
+    float d;
+    if (m[0].y <= 0.0) {
+        d = min(logo, crosses);
+    } else {
+        d = min(logo, crosses + m[0].y * 10.0 / abs(p.z));
+    }
+    return vec2(d, 0.0);
+}

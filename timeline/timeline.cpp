@@ -1,0 +1,74 @@
+#include "timeline/timeline.h"
+
+#include <cmath>
+
+// Curves compute in double and round to single precision only where a value
+// is stored; the constants are single-precision values used exactly.
+static constexpr float PI = 3.1415927f;                  // 0x40490FDB
+static constexpr float HIT_MAIN_WEIGHT = 0.10009765625f; // 0x3DCD0000
+static constexpr float HIT_ECHO_WEIGHT = 0.050048828125f; // 0x3D4D0000
+static constexpr float MS_TO_SECONDS = 0.001f;           // 0x3A83126F
+static constexpr float GLITCH_GAIN = 0.2f;               // 0x3E4CCCCD
+static constexpr float WARP_DIP = 0.6f;                  // 0x3F19999A
+static constexpr float WARP_SWELL = 0.8f;                // 0x3F4CCCCD
+static constexpr float PULSE_GAIN_STEP = 0.2f;           // 0x3E4CCCCD
+
+float easeIn(float x, float start, float length)
+{
+    if (x <= start) return 0.0f;
+    if (double(x) >= double(start) + double(length)) return 1.0f;
+    const double t = float((double(x) - double(start)) / double(length));
+    return float(t * t * t);
+}
+
+float trapezoid(float x, float start, float rise, float fall, float end)
+{
+    const double dx = x;
+    if (dx <= start) return 0.0f;
+    if (dx >= end) return 0.0f;
+    if (dx <= double(start) + double(rise)) return float((dx - start) / rise);
+    if (dx >= double(end) - double(fall)) return float((double(end) - dx) / fall);
+    return 1.0f;
+}
+
+float sineHump(float x, float start, float length)
+{
+    if (x <= start) return 1.0f;
+    if (double(x) >= double(start) + double(length)) return 0.0f;
+    const float angle = float((double(x) - double(start)) * double(PI) / double(length));
+    return float(std::sin(double(angle)));
+}
+
+float stepAbove(float edge, float x)
+{
+    return edge < x ? 1.0f : 0.0f;
+}
+
+float hitPulse(float x)
+{
+    // Pulse starts in beats, latest first: the first one already reached wins.
+    static constexpr float PULSE_STARTS[] = {33.0f, 29.0f, 25.0f, 21.0f};
+    for (float start : PULSE_STARTS) {
+        if (x >= start) {
+            return float(double(HIT_MAIN_WEIGHT) * sineHump(x, start + 0.5f, 0.5f) +
+                         double(HIT_ECHO_WEIGHT) * sineHump(x, start + 1.0f, 0.5f));
+        }
+    }
+    return 0.0f;
+}
+
+FrameParams computeFrameParams(uint32_t positionMs)
+{
+    FrameParams p{};
+    p.time = float(double(int32_t(positionMs)) * double(MS_TO_SECONDS));
+    p.beat = float(double(p.time) / double(SECONDS_PER_BEAT));
+    p.finale = easeIn(p.beat, 80.0f, 4.0f);
+    p.glitch = float(double(trapezoid(p.beat, 66.0f, 8.0f, 8.0f, 84.0f)) * double(GLITCH_GAIN));
+    p.spare = 0.0f;
+    p.hit = hitPulse(p.beat);
+    // The dip is subtracted from 1 in double before the swell is added.
+    p.warp = float((1.0 - double(trapezoid(p.beat, 54.0f, 8.0f, 8.0f, 60.0f)) * double(WARP_DIP)) +
+                   double(trapezoid(p.beat, 64.0f, 8.0f, 8.0f, 80.0f)) * double(WARP_SWELL));
+    p.pulseGain = float(double(stepAbove(52.0f, p.beat)) * double(PULSE_GAIN_STEP) + double(PULSE_GAIN_STEP));
+    return p;
+}

@@ -1,0 +1,34 @@
+// The show's clock and choreography: the music position becomes the eight
+// floats that the scene shader reads as the uniform m.
+#pragma once
+#include <cstdint>
+
+// Seconds per beat (88 beats per minute), as a single-precision constant.
+inline constexpr float SECONDS_PER_BEAT = 0.68182f;
+
+// The uniform block m: m[0] = (time, finale, glitch, spare), m[1] = (beat, hit, warp, pulseGain).
+struct FrameParams {
+    float time;      // music position, seconds
+    float finale;    // 0 until beat 80, eases in to 1 at beat 84
+    float glitch;    // 0..0.2 over beats 66 to 84
+    float spare;     // always 0
+    float beat;      // music position, beats
+    float hit;       // the hit pulse train of beats 21, 25, 29, 33
+    float warp;      // lattice warp scale, always positive
+    float pulseGain; // 0.2, or 0.4 once the beat is past 52
+};
+static_assert(sizeof(FrameParams) == 8 * sizeof(float), "FrameParams is uploaded as two vec4");
+
+// Cubic rise from 0 to 1 over [start, start + length].
+float easeIn(float x, float start, float length);
+// Ramp up over rise, hold 1, ramp down over fall, 0 outside (start, end); the rising edge wins where they overlap.
+float trapezoid(float x, float start, float rise, float fall, float end);
+// 1 up to start, then a half sine from 0 up to 1 and back to 0 over length, then 0.
+float sineHump(float x, float start, float length);
+// 1 when x is strictly greater than edge, else 0.
+float stepAbove(float edge, float x);
+// The hit pulse train of beats 21, 25, 29 and 33; at most 0.150146484375.
+float hitPulse(float x);
+
+// The parameters of the frame shown at this music position (milliseconds, read as a signed 32-bit count).
+FrameParams computeFrameParams(uint32_t positionMs);

@@ -1,0 +1,15 @@
+// Offline rendering for the companion tools: the show's own renderer in a
+// headless context, at any 16:9 size.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Parses a whole unsigned 32-bit decimal number; false on anything else.
+bool parseUint32(const char* text, uint32_t& value);
+// Parses "WxH" as a 16:9 size from 16x9 to 7680x4320; *error explains a refusal.
+bool parseSize(const char* text, int& width, int& height, std::string* error);
+// Opens a headless context and sets up the show's renderer for width x height.
+bool openOfflineRenderer(int width, int height, std::string* error);
+// The frame the show draws at this music position, as RGB bytes, top row first.
+std::vector<uint8_t> renderImage(uint32_t positionMs, int width, int height);

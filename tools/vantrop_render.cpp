@@ -1,0 +1,150 @@
+// vantrop-render: the show's companion program. It draws any moment of the
+// show without a display, with the show's own renderer.
+#include "timeline/timeline.h"
+#include "tools/offline.h"
+#include "tools/png_file.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+static constexpr int EXIT_USAGE = 2;
+static constexpr uint32_t DEFAULT_SIZE_WIDTH = 1280;  // pixels
+static constexpr uint32_t DEFAULT_SIZE_HEIGHT = 720;  // pixels
+
+static const char* const MAIN_HELP =
+    "usage: vantrop-render COMMAND [OPTIONS]\n"
+    "\n"
+    "Draws the vantrop show without a display, with the show's own renderer.\n"
+    "\n"
+    "commands:\n"
+    "  params [--hex] MS...   print the frame parameters at music positions (milliseconds)\n"
+    "  frame --ms MS ...      render the frame at a music position to a PNG file\n"
+    "\n"
+    "'vantrop-render COMMAND --help' explains each command.\n";
+
+static const char* const PARAMS_HELP =
+    "usage: vantrop-render params [--hex] MS...\n"
+    "\n"
+    "Prints the eight frame parameters that the show uploads at each music position\n"
+    "MS (an unsigned 32-bit count of milliseconds): a header line, then one line per\n"
+    "position with the position and the slots time finale glitch spare beat hit warp\n"
+    "pulseGain. Values print with 9 significant digits, enough to read back every\n"
+    "float exactly; --hex prints their IEEE-754 bit patterns instead.\n";
+
+static const char* const FRAME_HELP =
+    "usage: vantrop-render frame --ms MS [--size WxH] --out FILE.png\n"
+    "\n"
+    "Renders the frame that the show draws at music position MS (milliseconds) and\n"
+    "writes it as an 8-bit RGB PNG. --size takes any 16:9 size (default 1280x720).\n";
+
+static bool isHelp(const char* arg)
+{
+    return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
+}
+
+static int usageError(const char* command, const std::string& message)
+{
+    std::fprintf(stderr, "vantrop-render %s: %s (see 'vantrop-render %s --help')\n", command, message.c_str(), command);
+    return EXIT_USAGE;
+}
+
+static uint32_t bits(float value)
+{
+    uint32_t b;
+    std::memcpy(&b, &value, sizeof b);
+    return b;
+}
+
+static int runParams(int argc, char** argv)
+{
+    bool hex = false;
+    std::vector<uint32_t> positions;
+    for (int i = 0; i < argc; ++i) {
+        if (isHelp(argv[i])) {
+            std::fputs(PARAMS_HELP, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--hex") == 0) {
+            hex = true;
+            continue;
+        }
+        uint32_t ms = 0;
+        if (!parseUint32(argv[i], ms))
+            return usageError("params", std::string("bad position '") + argv[i] +
+                                            "': give milliseconds as a whole number from 0 to 4294967295");
+        positions.push_back(ms);
+    }
+    if (positions.empty()) return usageError("params", "give at least one position in milliseconds");
+    std::puts("ms time finale glitch spare beat hit warp pulseGain");
+    for (uint32_t ms : positions) {
+        const FrameParams p = computeFrameParams(ms);
+        const float slots[] = {p.time, p.finale, p.glitch, p.spare, p.beat, p.hit, p.warp, p.pulseGain};
+        std::printf("%u", ms);
+        for (float s : slots) {
+            if (hex)
+                std::printf(" 0x%08X", bits(s));
+            else
+                std::printf(" %.9g", double(s));
+        }
+        std::putchar('\n');
+    }
+    return 0;
+}
+
+static int runFrame(int argc, char** argv)
+{
+    bool haveMs = false;
+    uint32_t ms = 0;
+    int width = DEFAULT_SIZE_WIDTH, height = DEFAULT_SIZE_HEIGHT;
+    std::string out, error;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (isHelp(argv[i])) {
+            std::fputs(FRAME_HELP, stdout);
+            return 0;
+        }
+        if (i + 1 >= argc && (arg == "--ms" || arg == "--size" || arg == "--out"))
+            return usageError("frame", arg + " needs a value");
+        if (arg == "--ms") {
+            if (!parseUint32(argv[++i], ms))
+                return usageError("frame", std::string("bad position '") + argv[i] + "': give whole milliseconds");
+            haveMs = true;
+        } else if (arg == "--size") {
+            if (!parseSize(argv[++i], width, height, &error)) return usageError("frame", error);
+        } else if (arg == "--out") {
+            out = argv[++i];
+        } else {
+            return usageError("frame", "unknown argument '" + arg + "'");
+        }
+    }
+    if (!haveMs) return usageError("frame", "--ms is required");
+    if (out.empty()) return usageError("frame", "--out is required");
+    if (!openOfflineRenderer(width, height, &error)) {
+        std::fprintf(stderr, "vantrop-render frame: %s\n", error.c_str());
+        return 1;
+    }
+    if (!writePngRgb(out, width, height, renderImage(ms, width, height), &error)) {
+        std::fprintf(stderr, "vantrop-render frame: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fputs(MAIN_HELP, stderr);
+        return EXIT_USAGE;
+    }
+    const std::string command = argv[1];
+    if (isHelp(argv[1])) {
+        std::fputs(MAIN_HELP, stdout);
+        return 0;
+    }
+    if (command == "params") return runParams(argc - 2, argv + 2);
+    if (command == "frame") return runFrame(argc - 2, argv + 2);
+    std::fprintf(stderr, "vantrop-render: unknown command '%s' (see 'vantrop-render --help')\n", command.c_str());
+    return EXIT_USAGE;
+}
