@@ -1,0 +1,131 @@
+// Whole frames through the show's renderer, and the renderer's start-up checks.
+#include "render/headless.h"
+#include "render/renderer.h"
+#include "shaders/shader_sources.h"
+#include "tests/gl_harness.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+static constexpr int WIDTH = 160, HEIGHT = 90; // pixels
+
+TEST(WholeFrames, BlackBeforeFadeInAndAfterFadeOut)
+{
+    // Beat 0 is position 0; beat 101 is reached at 68.864 s.
+    for (uint32_t ms : {0u, 68864u, 69000u, 90000u}) {
+        const auto frame = renderFloatFrame(ms, WIDTH, HEIGHT);
+        ASSERT_EQ(size_t(WIDTH * HEIGHT), frame.size());
+        size_t lit = 0;
+        for (const Vec4& px : frame) lit += px[0] != 0 || px[1] != 0 || px[2] != 0 || px[3] != 0;
+        EXPECT_EQ(0u, lit) << "ms " << ms;
+    }
+}
+
+TEST(WholeFrames, AlphaZeroAndRepeatable)
+{
+    const auto first = renderFloatFrame(41500, WIDTH, HEIGHT);
+    const auto second = renderFloatFrame(41500, WIDTH, HEIGHT);
+    ASSERT_FALSE(first.empty());
+    EXPECT_TRUE(first == second) << "the same position must give the same picture";
+    size_t lit = 0;
+    for (const Vec4& px : first) {
+        EXPECT_EQ(0.0f, px[3]);
+        lit += px[0] > 0.05f;
+    }
+    EXPECT_GT(lit, first.size() / 4) << "the lattice should fill the picture at 41.5 s";
+}
+
+TEST(WholeFrames, GlitchCoversEveryPixel)
+{
+    const auto frame = renderFloatFrame(50000, WIDTH, HEIGHT);
+    ASSERT_FALSE(frame.empty());
+    size_t black = 0;
+    for (const Vec4& px : frame) black += px[0] == 0 && px[1] == 0 && px[2] == 0;
+    EXPECT_EQ(0u, black);
+}
+
+// Box-filters a frame down by an integer factor.
+static std::vector<Vec4> shrink(const std::vector<Vec4>& frame, int width, int height, int factor)
+{
+    std::vector<Vec4> out(size_t(width / factor) * (height / factor));
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c)
+                out[size_t(y / factor) * (width / factor) + x / factor][c] +=
+                    frame[size_t(y) * width + x][c] / float(factor * factor);
+    return out;
+}
+
+static double meanDifference(const std::vector<Vec4>& a, const std::vector<Vec4>& b, int width, int shiftX)
+{
+    double sum = 0;
+    size_t n = 0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const int x = int(i % width);
+        if (x + shiftX < 0 || x + shiftX >= width) continue;
+        for (int c = 0; c < 3; ++c) sum += std::fabs(std::min(a[i][c], 1.0f) - std::min(b[i + shiftX][c], 1.0f));
+        ++n;
+    }
+    return sum / double(n * 3);
+}
+
+TEST(WholeFrames, SmallSizesKeepTheShowsFraming)
+{
+    // The logo at 66 s has sharp edges that reveal any offset or scale error.
+    const uint32_t ms = 66000;
+    const auto full = renderFloatFrame(ms, 1280, 720);
+    for (int width : {160, 320}) {
+        const int height = width * 9 / 16;
+        const auto small = renderFloatFrame(ms, width, height);
+        const auto reference = shrink(full, 1280, 720, 1280 / width);
+        const double aligned = meanDifference(small, reference, width, 0);
+        const double shifted = meanDifference(small, reference, width, 2);
+        EXPECT_LT(aligned, 0.05) << width;
+        EXPECT_LT(aligned * 2, shifted) << width << ": a two-pixel shift should match worse";
+    }
+}
+
+static const char* missingActiveTexture(const char* name)
+{
+    return std::strcmp(name, "glActiveTexture") == 0 ? nullptr : reinterpret_cast<const char*>(name);
+}
+
+TEST(Renderer, MissingEntryPointStopsTheWalkAndIsNamed)
+{
+    GlEntryPoints table{};
+    std::string error;
+    EXPECT_FALSE(loadGlEntryPoints([](const char* name) { return (void*)missingActiveTexture(name); }, table, &error));
+    EXPECT_NE(std::string::npos, error.find("glActiveTexture")) << error;
+    void* slots[GL_ENTRY_POINT_COUNT];
+    static_assert(sizeof table == sizeof slots);
+    std::memcpy(slots, &table, sizeof slots);
+    for (int i = 0; i < 10; ++i) EXPECT_NE(nullptr, slots[i]) << GL_ENTRY_POINT_NAMES[i];
+    EXPECT_EQ(nullptr, slots[10]);
+    EXPECT_STREQ("glActiveTexture", GL_ENTRY_POINT_NAMES[10]);
+}
+
+TEST(Renderer, RejectedShaderFailsStartUpWithTheDriversLog)
+{
+    ASSERT_TRUE(ensureHeadlessGl());
+    std::string error;
+    EXPECT_FALSE(initRenderer(headlessLookup, "void main(){gl_FragColor=undefinedThing;}", &error));
+    EXPECT_NE(std::string::npos, error.find("fragment shader")) << error;
+    EXPECT_NE(std::string::npos, error.find("undefinedThing")) << error;
+    error.clear();
+    EXPECT_TRUE(initRenderer(headlessLookup, FRAGMENT_SOURCE, &error)) << error;
+}
+
+TEST(ShaderText, SingleLineWithTheBuildResolution)
+{
+    for (const char* source : {VERTEX_SOURCE, FRAGMENT_SOURCE}) {
+        EXPECT_EQ(nullptr, std::strchr(source, '\n'));
+        EXPECT_EQ(nullptr, std::strstr(source, "//"));
+        EXPECT_EQ(nullptr, std::strstr(source, "#version"));
+    }
+    EXPECT_NE(nullptr, std::strstr(FRAGMENT_SOURCE, SHOW_RESOLUTION_LITERAL));
+    const std::string small = withResolution(FRAGMENT_SOURCE, 160, 90);
+    EXPECT_NE(std::string::npos, small.find("vec2(160.,90.)"));
+    EXPECT_EQ(std::string::npos, small.find(SHOW_RESOLUTION_LITERAL));
+}

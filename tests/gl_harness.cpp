@@ -1,0 +1,132 @@
+#include "tests/gl_harness.h"
+
+#define GL_GLEXT_PROTOTYPES
+#include "render/headless.h"
+#include "render/renderer.h"
+#include "shaders/shader_sources.h"
+
+#include <GL/gl.h>
+#include <GL/glext.h>
+#include <gtest/gtest.h>
+
+#include <map>
+
+static bool glOpen;
+static int rendererWidth;
+
+bool ensureHeadlessGl()
+{
+    if (glOpen) return true;
+    std::string error;
+    if (!openHeadlessContext(&error)) {
+        ADD_FAILURE() << "no headless OpenGL: " << error;
+        return false;
+    }
+    glOpen = true;
+    return true;
+}
+
+static GLuint compileProbe(const std::string& body)
+{
+    static std::map<std::string, GLuint> programs;
+    if (auto found = programs.find(body); found != programs.end()) return found->second;
+    const std::string fragment = std::string(FRAGMENT_FUNCTIONS) +
+        "uniform vec4 probeIn[64];void main(){initPixelValues();vec4 p=probeIn[int(gl_FragCoord.x)];"
+        "vec4 result=vec4(0.);" + body + "gl_FragColor=result;}";
+    const char* sources[] = {VERTEX_SOURCE, fragment.c_str()};
+    const GLenum stages[] = {GL_VERTEX_SHADER, GL_FRAGMENT_SHADER};
+    const GLuint program = glCreateProgram();
+    for (int i = 0; i < 2; ++i) {
+        const GLuint shader = glCreateShader(stages[i]);
+        glShaderSource(shader, 1, &sources[i], nullptr);
+        glCompileShader(shader);
+        GLint ok = 0;
+        glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
+        if (!ok) {
+            char log[4096] = {};
+            glGetShaderInfoLog(shader, sizeof log, nullptr, log);
+            ADD_FAILURE() << "probe shader does not compile: " << log;
+        }
+        glAttachShader(program, shader);
+    }
+    glLinkProgram(program);
+    programs[body] = program;
+    return program;
+}
+
+// Binds a float framebuffer of this size; channels are stored unclamped.
+static void bindFloatTarget(int width, int height)
+{
+    static GLuint framebuffer, texture;
+    if (!framebuffer) {
+        glGenFramebuffers(1, &framebuffer);
+        glGenTextures(1, &texture);
+    }
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, width, height, 0, GL_RGBA, GL_FLOAT, nullptr);
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
+    glViewport(0, 0, width, height);
+    glClampColor(GL_CLAMP_READ_COLOR, GL_FALSE);
+    glClampColor(GL_CLAMP_FRAGMENT_COLOR, GL_FALSE);
+}
+
+static std::vector<Vec4> readFloat(int width, int height)
+{
+    std::vector<Vec4> out(size_t(width) * height);
+    glReadPixels(0, 0, width, height, GL_RGBA, GL_FLOAT, out.data());
+    return out;
+}
+
+static void bindNoise()
+{
+    static GLuint noise;
+    if (!noise) {
+        createNoiseTexture();
+        glGetIntegerv(GL_TEXTURE_BINDING_2D, reinterpret_cast<GLint*>(&noise));
+    }
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, noise);
+}
+
+std::vector<Vec4> evaluateShader(const std::string& body, const FrameParams& params, const std::vector<Vec4>& inputs)
+{
+    if (!ensureHeadlessGl() || inputs.empty() || inputs.size() > 64) return {};
+    const int count = int(inputs.size());
+    bindFloatTarget(count, 1);
+    bindNoise();
+    const GLuint program = compileProbe(body);
+    glUseProgram(program);
+    glUniform4fv(glGetUniformLocation(program, "m"), 2, &params.time);
+    glUniform1i(glGetUniformLocation(program, "v"), 0);
+    glUniform4fv(glGetUniformLocation(program, "probeIn"), count, inputs[0].data());
+    glRects(-1, -1, 1, 1);
+    return readFloat(count, 1);
+}
+
+FrameParams paramsAtBeat(float beat)
+{
+    FrameParams p{};
+    p.beat = beat;
+    p.time = beat * SECONDS_PER_BEAT;
+    p.warp = 1.0f;
+    p.pulseGain = 0.2f;
+    return p;
+}
+
+std::vector<Vec4> renderFloatFrame(uint32_t positionMs, int width, int height)
+{
+    if (!ensureHeadlessGl()) return {};
+    if (rendererWidth != width) {
+        std::string error;
+        const std::string fragment = withResolution(FRAGMENT_SOURCE, width, height);
+        if (!initRenderer(headlessLookup, fragment.c_str(), &error)) {
+            ADD_FAILURE() << error;
+            return {};
+        }
+        rendererWidth = width;
+    }
+    bindFloatTarget(width, height);
+    renderFrame(positionMs);
+    return readFloat(width, height);
+}

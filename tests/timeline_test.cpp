@@ -1,0 +1,172 @@
+// The choreography is defined to the bit: these compare bit patterns, not
+// values within a tolerance.
+#include "timeline/timeline.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+static uint32_t bits(float value)
+{
+    uint32_t b;
+    std::memcpy(&b, &value, sizeof b);
+    return b;
+}
+
+static float fromBits(uint32_t b)
+{
+    float value;
+    std::memcpy(&value, &b, sizeof value);
+    return value;
+}
+
+#define EXPECT_BITS(expected, actual) EXPECT_EQ(bits(float(expected)), bits(actual)) << #actual << " = " << (actual)
+
+TEST(Curves, EaseInEdgesAndMiddle)
+{
+    EXPECT_BITS(0.0f, easeIn(80, 80, 4));
+    EXPECT_BITS(1.0f, easeIn(84, 80, 4));
+    EXPECT_BITS(0.125f, easeIn(82, 80, 4));
+    EXPECT_BITS(1.0f, easeIn(1000, 80, 4));
+}
+
+TEST(Curves, TrapezoidOverlappingRampsAndPlateaus)
+{
+    EXPECT_NEAR(0.75f, trapezoid(59.99f, 54, 8, 8, 60), 0.0015f);
+    EXPECT_BITS(0.0f, trapezoid(60, 54, 8, 8, 60));
+    // Rise shorter than the span: the falling edge takes over after start + rise.
+    EXPECT_NEAR(0.98333f, trapezoid(5.9f, 0, 6, 6, 10), 1e-5f);
+    EXPECT_BITS(1.0f, trapezoid(6, 0, 6, 6, 10));
+    EXPECT_NEAR(0.65f, trapezoid(6.1f, 0, 6, 6, 10), 1e-6f);
+    EXPECT_BITS(0.0f, trapezoid(10, 0, 6, 6, 10));
+    EXPECT_BITS(1.0f, trapezoid(72, 64, 8, 8, 80));
+    EXPECT_BITS(1.0f, trapezoid(75, 66, 8, 8, 84));
+    EXPECT_BITS(0.0f, trapezoid(54, 54, 8, 8, 60));
+}
+
+TEST(Curves, SineHumpStartsAtOneAndPeaksExactly)
+{
+    EXPECT_BITS(1.0f, sineHump(33.5f, 33.5f, 0.5f));
+    EXPECT_NEAR(0.063f, sineHump(33.51f, 33.5f, 0.5f), 0.0005f);
+    EXPECT_BITS(1.0f, sineHump(33.75f, 33.5f, 0.5f));
+    EXPECT_BITS(0.0f, sineHump(34.0f, 33.5f, 0.5f));
+}
+
+TEST(Curves, StepAboveIsStrict)
+{
+    EXPECT_BITS(0.0f, stepAbove(52, 52));
+    EXPECT_BITS(1.0f, stepAbove(52, 52.001f));
+}
+
+TEST(Curves, HitPulseTrain)
+{
+    EXPECT_BITS(0.0f, hitPulse(20.99f));
+    EXPECT_BITS(0.150146484375f, hitPulse(21));
+    EXPECT_BITS(0.150146484375f, hitPulse(33.5f));
+    EXPECT_BITS(0.0f, hitPulse(27));
+    EXPECT_BITS(0.0f, hitPulse(34.5f));
+    EXPECT_BITS(0.0f, hitPulse(500));
+    // The peak of the main hump sits on the echo's raised floor.
+    EXPECT_BITS(0.150146484375f, hitPulse(25.75f));
+    // The weights are the shortened-mantissa constants, not 0.1 and 0.05.
+    EXPECT_EQ(0x3DCD0000u, bits(0.10009765625f));
+    EXPECT_EQ(0x3D4D0000u, bits(0.050048828125f));
+}
+
+struct Expected {
+    uint32_t ms;
+    uint32_t slots[8]; // bit patterns: time finale glitch spare beat hit warp pulseGain
+};
+
+TEST(FrameParams, ScheduleEdgesBitExact)
+{
+    const uint32_t ONE = 0x3F800000, ZERO = 0, GAIN_LOW = 0x3E4CCCCD, GAIN_HIGH = 0x3ECCCCCD;
+    const Expected cases[] = {
+        {0, {ZERO, ZERO, ZERO, ZERO, ZERO, ZERO, ONE, GAIN_LOW}},
+        {41500, {0x42260001, ZERO, ZERO, ZERO, 0x4273774F, ZERO, ONE, GAIN_HIGH}},
+    };
+    for (const Expected& c : cases) {
+        const FrameParams p = computeFrameParams(c.ms);
+        const float got[] = {p.time, p.finale, p.glitch, p.spare, p.beat, p.hit, p.warp, p.pulseGain};
+        for (int s = 0; s < 8; ++s) EXPECT_EQ(c.slots[s], bits(got[s])) << "ms " << c.ms << " slot " << s;
+    }
+}
+
+TEST(FrameParams, BeatAndGainAroundBeat52)
+{
+    const FrameParams before = computeFrameParams(35454);
+    const FrameParams after = computeFrameParams(35455);
+    EXPECT_FLOAT_EQ(51.99907f, before.beat);
+    EXPECT_BITS(0.2f, before.pulseGain);
+    EXPECT_FLOAT_EQ(52.00053f, after.beat);
+    EXPECT_BITS(0.4f, after.pulseGain);
+}
+
+TEST(FrameParams, WarpDipSnapsBackAtBeat60)
+{
+    const FrameParams dip = computeFrameParams(40909);
+    EXPECT_FLOAT_EQ(59.99971f, dip.beat);
+    EXPECT_NEAR(0.55f, dip.warp, 1e-4f);
+    const FrameParams snap = computeFrameParams(40910);
+    EXPECT_FLOAT_EQ(60.00118f, snap.beat);
+    EXPECT_BITS(1.0f, snap.warp);
+    EXPECT_EQ("60.8665123", [] {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.9g", double(computeFrameParams(41500).beat));
+        return std::string(text);
+    }());
+}
+
+// Milliseconds of the first position at or after a beat.
+static uint32_t msAtBeat(float beat)
+{
+    uint32_t ms = uint32_t(double(beat) * 681.82) - 2;
+    while (computeFrameParams(ms).beat < beat) ++ms;
+    return ms;
+}
+
+TEST(FrameParams, WarpPeakGlitchAndFinale)
+{
+    // Beat 72 and 75 exactly are not reachable in whole milliseconds; the
+    // curves at those beats are.
+    EXPECT_BITS(1.8f, float((1.0 - double(trapezoid(72, 54, 8, 8, 60)) * double(0.6f)) +
+                            double(trapezoid(72, 64, 8, 8, 80)) * double(0.8f)));
+    EXPECT_NEAR(1.8f, computeFrameParams(msAtBeat(72)).warp, 1e-3f);
+    EXPECT_BITS(0.2f, computeFrameParams(msAtBeat(75)).glitch);
+    for (uint32_t ms : {msAtBeat(84), msAtBeat(84) + 1, 100000u, 2000000u}) {
+        const FrameParams p = computeFrameParams(ms);
+        EXPECT_BITS(1.0f, p.finale) << ms;
+        EXPECT_BITS(0.0f, p.glitch) << ms;
+    }
+}
+
+TEST(FrameParams, TimeUsesSinglePrecisionMillisecondFactor)
+{
+    // 0.001 as a float, not as a double: the product rounds differently.
+    EXPECT_EQ(0x3A83126Fu, bits(0.001f));
+    EXPECT_BITS(float(123457.0 * double(fromBits(0x3A83126F))), computeFrameParams(123457).time);
+    // Positions are read as signed 32-bit counts; nothing clamps them.
+    EXPECT_LT(computeFrameParams(0xFFFFFFFFu).time, 0.0f);
+    EXPECT_GT(computeFrameParams(1000000u).beat, computeFrameParams(999999u).beat);
+}
+
+TEST(FrameParams, WholeShowIsWellBehaved)
+{
+    float lastBeat = -1.0f;
+    for (uint32_t ms = 0; ms <= 120000; ++ms) {
+        const FrameParams p = computeFrameParams(ms);
+        ASSERT_GE(p.beat, lastBeat) << ms;
+        lastBeat = p.beat;
+        const bool inPulse = (p.beat >= 21 && p.beat < 22.5f) || (p.beat >= 25 && p.beat < 26.5f) ||
+                             (p.beat >= 29 && p.beat < 30.5f) || (p.beat >= 33 && p.beat < 34.5f);
+        if (!inPulse) {
+            ASSERT_EQ(0.0f, p.hit) << ms;
+        }
+        ASSERT_GE(p.hit, 0.0f) << ms;
+        ASSERT_LE(p.hit, 0.150146484375f) << ms;
+        ASSERT_GE(p.glitch, 0.0f) << ms;
+        ASSERT_LE(p.glitch, 0.2f) << ms;
+        ASSERT_GT(p.warp, 0.0f) << ms;
+        ASSERT_EQ(0u, bits(p.spare)) << ms;
+    }
+}

@@ -1,0 +1,13 @@
+#!/bin/sh
+# Installs what vantrop needs to build, run and test on Debian 12.
+# Runs apt-get through sudo unless it is already running as root.
+set -e
+if [ "$(id -u)" -eq 0 ]; then as_root=""; else as_root="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$as_root apt-get update
+$as_root apt-get install -y --no-install-recommends \
+    build-essential cmake pkg-config \
+    libsdl2-dev libmpg123-dev libmp3lame-dev \
+    libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libpng-dev glslang-tools \
+    libgtest-dev libbenchmark-dev \
+    xvfb xauth xdotool x11-utils imagemagick ffmpeg lame
