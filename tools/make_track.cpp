@@ -1,0 +1,155 @@
+// vantrop-make-track: synthesizes a placeholder soundtrack at the show's
+// tempo and encodes it as MP3, for users without the show's own music.
+#include <lame/lame.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+static constexpr int SAMPLE_RATE = 44100;        // Hz
+static constexpr double SECONDS_PER_BEAT = 0.68182; // 88 beats per minute, as the show counts them
+static constexpr double DEFAULT_SECONDS = 70.0;
+static constexpr double MAX_SECONDS = 3600.0;
+static constexpr double FADE_START_BEAT = 97.0;  // the picture fades out over beats 97 to 101
+static constexpr double FADE_END_BEAT = 101.0;
+static constexpr int BITRATE_KBPS = 128;
+static constexpr double PI = 3.14159265358979323846;
+static constexpr int ACCENT_BEATS[] = {21, 25, 29, 33}; // the show's hit pulses
+
+static const char* const HELP =
+    "usage: vantrop-make-track [--seconds S] OUT.mp3\n"
+    "\n"
+    "Synthesizes a placeholder soundtrack for vantrop at its tempo (88 beats per\n"
+    "minute, first beat at 0 ms): a kick on every beat, a hi-hat between beats,\n"
+    "strong accents on beats 21, 25, 29 and 33, fading to silence by beat 101.\n"
+    "Writes a 44.1 kHz stereo MP3 with a LAME tag, so its length reads exactly.\n"
+    "--seconds sets the length (default 70).\n";
+
+// A deterministic noise source, so every run writes the same file.
+static uint32_t noiseState = 12345;
+static double noise()
+{
+    noiseState = noiseState * 1664525u + 1013904223u;
+    return double(noiseState >> 8) / double(1 << 23) - 1.0;
+}
+
+static bool isAccent(long beat)
+{
+    for (int accent : ACCENT_BEATS)
+        if (beat == accent) return true;
+    return false;
+}
+
+// Left and right samples in -1..1 at time t seconds.
+static void synthesize(double t, double& left, double& right)
+{
+    const double beatPosition = t / SECONDS_PER_BEAT;
+    const long beat = long(std::floor(beatPosition));
+    const double sinceBeat = (beatPosition - double(beat)) * SECONDS_PER_BEAT;
+    const bool accent = isAccent(beat);
+
+    // Kick: a sine sweeping down from 135 Hz to 45 Hz, louder and longer on the accents.
+    const double kickPhase = 2.0 * PI * (45.0 * sinceBeat + 3.0 * (1.0 - std::exp(-sinceBeat * 30.0)));
+    const double kick = std::sin(kickPhase) * std::exp(-sinceBeat * (accent ? 4.0 : 9.0)) * (accent ? 1.0 : 0.55);
+
+    // Hi-hat half way between beats; a crash of noise on the accents.
+    const double sinceHalf = sinceBeat - SECONDS_PER_BEAT / 2.0;
+    const double hat = sinceHalf >= 0.0 ? noise() * 0.12 * std::exp(-sinceHalf * 60.0) : 0.0;
+    const double crash = accent ? noise() * 0.35 * std::exp(-sinceBeat * 3.0) : 0.0;
+
+    // A low drone, one chord per four beats, so the track is not only drums.
+    static constexpr double ROOTS[] = {55.0, 49.0, 65.41, 58.27};
+    const double root = ROOTS[(beat / 4) % 4];
+    const double drone = 0.08 * (std::sin(2.0 * PI * root * t) + 0.5 * std::sin(2.0 * PI * root * 1.5 * t));
+
+    double gain = 1.0;
+    if (beatPosition >= FADE_END_BEAT) gain = 0.0;
+    else if (beatPosition > FADE_START_BEAT) gain = (FADE_END_BEAT - beatPosition) / (FADE_END_BEAT - FADE_START_BEAT);
+    left = gain * (kick + hat * 0.8 + crash + drone);
+    right = gain * (kick + hat * 1.2 + crash + drone);
+}
+
+static short toSample(double x)
+{
+    return short(std::lround(std::fmax(-1.0, std::fmin(1.0, x * 0.8)) * 32767.0));
+}
+
+int main(int argc, char** argv)
+{
+    double seconds = DEFAULT_SECONDS;
+    std::string out;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(HELP, stdout);
+            return 0;
+        }
+        if (arg == "--seconds") {
+            char* end = nullptr;
+            seconds = i + 1 < argc ? std::strtod(argv[++i], &end) : 0.0;
+            if (!end || *end || !(seconds > 0.0) || seconds > MAX_SECONDS) {
+                std::fprintf(stderr, "vantrop-make-track: --seconds needs a length from 0 to 3600 seconds\n");
+                return 2;
+            }
+        } else if (!arg.empty() && arg[0] == '-') {
+            std::fprintf(stderr, "vantrop-make-track: unknown option '%s' (see --help)\n", arg.c_str());
+            return 2;
+        } else if (out.empty()) {
+            out = arg;
+        } else {
+            std::fprintf(stderr, "vantrop-make-track: give one output file (see --help)\n");
+            return 2;
+        }
+    }
+    if (out.empty()) {
+        std::fprintf(stderr, "vantrop-make-track: give the output file, e.g. lomu_hmm.mp3 (see --help)\n");
+        return 2;
+    }
+
+    FILE* file = std::fopen(out.c_str(), "w+b");
+    if (!file) {
+        std::fprintf(stderr, "vantrop-make-track: cannot write %s: %s\n", out.c_str(), std::strerror(errno));
+        return 1;
+    }
+    lame_global_flags* lame = lame_init();
+    lame_set_in_samplerate(lame, SAMPLE_RATE);
+    lame_set_out_samplerate(lame, SAMPLE_RATE);
+    lame_set_num_channels(lame, 2);
+    lame_set_brate(lame, BITRATE_KBPS);
+    lame_set_quality(lame, 5);
+    lame_set_bWriteVbrTag(lame, 1); // the tag carries the exact sample count
+    if (lame_init_params(lame) < 0) {
+        std::fprintf(stderr, "vantrop-make-track: libmp3lame refused the encoder settings\n");
+        return 1;
+    }
+
+    const long total = std::lround(seconds * SAMPLE_RATE);
+    constexpr int CHUNK = 4096; // samples per encoder call
+    std::vector<short> left(CHUNK), right(CHUNK);
+    std::vector<unsigned char> mp3(size_t(1.25 * CHUNK + 7200));
+    bool ok = true;
+    for (long done = 0; done < total && ok; done += CHUNK) {
+        const int count = int(std::min<long>(CHUNK, total - done));
+        for (int i = 0; i < count; ++i) {
+            double l, r;
+            synthesize(double(done + i) / SAMPLE_RATE, l, r);
+            left[size_t(i)] = toSample(l);
+            right[size_t(i)] = toSample(r);
+        }
+        const int bytes = lame_encode_buffer(lame, left.data(), right.data(), count, mp3.data(), int(mp3.size()));
+        ok = bytes >= 0 && std::fwrite(mp3.data(), 1, size_t(bytes), file) == size_t(bytes);
+    }
+    const int bytes = lame_encode_flush(lame, mp3.data(), int(mp3.size()));
+    ok = ok && bytes >= 0 && std::fwrite(mp3.data(), 1, size_t(bytes), file) == size_t(bytes);
+    if (ok) lame_mp3_tags_fid(lame, file);
+    lame_close(lame);
+    if (std::fclose(file) != 0 || !ok) {
+        std::fprintf(stderr, "vantrop-make-track: writing %s failed: %s\n", out.c_str(), std::strerror(errno));
+        return 1;
+    }
+    return 0;
+}
