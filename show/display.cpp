@@ -1,0 +1,155 @@
+#include "show/display.h"
+
+#include <SDL.h>
+
+#include <csignal>
+
+static constexpr int GL_MAJOR = 2, GL_MINOR = 0;
+static constexpr int COLOUR_BITS = 8, ALPHA_BITS = 8;   // per channel
+static constexpr int DEPTH_BITS = 32, FALLBACK_DEPTH_BITS = 24;
+
+static SDL_Window* window;
+static SDL_GLContext context;
+static volatile std::sig_atomic_t signalled;
+
+static void onSignal(int)
+{
+    signalled = 1;
+}
+
+// SDL leaves handlers that are already installed alone, so these are ours.
+static void catchSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
+}
+
+static std::string availableModes()
+{
+    std::string list;
+    const int count = SDL_GetNumDisplayModes(0);
+    for (int i = 0; i < count; ++i) {
+        SDL_DisplayMode mode;
+        if (SDL_GetDisplayMode(0, i, &mode) != 0) continue;
+        const std::string entry = std::to_string(mode.w) + "x" + std::to_string(mode.h);
+        if (list.find(entry) == std::string::npos) list += (list.empty() ? "" : ", ") + entry;
+    }
+    return list.empty() ? "none reported" : list;
+}
+
+// SDL reports no failure for a size the display lacks (it crops or offsets
+// the window), so the mode is checked here: exactly the show's size, 32 bits
+// per pixel (X11 reports 24 bits of colour in 4 bytes).
+static bool findShowMode(SDL_DisplayMode& mode, std::string* error)
+{
+    const SDL_DisplayMode want{SDL_PIXELFORMAT_RGB888, SHOW_WIDTH, SHOW_HEIGHT, 0, nullptr};
+    if (SDL_GetClosestDisplayMode(0, &want, &mode) && mode.w == SHOW_WIDTH && mode.h == SHOW_HEIGHT &&
+        SDL_BYTESPERPIXEL(mode.format) == 4)
+        return true;
+    *error = "the display cannot switch to " + std::to_string(SHOW_WIDTH) + "x" + std::to_string(SHOW_HEIGHT) +
+             " at 32 bits per pixel (its modes: " + availableModes() +
+             "); run the build made for one of these sizes (build/720p or build/1080p)";
+    return false;
+}
+
+static void requestContext(int depthBits)
+{
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, GL_MAJOR);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, GL_MINOR);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, COLOUR_BITS);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, COLOUR_BITS);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, COLOUR_BITS);
+    SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, ALPHA_BITS);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, depthBits);
+}
+
+static SDL_Window* createWindow(const SDL_DisplayMode& mode)
+{
+    SDL_Window* created = SDL_CreateWindow("vantrop", 0, 0, SHOW_WIDTH, SHOW_HEIGHT,
+                                           SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN);
+    if (!created) return nullptr;
+    if (SDL_SetWindowDisplayMode(created, &mode) != 0 || SDL_SetWindowFullscreen(created, SDL_WINDOW_FULLSCREEN) != 0) {
+        SDL_DestroyWindow(created);
+        return nullptr;
+    }
+    SDL_ShowWindow(created);
+    return created;
+}
+
+bool openShowDisplay(std::string* error)
+{
+    catchSignals();
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        *error = std::string("no display to show on (") + SDL_GetError() + "); start vantrop from a desktop session";
+        return false;
+    }
+    SDL_DisplayMode mode;
+    if (!findShowMode(mode, error)) return false;
+    SDL_ShowCursor(SDL_DISABLE);
+
+    // 32 depth bits as asked; drivers without them get the closest, 24.
+    requestContext(DEPTH_BITS);
+    window = createWindow(mode);
+    if (!window) {
+        requestContext(FALLBACK_DEPTH_BITS);
+        window = createWindow(mode);
+    }
+    if (!window) {
+        *error = std::string("no full-screen OpenGL window could be opened (") + SDL_GetError() +
+                 "); check that the graphics driver supports OpenGL 2.0 with 8-bit RGBA";
+        return false;
+    }
+    SDL_DisplayMode shown;
+    if (SDL_GetWindowDisplayMode(window, &shown) != 0 || shown.w != SHOW_WIDTH || shown.h != SHOW_HEIGHT) {
+        *error = "the display did not switch to " + std::to_string(SHOW_WIDTH) + "x" + std::to_string(SHOW_HEIGHT) +
+                 " (its modes: " + availableModes() + ")";
+        return false;
+    }
+    context = SDL_GL_CreateContext(window);
+    if (!context || SDL_GL_MakeCurrent(window, context) != 0) {
+        *error = std::string("no OpenGL 2.0 context could be made (") + SDL_GetError() +
+                 "); install or update the graphics driver";
+        return false;
+    }
+    return true;
+}
+
+void* showGlLookup(const char* name)
+{
+    return SDL_GL_GetProcAddress(name);
+}
+
+void swapShowBuffers()
+{
+    SDL_GL_SwapWindow(window);
+}
+
+bool stopRequested()
+{
+    // Events are latched so that a quick tap between two slow frames counts.
+    bool stop = signalled != 0;
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) {
+        if (event.type == SDL_QUIT) stop = true;
+        if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE) stop = true;
+    }
+    const Uint8* keys = SDL_GetKeyboardState(nullptr);
+    return stop || keys[SDL_SCANCODE_ESCAPE];
+}
+
+void closeShowDisplay()
+{
+    if (context) SDL_GL_DeleteContext(context);
+    if (window) {
+        SDL_SetWindowFullscreen(window, 0);
+        SDL_DestroyWindow(window);
+    }
+    context = nullptr;
+    window = nullptr;
+    SDL_ShowCursor(SDL_ENABLE);
+    SDL_Quit();
+}

@@ -1,0 +1,6 @@
+#include "show/show.h"
+
+int main()
+{
+    return runShow();
+}

@@ -1,0 +1,173 @@
+// The show end to end: the real program on a real X server (Xvfb), with the
+// silent audio fallback, as a user starts and stops it.
+#include "tests/process.h"
+#include "tests/spawn.h"
+#include "tools/png_file.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+static const std::string SHOW = VANTROP_SHOW_PATH;
+static const std::string SHOW_1080P = VANTROP_SHOW_1080P_PATH;
+static const std::string MAKE_TRACK = VANTROP_MAKE_TRACK_PATH;
+
+using Clock = std::chrono::steady_clock;
+
+class Show : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        x = startXvfb(1280, 720);
+        ASSERT_FALSE(x.display.empty()) << "Xvfb (Debian package xvfb) could not be started";
+        dir = makeTempDir();
+    }
+    void TearDown() override
+    {
+        if (show > 0 && isRunning(show)) {
+            kill(show, SIGKILL);
+            waitForExit(show, 2000);
+        }
+        stopXvfb(x);
+    }
+    void makeTrack(int seconds)
+    {
+        const CommandResult r =
+            runCommand(MAKE_TRACK + " --seconds " + std::to_string(seconds) + " " + dir + "/lomu_hmm.mp3");
+        ASSERT_EQ(0, r.status) << r.output;
+    }
+    void start(const std::string& program = SHOW)
+    {
+        show = spawnProcess({program}, dir, {"DISPLAY=" + x.display}, dir + "/show.log");
+        ASSERT_GT(show, 0);
+        started = Clock::now();
+    }
+    double secondsSinceStart() const
+    {
+        return std::chrono::duration<double>(Clock::now() - started).count();
+    }
+    std::string log() const
+    {
+        std::ifstream in(dir + "/show.log");
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    CommandResult onDisplay(const std::string& command) const
+    {
+        return runCommand("DISPLAY=" + x.display + " " + command);
+    }
+    // Waits until the show's window is mapped, so that input reaches it.
+    void waitForWindow()
+    {
+        for (int i = 0; i < 200 && onDisplay("xdotool search --name vantrop").status != 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_EQ(0, onDisplay("xdotool search --name vantrop").status) << "the show opened no window\n" << log();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // the first frames
+    }
+    void expectDesktopBack()
+    {
+        EXPECT_NE(0, onDisplay("xdotool search --name vantrop").status) << "a show window is left over";
+        const CommandResult info = onDisplay("xdpyinfo");
+        EXPECT_NE(std::string::npos, info.output.find("dimensions:    1280x720 pixels")) << info.output;
+    }
+
+    XServer x;
+    std::string dir;
+    pid_t show = -1;
+    Clock::time_point started;
+};
+
+TEST_F(Show, EndsByItselfWhenTheMusicHasPlayed)
+{
+    makeTrack(3);
+    start();
+    const int status = waitForExit(show, 30000);
+    EXPECT_EQ(0, status) << log();
+    EXPECT_GE(secondsSinceStart(), 3.0);
+    expectDesktopBack();
+}
+
+TEST_F(Show, EscapeEndsTheShowAlsoAsAQuickTap)
+{
+    makeTrack(60);
+    for (const char* press : {"xdotool key Escape", "xdotool keydown Escape keyup Escape"}) {
+        start();
+        waitForWindow();
+        const Clock::time_point pressed = Clock::now();
+        EXPECT_EQ(0, onDisplay(press).status);
+        EXPECT_EQ(0, waitForExit(show, 15000)) << press << "\n" << log();
+        // A frame at 1280x720 on the software renderer takes about a second.
+        EXPECT_LT(std::chrono::duration<double>(Clock::now() - pressed).count(), 6.0) << press;
+        expectDesktopBack();
+    }
+}
+
+TEST_F(Show, SigtermEndsTheShowAndRestoresTheDisplay)
+{
+    makeTrack(60);
+    start();
+    waitForWindow();
+    kill(show, SIGTERM);
+    EXPECT_EQ(0, waitForExit(show, 15000)) << log();
+    expectDesktopBack();
+}
+
+TEST_F(Show, MissingMusicFailsWithAMessage)
+{
+    start();
+    EXPECT_EQ(1, waitForExit(show, 30000));
+    EXPECT_NE(std::string::npos, log().find("lomu_hmm.mp3: No such file or directory")) << log();
+    expectDesktopBack();
+}
+
+TEST_F(Show, FullHdBuildOnASmallerScreenFailsWithAMessage)
+{
+    makeTrack(3);
+    start(SHOW_1080P);
+    EXPECT_EQ(1, waitForExit(show, 30000));
+    EXPECT_NE(std::string::npos, log().find("cannot switch to 1920x1080")) << log();
+    EXPECT_NE(std::string::npos, log().find("1280x720")) << "the message lists the modes that exist: " << log();
+    expectDesktopBack();
+}
+
+TEST_F(Show, ScreenshotIsTheFullScreenPicture)
+{
+    makeTrack(60);
+    start();
+    waitForWindow();
+    // The picture has faded in by 5.5 s of music.
+    while (secondsSinceStart() < 8.0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::string shot = dir + "/shot.png";
+    ASSERT_EQ(0, onDisplay("import -window root " + shot).status) << "ImageMagick's import is needed";
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+    std::string error;
+    ASSERT_TRUE(readPngRgb(shot, width, height, rgb, &error)) << error;
+    ASSERT_EQ(1280, width);
+    ASSERT_EQ(720, height);
+    // Every quarter of the screen and every edge band shows the lattice: no
+    // black picture, no offset window leaving a band of desktop.
+    auto meanOf = [&](int x0, int y0, int x1, int y1) {
+        double sum = 0;
+        for (int y = y0; y < y1; ++y)
+            for (int xx = x0; xx < x1; ++xx)
+                for (int c = 0; c < 3; ++c) sum += rgb[(size_t(y) * width + xx) * 3 + c];
+        return sum / double((x1 - x0) * (y1 - y0) * 3);
+    };
+    EXPECT_GT(meanOf(0, 0, 640, 360), 10.0);
+    EXPECT_GT(meanOf(640, 0, 1280, 360), 10.0);
+    EXPECT_GT(meanOf(0, 360, 640, 720), 10.0);
+    EXPECT_GT(meanOf(640, 360, 1280, 720), 10.0);
+    EXPECT_GT(meanOf(0, 40, 40, 680), 2.0) << "left band";
+    EXPECT_GT(meanOf(1240, 40, 1280, 680), 2.0) << "right band";
+    EXPECT_GT(meanOf(40, 0, 1240, 40), 2.0) << "top band";
+    EXPECT_GT(meanOf(40, 680, 1240, 720), 2.0) << "bottom band";
+    kill(show, SIGTERM);
+    EXPECT_EQ(0, waitForExit(show, 15000));
+}
