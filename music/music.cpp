@@ -180,6 +180,24 @@ static void readLength(MusicPlayer& player)
     if (samples > 0) player.lengthMs = uint32_t(uint64_t(samples) * 1000 / uint64_t(sampleRate));
 }
 
+static void closeDecoder()
+{
+    if (!decoder) return;
+    mpg123_close(decoder);
+    mpg123_delete(decoder);
+    decoder = nullptr;
+}
+
+bool readMusicLength(const char* fileName, uint32_t* lengthMs, std::string* error)
+{
+    MusicPlayer player;
+    const bool opened = openDecoder(fileName, error);
+    if (opened) readLength(player);
+    closeDecoder();
+    *lengthMs = player.lengthMs;
+    return opened;
+}
+
 static bool openDevice(std::string* error)
 {
     SDL_AudioSpec want{};
@@ -280,9 +298,5 @@ void stopMusic(MusicPlayer&)
     if (audioStarted || SDL_WasInit(SDL_INIT_AUDIO)) SDL_QuitSubSystem(SDL_INIT_AUDIO);
     SDL_ResetHint(SDL_HINT_AUDIODRIVER);
     audioStarted = false;
-    if (decoder) {
-        mpg123_close(decoder);
-        mpg123_delete(decoder);
-        decoder = nullptr;
-    }
+    closeDecoder();
 }

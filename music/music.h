@@ -26,6 +26,8 @@ bool audioLibrariesSupported(LibraryVersion sdl, LibraryVersion mpg123, std::str
 LibraryVersion runningSdlVersion();
 LibraryVersion runningMpg123Version();
 
+// Reads a stream's exact length without playing it; *error names the file and the reason.
+bool readMusicLength(const char* fileName, uint32_t* lengthMs, std::string* error);
 // Opens the stream, reads its exact length and starts playback from the
 // beginning, once. Falls back to a silent real-time clock (SDL's dummy
 // driver) when no audio device opens. *error names the file or library and the reason.

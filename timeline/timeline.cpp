@@ -72,3 +72,14 @@ FrameParams computeFrameParams(uint32_t positionMs)
     p.pulseGain = float(double(stepAbove(52.0f, p.beat)) * double(PULSE_GAIN_STEP) + double(PULSE_GAIN_STEP));
     return p;
 }
+
+uint32_t positionAtBeat(float beat)
+{
+    // Start a few milliseconds early and walk up: rounding may put the exact
+    // product on either side of the edge.
+    static constexpr uint32_t MARGIN_MS = 3;
+    const double estimate = double(beat) * double(SECONDS_PER_BEAT) * 1000.0;
+    uint32_t ms = estimate > MARGIN_MS ? uint32_t(estimate) - MARGIN_MS : 0;
+    while (computeFrameParams(ms).beat < beat && ms < INT32_MAX) ++ms;
+    return ms;
+}

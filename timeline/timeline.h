@@ -30,5 +30,7 @@ float stepAbove(float edge, float x);
 // The hit pulse train of beats 21, 25, 29 and 33; at most 0.150146484375.
 float hitPulse(float x);
 
+// The first whole millisecond whose frame has reached this beat.
+uint32_t positionAtBeat(float beat);
 // The parameters of the frame shown at this music position (milliseconds, read as a signed 32-bit count).
 FrameParams computeFrameParams(uint32_t positionMs);

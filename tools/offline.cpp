@@ -5,8 +5,11 @@
 #include "shaders/shader_sources.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
+static constexpr int EXIT_USAGE = 2;
 static constexpr int MAX_WIDTH = 7680; // pixels: 8K is the largest frame the tools accept
 
 bool parseUint32(const char* text, uint32_t& value)
@@ -38,6 +41,17 @@ bool parseSize(const char* text, int& width, int& height, std::string* error)
     width = int(w);
     height = int(h);
     return true;
+}
+
+bool isHelp(const char* arg)
+{
+    return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
+}
+
+int usageError(const char* command, const std::string& message)
+{
+    std::fprintf(stderr, "vantrop-render %s: %s (see 'vantrop-render %s --help')\n", command, message.c_str(), command);
+    return EXIT_USAGE;
 }
 
 bool openOfflineRenderer(int width, int height, std::string* error)

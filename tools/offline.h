@@ -9,6 +9,10 @@
 bool parseUint32(const char* text, uint32_t& value);
 // Parses "WxH" as a 16:9 size from 16x9 to 7680x4320; *error explains a refusal.
 bool parseSize(const char* text, int& width, int& height, std::string* error);
+// Whether a command-line argument asks for help (--help or -h).
+bool isHelp(const char* arg);
+// Prints "vantrop-render COMMAND: MESSAGE (see ... --help)" and returns the usage exit status, 2.
+int usageError(const char* command, const std::string& message);
 // Opens a headless context and sets up the show's renderer for width x height.
 bool openOfflineRenderer(int width, int height, std::string* error);
 // The frame the show draws at this music position, as RGB bytes, top row first.

@@ -1,8 +1,11 @@
 // vantrop-render: the show's companion program. It draws any moment of the
 // show without a display, with the show's own renderer.
 #include "timeline/timeline.h"
+#include "tools/bench.h"
+#include "tools/export_video.h"
 #include "tools/offline.h"
 #include "tools/png_file.h"
+#include "tools/sheet.h"
 
 #include <cstdio>
 #include <cstring>
@@ -21,6 +24,9 @@ static const char* const MAIN_HELP =
     "commands:\n"
     "  params [--hex] MS...   print the frame parameters at music positions (milliseconds)\n"
     "  frame --ms MS ...      render the frame at a music position to a PNG file\n"
+    "  video --out FILE.mp4   export the show, with its music, as a video (needs ffmpeg)\n"
+    "  sheet --out FILE.png   a contact sheet: a labelled still every few beats\n"
+    "  bench                  time the show's frames on this machine's renderer\n"
     "\n"
     "'vantrop-render COMMAND --help' explains each command.\n";
 
@@ -38,17 +44,6 @@ static const char* const FRAME_HELP =
     "\n"
     "Renders the frame that the show draws at music position MS (milliseconds) and\n"
     "writes it as an 8-bit RGB PNG. --size takes any 16:9 size (default 1280x720).\n";
-
-static bool isHelp(const char* arg)
-{
-    return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
-}
-
-static int usageError(const char* command, const std::string& message)
-{
-    std::fprintf(stderr, "vantrop-render %s: %s (see 'vantrop-render %s --help')\n", command, message.c_str(), command);
-    return EXIT_USAGE;
-}
 
 static uint32_t bits(float value)
 {
@@ -145,6 +140,9 @@ int main(int argc, char** argv)
     }
     if (command == "params") return runParams(argc - 2, argv + 2);
     if (command == "frame") return runFrame(argc - 2, argv + 2);
+    if (command == "video") return runVideo(argc - 2, argv + 2);
+    if (command == "sheet") return runSheet(argc - 2, argv + 2);
+    if (command == "bench") return runBench(argc - 2, argv + 2);
     std::fprintf(stderr, "vantrop-render: unknown command '%s' (see 'vantrop-render --help')\n", command.c_str());
     return EXIT_USAGE;
 }

@@ -1,0 +1,97 @@
+#include "tools/bench.h"
+
+#include "render/headless.h"
+#include "render/renderer.h"
+#include "timeline/timeline.h"
+#include "tools/offline.h"
+
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+static constexpr int WARM_UP_FRAMES = 2;
+static constexpr uint32_t DEFAULT_FRAMES = 10;
+static constexpr uint32_t MAX_FRAMES = 100000;
+// One position in every part of the show: fade-in, thick intro bars, hits,
+// flashes, warp dip, warp swell with glitch, finale, logo before the fade-out.
+static constexpr uint32_t DEFAULT_POSITIONS[] = {3000, 6000, 14700, 30000, 38000, 50000, 56000, 66000};
+
+static const char* const BENCH_HELP =
+    "usage: vantrop-render bench [--size WxH] [--ms MS...] [--frames N]\n"
+    "\n"
+    "Draws each position N times (default 10) after two warm-up frames and prints\n"
+    "the median frame time, its spread (fastest and slowest) and the frames per\n"
+    "second the median gives, with the name of the renderer that drew them (a GPU,\n"
+    "or Mesa's llvmpipe software renderer). --size defaults to 1280x720; the\n"
+    "default positions sample every part of the show.\n";
+
+// Milliseconds one frame takes, drawn and finished.
+static double timeFrame(uint32_t positionMs)
+{
+    const auto start = std::chrono::steady_clock::now();
+    renderFrame(positionMs);
+    glFinish();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+int runBench(int argc, char** argv)
+{
+    int width = 1280, height = 720;
+    uint32_t frames = DEFAULT_FRAMES;
+    std::vector<uint32_t> positions;
+    std::string error;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (isHelp(argv[i])) {
+            std::fputs(BENCH_HELP, stdout);
+            return 0;
+        }
+        if (arg == "--ms") {
+            uint32_t ms = 0;
+            while (i + 1 < argc && parseUint32(argv[i + 1], ms)) {
+                positions.push_back(ms);
+                ++i;
+            }
+            if (positions.empty()) return usageError("bench", "--ms needs positions in whole milliseconds");
+        } else if (i + 1 >= argc) {
+            return usageError("bench", "unknown argument or missing value: '" + arg + "'");
+        } else if (arg == "--size") {
+            if (!parseSize(argv[++i], width, height, &error)) return usageError("bench", error);
+        } else if (arg == "--frames") {
+            if (!parseUint32(argv[++i], frames) || frames == 0 || frames > MAX_FRAMES)
+                return usageError("bench", "--frames needs a count from 1 to 100000");
+        } else {
+            return usageError("bench", "unknown argument '" + arg + "'");
+        }
+    }
+    if (positions.empty()) positions.assign(std::begin(DEFAULT_POSITIONS), std::end(DEFAULT_POSITIONS));
+    if (!openOfflineRenderer(width, height, &error)) {
+        std::fprintf(stderr, "vantrop-render bench: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("renderer: %s\nsize %dx%d, %u frames per position after %d warm-up frames\n", rendererName().c_str(),
+                width, height, frames, WARM_UP_FRAMES);
+    std::printf("%8s %7s %10s %8s %8s %8s\n", "ms", "beat", "median ms", "min ms", "max ms", "fps");
+    std::vector<double> medians;
+    for (uint32_t ms : positions) {
+        for (int w = 0; w < WARM_UP_FRAMES; ++w) timeFrame(ms);
+        std::vector<double> times;
+        for (uint32_t f = 0; f < frames; ++f) times.push_back(timeFrame(ms));
+        std::sort(times.begin(), times.end());
+        const double median = times.size() % 2 ? times[times.size() / 2]
+                                               : (times[times.size() / 2 - 1] + times[times.size() / 2]) / 2;
+        medians.push_back(median);
+        std::printf("%8u %7.2f %10.2f %8.2f %8.2f %8.1f\n", ms, double(computeFrameParams(ms).beat), median,
+                    times.front(), times.back(), 1000.0 / median);
+        std::fflush(stdout);
+    }
+    std::sort(medians.begin(), medians.end());
+    const double overall = medians.size() % 2 ? medians[medians.size() / 2]
+                                              : (medians[medians.size() / 2 - 1] + medians[medians.size() / 2]) / 2;
+    std::printf("median over positions: %.2f ms per frame, %.1f frames per second\n", overall, 1000.0 / overall);
+    return 0;
+}

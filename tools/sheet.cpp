@@ -1,0 +1,126 @@
+#include "tools/sheet.h"
+
+#include "timeline/timeline.h"
+#include "tools/offline.h"
+#include "tools/png_file.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+static constexpr float LAST_BEAT = 100.0f; // the picture is black from beat 101 on
+static constexpr int COLUMNS = 6;
+static constexpr int GAP = 4;              // pixels between stills
+static constexpr int GLYPH_SCALE = 2;      // label pixels per font pixel
+static constexpr int LABEL_HEIGHT = 5 * GLYPH_SCALE + 6;
+static constexpr uint8_t BACKGROUND = 24, INK = 230;
+
+static const char* const SHEET_HELP =
+    "usage: vantrop-render sheet --out FILE.png [--size WxH] [--every BEATS]\n"
+    "\n"
+    "Draws a contact sheet: one still of the show every BEATS beats (default 4)\n"
+    "from beat 0 to beat 100, six to a row, each labelled with its beat and its\n"
+    "time in seconds. --size is the size of one still (default 320x180).\n";
+
+// A 3x5 pixel font for the labels: each glyph is five rows of three bits.
+static const uint8_t* glyph(char c)
+{
+    static const uint8_t DIGITS[10][5] = {
+        {7, 5, 5, 5, 7}, {2, 6, 2, 2, 7}, {7, 1, 7, 4, 7}, {7, 1, 3, 1, 7}, {5, 5, 7, 1, 1},
+        {7, 4, 7, 1, 7}, {7, 4, 7, 5, 7}, {7, 1, 1, 2, 2}, {7, 5, 7, 5, 7}, {7, 5, 7, 1, 7}};
+    static const uint8_t DOT[5] = {0, 0, 0, 0, 2}, SPACE[5] = {0, 0, 0, 0, 0};
+    static const uint8_t B[5] = {4, 4, 7, 5, 7}, E[5] = {7, 4, 7, 4, 7}, A[5] = {2, 5, 7, 5, 5},
+                         T[5] = {7, 2, 2, 2, 2}, S[5] = {7, 4, 7, 1, 7};
+    if (c >= '0' && c <= '9') return DIGITS[c - '0'];
+    switch (c) {
+    case '.': return DOT;
+    case 'b': return B;
+    case 'e': return E;
+    case 'a': return A;
+    case 't': return T;
+    case 's': return S;
+    default: return SPACE;
+    }
+}
+
+static void drawText(std::vector<uint8_t>& image, int imageWidth, int x, int y, const std::string& text)
+{
+    for (char c : text) {
+        const uint8_t* rows = glyph(c);
+        for (int row = 0; row < 5; ++row)
+            for (int column = 0; column < 3; ++column)
+                if (rows[row] & (4 >> column))
+                    for (int dy = 0; dy < GLYPH_SCALE; ++dy)
+                        for (int dx = 0; dx < GLYPH_SCALE; ++dx) {
+                            const size_t at = (size_t(y + row * GLYPH_SCALE + dy) * imageWidth +
+                                               size_t(x + column * GLYPH_SCALE + dx)) * 3;
+                            image[at] = image[at + 1] = image[at + 2] = INK;
+                        }
+        x += 4 * GLYPH_SCALE;
+    }
+}
+
+int runSheet(int argc, char** argv)
+{
+    std::string out, error;
+    int width = 320, height = 180;
+    float every = 4.0f;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (isHelp(argv[i])) {
+            std::fputs(SHEET_HELP, stdout);
+            return 0;
+        }
+        if (i + 1 >= argc) return usageError("sheet", "unknown argument or missing value: '" + arg + "'");
+        const char* value = argv[++i];
+        if (arg == "--out") {
+            out = value;
+        } else if (arg == "--size") {
+            if (!parseSize(value, width, height, &error)) return usageError("sheet", error);
+        } else if (arg == "--every") {
+            char* end = nullptr;
+            every = std::strtof(value, &end);
+            if (!end || *end || !(every >= 0.25f) || every > LAST_BEAT)
+                return usageError("sheet", std::string("bad --every '") + value + "': give 0.25 to 100 beats");
+        } else {
+            return usageError("sheet", "unknown argument '" + arg + "'");
+        }
+    }
+    if (out.empty()) return usageError("sheet", "--out FILE.png is required");
+    if (!openOfflineRenderer(width, height, &error)) {
+        std::fprintf(stderr, "vantrop-render sheet: %s\n", error.c_str());
+        return 1;
+    }
+
+    std::vector<float> beats;
+    for (int k = 0; float(k) * every <= LAST_BEAT; ++k) beats.push_back(float(k) * every);
+    const int columns = std::min<int>(COLUMNS, int(beats.size()));
+    const int rows = (int(beats.size()) + columns - 1) / columns;
+    const int cellWidth = width + GAP, cellHeight = height + LABEL_HEIGHT + GAP;
+    const int sheetWidth = columns * cellWidth + GAP, sheetHeight = rows * cellHeight + GAP;
+    std::vector<uint8_t> sheet(size_t(sheetWidth) * sheetHeight * 3, BACKGROUND);
+    const bool showProgress = isatty(STDERR_FILENO);
+
+    for (size_t i = 0; i < beats.size(); ++i) {
+        const uint32_t ms = positionAtBeat(beats[i]);
+        const std::vector<uint8_t> still = renderImage(ms, width, height);
+        const int x0 = GAP + int(i % columns) * cellWidth, y0 = GAP + int(i / columns) * cellHeight;
+        for (int y = 0; y < height; ++y)
+            std::copy_n(&still[size_t(y) * width * 3], size_t(width) * 3,
+                        &sheet[(size_t(y0 + y) * sheetWidth + x0) * 3]);
+        char label[64];
+        std::snprintf(label, sizeof label, "beat %g  %.2f s", double(beats[i]), ms / 1000.0);
+        drawText(sheet, sheetWidth, x0 + 2, y0 + height + 3, label);
+        if (showProgress) std::fprintf(stderr, "\rstill %zu of %zu", i + 1, beats.size());
+    }
+    if (showProgress) std::fputc('\n', stderr);
+    if (!writePngRgb(out, sheetWidth, sheetHeight, sheet, &error)) {
+        std::fprintf(stderr, "vantrop-render sheet: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
