@@ -13,6 +13,7 @@
 
 static bool glOpen;
 static int rendererWidth;
+static const char* rendererSource;
 
 bool ensureHeadlessGl()
 {
@@ -114,12 +115,14 @@ FrameParams paramsAtBeat(float beat)
     return p;
 }
 
-std::vector<Vec4> renderFloatFrame(uint32_t positionMs, int width, int height)
+std::vector<Vec4> renderFloatFrame(uint32_t positionMs, int width, int height, const char* fragmentSource)
 {
     if (!ensureHeadlessGl()) return {};
-    if (rendererWidth != width) {
+    if (!fragmentSource) fragmentSource = FRAGMENT_SOURCE;
+    if (rendererWidth != width || rendererSource != fragmentSource) {
         std::string error;
-        const std::string fragment = withResolution(FRAGMENT_SOURCE, width, height);
+        rendererSource = fragmentSource;
+        const std::string fragment = withResolution(fragmentSource, width, height);
         if (!initRenderer(headlessLookup, fragment.c_str(), &error)) {
             ADD_FAILURE() << error;
             return {};

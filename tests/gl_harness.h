@@ -18,5 +18,6 @@ bool ensureHeadlessGl();
 std::vector<Vec4> evaluateShader(const std::string& body, const FrameParams& params, const std::vector<Vec4>& inputs);
 // FrameParams with just time and beat set consistently (the envelopes at 0, warp 1, pulseGain 0.2).
 FrameParams paramsAtBeat(float beat);
-// The show's frame at this position, rendered at width x height into a float buffer (RGBA, bottom row first).
-std::vector<Vec4> renderFloatFrame(uint32_t positionMs, int width, int height);
+// The show's frame at this position, rendered at width x height into a float
+// buffer (RGBA, bottom row first), with the shipped or another fragment shader.
+std::vector<Vec4> renderFloatFrame(uint32_t positionMs, int width, int height, const char* fragmentSource = nullptr);

@@ -2,6 +2,8 @@
 
 #include "render/headless.h"
 #include "render/renderer.h"
+#include "shaders/baseline_sources.h"
+#include "shaders/shader_sources.h"
 #include "timeline/timeline.h"
 #include "tools/offline.h"
 
@@ -21,13 +23,17 @@ static constexpr uint32_t MAX_FRAMES = 100000;
 static constexpr uint32_t DEFAULT_POSITIONS[] = {3000, 6000, 14700, 30000, 38000, 50000, 56000, 66000};
 
 static const char* const BENCH_HELP =
-    "usage: vantrop-render bench [--size WxH] [--ms MS...] [--frames N]\n"
+    "usage: vantrop-render bench [--size WxH] [--ms MS...] [--frames N] [--compare]\n"
     "\n"
     "Draws each position N times (default 10) after two warm-up frames and prints\n"
     "the median frame time, its spread (fastest and slowest) and the frames per\n"
     "second the median gives, with the name of the renderer that drew them (a GPU,\n"
     "or Mesa's llvmpipe software renderer). --size defaults to 1280x720; the\n"
-    "default positions sample every part of the show.\n";
+    "default positions sample every part of the show.\n"
+    "\n"
+    "--compare also times the straightforward baseline shader that the show's\n"
+    "optimised one is built from, in the same run, and prints the ratio of the\n"
+    "two and whether their pictures are identical.\n";
 
 // Milliseconds one frame takes, drawn and finished.
 static double timeFrame(uint32_t positionMs)
@@ -38,8 +44,28 @@ static double timeFrame(uint32_t positionMs)
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
+struct FrameTimes {
+    double median, fastest, slowest; // milliseconds
+};
+
+static double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+static FrameTimes timePosition(uint32_t ms, uint32_t frames)
+{
+    for (int w = 0; w < WARM_UP_FRAMES; ++w) timeFrame(ms);
+    std::vector<double> times;
+    for (uint32_t f = 0; f < frames; ++f) times.push_back(timeFrame(ms));
+    return {median(times), *std::min_element(times.begin(), times.end()), *std::max_element(times.begin(), times.end())};
+}
+
 int runBench(int argc, char** argv)
 {
+    bool compare = false;
     int width = 1280, height = 720;
     uint32_t frames = DEFAULT_FRAMES;
     std::vector<uint32_t> positions;
@@ -50,7 +76,9 @@ int runBench(int argc, char** argv)
             std::fputs(BENCH_HELP, stdout);
             return 0;
         }
-        if (arg == "--ms") {
+        if (arg == "--compare") {
+            compare = true;
+        } else if (arg == "--ms") {
             uint32_t ms = 0;
             while (i + 1 < argc && parseUint32(argv[i + 1], ms)) {
                 positions.push_back(ms);
@@ -75,23 +103,48 @@ int runBench(int argc, char** argv)
     }
     std::printf("renderer: %s\nsize %dx%d, %u frames per position after %d warm-up frames\n", rendererName().c_str(),
                 width, height, frames, WARM_UP_FRAMES);
-    std::printf("%8s %7s %10s %8s %8s %8s\n", "ms", "beat", "median ms", "min ms", "max ms", "fps");
-    std::vector<double> medians;
+    if (!compare) {
+        std::printf("%8s %7s %10s %8s %8s %8s\n", "ms", "beat", "median ms", "min ms", "max ms", "fps");
+        std::vector<double> medians;
+        for (uint32_t ms : positions) {
+            const FrameTimes t = timePosition(ms, frames);
+            medians.push_back(t.median);
+            std::printf("%8u %7.2f %10.2f %8.2f %8.2f %8.1f\n", ms, double(computeFrameParams(ms).beat), t.median,
+                        t.fastest, t.slowest, 1000.0 / t.median);
+            std::fflush(stdout);
+        }
+        const double overall = median(medians);
+        std::printf("median over positions: %.2f ms per frame, %.1f frames per second\n", overall, 1000.0 / overall);
+        return 0;
+    }
+
+    std::vector<FrameTimes> baseline;
+    std::vector<std::vector<uint8_t>> baselineImages;
+    if (!switchFragmentSource(BASELINE_FRAGMENT_SOURCE, width, height, &error)) {
+        std::fprintf(stderr, "vantrop-render bench: %s\n", error.c_str());
+        return 1;
+    }
     for (uint32_t ms : positions) {
-        for (int w = 0; w < WARM_UP_FRAMES; ++w) timeFrame(ms);
-        std::vector<double> times;
-        for (uint32_t f = 0; f < frames; ++f) times.push_back(timeFrame(ms));
-        std::sort(times.begin(), times.end());
-        const double median = times.size() % 2 ? times[times.size() / 2]
-                                               : (times[times.size() / 2 - 1] + times[times.size() / 2]) / 2;
-        medians.push_back(median);
-        std::printf("%8u %7.2f %10.2f %8.2f %8.2f %8.1f\n", ms, double(computeFrameParams(ms).beat), median,
-                    times.front(), times.back(), 1000.0 / median);
+        baseline.push_back(timePosition(ms, frames));
+        baselineImages.push_back(renderImage(ms, width, height));
+    }
+    if (!switchFragmentSource(FRAGMENT_SOURCE, width, height, &error)) {
+        std::fprintf(stderr, "vantrop-render bench: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("%8s %7s %12s %12s %7s %10s\n", "ms", "beat", "baseline ms", "shipped ms", "ratio", "picture");
+    std::vector<double> ratios;
+    bool allIdentical = true;
+    for (size_t i = 0; i < positions.size(); ++i) {
+        const FrameTimes shipped = timePosition(positions[i], frames);
+        const bool identical = renderImage(positions[i], width, height) == baselineImages[i];
+        allIdentical = allIdentical && identical;
+        ratios.push_back(shipped.median / baseline[i].median);
+        std::printf("%8u %7.2f %12.2f %12.2f %7.3f %10s\n", positions[i], double(computeFrameParams(positions[i]).beat),
+                    baseline[i].median, shipped.median, ratios.back(), identical ? "identical" : "DIFFERS");
         std::fflush(stdout);
     }
-    std::sort(medians.begin(), medians.end());
-    const double overall = medians.size() % 2 ? medians[medians.size() / 2]
-                                              : (medians[medians.size() / 2 - 1] + medians[medians.size() / 2]) / 2;
-    std::printf("median over positions: %.2f ms per frame, %.1f frames per second\n", overall, 1000.0 / overall);
-    return 0;
+    std::printf("median ratio shipped/baseline: %.3f; pictures %s\n", median(ratios),
+                allIdentical ? "identical at every position" : "differ");
+    return allIdentical ? 0 : 1;
 }

@@ -58,7 +58,12 @@ bool openOfflineRenderer(int width, int height, std::string* error)
 {
     if (!openHeadlessContext(error)) return false;
     if (!createOffscreenTarget(width, height, error)) return false;
-    const std::string fragment = withResolution(FRAGMENT_SOURCE, width, height);
+    return switchFragmentSource(FRAGMENT_SOURCE, width, height, error);
+}
+
+bool switchFragmentSource(const char* fragmentSource, int width, int height, std::string* error)
+{
+    const std::string fragment = withResolution(fragmentSource, width, height);
     return initRenderer(headlessLookup, fragment.c_str(), error);
 }
 

@@ -15,5 +15,7 @@ bool isHelp(const char* arg);
 int usageError(const char* command, const std::string& message);
 // Opens a headless context and sets up the show's renderer for width x height.
 bool openOfflineRenderer(int width, int height, std::string* error);
+// Rebuilds the renderer with another fragment shader (written for the show's resolution).
+bool switchFragmentSource(const char* fragmentSource, int width, int height, std::string* error);
 // The frame the show draws at this music position, as RGB bytes, top row first.
 std::vector<uint8_t> renderImage(uint32_t positionMs, int width, int height);

@@ -1,0 +1,8 @@
+// The scene's fragment shader without its exact optimisations, for the
+// benchmark and the tests that compare the two; the show never uses it.
+#pragma once
+
+// The complete baseline fragment shader with the build's screen size compiled in.
+extern const char BASELINE_FRAGMENT_SOURCE[];
+// The same without its main(), for programs that add their own entry point.
+extern const char BASELINE_FRAGMENT_FUNCTIONS[];
