@@ -15,7 +15,6 @@ void cameraRay()
     viewPos.x *= 1.77778;
     rayOrigin = vec3(0.4, 0.4, m[0].x - 90.0);
     float shakeAmount = beatWindow(19.0, 20.0) + 0.75 * beatWindow(68.0, 84.0);
-    if (shakeAmount > 0.0) // @fast
     rayOrigin.xy += (vec2(texNoise(2.0 * rayOrigin), texNoise(2.0 * rayOrigin.zyx)) - 0.5) * shakeAmount;
     vec3 lookTarget = vec3(0.1 * sin(m[0].x), 0.1 + 0.1 * cos(m[0].x), m[0].x + 1.0);
     vec3 camForward = normalize(lookTarget - rayOrigin);
@@ -36,8 +35,8 @@ vec4 march(vec3 origin, vec3 direction)
     for (int i = 0; i < 80; i++) {
         if (abs(last.x) < normalEps.x || t > 100.0) {
             // Converged or gone: every later iteration would do nothing too.
-            break;    // @fast
-            continue; // @baseline
+            break;    // @fast:march
+            continue; // @baseline:march
         }
         last = sceneDist(origin + direction * t);
         t += last.x;

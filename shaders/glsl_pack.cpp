@@ -9,9 +9,10 @@
 #include <vector>
 
 static const char* const RESOLUTION_TOKEN = "SHOW_RESOLUTION";
-// A line that ends in one of these comments belongs to one variant only: the
-// shipped shader with its exact optimisations, or the straightforward baseline
-// that measurements and tests compare it with.
+// A line that ends in one of these comments (followed by the optimisation's
+// name, e.g. "// @fast:march") belongs to one variant only: the shipped
+// shader with its exact optimisations, or the straightforward baseline that
+// measurements and tests compare it with.
 static const char* const SHIPPED_ONLY = "// @fast";
 static const char* const BASELINE_ONLY = "// @baseline";
 

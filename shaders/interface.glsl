@@ -13,8 +13,8 @@ float introRamp;
 float barRadius;
 vec3 normalEps;
 // Hoisted out of every scene evaluation: the same expressions, computed once.
-float halfPulse;   // @fast
-float blendWeight; // @fast
+float halfPulse;   // @fast:hoist
+float blendWeight; // @fast:hoist
 
 // 0 up to beat a, rising linearly to 1 at beat b.
 float beatRamp(float a, float b)
@@ -56,6 +56,6 @@ void initPixelValues()
     introRamp = beatRamp(10.0, 11.0);
     barRadius = 0.15 + beatPulse + (1.0 - introRamp) + m[1].y;
     normalEps = vec3(0.002, 0.0, 0.0);
-    halfPulse = 0.5 * beatPulse;                   // @fast
-    blendWeight = 0.4 + 0.23 * sin(0.11 * m[0].x); // @fast
+    halfPulse = 0.5 * beatPulse;                   // @fast:hoist
+    blendWeight = 0.4 + 0.23 * sin(0.11 * m[0].x); // @fast:hoist
 }

@@ -5,8 +5,8 @@ float strokeDist(vec3 q, vec3 a, vec3 b)
     vec3 pa = q - a;
     vec3 ba = b - a;
     float h = clamp(dot(pa, ba) / dot(ba, ba), 0.0, 1.0);
-    return length(pa - ba * h) - 0.25 - 0.5 * beatPulse; // @baseline
-    return length(pa - ba * h) - 0.25 - halfPulse;       // @fast
+    return length(pa - ba * h) - 0.25 - 0.5 * beatPulse; // @baseline:hoist
+    return length(pa - ba * h) - 0.25 - halfPulse;       // @fast:hoist
 }
 
 // The word "lomuren" in capsule strokes on a letter grid in the plane z = 0:
@@ -54,13 +54,13 @@ float crossDist(vec3 q, vec3 p)
     return smoothMin(smoothMin(dz, dy), dx);
 }
 
-// No stroke is nearer than the box around all strokes (x -9..10, y -2..2,  // @fast
-// z 0 in logo space) less the stroke radius; 0.01 covers rounding.          // @fast
-float logoBound(vec3 q)                                                       // @fast
-{                                                                             // @fast
-    vec3 outside = max(abs(q - vec3(0.5, 0.0, 0.0)) - vec3(9.5, 2.0, 0.0), 0.0); // @fast
-    return length(outside) - 0.25 - halfPulse - 0.01;                         // @fast
-}                                                                             // @fast
+// No stroke is nearer than the box around all strokes (x -9..10, y -2..2,  // @fast:logo
+// z 0 in logo space) less the stroke radius; 0.01 covers rounding.          // @fast:logo
+float logoBound(vec3 q)                                                       // @fast:logo
+{                                                                             // @fast:logo
+    vec3 outside = max(abs(q - vec3(0.5, 0.0, 0.0)) - vec3(9.5, 2.0, 0.0), 0.0); // @fast:logo
+    return length(outside) - 0.25 - 0.5 * beatPulse - 0.01;                   // @fast:logo
+}                                                                             // @fast:logo
 
 // The scene: the bent, warped lattice of crosses, whose cells grow towards
 // the origin, and the logo five times enlarged in the plane z = 0. The
@@ -73,14 +73,14 @@ vec2 sceneDist(vec3 p)
     float c = cos(0.05 * p.y);
     float s = sin(0.05 * p.z);
     vec3 bent = vec3(m[1].z * (mat2(c, -s, s, c) * p.xy), p.z);
-    vec3 w = mix(bent, p, 0.4 + 0.23 * sin(0.11 * m[0].x)); // @baseline
-    vec3 w = mix(bent, p, blendWeight);                      // @fast
+    vec3 w = mix(bent, p, 0.4 + 0.23 * sin(0.11 * m[0].x)); // @baseline:hoist
+    vec3 w = mix(bent, p, blendWeight);                      // @fast:hoist
     vec3 cell = mod(w, period) - 0.5 * period;
     float crosses = crossDist(cell, p);
     if (m[0].y > 0.0) {
         crosses = crosses + m[0].y * 10.0 / abs(p.z);
     }
     // Where the logo cannot be nearer, the minimum is the crosses' distance.
-    if (logoBound(0.2 * w) >= crosses) return vec2(crosses, 0.0); // @fast
+    if (logoBound(0.2 * w) >= crosses) return vec2(crosses, 0.0); // @fast:logo
     return vec2(min(logoDist(0.2 * w), crosses), 0.0);
 }

@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,7 +25,7 @@ static constexpr uint32_t MAX_FRAMES = 100000;
 static constexpr uint32_t DEFAULT_POSITIONS[] = {3000, 6000, 14700, 30000, 38000, 50000, 56000, 66000};
 
 static const char* const BENCH_HELP =
-    "usage: vantrop-render bench [--size WxH] [--ms MS...] [--frames N] [--compare]\n"
+    "usage: vantrop-render bench [--size WxH] [--ms MS...] [--frames N] [--compare] [--shader FILE]\n"
     "\n"
     "Draws each position N times (default 10) after two warm-up frames and prints\n"
     "the median frame time, its spread (fastest and slowest) and the frames per\n"
@@ -33,7 +35,9 @@ static const char* const BENCH_HELP =
     "\n"
     "--compare also times the straightforward baseline shader that the show's\n"
     "optimised one is built from, in the same run, and prints the ratio of the\n"
-    "two and whether their pictures are identical.\n";
+    "two and whether their pictures are identical. --shader FILE times a fragment\n"
+    "shader of your own (GLSL 1.10, the show's uniforms, with the 1280x720\n"
+    "resolution literal vec2(1280.,720.)) in place of the shipped one.\n";
 
 // Milliseconds one frame takes, drawn and finished.
 static double timeFrame(uint32_t positionMs)
@@ -66,6 +70,7 @@ static FrameTimes timePosition(uint32_t ms, uint32_t frames)
 int runBench(int argc, char** argv)
 {
     bool compare = false;
+    std::string shaderText = FRAGMENT_SOURCE;
     int width = 1280, height = 720;
     uint32_t frames = DEFAULT_FRAMES;
     std::vector<uint32_t> positions;
@@ -78,6 +83,13 @@ int runBench(int argc, char** argv)
         }
         if (arg == "--compare") {
             compare = true;
+        } else if (arg == "--shader" && i + 1 < argc) {
+            std::ifstream in(argv[++i]);
+            std::ostringstream text;
+            text << in.rdbuf();
+            if (!in || text.str().empty())
+                return usageError("bench", std::string("cannot read the shader file '") + argv[i] + "'");
+            shaderText = text.str();
         } else if (arg == "--ms") {
             uint32_t ms = 0;
             while (i + 1 < argc && parseUint32(argv[i + 1], ms)) {
@@ -97,7 +109,8 @@ int runBench(int argc, char** argv)
         }
     }
     if (positions.empty()) positions.assign(std::begin(DEFAULT_POSITIONS), std::end(DEFAULT_POSITIONS));
-    if (!openOfflineRenderer(width, height, &error)) {
+    if (!openOfflineRenderer(width, height, &error) ||
+        !switchFragmentSource(shaderText.c_str(), width, height, &error)) {
         std::fprintf(stderr, "vantrop-render bench: %s\n", error.c_str());
         return 1;
     }
@@ -128,11 +141,11 @@ int runBench(int argc, char** argv)
         baseline.push_back(timePosition(ms, frames));
         baselineImages.push_back(renderImage(ms, width, height));
     }
-    if (!switchFragmentSource(FRAGMENT_SOURCE, width, height, &error)) {
+    if (!switchFragmentSource(shaderText.c_str(), width, height, &error)) {
         std::fprintf(stderr, "vantrop-render bench: %s\n", error.c_str());
         return 1;
     }
-    std::printf("%8s %7s %12s %12s %7s %10s\n", "ms", "beat", "baseline ms", "shipped ms", "ratio", "picture");
+    std::printf("%8s %7s %12s %13s %7s %10s\n", "ms", "beat", "baseline ms", "optimised ms", "ratio", "picture");
     std::vector<double> ratios;
     bool allIdentical = true;
     for (size_t i = 0; i < positions.size(); ++i) {
@@ -140,11 +153,11 @@ int runBench(int argc, char** argv)
         const bool identical = renderImage(positions[i], width, height) == baselineImages[i];
         allIdentical = allIdentical && identical;
         ratios.push_back(shipped.median / baseline[i].median);
-        std::printf("%8u %7.2f %12.2f %12.2f %7.3f %10s\n", positions[i], double(computeFrameParams(positions[i]).beat),
+        std::printf("%8u %7.2f %12.2f %13.2f %7.3f %10s\n", positions[i], double(computeFrameParams(positions[i]).beat),
                     baseline[i].median, shipped.median, ratios.back(), identical ? "identical" : "DIFFERS");
         std::fflush(stdout);
     }
-    std::printf("median ratio shipped/baseline: %.3f; pictures %s\n", median(ratios),
+    std::printf("median ratio optimised/baseline: %.3f; pictures %s\n", median(ratios),
                 allIdentical ? "identical at every position" : "differ");
     return allIdentical ? 0 : 1;
 }

@@ -1,0 +1,38 @@
+// Micro-benchmark of renderFrame's own processor cost: the uniform upload and
+// draw calls, with the shader's work kept to one pixel.
+#include "render/headless.h"
+#include "render/renderer.h"
+#include "shaders/shader_sources.h"
+
+#include <GL/gl.h>
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+static void renderFrameCalls(benchmark::State& state)
+{
+    uint32_t positionMs = 41500;
+    for (auto _ : state) {
+        renderFrame(positionMs);
+        positionMs += 16;
+    }
+    glFinish();
+}
+BENCHMARK(renderFrameCalls);
+
+int main(int argc, char** argv)
+{
+    std::string error;
+    if (!openHeadlessContext(&error) || !createOffscreenTarget(1, 1, &error) ||
+        !initRenderer(headlessLookup, FRAGMENT_SOURCE, &error)) {
+        std::fprintf(stderr, "render_frame_benchmark: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("renderer: %s\n", rendererName().c_str());
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
