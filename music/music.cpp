@@ -19,6 +19,12 @@ static constexpr LibraryVersion MIN_MPG123_VERSION = {1, 25, 0};
 // make SDL's timer-driven drivers drift.
 static constexpr int BUFFER_FRAMES = 1024;
 static constexpr int BYTES_PER_SAMPLE = 2; // signed 16-bit output
+// A device that has stopped asking for sound for this long (about 40 buffers)
+// once sound has flowed for a while is gone, even where SDL has not noticed:
+// the clock goes on without it. A sound server may take the first buffer or
+// two and then wait over a second before it starts playing.
+static constexpr int64_t AUDIO_STALL_MS = 1000;
+static constexpr uint64_t FLOWING_AFTER_MS = 250; // of sound handed over
 
 using Clock = std::chrono::steady_clock;
 
@@ -39,6 +45,7 @@ static SDL_AudioDeviceID device;
 static bool audioStarted;
 static bool silent;
 static Clock::time_point silentStart;
+static uint64_t silentBaseMs; // the position when the silent clock took over
 static long sampleRate;
 static int channelCount;
 
@@ -99,20 +106,27 @@ LibraryVersion runningMpg123Version()
     return parseVersion(VANTROP_MPG123_BUILD_VERSION);
 }
 
-static void SDLCALL fillAudio(void*, Uint8* stream, int length)
+// Decodes up to `length` bytes; sets *finished once the stream has no more.
+static size_t decodeSome(Uint8* out, size_t length, bool* finished)
 {
     size_t filled = 0;
+    while (!*finished && filled < length) {
+        size_t got = 0;
+        const int result = mpg123_read(decoder, out + filled, length - filled, &got);
+        filled += got;
+        if (result != MPG123_OK && result != MPG123_NEW_FORMAT && got == 0) *finished = true;
+    }
+    return filled;
+}
+
+static void SDLCALL fillAudio(void*, Uint8* stream, int length)
+{
     bool finished;
     {
         std::lock_guard<std::mutex> lock(clockLock);
         finished = playback.decodeFinished;
     }
-    while (!finished && filled < size_t(length)) {
-        size_t got = 0;
-        const int result = mpg123_read(decoder, stream + filled, size_t(length) - filled, &got);
-        filled += got;
-        if (result != MPG123_OK && result != MPG123_NEW_FORMAT && got == 0) finished = true;
-    }
+    const size_t filled = decodeSome(stream, size_t(length), &finished);
     std::memset(stream + filled, 0, size_t(length) - filled);
 
     const uint64_t frameBytes = uint64_t(channelCount) * BYTES_PER_SAMPLE;
@@ -198,6 +212,21 @@ bool readMusicLength(const char* fileName, uint32_t* lengthMs, std::string* erro
     return opened;
 }
 
+bool decodeMusicFile(const char* fileName, uint64_t* sampleFrames, std::string* error)
+{
+    MusicPlayer player;
+    const bool opened = openDecoder(fileName, error);
+    *sampleFrames = 0;
+    if (opened) {
+        readLength(player);
+        Uint8 buffer[BUFFER_FRAMES * 2 * BYTES_PER_SAMPLE];
+        bool finished = false;
+        while (!finished) *sampleFrames += decodeSome(buffer, sizeof buffer, &finished) / (uint64_t(channelCount) * BYTES_PER_SAMPLE);
+    }
+    closeDecoder();
+    return opened;
+}
+
 static bool openDevice(std::string* error)
 {
     SDL_AudioSpec want{};
@@ -248,6 +277,7 @@ bool startMusic(MusicPlayer& player, const char* fileName, std::string* error)
     }
     audioStarted = true;
     silentStart = Clock::now();
+    silentBaseMs = 0;
     SDL_PauseAudioDevice(device, 0);
     return true;
 }
@@ -257,14 +287,32 @@ static uint64_t millisecondsSince(Clock::time_point then, Clock::time_point now)
     return uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(now - then).count()) / 1000;
 }
 
+// A device that SDL reports stopped, or that stopped asking for sound
+// before the stream was played out.
+static bool deviceLost(Clock::time_point now)
+{
+    if (SDL_GetAudioDeviceStatus(device) != SDL_AUDIO_PLAYING) return true;
+    std::lock_guard<std::mutex> lock(clockLock);
+    const bool flowing = playback.framesBefore * 1000 >= FLOWING_AFTER_MS * uint64_t(sampleRate);
+    return flowing && !playback.decodeFinished &&
+           std::chrono::duration_cast<std::chrono::milliseconds>(now - playback.handedAt).count() > AUDIO_STALL_MS;
+}
+
 uint32_t readMusicPosition(MusicPlayer& player)
 {
     const Clock::time_point now = Clock::now();
     uint64_t ms = 0;
     bool playedOut = false;
+    if (!silent && device && deviceLost(now)) {
+        // The sound is gone, but the show must go on in time and end by itself.
+        std::fprintf(stderr, "vantrop: the audio device was lost; the show goes on silently, in time\n");
+        silent = true;
+        silentStart = now;
+        silentBaseMs = player.positionMs;
+    }
     if (silent) {
         // Nobody hears the dummy device, so the real-time clock is the music.
-        ms = millisecondsSince(silentStart, now);
+        ms = silentBaseMs + millisecondsSince(silentStart, now);
         playedOut = ms >= player.lengthMs;
     } else {
         std::lock_guard<std::mutex> lock(clockLock);

@@ -28,14 +28,18 @@ LibraryVersion runningMpg123Version();
 
 // Reads a stream's exact length without playing it; *error names the file and the reason.
 bool readMusicLength(const char* fileName, uint32_t* lengthMs, std::string* error);
+// Decodes a whole stream without playing it, as playback would; *sampleFrames is how many it held.
+bool decodeMusicFile(const char* fileName, uint64_t* sampleFrames, std::string* error);
 // Opens the stream, reads its exact length and starts playback from the
 // beginning, once. Falls back to a silent real-time clock (SDL's dummy
-// driver) when no audio device opens. *error names the file or library and the reason.
+// driver) when no audio device opens, and goes on on a silent real-time clock
+// from where it was when the device is lost mid-stream. *error names the file
+// or library and the reason.
 bool startMusic(MusicPlayer& player, const char* fileName, std::string* error);
 // Reads the position (milliseconds heard so far) into player.positionMs and returns it:
 // smooth, never backwards, and at least lengthMs once the stream has played out.
 uint32_t readMusicPosition(MusicPlayer& player);
-// True when playback runs on the silent clock (no audio device).
+// True when playback runs on the silent clock (no audio device, or it was lost).
 bool musicIsSilent();
 // Stops playback, releases the stream and the device, shuts SDL's audio down.
 void stopMusic(MusicPlayer& player);

@@ -2,6 +2,7 @@
 // card (CI) playback falls back to SDL's silent dummy driver.
 #include "music/music.h"
 #include "tests/process.h"
+#include "tests/spawn.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <random>
 #include <thread>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -185,4 +187,53 @@ TEST(MusicVersions, MinimumIsAcceptedOlderIsRefused)
     EXPECT_FALSE(audioLibrariesSupported({1, 99, 99}, mpgMin, &error));
     EXPECT_TRUE(versionAtLeast(runningSdlVersion(), sdlMin));
     EXPECT_TRUE(versionAtLeast(runningMpg123Version(), mpgMin));
+}
+
+// A real sound server with a null sink, stopped in the middle of the stream.
+TEST(MusicClock, LostSoundServerDoesNotFreezeTheClock)
+{
+    const std::string runtime = makeTempDir(), socket = runtime + "/native";
+    const pid_t server = spawnProcess({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
+                                       "--use-pid-file=no", "-L", "module-null-sink", "-L",
+                                       "module-native-protocol-unix socket=" + socket + " auth-anonymous=1"},
+                                      runtime, {"XDG_RUNTIME_DIR=" + runtime, "HOME=" + runtime},
+                                      runtime + "/pulseaudio.log");
+    ASSERT_GT(server, 0);
+    for (int i = 0; i < 100 && access(socket.c_str(), F_OK) != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(0, access(socket.c_str(), F_OK)) << "pulseaudio (Debian package pulseaudio) did not start: "
+                                                << readFile(runtime + "/pulseaudio.log");
+    setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
+    MusicPlayer player;
+    std::string error;
+    const bool started = startMusic(player, track(4.0).c_str(), &error);
+    unsetenv("PULSE_SERVER");
+    ASSERT_TRUE(started) << error;
+    EXPECT_FALSE(musicIsSilent()) << "the sound server should have taken the stream";
+
+    // Playing through the server: the clock follows real time once sound
+    // flows, which a freshly started server may delay by over a second.
+    const Clock::time_point opened = Clock::now();
+    while (readMusicPosition(player) < 200 && Clock::now() - opened < std::chrono::seconds(3))
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_FALSE(musicIsSilent());
+    const uint32_t before = readMusicPosition(player);
+    const Clock::time_point measured = Clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    const uint32_t after = readMusicPosition(player);
+    const double real = std::chrono::duration<double, std::milli>(Clock::now() - measured).count();
+    EXPECT_NEAR(real, double(after - before), 0.05 * real);
+
+    kill(server, SIGKILL);
+    waitForExit(server, 5000);
+    const Clock::time_point lost = Clock::now();
+    uint32_t last = readMusicPosition(player);
+    while (readMusicPosition(player) < player.lengthMs && Clock::now() - lost < std::chrono::seconds(6)) {
+        ASSERT_GE(player.positionMs, last);
+        last = player.positionMs;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(musicIsSilent());
+    EXPECT_GE(player.positionMs, player.lengthMs) << "the clock froze when the server went away";
+    stopMusic(player);
 }

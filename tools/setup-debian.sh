@@ -10,4 +10,4 @@ $as_root apt-get install -y --no-install-recommends \
     libsdl2-dev libmpg123-dev libmp3lame-dev \
     libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libpng-dev glslang-tools \
     libgtest-dev libbenchmark-dev \
-    xvfb xauth xdotool x11-utils imagemagick ffmpeg lame
+    xvfb xauth xdotool x11-utils imagemagick ffmpeg lame pulseaudio
