@@ -108,14 +108,16 @@ TEST_F(Show, EscapeEndsTheShowAlsoAsAQuickTap)
     }
 }
 
-TEST_F(Show, SigtermEndsTheShowAndRestoresTheDisplay)
+TEST_F(Show, SignalsEndTheShowAndRestoreTheDisplay)
 {
     makeTrack(60);
-    start();
-    waitForWindow();
-    kill(show, SIGTERM);
-    EXPECT_EQ(0, waitForExit(show, 15000)) << log();
-    expectDesktopBack();
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        start();
+        waitForWindow();
+        kill(show, signal);
+        EXPECT_EQ(0, waitForExit(show, 15000)) << "signal " << signal << "\n" << log();
+        expectDesktopBack();
+    }
 }
 
 TEST_F(Show, MissingMusicFailsWithAMessage)
