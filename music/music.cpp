@@ -247,7 +247,7 @@ static bool openDevice(std::string* error)
     const std::string reason = SDL_GetError();
     // No sound card or sound server: play on the dummy driver, which
     // consumes the stream silently, so the show still runs in time.
-    SDL_SetHint(SDL_HINT_AUDIODRIVER, "dummy");
+    SDL_SetHintWithPriority(SDL_HINT_AUDIODRIVER, "dummy", SDL_HINT_OVERRIDE); // over SDL_AUDIODRIVER too
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
         device = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
         if (device) {

@@ -43,7 +43,11 @@ protected:
     }
     void start(const std::string& program = SHOW)
     {
-        show = spawnProcess({program}, dir, {"DISPLAY=" + x.display}, dir + "/show.log");
+        std::vector<std::string> environment = {"DISPLAY=" + x.display};
+#ifdef VANTROP_SHOW_PRELOAD
+        environment.push_back(std::string("LD_PRELOAD=") + VANTROP_SHOW_PRELOAD);
+#endif
+        show = spawnProcess({program}, dir, environment, dir + "/show.log");
         ASSERT_GT(show, 0);
         started = Clock::now();
     }

@@ -1,0 +1,10 @@
+#!/bin/sh
+# Everything CI checks, in order: the release build and its tests, the
+# sanitizer build (AddressSanitizer, UBSan, LeakSanitizer) and its tests with
+# the whole 70-second show, and a 30-second fuzzing run of the music decoder.
+set -e
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+cmake --preset default && cmake --build --preset default -j"$jobs" && ctest --preset default -j2
+cmake --preset debug && cmake --build --preset debug -j"$jobs" && ctest --preset debug -j2
+tests/fuzz/run.sh 30
