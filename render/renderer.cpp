@@ -16,6 +16,7 @@ static constexpr uint32_t RANDOM_MULTIPLIER = 214013;
 static constexpr uint32_t RANDOM_INCREMENT = 2531011;
 
 static GlEntryPoints gl;
+static GlLookup activeLookup; // for the status queries beside the table
 static GLuint program;
 static GLuint textures[2];
 static uint32_t randomState;
@@ -69,8 +70,6 @@ static std::string shaderLog(GlLookup lookup, GLuint shader, bool isProgram)
     log.resize(log.find('\0') == std::string::npos ? log.size() : log.find('\0'));
     return log.empty() ? std::string("(the driver gave no log)") : log;
 }
-
-static GlLookup activeLookup;
 
 bool buildShaderProgram(const char* vertexSource, const char* fragmentSource, std::string* error)
 {
@@ -139,8 +138,8 @@ void createNoiseTexture()
 
 bool initRenderer(GlLookup lookup, const char* fragmentSource, std::string* error)
 {
-    if (!loadGlEntryPoints(lookup, gl, error)) return false;
     activeLookup = lookup;
+    if (!loadGlEntryPoints(lookup, gl, error)) return false;
     if (!buildShaderProgram(VERTEX_SOURCE, fragmentSource, error)) return false;
     createNoiseTexture();
     return true;
@@ -155,7 +154,8 @@ void renderFrame(uint32_t positionMs)
     glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
     const FrameParams params = computeFrameParams(positionMs);
     gl.glUseProgram(program);
-    gl.glUniform4fv(gl.glGetUniformLocation(program, "m"), 2, &params.time);
+    // FrameParams is laid out as the two vec4 of m, slot by slot.
+    gl.glUniform4fv(gl.glGetUniformLocation(program, "m"), 2, reinterpret_cast<const GLfloat*>(&params));
     gl.glActiveTexture(GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, textures[0]);
     gl.glUniform1i(gl.glGetUniformLocation(program, "v"), 0);
