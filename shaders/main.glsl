@@ -2,6 +2,11 @@
 // the colour pipeline: gamma, glitch overlay, contrast, vignette and fades.
 void main()
 {
+    // Outside the fades every pixel ends black, whatever the march finds.     // @fast:fade
+    if (m[1].x <= 0.0 || m[1].x >= 101.0) {                                    // @fast:fade
+        gl_FragColor = vec4(0.0);                                              // @fast:fade
+        return;                                                                // @fast:fade
+    }                                                                          // @fast:fade
     initPixelValues();
     cameraRay();
     vec4 res = march(rayOrigin, rayDir);

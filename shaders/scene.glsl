@@ -1,12 +1,26 @@
-// Distance from q to the capsule around the segment a-b; the strokes swell
-// with the beat pulse.
-float strokeDist(vec3 q, vec3 a, vec3 b)
+// Distance from q to the segment a-b.
+float segmentDist(vec3 q, vec3 a, vec3 b)
 {
     vec3 pa = q - a;
     vec3 ba = b - a;
     float h = clamp(dot(pa, ba) / dot(ba, ba), 0.0, 1.0);
-    return length(pa - ba * h) - 0.25 - 0.5 * beatPulse; // @baseline:hoist
-    return length(pa - ba * h) - 0.25 - halfPulse;       // @fast:hoist
+    return length(pa - ba * h);
+}
+
+// Distance from q to the capsule around the segment a-b; the strokes swell
+// with the beat pulse.
+float strokeDist(vec3 q, vec3 a, vec3 b)
+{
+    return segmentDist(q, a, b) - 0.25 - 0.5 * beatPulse; // @baseline:hoist
+    return segmentDist(q, a, b) - 0.25 - halfPulse;       // @fast:hoist
+}
+
+// What the logo takes the minimum of. Taking the radius off once, after the
+// minimum, gives the same float: subtracting a constant never reorders values.
+float logoPart(vec3 q, vec3 a, vec3 b)
+{
+    return strokeDist(q, a, b);  // @baseline:logomin
+    return segmentDist(q, a, b); // @fast:logomin
 }
 
 // The word "lomuren" in capsule strokes on a letter grid in the plane z = 0:
@@ -14,31 +28,32 @@ float strokeDist(vec3 q, vec3 a, vec3 b)
 // ascender top y = 2.
 float logoDist(vec3 q)
 {
-    float d = strokeDist(q, vec3(-9.0, 2.0, 0.0), vec3(-9.0, -2.0, 0.0));   // l
-    d = min(d, strokeDist(q, vec3(-9.0, -2.0, 0.0), vec3(-8.0, -2.0, 0.0)));
-    d = min(d, strokeDist(q, vec3(-7.0, 0.0, 0.0), vec3(-5.0, 0.0, 0.0)));  // o
-    d = min(d, strokeDist(q, vec3(-5.0, 0.0, 0.0), vec3(-5.0, -2.0, 0.0)));
-    d = min(d, strokeDist(q, vec3(-5.0, -2.0, 0.0), vec3(-7.0, -2.0, 0.0)));
-    d = min(d, strokeDist(q, vec3(-7.0, -2.0, 0.0), vec3(-7.0, 0.0, 0.0)));
-    d = min(d, strokeDist(q, vec3(-4.0, -2.0, 0.0), vec3(-4.0, 0.0, 0.0))); // m
-    d = min(d, strokeDist(q, vec3(-4.0, 0.0, 0.0), vec3(-3.0, 0.0, 0.0)));
-    d = min(d, strokeDist(q, vec3(-3.0, 0.0, 0.0), vec3(-3.0, -2.0, 0.0)));
-    d = min(d, strokeDist(q, vec3(-3.0, 0.0, 0.0), vec3(-2.0, 0.0, 0.0)));
-    d = min(d, strokeDist(q, vec3(-2.0, 0.0, 0.0), vec3(-2.0, -2.0, 0.0)));
-    d = min(d, strokeDist(q, vec3(-1.0, 0.0, 0.0), vec3(-1.0, -2.0, 0.0))); // u
-    d = min(d, strokeDist(q, vec3(-1.0, -2.0, 0.0), vec3(1.0, -2.0, 0.0)));
-    d = min(d, strokeDist(q, vec3(1.0, -2.0, 0.0), vec3(1.0, 0.0, 0.0)));
-    d = min(d, strokeDist(q, vec3(2.0, 0.0, 0.0), vec3(2.0, -2.0, 0.0)));   // r
-    d = min(d, strokeDist(q, vec3(2.0, 0.0, 0.0), vec3(4.0, 0.0, 0.0)));
-    d = min(d, strokeDist(q, vec3(5.0, 0.0, 0.0), vec3(7.0, 0.0, 0.0)));    // e
-    d = min(d, strokeDist(q, vec3(7.0, 0.0, 0.0), vec3(7.0, -1.0, 0.0)));
-    d = min(d, strokeDist(q, vec3(7.0, -1.0, 0.0), vec3(5.0, -1.0, 0.0)));
-    d = min(d, strokeDist(q, vec3(5.0, 0.0, 0.0), vec3(5.0, -2.0, 0.0)));
-    d = min(d, strokeDist(q, vec3(5.0, -2.0, 0.0), vec3(7.0, -2.0, 0.0)));
-    d = min(d, strokeDist(q, vec3(8.0, 0.0, 0.0), vec3(8.0, -2.0, 0.0)));   // n
-    d = min(d, strokeDist(q, vec3(8.0, 0.0, 0.0), vec3(10.0, 0.0, 0.0)));
-    d = min(d, strokeDist(q, vec3(10.0, 0.0, 0.0), vec3(10.0, -2.0, 0.0)));
-    return d;
+    float d = logoPart(q, vec3(-9.0, 2.0, 0.0), vec3(-9.0, -2.0, 0.0));   // l
+    d = min(d, logoPart(q, vec3(-9.0, -2.0, 0.0), vec3(-8.0, -2.0, 0.0)));
+    d = min(d, logoPart(q, vec3(-7.0, 0.0, 0.0), vec3(-5.0, 0.0, 0.0)));  // o
+    d = min(d, logoPart(q, vec3(-5.0, 0.0, 0.0), vec3(-5.0, -2.0, 0.0)));
+    d = min(d, logoPart(q, vec3(-5.0, -2.0, 0.0), vec3(-7.0, -2.0, 0.0)));
+    d = min(d, logoPart(q, vec3(-7.0, -2.0, 0.0), vec3(-7.0, 0.0, 0.0)));
+    d = min(d, logoPart(q, vec3(-4.0, -2.0, 0.0), vec3(-4.0, 0.0, 0.0))); // m
+    d = min(d, logoPart(q, vec3(-4.0, 0.0, 0.0), vec3(-3.0, 0.0, 0.0)));
+    d = min(d, logoPart(q, vec3(-3.0, 0.0, 0.0), vec3(-3.0, -2.0, 0.0)));
+    d = min(d, logoPart(q, vec3(-3.0, 0.0, 0.0), vec3(-2.0, 0.0, 0.0)));
+    d = min(d, logoPart(q, vec3(-2.0, 0.0, 0.0), vec3(-2.0, -2.0, 0.0)));
+    d = min(d, logoPart(q, vec3(-1.0, 0.0, 0.0), vec3(-1.0, -2.0, 0.0))); // u
+    d = min(d, logoPart(q, vec3(-1.0, -2.0, 0.0), vec3(1.0, -2.0, 0.0)));
+    d = min(d, logoPart(q, vec3(1.0, -2.0, 0.0), vec3(1.0, 0.0, 0.0)));
+    d = min(d, logoPart(q, vec3(2.0, 0.0, 0.0), vec3(2.0, -2.0, 0.0)));   // r
+    d = min(d, logoPart(q, vec3(2.0, 0.0, 0.0), vec3(4.0, 0.0, 0.0)));
+    d = min(d, logoPart(q, vec3(5.0, 0.0, 0.0), vec3(7.0, 0.0, 0.0)));    // e
+    d = min(d, logoPart(q, vec3(7.0, 0.0, 0.0), vec3(7.0, -1.0, 0.0)));
+    d = min(d, logoPart(q, vec3(7.0, -1.0, 0.0), vec3(5.0, -1.0, 0.0)));
+    d = min(d, logoPart(q, vec3(5.0, 0.0, 0.0), vec3(5.0, -2.0, 0.0)));
+    d = min(d, logoPart(q, vec3(5.0, -2.0, 0.0), vec3(7.0, -2.0, 0.0)));
+    d = min(d, logoPart(q, vec3(8.0, 0.0, 0.0), vec3(8.0, -2.0, 0.0)));   // n
+    d = min(d, logoPart(q, vec3(8.0, 0.0, 0.0), vec3(10.0, 0.0, 0.0)));
+    d = min(d, logoPart(q, vec3(10.0, 0.0, 0.0), vec3(10.0, -2.0, 0.0)));
+    return d;                          // @baseline:logomin
+    return d - 0.25 - 0.5 * beatPulse; // @fast:logomin
 }
 
 // Three perpendicular bars of one cell, blended where they meet. While the

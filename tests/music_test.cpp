@@ -82,23 +82,25 @@ TEST(MusicClock, SmoothRealTimeAndReachesTheEnd)
     const uint32_t first = readMusicPosition(player);
     EXPECT_LT(first, 60u) << "the position starts near 0";
 
-    uint32_t last = first, largestJump = 0;
+    uint32_t last = first;
+    double largestExcess = 0; // how far a step outran the real time between two queries, ms
     uint32_t atTwoSeconds = 0;
-    double realAtTwoSeconds = 0;
+    double realAtTwoSeconds = 0, lastReal = 0;
     while (Clock::now() - start < std::chrono::milliseconds(3200)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         const uint32_t now = readMusicPosition(player);
-        ASSERT_GE(now, last) << "the position moved backwards";
-        largestJump = std::max(largestJump, now - last);
-        last = now;
         const double real = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        ASSERT_GE(now, last) << "the position moved backwards";
+        if (now < player.lengthMs) largestExcess = std::max(largestExcess, double(now - last) - (real - lastReal));
+        last = now;
+        lastReal = real;
         if (!atTwoSeconds && real >= 2000.0) {
             atTwoSeconds = now;
             realAtTwoSeconds = real;
         }
     }
     EXPECT_NEAR(realAtTwoSeconds, double(atTwoSeconds - first), 0.02 * realAtTwoSeconds);
-    EXPECT_LE(largestJump, 8u) << "no steps of an audio buffer between frames";
+    EXPECT_LE(largestExcess, 3.0) << "no steps of an audio buffer between frames";
     EXPECT_GE(last, player.lengthMs) << "the show must end by itself";
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_GE(readMusicPosition(player), last);
@@ -206,7 +208,7 @@ TEST(MusicClock, LostSoundServerDoesNotFreezeTheClock)
     setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
     MusicPlayer player;
     std::string error;
-    const bool started = startMusic(player, track(4.0).c_str(), &error);
+    const bool started = startMusic(player, track(6.0).c_str(), &error);
     unsetenv("PULSE_SERVER");
     ASSERT_TRUE(started) << error;
     EXPECT_FALSE(musicIsSilent()) << "the sound server should have taken the stream";
@@ -219,7 +221,7 @@ TEST(MusicClock, LostSoundServerDoesNotFreezeTheClock)
     EXPECT_FALSE(musicIsSilent());
     const uint32_t before = readMusicPosition(player);
     const Clock::time_point measured = Clock::now();
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     const uint32_t after = readMusicPosition(player);
     const double real = std::chrono::duration<double, std::milli>(Clock::now() - measured).count();
     EXPECT_NEAR(real, double(after - before), 0.05 * real);
@@ -228,7 +230,7 @@ TEST(MusicClock, LostSoundServerDoesNotFreezeTheClock)
     waitForExit(server, 5000);
     const Clock::time_point lost = Clock::now();
     uint32_t last = readMusicPosition(player);
-    while (readMusicPosition(player) < player.lengthMs && Clock::now() - lost < std::chrono::seconds(6)) {
+    while (readMusicPosition(player) < player.lengthMs && Clock::now() - lost < std::chrono::seconds(8)) {
         ASSERT_GE(player.positionMs, last);
         last = player.positionMs;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

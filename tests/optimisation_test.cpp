@@ -12,9 +12,9 @@ TEST(Optimisations, ShippedShaderDrawsTheBaselinesPictureExactly)
 {
     // Intro with thick bars, the bars' shrink, shake, a hit, flashes at both
     // ends, the pulse after beat 52, warp dip and snap, warp swell with the
-    // glitch, the shake of the second half, finale, logo, fade-out.
-    const uint32_t positions[] = {2000, 7100, 13200, 14600, 25230, 30000, 35450, 37500, 40910,
-                                  46000, 50000, 55500, 58000, 63000, 67500};
+    // glitch, the shake of the second half, finale, logo, fade-out, black.
+    const uint32_t positions[] = {0, 2000, 7100, 13200, 14600, 25230, 30000, 35450, 37500, 40910,
+                                  46000, 50000, 55500, 58000, 63000, 67500, 68864, 70000};
     for (uint32_t ms : positions) {
         const auto baseline = renderFloatFrame(ms, 160, 90, BASELINE_FRAGMENT_SOURCE);
         const auto shipped = renderFloatFrame(ms, 160, 90, FRAGMENT_SOURCE);

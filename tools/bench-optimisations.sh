@@ -10,7 +10,7 @@ frames=${2:-5}
 build=build/720p
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for group in march hoist logo; do
+for group in march hoist logo logomin fade; do
     mkdir -p "$work/$group"
     for f in shaders/*.glsl; do
         sed -e "/\/\/ @baseline:$group/d" -e "s|// @fast:$group||" "$f" > "$work/$group/$(basename "$f")"
