@@ -71,7 +71,7 @@ int runBench(int argc, char** argv)
 {
     bool compare = false;
     std::string shaderText = FRAGMENT_SOURCE;
-    int width = 1280, height = 720;
+    int width = DEFAULT_WIDTH, height = DEFAULT_HEIGHT;
     uint32_t frames = DEFAULT_FRAMES;
     std::vector<uint32_t> positions;
     std::string error;

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 
-static constexpr int EXIT_USAGE = 2;
 static constexpr int MAX_WIDTH = 7680; // pixels: 8K is the largest frame the tools accept
 
 bool parseUint32(const char* text, uint32_t& value)

@@ -5,6 +5,12 @@
 #include <string>
 #include <vector>
 
+// Exit status of a command-line mistake.
+inline constexpr int EXIT_USAGE = 2;
+// The frame size the tools draw unless told otherwise: the show's own, in pixels.
+inline constexpr int DEFAULT_WIDTH = 1280;
+inline constexpr int DEFAULT_HEIGHT = 720;
+
 // Parses a whole unsigned 32-bit decimal number; false on anything else.
 bool parseUint32(const char* text, uint32_t& value);
 // Parses "WxH" as a 16:9 size from 16x9 to 7680x4320; *error explains a refusal.

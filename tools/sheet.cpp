@@ -67,7 +67,7 @@ static void drawText(std::vector<uint8_t>& image, int imageWidth, int x, int y, 
 int runSheet(int argc, char** argv)
 {
     std::string out, error;
-    int width = 320, height = 180;
+    int width = 320, height = 180; // one still, pixels
     float every = 4.0f;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];

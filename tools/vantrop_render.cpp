@@ -12,10 +12,6 @@
 #include <string>
 #include <vector>
 
-static constexpr int EXIT_USAGE = 2;
-static constexpr uint32_t DEFAULT_SIZE_WIDTH = 1280;  // pixels
-static constexpr uint32_t DEFAULT_SIZE_HEIGHT = 720;  // pixels
-
 static const char* const MAIN_HELP =
     "usage: vantrop-render COMMAND [OPTIONS]\n"
     "\n"
@@ -92,7 +88,7 @@ static int runFrame(int argc, char** argv)
 {
     bool haveMs = false;
     uint32_t ms = 0;
-    int width = DEFAULT_SIZE_WIDTH, height = DEFAULT_SIZE_HEIGHT;
+    int width = DEFAULT_WIDTH, height = DEFAULT_HEIGHT;
     std::string out, error;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
