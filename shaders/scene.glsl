@@ -69,13 +69,13 @@ float crossDist(vec3 q, vec3 p)
     return smoothMin(smoothMin(dz, dy), dx);
 }
 
-// No stroke is nearer than the box around all strokes (x -9..10, y -2..2,  // @fast:logo
-// z 0 in logo space) less the stroke radius; 0.01 covers rounding.          // @fast:logo
-float logoBound(vec3 q)                                                       // @fast:logo
-{                                                                             // @fast:logo
-    vec3 outside = max(abs(q - vec3(0.5, 0.0, 0.0)) - vec3(9.5, 2.0, 0.0), 0.0); // @fast:logo
-    return length(outside) - 0.25 - 0.5 * beatPulse - 0.01;                   // @fast:logo
-}                                                                             // @fast:logo
+// No stroke is nearer than the box around all strokes (x -9..10, y -2..2,  // @fast:bound
+// z 0 in logo space) less the stroke radius; 0.01 covers rounding.          // @fast:bound
+float logoBound(vec3 q)                                                       // @fast:bound
+{                                                                             // @fast:bound
+    vec3 outside = max(abs(q - vec3(0.5, 0.0, 0.0)) - vec3(9.5, 2.0, 0.0), 0.0); // @fast:bound
+    return length(outside) - 0.25 - 0.5 * beatPulse - 0.01;                   // @fast:bound
+}                                                                             // @fast:bound
 
 // The scene: the bent, warped lattice of crosses, whose cells grow towards
 // the origin, and the logo five times enlarged in the plane z = 0. The
@@ -96,6 +96,6 @@ vec2 sceneDist(vec3 p)
         crosses = crosses + m[0].y * 10.0 / abs(p.z);
     }
     // Where the logo cannot be nearer, the minimum is the crosses' distance.
-    if (logoBound(0.2 * w) >= crosses) return vec2(crosses, 0.0); // @fast:logo
+    if (logoBound(0.2 * w) >= crosses) return vec2(crosses, 0.0); // @fast:bound
     return vec2(min(logoDist(0.2 * w), crosses), 0.0);
 }

@@ -10,10 +10,10 @@ frames=${2:-5}
 build=build/720p
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for group in march hoist logo logomin fade; do
+for group in march hoist bound logomin fade; do
     mkdir -p "$work/$group"
     for f in shaders/*.glsl; do
-        sed -e "/\/\/ @baseline:$group/d" -e "s|// @fast:$group||" "$f" > "$work/$group/$(basename "$f")"
+        sed -e "/\/\/ @baseline:$group[[:space:]]*\$/d" -e "s|// @fast:$group[[:space:]]*\$||" "$f" > "$work/$group/$(basename "$f")"
     done
     g="$work/$group"
     "$build/shaders/glsl_pack" baseline "$g/out.cpp" "$g" 1280 720 "$g/vertex.glsl" "$g/main.glsl" \

@@ -13,10 +13,12 @@
 
 static void renderFrameCalls(benchmark::State& state)
 {
-    uint32_t positionMs = 41500;
+    // Positions move on by a 60 Hz frame and stay inside the show's lit part.
+    static constexpr uint32_t FIRST_MS = 5500, LAST_MS = 66000, FRAME_MS = 16;
+    uint32_t positionMs = FIRST_MS;
     for (auto _ : state) {
         renderFrame(positionMs);
-        positionMs += 16;
+        positionMs = positionMs + FRAME_MS > LAST_MS ? FIRST_MS : positionMs + FRAME_MS;
     }
     glFinish();
 }
