@@ -220,8 +220,9 @@ bool decodeMusicFile(const char* fileName, uint64_t* sampleFrames, std::string* 
     if (opened) {
         readLength(player);
         Uint8 buffer[BUFFER_FRAMES * 2 * BYTES_PER_SAMPLE];
+        const uint64_t frameBytes = uint64_t(channelCount) * BYTES_PER_SAMPLE;
         bool finished = false;
-        while (!finished) *sampleFrames += decodeSome(buffer, sizeof buffer, &finished) / (uint64_t(channelCount) * BYTES_PER_SAMPLE);
+        while (!finished) *sampleFrames += decodeSome(buffer, sizeof buffer, &finished) / frameBytes;
     }
     closeDecoder();
     return opened;
