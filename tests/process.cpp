@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <vector>
 
 CommandResult runCommand(const std::string& commandLine)
 {
@@ -18,9 +20,20 @@ CommandResult runCommand(const std::string& commandLine)
     return result;
 }
 
+static std::vector<std::string> tempDirs;
+
+static void removeTempDirs()
+{
+    std::error_code ignored;
+    for (const std::string& dir : tempDirs) std::filesystem::remove_all(dir, ignored);
+}
+
 std::string makeTempDir()
 {
     char pattern[] = "/tmp/vantrop-test-XXXXXX";
     const char* dir = mkdtemp(pattern);
-    return dir ? dir : "/tmp";
+    if (!dir) return "/tmp";
+    if (tempDirs.empty()) std::atexit(removeTempDirs);
+    tempDirs.push_back(dir);
+    return dir;
 }

@@ -9,5 +9,5 @@ struct CommandResult {
 
 // Runs a shell command line and collects its output and exit status.
 CommandResult runCommand(const std::string& commandLine);
-// A fresh empty folder under the system's temporary folder.
+// A fresh empty folder under the system's temporary folder, removed when the test program ends.
 std::string makeTempDir();
