@@ -1,6 +1,7 @@
 #include "music/music.h"
 
 #include <SDL.h>
+#include <alsa/asoundlib.h>
 #include <dlfcn.h>
 #include <mpg123.h>
 
@@ -228,6 +229,12 @@ bool decodeMusicFile(const char* fileName, uint64_t* sampleFrames, std::string* 
     return opened;
 }
 
+// ALSA prints a screenful while SDL looks for a sound card that is not
+// there; the one line that matters is ours.
+static void quietAlsa(const char*, int, const char*, int, const char*, ...)
+{
+}
+
 static bool openDevice(std::string* error)
 {
     SDL_AudioSpec want{};
@@ -272,7 +279,10 @@ bool startMusic(MusicPlayer& player, const char* fileName, std::string* error)
         return false;
     }
     readLength(player);
-    if (!openDevice(error)) {
+    snd_lib_error_set_handler(quietAlsa);
+    const bool opened = openDevice(error);
+    snd_lib_error_set_handler(nullptr);
+    if (!opened) {
         stopMusic(player);
         return false;
     }
