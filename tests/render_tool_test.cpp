@@ -42,27 +42,6 @@ TEST(RenderTool, HelpAndBadArguments)
     }
 }
 
-TEST(RenderTool, FrameWritesAnRgbPng)
-{
-    const std::string out = makeTempDir() + "/frame.png";
-    const CommandResult r = runCommand(TOOL + " frame --ms 41500 --size 160x90 --out " + out);
-    ASSERT_EQ(0, r.status) << r.output;
-    int width = 0, height = 0;
-    std::vector<uint8_t> rgb;
-    std::string error;
-    ASSERT_TRUE(readPngRgb(out, width, height, rgb, &error)) << error;
-    EXPECT_EQ(160, width);
-    EXPECT_EQ(90, height);
-    size_t bright = 0;
-    for (uint8_t v : rgb) bright += v > 40;
-    EXPECT_GT(bright, rgb.size() / 8);
-    const CommandResult unwritable = runCommand(TOOL + " frame --ms 0 --size 160x90 --out /nonexistent/dir/f.png");
-    EXPECT_EQ(1, unwritable.status);
-    EXPECT_NE(std::string::npos, unwritable.output.find("/nonexistent/dir/f.png")) << unwritable.output;
-}
-
-static const std::string MAKE_TRACK = VANTROP_MAKE_TRACK_PATH;
-
 static std::vector<uint8_t> loadPng(const std::string& path, int expectWidth, int expectHeight)
 {
     int width = 0, height = 0;
@@ -73,6 +52,23 @@ static std::vector<uint8_t> loadPng(const std::string& path, int expectWidth, in
     EXPECT_EQ(expectHeight, height);
     return rgb;
 }
+
+TEST(RenderTool, FrameWritesAnRgbPng)
+{
+    const std::string out = makeTempDir() + "/frame.png";
+    const CommandResult r = runCommand(TOOL + " frame --ms 41500 --size 160x90 --out " + out);
+    ASSERT_EQ(0, r.status) << r.output;
+    const std::vector<uint8_t> rgb = loadPng(out, 160, 90);
+    ASSERT_FALSE(rgb.empty());
+    size_t bright = 0;
+    for (uint8_t v : rgb) bright += v > 40;
+    EXPECT_GT(bright, rgb.size() / 8);
+    const CommandResult unwritable = runCommand(TOOL + " frame --ms 0 --size 160x90 --out /nonexistent/dir/f.png");
+    EXPECT_EQ(1, unwritable.status);
+    EXPECT_NE(std::string::npos, unwritable.output.find("/nonexistent/dir/f.png")) << unwritable.output;
+}
+
+static const std::string MAKE_TRACK = VANTROP_MAKE_TRACK_PATH;
 
 static double meanDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b)
 {
