@@ -6,49 +6,93 @@
 #include <mpg123.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 // SDL 2.24 brings SDL_ResetHint, which undoes the silent fallback between
 // runs; libmpg123 1.25 gives exact gapless lengths from mpg123_scan.
 static constexpr LibraryVersion MIN_SDL_VERSION = {2, 24, 0};
 static constexpr LibraryVersion MIN_MPG123_VERSION = {1, 25, 0};
-// Sample frames per audio buffer: about 23 ms at 44.1 kHz. Smaller buffers
-// make SDL's timer-driven drivers drift.
-static constexpr int BUFFER_FRAMES = 1024;
-static constexpr int BYTES_PER_SAMPLE = 2; // signed 16-bit output
-// A device that has stopped asking for sound for this long (about 40 buffers)
-// once sound has flowed for a while is gone, even where SDL has not noticed:
-// the clock goes on without it. A sound server may take the first buffer or
-// two and then wait over a second before it starts playing.
-static constexpr int64_t AUDIO_STALL_MS = 1000;
+// Playback is always 16-bit stereo at the first frame's rate, whatever the
+// stream does later: mpg123 converts mono frames, SDL converts for the device.
+static constexpr int CHANNELS = 2;
+// Sample frames per device buffer, about 93 ms at 44.1 kHz. Chosen by
+// measurement (BENCHMARKS.md, "Sound"): with the renderer and two CPU hogs on
+// both cores, 1024 frames dropped out dozens of times a minute. Sync comes
+// from the clock, so a deep buffer costs nothing visible.
+static constexpr int BUFFER_FRAMES = 4096;
+// How much is still queued ahead of a buffer when SDL asks for it, in device
+// buffers, by SDL audio driver: the clock subtracts it so that it tells what
+// is heard. PulseAudio asks for more when half of SDL's request is left
+// (measured with the sync check, BENCHMARKS.md); a driver not listed is
+// taken to hold one whole buffer, as ALSA's two-period ring does.
+struct QueuedAhead {
+    const char* driver;
+    int buffersTimesTwo; // halves of a device buffer
+};
+static constexpr QueuedAhead QUEUED_AHEAD[] = {{"pulseaudio", 1}, {"dummy", 0}};
+static constexpr int DEFAULT_QUEUED_HALF_BUFFERS = 2;
+// Silence played before the first sample, in sample frames (about 46 ms): a
+// sound server may drop the first milliseconds of a new stream, and the
+// track's head must be heard whole. The clock stays at 0 through it.
+static constexpr uint64_t PREROLL_FRAMES = 2048;
+// Decoded sample frames waiting for the device: about 3 s at 44.1 kHz, so
+// the decoder thread can be kept off the processor for that long.
+static constexpr uint64_t RING_FRAMES = uint64_t(1) << 17;
+// Sample frames the decoder writes into the ring at a time, and the frames it
+// decodes before playback starts so that the first buffer is music.
+static constexpr uint64_t DECODE_CHUNK_FRAMES = 4096;
+static constexpr uint64_t PREFILL_FRAMES = 4 * DECODE_CHUNK_FRAMES;
+// How long the decoder sleeps when the ring is full, milliseconds.
+static constexpr int DECODER_WAIT_MS = 5;
+// A device that has stopped asking for sound for this long (about 11
+// buffers) once sound has flowed for a while is gone, even where SDL has not
+// noticed: the clock goes on without it. A sound server may take the first
+// buffer or two and then wait over a second before it starts playing.
+static constexpr int64_t AUDIO_STALL_US = 1000000;
 static constexpr uint64_t FLOWING_AFTER_MS = 250; // of sound handed over
 
 using Clock = std::chrono::steady_clock;
 
-// Written by the audio callback, read by the frame loop.
-struct PlaybackClock {
-    uint64_t framesBefore = 0;   // sample frames handed over before the current buffer
-    uint64_t bufferFrames = 0;   // sample frames in the current buffer
-    Clock::time_point handedAt;  // when the current buffer was handed over
+// What the callback tells the frame loop, under MusicEngine::stampLock.
+struct HandedOver {
+    AudioStamp stamp{};
     bool started = false;        // the first buffer has been handed over
-    bool decodeFinished = false; // the decoder has delivered its last sample
-    uint64_t decodedFrames = 0;  // sample frames of music delivered so far
+    bool streamHandedOut = false; // the last sample of music is in the device
+    uint64_t musicFrames = 0;    // sample frames of music handed over so far
 };
 
-static std::mutex clockLock;
-static PlaybackClock playback;
-static mpg123_handle* decoder;
-static SDL_AudioDeviceID device;
-static bool audioStarted;
-static bool silent;
-static Clock::time_point silentStart;
-static uint64_t silentBaseMs; // the position when the silent clock took over
-static long sampleRate;
-static int channelCount;
+struct MusicEngine {
+    mpg123_handle* decoder = nullptr;
+    long rate = 0;
+    uint64_t latencyFrames = 0;
+
+    // The ring: the decoder thread writes, the audio callback reads; each
+    // side only moves its own counter (in sample frames, never wrapped).
+    int16_t ring[RING_FRAMES * CHANNELS];
+    std::atomic<uint64_t> written{0};
+    std::atomic<uint64_t> consumed{0};
+    std::atomic<bool> decodeFinished{false};
+    std::atomic<bool> quitDecoder{false};
+    std::thread decoderThread;
+
+    // Touched by the audio callback only.
+    uint64_t prerollLeft = PREROLL_FRAMES;
+
+    std::mutex stampLock;
+    HandedOver handed;
+
+    SDL_AudioDeviceID device = 0;
+    bool audioInitialised = false;
+    bool silent = false;
+    Clock::time_point silentStart;
+    uint64_t silentBaseMs = 0; // the position when the silent clock took over
+};
 
 bool versionAtLeast(LibraryVersion have, LibraryVersion minimum)
 {
@@ -107,37 +151,32 @@ LibraryVersion runningMpg123Version()
     return parseVersion(VANTROP_MPG123_BUILD_VERSION);
 }
 
-// Decodes up to `length` bytes; sets *finished once the stream has no more.
-static size_t decodeSome(Uint8* out, size_t length, bool* finished)
+uint64_t heardFrame(const AudioStamp& stamp, int64_t nowUs, uint64_t latencyFrames, long rate)
 {
+    const uint64_t elapsedUs = uint64_t(std::max<int64_t>(0, nowUs - stamp.handedAtUs));
+    const uint64_t played = std::min(stamp.bufferFrames, elapsedUs * uint64_t(rate) / 1000000);
+    const uint64_t handed = stamp.framesBefore + played;
+    return handed > latencyFrames ? handed - latencyFrames : 0;
+}
+
+static int64_t microsecondsNow()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch()).count();
+}
+
+// Decodes up to `frames` sample frames; sets *finished once the stream has no more.
+static uint64_t decodeFrames(mpg123_handle* decoder, int16_t* out, uint64_t frames, bool* finished)
+{
+    const size_t frameBytes = CHANNELS * sizeof(int16_t);
+    unsigned char* bytes = reinterpret_cast<unsigned char*>(out);
     size_t filled = 0;
-    while (!*finished && filled < length) {
+    while (!*finished && filled < frames * frameBytes) {
         size_t got = 0;
-        const int result = mpg123_read(decoder, out + filled, length - filled, &got);
+        const int result = mpg123_read(decoder, bytes + filled, frames * frameBytes - filled, &got);
         filled += got;
         if (result != MPG123_OK && result != MPG123_NEW_FORMAT && got == 0) *finished = true;
     }
-    return filled;
-}
-
-static void SDLCALL fillAudio(void*, Uint8* stream, int length)
-{
-    bool finished;
-    {
-        std::lock_guard<std::mutex> lock(clockLock);
-        finished = playback.decodeFinished;
-    }
-    const size_t filled = decodeSome(stream, size_t(length), &finished);
-    std::memset(stream + filled, 0, size_t(length) - filled);
-
-    const uint64_t frameBytes = uint64_t(channelCount) * BYTES_PER_SAMPLE;
-    std::lock_guard<std::mutex> lock(clockLock);
-    playback.framesBefore += playback.started ? playback.bufferFrames : 0;
-    playback.bufferFrames = uint64_t(length) / frameBytes;
-    playback.handedAt = Clock::now();
-    playback.started = true;
-    playback.decodeFinished = finished;
-    playback.decodedFrames += filled / frameBytes;
+    return filled / frameBytes;
 }
 
 static std::string fileProblem(const char* fileName)
@@ -156,77 +195,146 @@ static std::string fileProblem(const char* fileName)
     return {};
 }
 
-static bool openDecoder(const char* fileName, std::string* error)
-{
-    if (std::string problem = fileProblem(fileName); !problem.empty()) {
-        *error = problem;
-        return false;
-    }
-    int code = MPG123_OK;
-    decoder = mpg123_new(nullptr, &code);
-    if (!decoder) {
-        *error = std::string("libmpg123 cannot start a decoder: ") + mpg123_plain_strerror(code);
-        return false;
-    }
-    mpg123_param(decoder, MPG123_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0.0);
-    // Only 16-bit output at the file's own rate and channel count; SDL converts for the device.
-    mpg123_format_none(decoder);
-    const long* rates = nullptr;
-    size_t rateCount = 0;
-    mpg123_rates(&rates, &rateCount);
-    for (size_t i = 0; i < rateCount; ++i)
-        mpg123_format(decoder, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-
-    const std::string notMp3 = std::string("the music file ") + fileName + " is not an MP3 stream";
-    int encoding = 0;
-    if (mpg123_open(decoder, fileName) != MPG123_OK ||
-        mpg123_getformat(decoder, &sampleRate, &channelCount, &encoding) != MPG123_OK || sampleRate <= 0) {
-        *error = notMp3 + " (libmpg123: " + mpg123_strerror(decoder) + "); convert it to MP3";
-        return false;
-    }
-    return true;
-}
-
-// The exact length from a full scan of the frames; stays at the preset when unknown.
-static void readLength(MusicPlayer& player)
-{
-    if (mpg123_scan(decoder) != MPG123_OK) return;
-    const off_t samples = mpg123_length(decoder);
-    if (samples > 0) player.lengthMs = uint32_t(uint64_t(samples) * 1000 / uint64_t(sampleRate));
-}
-
-static void closeDecoder()
+static void closeDecoder(mpg123_handle* decoder)
 {
     if (!decoder) return;
     mpg123_close(decoder);
     mpg123_delete(decoder);
-    decoder = nullptr;
+}
+
+// A decoder of the file that gives 16-bit stereo at the first frame's rate
+// (*rate) to the end of the stream; null with *error when there is none.
+static mpg123_handle* openDecoder(const char* fileName, long* rate, std::string* error)
+{
+    if (std::string problem = fileProblem(fileName); !problem.empty()) {
+        *error = problem;
+        return nullptr;
+    }
+    int code = MPG123_OK;
+    mpg123_handle* decoder = mpg123_new(nullptr, &code);
+    if (!decoder) {
+        *error = std::string("libmpg123 cannot start a decoder: ") + mpg123_plain_strerror(code);
+        return nullptr;
+    }
+    mpg123_param(decoder, MPG123_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0.0);
+    mpg123_format_none(decoder);
+    const long* rates = nullptr;
+    size_t rateCount = 0;
+    mpg123_rates(&rates, &rateCount);
+    for (size_t i = 0; i < rateCount; ++i) mpg123_format(decoder, rates[i], MPG123_STEREO, MPG123_ENC_SIGNED_16);
+
+    int channels = 0, encoding = 0;
+    if (mpg123_open(decoder, fileName) != MPG123_OK ||
+        mpg123_getformat(decoder, rate, &channels, &encoding) != MPG123_OK || *rate <= 0) {
+        *error = std::string("the music file ") + fileName + " is not an MP3 stream (libmpg123: " +
+                 mpg123_strerror(decoder) + "); convert it to MP3";
+        closeDecoder(decoder);
+        return nullptr;
+    }
+    // From here on only this rate: a later frame of another channel count is
+    // converted to stereo instead of changing the format under the device.
+    mpg123_format_none(decoder);
+    mpg123_format(decoder, *rate, MPG123_STEREO, MPG123_ENC_SIGNED_16);
+    return decoder;
+}
+
+// The exact length from a full scan of the frames, or DEFAULT_SHOW_LENGTH_MS when unknown.
+static uint32_t scanLengthMs(mpg123_handle* decoder, long rate)
+{
+    if (mpg123_scan(decoder) != MPG123_OK) return DEFAULT_SHOW_LENGTH_MS;
+    const off_t samples = mpg123_length(decoder);
+    if (samples <= 0) return DEFAULT_SHOW_LENGTH_MS;
+    return uint32_t(std::min<uint64_t>(uint64_t(samples) * 1000 / uint64_t(rate), UINT32_MAX));
 }
 
 bool readMusicLength(const char* fileName, uint32_t* lengthMs, std::string* error)
 {
-    MusicPlayer player;
-    const bool opened = openDecoder(fileName, error);
-    if (opened) readLength(player);
-    closeDecoder();
-    *lengthMs = player.lengthMs;
-    return opened;
+    long rate = 0;
+    mpg123_handle* decoder = openDecoder(fileName, &rate, error);
+    *lengthMs = decoder ? scanLengthMs(decoder, rate) : DEFAULT_SHOW_LENGTH_MS;
+    closeDecoder(decoder);
+    return decoder != nullptr;
 }
 
-bool decodeMusicFile(const char* fileName, uint64_t* sampleFrames, std::string* error)
+bool decodeMusicFile(const char* fileName, std::vector<int16_t>* samples, uint64_t* sampleFrames, long* rate,
+                     std::string* error)
 {
-    MusicPlayer player;
-    const bool opened = openDecoder(fileName, error);
     *sampleFrames = 0;
-    if (opened) {
-        readLength(player);
-        Uint8 buffer[BUFFER_FRAMES * 2 * BYTES_PER_SAMPLE];
-        const uint64_t frameBytes = uint64_t(channelCount) * BYTES_PER_SAMPLE;
-        bool finished = false;
-        while (!finished) *sampleFrames += decodeSome(buffer, sizeof buffer, &finished) / frameBytes;
+    mpg123_handle* decoder = openDecoder(fileName, rate, error);
+    if (!decoder) return false;
+    int16_t chunk[DECODE_CHUNK_FRAMES * CHANNELS];
+    bool finished = false;
+    while (!finished) {
+        const uint64_t got = decodeFrames(decoder, chunk, DECODE_CHUNK_FRAMES, &finished);
+        if (samples) samples->insert(samples->end(), chunk, chunk + got * CHANNELS);
+        *sampleFrames += got;
     }
-    closeDecoder();
-    return opened;
+    closeDecoder(decoder);
+    return true;
+}
+
+// Decodes up to one chunk into the ring when there is room; false once the stream has ended.
+static bool decodeIntoRing(MusicEngine& e)
+{
+    const uint64_t written = e.written.load(std::memory_order_relaxed);
+    if (RING_FRAMES - (written - e.consumed.load(std::memory_order_acquire)) < DECODE_CHUNK_FRAMES) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(DECODER_WAIT_MS));
+        return true;
+    }
+    int16_t chunk[DECODE_CHUNK_FRAMES * CHANNELS];
+    bool finished = false;
+    const uint64_t got = decodeFrames(e.decoder, chunk, DECODE_CHUNK_FRAMES, &finished);
+    const uint64_t at = written % RING_FRAMES, first = std::min(got, RING_FRAMES - at);
+    std::memcpy(e.ring + at * CHANNELS, chunk, first * CHANNELS * sizeof(int16_t));
+    std::memcpy(e.ring, chunk + first * CHANNELS, (got - first) * CHANNELS * sizeof(int16_t));
+    e.written.store(written + got, std::memory_order_release);
+    return !finished;
+}
+
+static void runDecoder(MusicEngine* e)
+{
+    while (!e->quitDecoder.load(std::memory_order_relaxed) && decodeIntoRing(*e)) {
+    }
+    e->decodeFinished.store(true, std::memory_order_release);
+}
+
+// The audio thread: copies what the decoder has ready and stamps the clock.
+// No decoding, no file access, no allocation; the stamp lock is only ever
+// held for a few assignments.
+static void SDLCALL fillAudio(void* userData, Uint8* stream, int length)
+{
+    MusicEngine& e = *static_cast<MusicEngine*>(userData);
+    int16_t* out = reinterpret_cast<int16_t*>(stream);
+    const uint64_t wanted = uint64_t(length) / (CHANNELS * sizeof(int16_t));
+    uint64_t filled = 0;
+
+    // Frames that advance the clock: the lead-in, music, and the silence
+    // after the stream's end; never the silence of a decoder that fell behind.
+    const uint64_t preroll = std::min(wanted, e.prerollLeft);
+    std::memset(out, 0, preroll * CHANNELS * sizeof(int16_t));
+    e.prerollLeft -= preroll;
+    filled += preroll;
+
+    const bool finished = e.decodeFinished.load(std::memory_order_acquire);
+    const uint64_t consumed = e.consumed.load(std::memory_order_relaxed);
+    const uint64_t music = std::min(wanted - filled, e.written.load(std::memory_order_acquire) - consumed);
+    const uint64_t at = consumed % RING_FRAMES, first = std::min(music, RING_FRAMES - at);
+    std::memcpy(out + filled * CHANNELS, e.ring + at * CHANNELS, first * CHANNELS * sizeof(int16_t));
+    std::memcpy(out + (filled + first) * CHANNELS, e.ring, (music - first) * CHANNELS * sizeof(int16_t));
+    e.consumed.store(consumed + music, std::memory_order_release);
+    filled += music;
+
+    std::memset(out + filled * CHANNELS, 0, (wanted - filled) * CHANNELS * sizeof(int16_t));
+    const bool handedOut = finished && consumed + music == e.written.load(std::memory_order_relaxed);
+    const uint64_t counted = handedOut ? wanted : filled;
+
+    const int64_t now = microsecondsNow();
+    std::lock_guard<std::mutex> lock(e.stampLock);
+    HandedOver& h = e.handed;
+    h.stamp = {h.stamp.framesBefore + h.stamp.bufferFrames, counted, now};
+    h.started = true;
+    h.streamHandedOut = handedOut;
+    h.musicFrames += music;
 }
 
 // ALSA prints a screenful while SDL looks for a sound card that is not
@@ -235,19 +343,30 @@ static void quietAlsa(const char*, int, const char*, int, const char*, ...)
 {
 }
 
-static bool openDevice(std::string* error)
+static uint64_t queuedFrames(const char* driver, uint64_t bufferFrames)
+{
+    for (const QueuedAhead& q : QUEUED_AHEAD)
+        if (std::strcmp(q.driver, driver) == 0) return bufferFrames * uint64_t(q.buffersTimesTwo) / 2;
+    return bufferFrames * DEFAULT_QUEUED_HALF_BUFFERS / 2;
+}
+
+static bool openDevice(MusicEngine& e, std::string* error)
 {
     SDL_AudioSpec want{};
-    want.freq = int(sampleRate);
+    want.freq = int(e.rate);
     want.format = AUDIO_S16SYS;
-    want.channels = Uint8(channelCount);
+    want.channels = CHANNELS;
     want.samples = BUFFER_FRAMES;
     want.callback = fillAudio;
+    want.userdata = &e;
+    SDL_AudioSpec have{};
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
-        device = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
-        if (device) {
+        e.audioInitialised = true;
+        e.device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+        if (e.device) {
             // SDL_AUDIODRIVER=dummy in the environment also lands here.
-            silent = std::strcmp(SDL_GetCurrentAudioDriver(), "dummy") == 0;
+            e.silent = std::strcmp(SDL_GetCurrentAudioDriver(), "dummy") == 0;
+            e.latencyFrames = queuedFrames(SDL_GetCurrentAudioDriver(), have.samples);
             return true;
         }
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
@@ -257,84 +376,90 @@ static bool openDevice(std::string* error)
     // consumes the stream silently, so the show still runs in time.
     SDL_SetHintWithPriority(SDL_HINT_AUDIODRIVER, "dummy", SDL_HINT_OVERRIDE); // over SDL_AUDIODRIVER too
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
-        device = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
-        if (device) {
+        e.audioInitialised = true;
+        e.device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+        if (e.device) {
             std::fprintf(stderr, "vantrop: no audio device (%s); the show runs silently, in time\n", reason.c_str());
-            silent = true;
+            e.silent = true;
             return true;
         }
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
     }
+    e.audioInitialised = false;
     *error = std::string("no audio output could be opened, not even SDL's silent one: ") + SDL_GetError();
     return false;
 }
 
 bool startMusic(MusicPlayer& player, const char* fileName, std::string* error)
 {
+    stopMusic(player);
     if (!audioLibrariesSupported(runningSdlVersion(), runningMpg123Version(), error)) return false;
-    playback = PlaybackClock{};
-    silent = false;
-    if (!openDecoder(fileName, error)) {
+    MusicEngine* e = new MusicEngine;
+    player.engine = e;
+    e->decoder = openDecoder(fileName, &e->rate, error);
+    if (!e->decoder) {
         stopMusic(player);
         return false;
     }
-    readLength(player);
+    player.lengthMs = scanLengthMs(e->decoder, e->rate);
+    player.positionMs = 0;
+    while (e->written.load(std::memory_order_relaxed) < PREFILL_FRAMES && decodeIntoRing(*e)) {
+    }
+    if (e->written.load(std::memory_order_relaxed) < PREFILL_FRAMES) e->decodeFinished.store(true);
+    else e->decoderThread = std::thread(runDecoder, e);
+
     snd_lib_error_set_handler(quietAlsa);
-    const bool opened = openDevice(error);
+    const bool opened = openDevice(*e, error);
     snd_lib_error_set_handler(nullptr);
     if (!opened) {
         stopMusic(player);
         return false;
     }
-    audioStarted = true;
-    silentStart = Clock::now();
-    silentBaseMs = 0;
-    SDL_PauseAudioDevice(device, 0);
+    e->silentStart = Clock::now();
+    SDL_PauseAudioDevice(e->device, 0);
     return true;
-}
-
-static uint64_t millisecondsSince(Clock::time_point then, Clock::time_point now)
-{
-    return uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(now - then).count()) / 1000;
 }
 
 // A device that SDL reports stopped, or that stopped asking for sound
 // before the stream was played out.
-static bool deviceLost(Clock::time_point now)
+static bool deviceLost(MusicEngine& e, int64_t nowUs)
 {
-    if (SDL_GetAudioDeviceStatus(device) != SDL_AUDIO_PLAYING) return true;
-    std::lock_guard<std::mutex> lock(clockLock);
-    const bool flowing = playback.framesBefore * 1000 >= FLOWING_AFTER_MS * uint64_t(sampleRate);
-    return flowing && !playback.decodeFinished &&
-           std::chrono::duration_cast<std::chrono::milliseconds>(now - playback.handedAt).count() > AUDIO_STALL_MS;
+    if (SDL_GetAudioDeviceStatus(e.device) != SDL_AUDIO_PLAYING) return true;
+    std::lock_guard<std::mutex> lock(e.stampLock);
+    const bool flowing = e.handed.musicFrames * 1000 >= FLOWING_AFTER_MS * uint64_t(e.rate);
+    return flowing && !e.handed.streamHandedOut && nowUs - e.handed.stamp.handedAtUs > AUDIO_STALL_US;
 }
 
 uint32_t readMusicPosition(MusicPlayer& player)
 {
+    MusicEngine* e = player.engine;
+    if (!e) return player.positionMs;
     const Clock::time_point now = Clock::now();
+    const int64_t nowUs = std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count();
     uint64_t ms = 0;
     bool playedOut = false;
-    if (!silent && device && deviceLost(now)) {
+    if (!e->silent && deviceLost(*e, nowUs)) {
         // The sound is gone, but the show must go on in time and end by itself.
         std::fprintf(stderr, "vantrop: the audio device was lost; the show goes on silently, in time\n");
-        silent = true;
-        silentStart = now;
-        silentBaseMs = player.positionMs;
+        e->silent = true;
+        e->silentStart = now;
+        e->silentBaseMs = player.positionMs;
     }
-    if (silent) {
+    if (e->silent) {
         // Nobody hears the dummy device, so the real-time clock is the music.
-        ms = silentBaseMs + millisecondsSince(silentStart, now);
+        ms = e->silentBaseMs + uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(now - e->silentStart).count());
         playedOut = ms >= player.lengthMs;
     } else {
-        std::lock_guard<std::mutex> lock(clockLock);
-        if (playback.started && sampleRate > 0) {
-            const uint64_t elapsedUs =
-                uint64_t(std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::microseconds>(
-                                                  now - playback.handedAt).count()));
-            const uint64_t frames = playback.framesBefore +
-                std::min<uint64_t>(playback.bufferFrames, elapsedUs * uint64_t(sampleRate) / 1000000);
-            ms = frames * 1000 / uint64_t(sampleRate);
-            playedOut = playback.decodeFinished && frames >= playback.decodedFrames;
+        HandedOver h;
+        {
+            std::lock_guard<std::mutex> lock(e->stampLock);
+            h = e->handed;
+        }
+        if (h.started) {
+            const uint64_t heard = heardFrame(h.stamp, nowUs, e->latencyFrames, e->rate);
+            const uint64_t music = heard > PREROLL_FRAMES ? heard - PREROLL_FRAMES : 0;
+            ms = music * 1000 / uint64_t(e->rate);
+            playedOut = h.streamHandedOut && music >= h.musicFrames;
         }
     }
     if (playedOut) ms = std::max<uint64_t>(ms, player.lengthMs);
@@ -343,19 +468,22 @@ uint32_t readMusicPosition(MusicPlayer& player)
     return player.positionMs;
 }
 
-bool musicIsSilent()
+bool musicIsSilent(const MusicPlayer& player)
 {
-    return silent;
+    return player.engine && player.engine->silent;
 }
 
-void stopMusic(MusicPlayer&)
+void stopMusic(MusicPlayer& player)
 {
-    if (device) {
-        SDL_CloseAudioDevice(device);
-        device = 0;
-    }
-    if (audioStarted || SDL_WasInit(SDL_INIT_AUDIO)) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    MusicEngine* e = player.engine;
+    if (!e) return;
+    // The device first: closing it waits for a callback in progress.
+    if (e->device) SDL_CloseAudioDevice(e->device);
+    if (e->audioInitialised) SDL_QuitSubSystem(SDL_INIT_AUDIO);
     SDL_ResetHint(SDL_HINT_AUDIODRIVER);
-    audioStarted = false;
-    closeDecoder();
+    e->quitDecoder.store(true);
+    if (e->decoderThread.joinable()) e->decoderThread.join();
+    closeDecoder(e->decoder);
+    delete e;
+    player.engine = nullptr;
 }

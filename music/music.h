@@ -1,17 +1,24 @@
-// The music and the show's clock: one MP3 stream decoded with libmpg123 and
-// played once through SDL2's audio device, and how far playback has got.
+// The music and the show's clock: one MP3 stream decoded with libmpg123 on a
+// thread of its own and played once through SDL2's audio device, and which
+// sample of it is being heard.
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // How long the show runs when the stream's length cannot be determined, in milliseconds.
 inline constexpr uint32_t DEFAULT_SHOW_LENGTH_MS = 120000;
 // The music file, opened from the working directory.
 inline constexpr const char* MUSIC_FILE_NAME = "lomu_hmm.mp3";
 
+// Everything playback owns: the decoder and its thread, the sample ring, the
+// audio device and the clock's stamps. Made by startMusic, freed by stopMusic.
+struct MusicEngine;
+
 struct MusicPlayer {
     uint32_t lengthMs = DEFAULT_SHOW_LENGTH_MS; // stream length, milliseconds
     uint32_t positionMs = 0;                    // last position read, milliseconds
+    MusicEngine* engine = nullptr;              // owned; null when not playing
 };
 
 struct LibraryVersion {
@@ -26,20 +33,36 @@ bool audioLibrariesSupported(LibraryVersion sdl, LibraryVersion mpg123, std::str
 LibraryVersion runningSdlVersion();
 LibraryVersion runningMpg123Version();
 
-// Reads a stream's exact length without playing it; *error names the file and the reason.
+// Reads a stream's exact length without playing it, with a decoder of its own; *error names the file and the reason.
 bool readMusicLength(const char* fileName, uint32_t* lengthMs, std::string* error);
-// Decodes a whole stream without playing it, as playback would; *sampleFrames is how many it held.
-bool decodeMusicFile(const char* fileName, uint64_t* sampleFrames, std::string* error);
-// Opens the stream, reads its exact length and starts playback from the
-// beginning, once. Falls back to a silent real-time clock (SDL's dummy
-// driver) when no audio device opens, and goes on on a silent real-time clock
-// from where it was when the device is lost mid-stream. *error names the file
-// or library and the reason.
+// Decodes a whole stream as playback does (16-bit stereo at the first frame's
+// rate), with a decoder of its own; *samples (when not null) gets the
+// interleaved samples, *sampleFrames their count, *rate the rate in Hz.
+bool decodeMusicFile(const char* fileName, std::vector<int16_t>* samples, uint64_t* sampleFrames, long* rate,
+                     std::string* error);
+
+// Opens the stream, reads its exact length, starts the decoder thread and
+// playback from the first sample, once. Falls back to a silent real-time
+// clock (SDL's dummy driver) when no audio device opens, and goes on on a
+// silent real-time clock from where it was when the device is lost
+// mid-stream. *error names the file or library and the reason.
 bool startMusic(MusicPlayer& player, const char* fileName, std::string* error);
-// Reads the position (milliseconds heard so far) into player.positionMs and returns it:
-// smooth, never backwards, and at least lengthMs once the stream has played out.
+// Reads the position (milliseconds heard so far) into player.positionMs and
+// returns it: 0 until the first sample is heard, smooth, never backwards, and
+// at least lengthMs once the stream has played out.
 uint32_t readMusicPosition(MusicPlayer& player);
 // True when playback runs on the silent clock (no audio device, or it was lost).
-bool musicIsSilent();
-// Stops playback, releases the stream and the device, shuts SDL's audio down.
+bool musicIsSilent(const MusicPlayer& player);
+// Stops playback and the decoder, releases the stream and the device, shuts SDL's audio down.
 void stopMusic(MusicPlayer& player);
+
+// What the audio callback records each time it hands a buffer to the device.
+struct AudioStamp {
+    uint64_t framesBefore; // sample frames handed over before this buffer
+    uint64_t bufferFrames; // sample frames in this buffer
+    int64_t handedAtUs;    // when it was handed over, microseconds of the steady clock
+};
+// The sample frame being heard at nowUs, given the last stamp, the frames
+// still queued ahead of a buffer when it is handed over, and the rate in Hz:
+// advances in real time from the stamp, never beyond the frames handed over.
+uint64_t heardFrame(const AudioStamp& stamp, int64_t nowUs, uint64_t latencyFrames, long rate);

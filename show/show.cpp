@@ -5,10 +5,26 @@
 #include "shaders/shader_sources.h"
 #include "show/display.h"
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 static constexpr int EXIT_START_FAILED = 1;
+// Names a file that gets one line per frame: the steady clock in
+// microseconds when the position was read, and the position in ms. The sync
+// check lines these up with what a sound server played.
+static constexpr const char* CLOCK_LOG_VARIABLE = "VANTROP_CLOCK_LOG";
+
+static FILE* openClockLog()
+{
+    const char* path = std::getenv(CLOCK_LOG_VARIABLE);
+    if (!path || !*path) return nullptr;
+    FILE* log = std::fopen(path, "w");
+    if (!log) std::fprintf(stderr, "vantrop: cannot write the clock log %s named by %s; going on without it\n", path,
+                           CLOCK_LOG_VARIABLE);
+    return log;
+}
 
 static int failStart(const std::string& error, MusicPlayer& player)
 {
@@ -26,15 +42,22 @@ int runShow()
     if (!initRenderer(showGlLookup, FRAGMENT_SOURCE, &error)) return failStart(error, player);
     if (!startMusic(player, MUSIC_FILE_NAME, &error)) return failStart(error, player);
 
+    FILE* clockLog = openClockLog();
     // Unpaced on purpose: as fast as drawing and the buffer swap allow.
     bool stop;
     do {
         readMusicPosition(player);
+        if (clockLog)
+            std::fprintf(clockLog, "%lld %u\n",
+                         (long long)std::chrono::duration_cast<std::chrono::microseconds>(
+                             std::chrono::steady_clock::now().time_since_epoch()).count(),
+                         player.positionMs);
         renderFrame(player.positionMs);
         swapShowBuffers();
         stop = stopRequested();
     } while (!stop && player.positionMs < player.lengthMs);
 
+    if (clockLog) std::fclose(clockLog);
     stopMusic(player);
     closeShowDisplay();
     return 0;

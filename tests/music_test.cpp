@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <random>
@@ -73,6 +74,46 @@ TEST(MusicLength, UntaggedTrackReportsItsDecodedLength)
     stopMusic(player);
 }
 
+// A device asking for a buffer every BUFFER frames' worth of time, some
+// calls early and some late, sampled every millisecond in between.
+TEST(MusicClock, HeardFrameIsSmoothBoundedAndMonotonic)
+{
+    const long rate = 44100;
+    const uint64_t buffer = 4096, latency = 2048;
+    const int64_t period = int64_t(buffer) * 1000000 / rate;
+    const int64_t jitter[] = {0, -9000, 25000, 0, 60000, -30000, 0, 400000, 0, 0};
+    AudioStamp stamp{0, buffer, 0};
+    int64_t now = 0;
+    uint64_t previous = heardFrame(stamp, 0, latency, rate);
+    EXPECT_EQ(0u, previous);
+    for (size_t k = 1; k < std::size(jitter); ++k) {
+        const int64_t next = int64_t(k) * period + jitter[k];
+        for (; now < next; now += 1000) {
+            const uint64_t heard = heardFrame(stamp, now, latency, rate);
+            ASSERT_GE(heard, previous) << "backwards at " << now << " us";
+            ASSERT_LE(heard - previous, uint64_t(rate / 1000 + 1)) << "a step of more than 1 ms at " << now << " us";
+            ASSERT_LE(heard, stamp.framesBefore + stamp.bufferFrames) << "past what was handed over at " << now;
+            previous = heard;
+        }
+        // Across a callback: never backwards, and forward only by as much
+        // as the callback came before the previous buffer's time was up.
+        const uint64_t before = heardFrame(stamp, next - 1, latency, rate);
+        const int64_t early = std::max<int64_t>(0, stamp.handedAtUs + period - next);
+        stamp = {stamp.framesBefore + stamp.bufferFrames, buffer, next};
+        const uint64_t after = heardFrame(stamp, next, latency, rate);
+        EXPECT_GE(after, before) << "backwards across callback " << k;
+        EXPECT_LE(after - std::min(after, before), uint64_t(early * rate / 1000000 + 2)) << "a step at callback " << k;
+        previous = after;
+    }
+    // Nothing is heard until what was queued ahead of the first buffer has played.
+    const AudioStamp first{0, buffer, 1000000};
+    EXPECT_EQ(0u, heardFrame(first, 1000000 + (int64_t(latency) - 1) * 1000000 / rate, latency, rate));
+    EXPECT_NEAR(441.0, double(heardFrame(first, 1000000 + int64_t(latency) * 1000000 / rate + 10000, latency, rate)), 1);
+    // Real time from the stamp, minus what was queued ahead of it.
+    const AudioStamp later{88200, buffer, 2000000};
+    EXPECT_EQ(88200u - latency + 2205u, heardFrame(later, 2050000, latency, rate));
+}
+
 TEST(MusicClock, SmoothRealTimeAndReachesTheEnd)
 {
     MusicPlayer player;
@@ -100,10 +141,50 @@ TEST(MusicClock, SmoothRealTimeAndReachesTheEnd)
         }
     }
     EXPECT_NEAR(realAtTwoSeconds, double(atTwoSeconds - first), 0.02 * realAtTwoSeconds);
+    // Helpers open decoders of their own: the stream playing is untouched.
+    uint32_t lengthMs = 0;
+    uint64_t frames = 0;
+    long rate = 0;
+    EXPECT_TRUE(readMusicLength(track(2.5).c_str(), &lengthMs, &error)) << error;
+    EXPECT_TRUE(decodeMusicFile(track(2.5).c_str(), nullptr, &frames, &rate, &error)) << error;
+    EXPECT_EQ(player.lengthMs, lengthMs);
+    EXPECT_EQ(uint64_t(player.lengthMs) * 441 / 10, frames);
     EXPECT_LE(largestExcess, 3.0) << "no steps of an audio buffer between frames";
     EXPECT_GE(last, player.lengthMs) << "the show must end by itself";
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_GE(readMusicPosition(player), last);
+    stopMusic(player);
+}
+
+// A stream whose channel count changes midway plays as one stereo stream.
+TEST(MusicDecode, MonoThenStereoPlaysAsStereo)
+{
+    const std::string wav = tempDir() + "/join.wav", mono = tempDir() + "/mono.mp3", stereo = tempDir() + "/stereo.mp3",
+                      joined = tempDir() + "/joined.mp3";
+    const CommandResult r = runCommand("lame --quiet --decode " + track(1.0) + " " + wav + " && lame --quiet -t -m m " +
+                                       wav + " " + mono + " && lame --quiet -t -m j " + wav + " " + stereo + " && cat " +
+                                       mono + " " + stereo + " > " + joined);
+    ASSERT_EQ(0, r.status) << "lame (Debian package lame) is needed: " << r.output;
+    std::vector<int16_t> monoSamples, stereoSamples, joinedSamples;
+    uint64_t monoFrames = 0, stereoFrames = 0, joinedFrames = 0;
+    long rate = 0;
+    std::string error;
+    ASSERT_TRUE(decodeMusicFile(mono.c_str(), &monoSamples, &monoFrames, &rate, &error)) << error;
+    ASSERT_TRUE(decodeMusicFile(stereo.c_str(), &stereoSamples, &stereoFrames, &rate, &error)) << error;
+    ASSERT_TRUE(decodeMusicFile(joined.c_str(), &joinedSamples, &joinedFrames, &rate, &error)) << error;
+    EXPECT_EQ(44100, rate);
+    ASSERT_EQ(monoFrames + stereoFrames, joinedFrames);
+    ASSERT_EQ(2 * joinedFrames, joinedSamples.size());
+    for (uint64_t f = 0; f < monoFrames; ++f)
+        ASSERT_EQ(joinedSamples[2 * f], joinedSamples[2 * f + 1]) << "the mono part is not on both channels";
+    // Past the first MP3 frames of the stereo part (whose filters still hold
+    // the mono part's tail) the samples are the stereo file's own.
+    const uint64_t settled = 4 * 1152;
+    EXPECT_TRUE(std::equal(stereoSamples.begin() + 2 * settled, stereoSamples.end(),
+                           joinedSamples.begin() + 2 * (monoFrames + settled)));
+    MusicPlayer player;
+    ASSERT_TRUE(startMusic(player, joined.c_str(), &error)) << error;
+    EXPECT_EQ(joinedFrames * 1000 / 44100, player.lengthMs);
     stopMusic(player);
 }
 
@@ -211,14 +292,14 @@ TEST(MusicClock, LostSoundServerDoesNotFreezeTheClock)
     const bool started = startMusic(player, track(6.0).c_str(), &error);
     unsetenv("PULSE_SERVER");
     ASSERT_TRUE(started) << error;
-    EXPECT_FALSE(musicIsSilent()) << "the sound server should have taken the stream";
+    EXPECT_FALSE(musicIsSilent(player)) << "the sound server should have taken the stream";
 
     // Playing through the server: the clock follows real time once sound
     // flows, which a freshly started server may delay by over a second.
     const Clock::time_point opened = Clock::now();
     while (readMusicPosition(player) < 200 && Clock::now() - opened < std::chrono::seconds(3))
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_FALSE(musicIsSilent());
+    EXPECT_FALSE(musicIsSilent(player));
     const uint32_t before = readMusicPosition(player);
     const Clock::time_point measured = Clock::now();
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
@@ -235,7 +316,7 @@ TEST(MusicClock, LostSoundServerDoesNotFreezeTheClock)
         last = player.positionMs;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    EXPECT_TRUE(musicIsSilent());
+    EXPECT_TRUE(musicIsSilent(player));
     EXPECT_GE(player.positionMs, player.lengthMs) << "the clock froze when the server went away";
     stopMusic(player);
 }

@@ -19,6 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     uint32_t lengthMs = 0;
     std::string error;
     readMusicLength(path.c_str(), &lengthMs, &error);
-    decodeMusicFile(path.c_str(), &frames, &error);
+    long rate = 0;
+    decodeMusicFile(path.c_str(), nullptr, &frames, &rate, &error);
     return 0;
 }
