@@ -10,4 +10,4 @@ $as_root apt-get install -y --no-install-recommends \
     libsdl2-dev libasound2-dev libmpg123-dev libmp3lame-dev \
     libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libpng-dev glslang-tools \
     libgtest-dev libbenchmark-dev clang libclang-rt-14-dev \
-    xvfb xauth xdotool x11-utils imagemagick ffmpeg lame pulseaudio
+    xvfb xauth xdotool x11-utils imagemagick ffmpeg lame pulseaudio pulseaudio-utils stress-ng

@@ -1,10 +1,13 @@
 #!/bin/sh
-# Everything CI checks, in order: the release build and its tests, the
-# sanitizer build (AddressSanitizer, UBSan, LeakSanitizer) and its tests with
-# the whole 70-second show, and a 30-second fuzzing run of the music decoder.
+# Everything CI checks, in order: the release build and its tests (with the
+# sync check against a real sound server), the sanitizer build
+# (AddressSanitizer, UBSan, LeakSanitizer) and its tests with the whole
+# 70-second show, the music tests under ThreadSanitizer, and a 30-second
+# fuzzing run of the music decoder.
 set -e
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 cmake --preset default && cmake --build --preset default -j"$jobs" && ctest --preset default -j2
 cmake --preset debug && cmake --build --preset debug -j"$jobs" && ctest --preset debug -j2
+cmake --preset tsan && cmake --build --preset tsan -j"$jobs" && ctest --preset tsan
 tests/fuzz/run.sh 30
