@@ -56,6 +56,9 @@ static constexpr int DECODER_WAIT_MS = 5;
 // buffer or two and then wait over a second before it starts playing.
 static constexpr int64_t AUDIO_STALL_US = 1000000;
 static constexpr uint64_t FLOWING_AFTER_MS = 250; // of sound handed over
+// Gaps between frames closer than this many frames are one damaged place:
+// the decoder may take a few stray bytes inside junk for frames.
+static constexpr long DAMAGE_PLACE_FRAMES = 8;
 
 using Clock = std::chrono::steady_clock;
 
@@ -184,7 +187,9 @@ static std::string fileProblem(const char* fileName)
     FILE* file = std::fopen(fileName, "rb");
     if (!file) {
         const int code = errno;
-        std::string advice = code == ENOENT ? " (put the music file in the working directory)"
+        const bool bareName = std::strchr(fileName, '/') == nullptr;
+        std::string advice = code == ENOENT ? (bareName ? " (put the music file in the working directory)"
+                                                        : " (check the path)")
                              : code == EACCES ? " (make the file readable)" : "";
         return std::string("cannot open the music file ") + fileName + ": " + std::strerror(code) + advice;
     }
@@ -193,6 +198,13 @@ static std::string fileProblem(const char* fileName)
     std::fclose(file);
     if (size <= 0) return std::string("the music file ") + fileName + " is empty: it must be an MP3 stream";
     return {};
+}
+
+// Once a stream has been recognised, damaged bytes anywhere in it are
+// skipped, however many: the length scan and playback go on to the real end.
+static void skipDamageToTheEnd(mpg123_handle* decoder)
+{
+    mpg123_param(decoder, MPG123_RESYNC_LIMIT, -1, 0.0);
 }
 
 static void closeDecoder(mpg123_handle* decoder)
@@ -235,7 +247,47 @@ static mpg123_handle* openDecoder(const char* fileName, long* rate, std::string*
     // converted to stereo instead of changing the format under the device.
     mpg123_format_none(decoder);
     mpg123_format(decoder, *rate, MPG123_STEREO, MPG123_ENC_SIGNED_16);
+    skipDamageToTheEnd(decoder);
     return decoder;
+}
+
+std::string describeMusicDamage(const char* fileName)
+{
+    mpg123_handle* walker = mpg123_new(nullptr, nullptr);
+    if (!walker) return {};
+    mpg123_param(walker, MPG123_FLAGS, MPG123_QUIET, 0.0);
+    int places = 0;
+    off_t skipped = 0, expected = -1;
+    long frame = 0, lastGap = -DAMAGE_PLACE_FRAMES - 1;
+    double seconds = 0, firstAt = 0;
+    if (mpg123_open(walker, fileName) == MPG123_OK) {
+        int result;
+        while ((result = mpg123_framebyframe_next(walker)) == MPG123_OK || result == MPG123_NEW_FORMAT) {
+            mpg123_frameinfo info{};
+            const off_t at = mpg123_framepos(walker);
+            if (mpg123_info(walker, &info) != MPG123_OK || info.rate <= 0) break;
+            if (expected < 0) skipDamageToTheEnd(walker);
+            // Frames follow each other byte for byte; a gap is bytes the decoder skipped.
+            if (expected >= 0 && at > expected) {
+                if (places == 0) firstAt = seconds;
+                if (frame - lastGap > DAMAGE_PLACE_FRAMES) places += 1;
+                lastGap = frame;
+                skipped += at - expected;
+            }
+            expected = at + info.framesize;
+            seconds += double(mpg123_spf(walker)) / double(info.rate);
+            ++frame;
+        }
+        mpg123_close(walker);
+    }
+    mpg123_delete(walker);
+    if (places == 0) return {};
+    char line[256];
+    std::snprintf(line, sizeof line, "the music file %s is damaged at %d:%06.3f (%lld bytes skipped in %d place%s); it "
+                                     "plays on past the damage",
+                  fileName, int(firstAt) / 60, firstAt - 60.0 * (int(firstAt) / 60), (long long)skipped, places,
+                  places == 1 ? "" : "s");
+    return line;
 }
 
 // The exact length from a full scan of the frames, or DEFAULT_SHOW_LENGTH_MS when unknown.
@@ -390,7 +442,7 @@ static bool openDevice(MusicEngine& e, std::string* error)
     return false;
 }
 
-bool startMusic(MusicPlayer& player, const char* fileName, std::string* error)
+bool openMusic(MusicPlayer& player, const char* fileName, std::string* error)
 {
     stopMusic(player);
     if (!audioLibrariesSupported(runningSdlVersion(), runningMpg123Version(), error)) return false;
@@ -401,13 +453,20 @@ bool startMusic(MusicPlayer& player, const char* fileName, std::string* error)
         stopMusic(player);
         return false;
     }
+    if (const std::string damage = describeMusicDamage(fileName); !damage.empty())
+        std::fprintf(stderr, "vantrop: %s\n", damage.c_str());
     player.lengthMs = scanLengthMs(e->decoder, e->rate);
     player.positionMs = 0;
     while (e->written.load(std::memory_order_relaxed) < PREFILL_FRAMES && decodeIntoRing(*e)) {
     }
     if (e->written.load(std::memory_order_relaxed) < PREFILL_FRAMES) e->decodeFinished.store(true);
-    else e->decoderThread = std::thread(runDecoder, e);
+    return true;
+}
 
+bool playMusic(MusicPlayer& player, std::string* error)
+{
+    MusicEngine* e = player.engine;
+    if (!e->decodeFinished.load()) e->decoderThread = std::thread(runDecoder, e);
     snd_lib_error_set_handler(quietAlsa);
     const bool opened = openDevice(*e, error);
     snd_lib_error_set_handler(nullptr);

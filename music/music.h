@@ -12,7 +12,7 @@ inline constexpr uint32_t DEFAULT_SHOW_LENGTH_MS = 120000;
 inline constexpr const char* MUSIC_FILE_NAME = "lomu_hmm.mp3";
 
 // Everything playback owns: the decoder and its thread, the sample ring, the
-// audio device and the clock's stamps. Made by startMusic, freed by stopMusic.
+// audio device and the clock's stamps. Made by openMusic, freed by stopMusic.
 struct MusicEngine;
 
 struct MusicPlayer {
@@ -41,12 +41,17 @@ bool readMusicLength(const char* fileName, uint32_t* lengthMs, std::string* erro
 bool decodeMusicFile(const char* fileName, std::vector<int16_t>* samples, uint64_t* sampleFrames, long* rate,
                      std::string* error);
 
-// Opens the stream, reads its exact length, starts the decoder thread and
-// playback from the first sample, once. Falls back to a silent real-time
-// clock (SDL's dummy driver) when no audio device opens, and goes on on a
-// silent real-time clock from where it was when the device is lost
-// mid-stream. *error names the file or library and the reason.
-bool startMusic(MusicPlayer& player, const char* fileName, std::string* error);
+// A line naming where the stream has damaged bytes that decoding skips, or "" when it has none.
+std::string describeMusicDamage(const char* fileName);
+// Opens the stream, reads its exact length (going on past damaged bytes,
+// with a notice naming where) and decodes its head, without touching the
+// audio device. *error names the file or library and the reason.
+bool openMusic(MusicPlayer& player, const char* fileName, std::string* error);
+// Starts the decoder thread and playback of the opened stream from its first
+// sample, once. Falls back to a silent real-time clock (SDL's dummy driver)
+// when no audio device opens, and goes on on a silent real-time clock from
+// where it was when the device is lost mid-stream.
+bool playMusic(MusicPlayer& player, std::string* error);
 // Reads the position (milliseconds heard so far) into player.positionMs and
 // returns it: 0 until the first sample is heard, smooth, never backwards, and
 // at least lengthMs once the stream has played out.

@@ -1,6 +1,56 @@
+// vantrop: the show. Its command line only names another music file; with
+// no arguments it plays lomu_hmm.mp3 from the working directory.
+#include "music/music.h"
+#include "show/display.h"
 #include "show/show.h"
 
-int main()
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+static constexpr int EXIT_USAGE = 2;
+
+static const char* const HELP =
+    "usage: vantrop [--music FILE]\n"
+    "\n"
+    "Plays the vantrop show full-screen: the screen switches to %dx%d, the music\n"
+    "plays and the picture follows it until the music has played out. ESC (or\n"
+    "closing the window, Ctrl+C, SIGTERM, SIGHUP) ends it early; the desktop's\n"
+    "display mode and cursor come back either way.\n"
+    "\n"
+    "  --music FILE  the MP3 to play (default lomu_hmm.mp3 in the working directory)\n"
+    "  --help        this text\n"
+    "  --version     the program's version\n"
+    "\n"
+    "Exit status: 0 when the show ended, 1 when it could not start (one line on\n"
+    "standard error says why), 2 for a command-line mistake, 128 + N when a second\n"
+    "signal N, or a frame still drawing 2 s after the first, ended it at once.\n";
+
+static int usageError(const std::string& message)
 {
-    return runShow();
+    std::fprintf(stderr, "vantrop: %s (see 'vantrop --help')\n", message.c_str());
+    return EXIT_USAGE;
+}
+
+int main(int argc, char** argv)
+{
+    const char* music = MUSIC_FILE_NAME;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::printf(HELP, SHOW_WIDTH, SHOW_HEIGHT);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("vantrop %s (%dx%d)\n", VANTROP_VERSION, SHOW_WIDTH, SHOW_HEIGHT);
+            return 0;
+        }
+        if (arg == "--music" && i + 1 < argc && argv[i + 1][0] != '\0') {
+            music = argv[++i];
+            continue;
+        }
+        if (arg == "--music") return usageError("--music needs a file name");
+        return usageError("unknown argument '" + arg + "'");
+    }
+    return runShow(music);
 }

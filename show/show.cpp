@@ -34,13 +34,16 @@ static int failStart(const std::string& error, MusicPlayer& player)
     return EXIT_START_FAILED;
 }
 
-int runShow()
+int runShow(const char* musicFile)
 {
     MusicPlayer player;
     std::string error;
+    // The music is checked before the screen is touched, so that a missing
+    // file costs no mode switch; it starts playing once the picture is ready.
+    if (!openMusic(player, musicFile, &error)) return failStart(error, player);
     if (!openShowDisplay(&error)) return failStart(error, player);
     if (!initRenderer(showGlLookup, FRAGMENT_SOURCE, &error)) return failStart(error, player);
-    if (!startMusic(player, MUSIC_FILE_NAME, &error)) return failStart(error, player);
+    if (!playMusic(player, &error)) return failStart(error, player);
 
     FILE* clockLog = openClockLog();
     // Unpaced on purpose: as fast as drawing and the buffer swap allow.

@@ -1,7 +1,9 @@
-// The show: display, renderer and music started in that order, then frames
-// until the music has played out or the user stops it, then the desktop back.
+// The show: the music opened and checked, then the display and the renderer,
+// then the music started; frames until the music has played out or the user
+// stops it; then the desktop back.
 #pragma once
 
-// Runs the whole show; returns the process exit status (0 for a normal end
-// or ESC, 1 when start-up failed, after printing why).
-int runShow();
+// Runs the whole show to the music in musicFile; returns the process exit
+// status (0 for a normal end, ESC or a signal, 1 when start-up failed, after
+// printing why).
+int runShow(const char* musicFile);

@@ -37,6 +37,12 @@ static std::string track(double seconds)
     return path;
 }
 
+// Playback as the show starts it: open, then play.
+static bool startMusic(MusicPlayer& player, const char* fileName, std::string* error)
+{
+    return openMusic(player, fileName, error) && playMusic(player, error);
+}
+
 static void writeFile(const std::string& path, const std::string& bytes)
 {
     std::ofstream(path, std::ios::binary) << bytes;

@@ -41,13 +41,15 @@ protected:
             runCommand(MAKE_TRACK + " --seconds " + std::to_string(seconds) + " " + dir + "/lomu_hmm.mp3");
         ASSERT_EQ(0, r.status) << r.output;
     }
-    void start(const std::string& program = SHOW)
+    void start(const std::string& program = SHOW, std::vector<std::string> arguments = {},
+               std::vector<std::string> environment = {})
     {
-        std::vector<std::string> environment = {"DISPLAY=" + x.display};
+        environment.push_back("DISPLAY=" + x.display);
 #ifdef VANTROP_SHOW_PRELOAD
         environment.push_back(std::string("LD_PRELOAD=") + VANTROP_SHOW_PRELOAD);
 #endif
-        show = spawnProcess({program}, dir, environment, dir + "/show.log");
+        arguments.insert(arguments.begin(), program);
+        show = spawnProcess(arguments, dir, environment, dir + "/show.log");
         ASSERT_GT(show, 0);
         started = Clock::now();
     }
@@ -124,12 +126,78 @@ TEST_F(Show, SignalsEndTheShowAndRestoreTheDisplay)
     }
 }
 
-TEST_F(Show, MissingMusicFailsWithAMessage)
+// A frame on Mesa's reference software rasterizer takes far longer than the
+// grace a signal gives it: the show ends at once all the same.
+TEST_F(Show, SignalsEndTheShowEvenInsideAnEndlessFrame)
+{
+    makeTrack(60);
+    const std::vector<std::vector<int>> rounds = {{SIGTERM}, {SIGINT, SIGHUP}};
+    for (const std::vector<int>& signals : rounds) {
+        start(SHOW, {}, {"GALLIUM_DRIVER=softpipe"});
+        waitForWindow();
+        const Clock::time_point sent = Clock::now();
+        for (int signal : signals) {
+            kill(show, signal);
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        const int status = waitForExit(show, 10000);
+        const double seconds = std::chrono::duration<double>(Clock::now() - sent).count();
+        EXPECT_EQ(128 + signals.back(), status) << log();
+        EXPECT_LT(seconds, signals.size() == 1 ? 4.0 : 1.5) << "signals " << signals.size();
+        EXPECT_NE(std::string::npos, log().find("ended at once by signal")) << log();
+        expectDesktopBack();
+    }
+}
+
+TEST_F(Show, MissingMusicFailsBeforeTouchingTheScreen)
 {
     start();
     EXPECT_EQ(1, waitForExit(show, 30000));
     EXPECT_NE(std::string::npos, log().find("lomu_hmm.mp3: No such file or directory")) << log();
     expectDesktopBack();
+    // Checked first: without a display the music is still what it names.
+    const CommandResult r = runCommand("cd " + dir + " && env -u DISPLAY -u WAYLAND_DISPLAY timeout -s KILL 20 " + SHOW);
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.output.find("cannot open the music file lomu_hmm.mp3")) << r.output;
+}
+
+// Without a desktop session the show refuses at once instead of drawing
+// unseen through SDL's invisible drivers.
+TEST_F(Show, NoDisplayIsRefusedWithAMessage)
+{
+    makeTrack(1);
+    for (const std::string& environment : {std::string("env -u DISPLAY -u WAYLAND_DISPLAY"),
+                                          std::string("env -u WAYLAND_DISPLAY DISPLAY=:7654"),
+                                          "env DISPLAY=" + x.display + " SDL_VIDEODRIVER=offscreen",
+                                          "env DISPLAY=" + x.display + " SDL_VIDEODRIVER=dummy"}) {
+        const CommandResult r = runCommand("cd " + dir + " && " + environment + " timeout -s KILL 20 " + SHOW);
+        EXPECT_EQ(1, r.status) << environment << "\n" << r.output;
+        EXPECT_NE(std::string::npos, r.output.find("vantrop: no display to show on")) << environment << "\n" << r.output;
+    }
+}
+
+TEST_F(Show, CommandLine)
+{
+    CommandResult r = runCommand("timeout -s KILL 20 " + SHOW + " --help");
+    EXPECT_EQ(0, r.status);
+    EXPECT_NE(std::string::npos, r.output.find("usage: vantrop [--music FILE]")) << r.output;
+    r = runCommand(SHOW + " --version");
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(0u, r.output.find("vantrop 1.")) << r.output;
+    for (const char* wrong : {" --bogus", " --music", " extra"}) {
+        r = runCommand("cd " + dir + " && timeout -s KILL 20 " + SHOW + wrong);
+        EXPECT_EQ(2, r.status) << wrong << ": " << r.output;
+        EXPECT_NE(std::string::npos, r.output.find("see 'vantrop --help'")) << r.output;
+    }
+    // --music plays another file, to its end.
+    ASSERT_EQ(0, runCommand(MAKE_TRACK + " --seconds 2 " + dir + "/other.mp3").status);
+    start(SHOW, {"--music", "other.mp3"});
+    EXPECT_EQ(0, waitForExit(show, 30000)) << log();
+    EXPECT_GE(secondsSinceStart(), 2.0);
+    r = runCommand("cd " + dir + " && env -u DISPLAY timeout -s KILL 20 " + SHOW + " --music " + dir + "/absent.mp3");
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.output.find(dir + "/absent.mp3: No such file or directory (check the path)"))
+        << r.output;
 }
 
 TEST_F(Show, FullHdBuildOnASmallerScreenFailsWithAMessage)
