@@ -228,7 +228,8 @@ static mpg123_handle* openDecoder(const char* fileName, long* rate, std::string*
         *error = std::string("libmpg123 cannot start a decoder: ") + mpg123_plain_strerror(code);
         return nullptr;
     }
-    mpg123_param(decoder, MPG123_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0.0);
+    // Added to the defaults, which resample a stray frame of another rate.
+    mpg123_param(decoder, MPG123_ADD_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0.0);
     mpg123_format_none(decoder);
     const long* rates = nullptr;
     size_t rateCount = 0;
@@ -255,7 +256,7 @@ std::string describeMusicDamage(const char* fileName)
 {
     mpg123_handle* walker = mpg123_new(nullptr, nullptr);
     if (!walker) return {};
-    mpg123_param(walker, MPG123_FLAGS, MPG123_QUIET, 0.0);
+    mpg123_param(walker, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
     int places = 0;
     off_t skipped = 0, expected = -1;
     long frame = 0, lastGap = -DAMAGE_PLACE_FRAMES - 1;

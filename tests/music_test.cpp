@@ -246,6 +246,36 @@ TEST(MusicErrors, BadFilesGiveClearErrorsAndNeverCrash)
     }
 }
 
+// Junk written into the middle of a track: the length scan, decoding and
+// playback go on past it to the real end, and a notice says where it is.
+TEST(MusicErrors, DamagedTrackPlaysOnPastTheDamage)
+{
+    const std::string mp3 = readFile(track(8.0));
+    std::mt19937 random(11);
+    std::string junk(20000, '\0');
+    for (char& c : junk) c = char(random());
+    const size_t at = mp3.size() * 3 / 8; // about 3 s in
+    const std::string path = tempDir() + "/damaged.mp3";
+    writeFile(path, mp3.substr(0, at) + junk + mp3.substr(at));
+    EXPECT_EQ("", describeMusicDamage(track(8.0).c_str()));
+    const std::string notice = describeMusicDamage(path.c_str());
+    EXPECT_NE(std::string::npos, notice.find("damaged at 0:03.")) << notice;
+    EXPECT_NE(std::string::npos, notice.find(path)) << notice;
+    uint32_t lengthMs = 0;
+    uint64_t frames = 0;
+    long rate = 0;
+    std::string error;
+    ASSERT_TRUE(readMusicLength(path.c_str(), &lengthMs, &error)) << error;
+    EXPECT_GE(lengthMs, 7900u);
+    EXPECT_LT(lengthMs, 8500u);
+    ASSERT_TRUE(decodeMusicFile(path.c_str(), nullptr, &frames, &rate, &error)) << error;
+    EXPECT_GE(frames, 7900u * 441 / 10);
+    MusicPlayer player;
+    ASSERT_TRUE(openMusic(player, path.c_str(), &error)) << error;
+    EXPECT_EQ(lengthMs, player.lengthMs);
+    stopMusic(player);
+}
+
 TEST(MusicErrors, TruncatedTrackPlaysWhatIsThereAndEnds)
 {
     const std::string mp3 = readFile(track(2.0));

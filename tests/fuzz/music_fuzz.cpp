@@ -1,5 +1,5 @@
 // libFuzzer target: any bytes as the music file, through the music module's
-// open, length and decode path.
+// open, length, damage and decode path.
 #include "music/music.h"
 
 #include <sys/mman.h>
@@ -19,6 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     uint32_t lengthMs = 0;
     std::string error;
     readMusicLength(path.c_str(), &lengthMs, &error);
+    describeMusicDamage(path.c_str());
     long rate = 0;
     decodeMusicFile(path.c_str(), nullptr, &frames, &rate, &error);
     return 0;
