@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fstream>
+
 static const std::string TOOL = VANTROP_RENDER_PATH;
 
 TEST(RenderTool, ParamsPrintsExactSlotsForTheScheduleEdges)
@@ -78,14 +81,16 @@ static double meanDifference(const std::vector<uint8_t>& a, const std::vector<ui
     return sum / double(a.size());
 }
 
-// Frame n of a video, decoded by ffmpeg into a PNG.
+// Frame n of a video, decoded by ffmpeg as its colour tags say, as raw RGB
+// (a PNG would carry the video's gamma, which a PNG reader may apply).
 static std::vector<uint8_t> videoFrame(const std::string& video, int n, const std::string& dir)
 {
-    const std::string png = dir + "/video" + std::to_string(n) + ".png";
+    const std::string raw = dir + "/video" + std::to_string(n) + ".rgb";
     const CommandResult r = runCommand("ffmpeg -v error -y -i " + video + " -vf 'select=eq(n\\," + std::to_string(n) +
-                                       ")' -frames:v 1 " + png);
+                                       ")' -frames:v 1 -f rawvideo -pix_fmt rgb24 " + raw);
     EXPECT_EQ(0, r.status) << r.output;
-    return loadPng(png, 160, 90);
+    std::ifstream in(raw, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 static std::vector<uint8_t> toolFrame(uint32_t ms, const std::string& dir)
@@ -178,4 +183,141 @@ TEST(RenderTool, SheetAndBench)
     EXPECT_NE(std::string::npos, bench.output.find("renderer: ")) << bench.output;
     EXPECT_NE(std::string::npos, bench.output.find("   41500   60.87")) << bench.output;
     EXPECT_NE(std::string::npos, bench.output.find("median over positions")) << bench.output;
+}
+
+static std::string readBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Nothing but what the user asked for, nothing of a failed run.
+static std::string listing(const std::string& dir)
+{
+    return runCommand("ls -A " + dir).output;
+}
+
+TEST_F(VideoExport, OutputsThatWouldHarmAFileAreRefusedAndFailuresLeaveNothing)
+{
+    const std::string music = readBytes(dir + "/lomu_hmm.mp3");
+    ASSERT_EQ(0, runCommand("ln -s lomu_hmm.mp3 " + dir + "/song.mp4").status);
+    for (const std::string& out : {std::string("./lomu_hmm.mp3"), std::string("song.mp4"),
+                                   dir + "/../" + dir.substr(dir.rfind('/') + 1) + "/song.mp4"}) {
+        const CommandResult r = runCommand("cd " + dir + " && " + TOOL + " video --out " + out + " --size 160x90 --to 500");
+        EXPECT_EQ(1, r.status) << r.output;
+        if (out != "./lomu_hmm.mp3") {
+            EXPECT_NE(std::string::npos, r.output.find("it is the input")) << r.output;
+        }
+        EXPECT_EQ(music, readBytes(dir + "/lomu_hmm.mp3")) << "the music file was touched by --out " << out;
+    }
+    ASSERT_EQ(0, runCommand("rm " + dir + "/song.mp4").status);
+    for (const char* out : {"c", "c.gif", "c.png", "c.mp3"}) {
+        const CommandResult r = runCommand("cd " + dir + " && " + TOOL + " video --out " + out + " --size 160x90 --to 500");
+        EXPECT_EQ(1, r.status) << out << ": " << r.output;
+        EXPECT_NE(std::string::npos, r.output.find(".mp4, .mkv, .mov")) << r.output;
+    }
+    // An encoder that fails: its message reaches the user, and no file is left.
+    const std::string bin = dir + "/bin";
+    ASSERT_EQ(0, runCommand("mkdir " + bin + " && printf '#!/bin/sh\\necho ffmpeg: out of cheese >&2\\nexit 3\\n' > " +
+                            bin + "/ffmpeg && chmod +x " + bin + "/ffmpeg").status);
+    const CommandResult failed = runCommand("cd " + dir + " && PATH=" + bin + ":$PATH " + TOOL +
+                                            " video --out v.mkv --size 160x90 --to 500");
+    EXPECT_EQ(1, failed.status);
+    EXPECT_NE(std::string::npos, failed.output.find("out of cheese")) << failed.output;
+    EXPECT_NE(std::string::npos, failed.output.find("exit status 3")) << failed.output;
+    EXPECT_EQ("bin\nlomu_hmm.mp3\n", listing(dir));
+    const std::string sheetDir = makeTempDir();
+    const CommandResult sheet = runCommand(TOOL + " sheet --size 16x9 --every 50 --out " + sheetDir + "/s.jpg");
+    EXPECT_EQ(1, sheet.status);
+    EXPECT_EQ("", listing(sheetDir));
+}
+
+// Past the end of the music: the video is as long as asked, its sound
+// padded with silence; frame counts come from the closed form.
+TEST_F(VideoExport, StretchPastTheMusicHasTheLengthAskedFor)
+{
+    const std::string video = dir + "/tail.mov";
+    const CommandResult r = runCommand("cd " + dir + " && " + TOOL + " video --out " + video +
+                                       " --size 160x90 --fps 10 --from 3000 --to 5500");
+    ASSERT_EQ(0, r.status) << r.output;
+    const CommandResult probe = runCommand("ffprobe -v error -count_frames -show_entries "
+                                           "stream=codec_type,nb_read_frames,duration,color_space -of "
+                                           "default=noprint_wrappers=1 " + video);
+    EXPECT_NE(std::string::npos, probe.output.find("codec_type=video\ncolor_space=bt709\nduration=2.500000"))
+        << probe.output;
+    EXPECT_NE(std::string::npos, probe.output.find("nb_read_frames=25\n")) << probe.output;
+    const size_t audio = probe.output.find("codec_type=audio\nduration=");
+    ASSERT_NE(std::string::npos, audio) << probe.output;
+    EXPECT_NEAR(2.5, std::stod(probe.output.substr(audio + 26)), 0.05) << probe.output;
+    // The last second is silence: the music ended at 4 s.
+    const CommandResult volume = runCommand("ffmpeg -v info -ss 1.6 -i " + video + " -af volumedetect -f null - 2>&1");
+    EXPECT_NE(std::string::npos, volume.output.find("max_volume: -91")) << volume.output;
+}
+
+TEST_F(VideoExport, SigtermKeepsThePlayablePartAndExitsWith143)
+{
+    const std::string video = dir + "/stopped.mp4";
+    const CommandResult r = runCommand("cd " + dir + " && (" + TOOL + " video --out " + video +
+                                       " --size 1280x720 --fps 30 & pid=$!; sleep 2; kill -TERM $pid; wait $pid; "
+                                       "echo status=$?)");
+    EXPECT_NE(std::string::npos, r.output.find("status=143")) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find("holds the first")) << r.output;
+    const CommandResult probe = runCommand("ffprobe -v error -count_frames -select_streams v -show_entries "
+                                           "stream=nb_read_frames -of default=noprint_wrappers=1 " + video);
+    EXPECT_EQ(0, probe.status) << probe.output;
+    EXPECT_NE(std::string::npos, probe.output.find("nb_read_frames=")) << probe.output;
+}
+
+TEST(RenderTool, MistakesAreCaughtBeforeAnyWork)
+{
+    const std::string dir = makeTempDir();
+    const auto started = std::chrono::steady_clock::now();
+    const CommandResult big = runCommand(TOOL + " frame --ms 0 --size 7680x4320 --out /nonexistent/x.png");
+    EXPECT_EQ(1, big.status);
+    EXPECT_NE(std::string::npos, big.output.find("the folder /nonexistent does not exist")) << big.output;
+    // An 8K frame takes tens of seconds on the software renderer; a refusal, none.
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 5.0);
+
+    std::ofstream(dir + "/broken.frag") << "uniform vec4 m[2];\nvoid main() { gl_FragColor = vec4(oops); }\n";
+    const CommandResult bench = runCommand(TOOL + " bench --size 160x90 --frames 1 --shader " + dir + "/broken.frag");
+    EXPECT_EQ(1, bench.status);
+    EXPECT_NE(std::string::npos, bench.output.find("the shader " + dir + "/broken.frag does not compile")) << bench.output;
+    EXPECT_NE(std::string::npos, bench.output.find("oops")) << bench.output;
+    EXPECT_EQ(std::string::npos, bench.output.find("update the graphics driver")) << bench.output;
+
+    const CommandResult zero = runCommand(MAKE_TRACK + " --seconds 0 " + dir + "/t.mp3");
+    EXPECT_EQ(2, zero.status);
+    EXPECT_NE(std::string::npos, zero.output.find("above 0")) << zero.output;
+    EXPECT_EQ(std::string::npos, listing(dir).find("t.mp3"));
+    const CommandResult missing = runCommand("cd " + dir + " && " + TOOL + " video --out v.mp4 --music /x/none.mp3");
+    EXPECT_EQ(1, missing.status);
+    EXPECT_NE(std::string::npos, missing.output.find("/x/none.mp3: No such file or directory (check the path)"))
+        << missing.output;
+    for (const std::string& program : {TOOL, MAKE_TRACK}) {
+        const CommandResult version = runCommand(program + " --version");
+        EXPECT_EQ(0, version.status) << program;
+        EXPECT_NE(std::string::npos, version.output.find(" 1.")) << version.output;
+    }
+}
+
+// Stills far smaller than their labels: each label stays under its own
+// still, never running into the next one.
+TEST(RenderTool, SheetLabelsOfTinyStillsStayInTheirCells)
+{
+    const std::string out = makeTempDir() + "/tiny.png";
+    const CommandResult r = runCommand(TOOL + " sheet --size 16x9 --every 1 --out " + out);
+    ASSERT_EQ(0, r.status) << r.output;
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+    std::string error;
+    ASSERT_TRUE(readPngRgb(out, width, height, rgb, &error)) << error;
+    // Each label row is followed by a gap column of pure background between two cells.
+    int blankColumns = 0;
+    const int labelRow = 4 + 9 + 3 + 4; // the first row of cells: a label's middle
+    for (int x = 0; x < width; ++x) {
+        bool blank = true;
+        for (int y = labelRow - 4; y < labelRow + 4; ++y) blank = blank && rgb[(size_t(y) * width + x) * 3] == 24;
+        blankColumns += blank;
+    }
+    EXPECT_GE(blankColumns, 6 * 4) << "labels run into each other";
 }

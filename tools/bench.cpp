@@ -70,7 +70,7 @@ static FrameTimes timePosition(uint32_t ms, uint32_t frames)
 int runBench(int argc, char** argv)
 {
     bool compare = false;
-    std::string shaderText = FRAGMENT_SOURCE;
+    std::string shaderText = FRAGMENT_SOURCE, shaderFile;
     int width = DEFAULT_WIDTH, height = DEFAULT_HEIGHT;
     uint32_t frames = DEFAULT_FRAMES;
     std::vector<uint32_t> positions;
@@ -90,6 +90,7 @@ int runBench(int argc, char** argv)
             if (!in || text.str().empty())
                 return usageError("bench", std::string("cannot read the shader file '") + argv[i] + "'");
             shaderText = text.str();
+            shaderFile = argv[i];
         } else if (arg == "--ms") {
             uint32_t ms = 0;
             while (i + 1 < argc && parseUint32(argv[i + 1], ms)) {
@@ -109,8 +110,16 @@ int runBench(int argc, char** argv)
         }
     }
     if (positions.empty()) positions.assign(std::begin(DEFAULT_POSITIONS), std::end(DEFAULT_POSITIONS));
-    if (!openOfflineRenderer(width, height, &error) ||
-        !switchFragmentSource(shaderText.c_str(), width, height, &error)) {
+    if (!openOfflineRenderer(width, height, &error)) {
+        std::fprintf(stderr, "vantrop-render bench: %s\n", error.c_str());
+        return 1;
+    }
+    if (!switchFragmentSource(shaderText.c_str(), width, height, &error)) {
+        // The driver that compiled the show's own shader is fine: the fault is in the user's file.
+        const size_t log = error.find(":\n");
+        if (!shaderFile.empty())
+            error = "the shader " + shaderFile + " does not compile" +
+                    (log == std::string::npos ? ": " + error : "; the driver's log follows:\n" + error.substr(log + 2));
         std::fprintf(stderr, "vantrop-render bench: %s\n", error.c_str());
         return 1;
     }

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -23,7 +24,9 @@
 static constexpr uint32_t SILENT_SHOW_END_MS = 69000; // the picture is black from beat 101 (68.86 s) on
 static constexpr uint32_t DEFAULT_FPS = 60;
 static constexpr uint32_t MAX_FPS = 240;
-static constexpr int EXIT_INTERRUPTED = 130;
+// The shell's 128 + the signal's number, as if the signal had ended the program.
+static constexpr int EXIT_SIGNAL_BASE = 128;
+static constexpr int WAV_HEADER_BYTES = 44;
 
 static const char* const VIDEO_HELP =
     "usage: vantrop-render video --out FILE.mp4 [--fps N] [--size WxH] [--from MS] [--to MS] [--music FILE]\n"
@@ -40,13 +43,17 @@ static const char* const VIDEO_HELP =
     "  --music FILE  the sound track (default lomu_hmm.mp3 in the working folder;\n"
     "                without it the video is silent)\n"
     "\n"
+    "FILE may end in .mp4, .mkv or .mov. The video is exactly FROM to TO long; where\n"
+    "the music ends sooner, the rest is silent. Colours are recorded as BT.709. It\n"
+    "is written to a temporary file beside FILE and moved into place when done, so\n"
+    "a failed export leaves nothing behind and never touches the music file.\n"
     "Ctrl+C stops the export and keeps a playable file of the frames done so far.\n";
 
 static volatile std::sig_atomic_t interrupted;
 
-static void onInterrupt(int)
+static void onInterrupt(int signal)
 {
-    interrupted = 1;
+    interrupted = signal;
 }
 
 static bool onPath(const char* program)
@@ -167,6 +174,42 @@ static int parseVideoOptions(int argc, char** argv, VideoOptions& o)
     return -1;
 }
 
+// Writes the music's stretch from `fromMs` as a 16-bit stereo WAV file of
+// exactly `frames` sample frames, silent where the music has ended.
+static bool writeSoundStretch(const std::string& music, uint32_t fromMs, uint64_t frames, long rate,
+                              const std::vector<int16_t>& samples, const std::string& path, std::string* error)
+{
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        *error = "cannot write the sound of the video to " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    const uint64_t dataBytes = frames * 4;
+    auto le32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) std::fputc(int((v >> (8 * i)) & 0xff), file); };
+    auto le16 = [&](uint16_t v) { std::fputc(v & 0xff, file), std::fputc(v >> 8, file); };
+    std::fputs("RIFF", file);
+    le32(uint32_t(std::min<uint64_t>(dataBytes + WAV_HEADER_BYTES - 8, UINT32_MAX)));
+    std::fputs("WAVEfmt ", file);
+    le32(16), le16(1), le16(2), le32(uint32_t(rate)), le32(uint32_t(rate) * 4), le16(4), le16(16);
+    std::fputs("data", file);
+    le32(uint32_t(std::min<uint64_t>(dataBytes, UINT32_MAX)));
+    const uint64_t first = uint64_t(fromMs) * uint64_t(rate) / 1000, available = samples.size() / 2;
+    const uint64_t fromMusic = first < available ? std::min(frames, available - first) : 0;
+    if (fromMusic) std::fwrite(samples.data() + first * 2, 4, fromMusic, file);
+    const std::vector<int16_t> silence(8192 * 2, 0);
+    for (uint64_t left = frames - fromMusic; left > 0;) {
+        const uint64_t n = std::min<uint64_t>(left, 8192);
+        std::fwrite(silence.data(), 4, n, file);
+        left -= n;
+    }
+    const bool written = std::ferror(file) == 0;
+    if (std::fclose(file) != 0 || !written) {
+        *error = "cannot write the sound of the video to " + path + " (" + music + "): " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
 int runVideo(int argc, char** argv)
 {
     VideoOptions o;
@@ -179,43 +222,71 @@ int runVideo(int argc, char** argv)
         std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
         return 1;
     }
+    if (haveMusic)
+        if (const std::string damage = describeMusicDamage(o.music.c_str()); !damage.empty())
+            std::fprintf(stderr, "vantrop-render video: %s\n", damage.c_str());
     if (!haveMusic)
         std::fprintf(stderr, "vantrop-render video: no %s here, so the video is silent (give one with --music)\n",
                      o.music.c_str());
     if (!o.toGiven) o.to = musicLength;
     if (o.from >= o.to) return usageError("video", "--from must lie before --to (" + std::to_string(o.to) + " ms)");
+    if (!checkOutputPath(o.out, {".mp4", ".mkv", ".mov"}, {o.music}, &error)) {
+        std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
+        return 1;
+    }
     if (!onPath("ffmpeg")) {
         std::fprintf(stderr, "vantrop-render video: the ffmpeg program was not found on PATH; install it "
                              "(Debian package ffmpeg)\n");
         return 1;
     }
-    const int probe = open(o.out.c_str(), O_WRONLY | O_CREAT, 0644);
-    if (probe < 0) {
-        std::fprintf(stderr, "vantrop-render video: cannot write %s: %s\n", o.out.c_str(), std::strerror(errno));
-        return 1;
-    }
-    close(probe);
 
-    uint32_t frameCount = 0;
-    while (o.from + uint64_t(frameCount) * 1000 / o.fps < o.to) ++frameCount;
+    // Frame n shows FROM + floor(n * 1000 / FPS) ms; the frames are those before TO.
+    const uint32_t frameCount = uint32_t((uint64_t(o.to - o.from) * o.fps + 999) / 1000);
 
-    if (!openOfflineRenderer(o.width, o.height, &error)) {
+    std::string extension = o.out.substr(o.out.rfind('.'));
+    const std::string temporary = makeTemporaryBeside(o.out, extension, &error);
+    if (temporary.empty()) {
         std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
         return 1;
     }
+    std::string sound;
+    auto cleanUp = [&] {
+        std::remove(temporary.c_str());
+        if (!sound.empty()) std::remove(sound.c_str());
+    };
+    if (haveMusic) {
+        std::vector<int16_t> samples;
+        uint64_t decoded = 0;
+        long rate = 0;
+        sound = makeTemporaryBeside(o.out, ".wav", &error);
+        if (sound.empty() || !decodeMusicFile(o.music.c_str(), &samples, &decoded, &rate, &error) ||
+            !writeSoundStretch(o.music, o.from, uint64_t(frameCount) * uint64_t(rate) / o.fps, rate, samples, sound,
+                               &error)) {
+            std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
+            cleanUp();
+            return 1;
+        }
+    }
 
-    char seconds[32], duration[32];
-    std::snprintf(seconds, sizeof seconds, "%.3f", o.from / 1000.0);
-    std::snprintf(duration, sizeof duration, "%.3f", (o.to - o.from) / 1000.0);
+    if (!openOfflineRenderer(o.width, o.height, &error)) {
+        std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
+        cleanUp();
+        return 1;
+    }
+
     std::vector<std::string> args = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y",
         "-f", "rawvideo", "-pix_fmt", "rgb24", "-video_size", std::to_string(o.width) + "x" + std::to_string(o.height),
         "-framerate", std::to_string(o.fps), "-i", "pipe:0"};
-    if (haveMusic) args.insert(args.end(), {"-ss", seconds, "-t", duration, "-i", "file:" + o.music});
-    // GL hands rows bottom first; ffmpeg flips them.
-    args.insert(args.end(), {"-vf", "vflip", "-map", "0:v", "-c:v", "libx264", "-preset", "veryfast", "-crf", "18",
-                             "-pix_fmt", "yuv420p", "-movflags", "+faststart"});
-    if (haveMusic) args.insert(args.end(), {"-map", "1:a", "-c:a", "aac", "-b:a", "192k", "-shortest"});
-    args.push_back("file:" + o.out);
+    if (haveMusic) args.insert(args.end(), {"-i", "file:" + sound});
+    // GL hands rows bottom first; ffmpeg flips them. The colours are turned
+    // into video with the BT.709 matrix and recorded as such, which is what
+    // players assume for HD and are told for every other size.
+    args.insert(args.end(), {"-vf", "vflip,scale=out_color_matrix=bt709:out_range=tv", "-map", "0:v", "-c:v",
+                             "libx264", "-preset", "veryfast", "-crf", "18", "-pix_fmt", "yuv420p", "-colorspace",
+                             "bt709", "-color_primaries", "bt709", "-color_trc", "bt709", "-color_range", "tv",
+                             "-movflags", "+faststart"});
+    if (haveMusic) args.insert(args.end(), {"-map", "1:a", "-c:a", "aac", "-b:a", "192k"});
+    args.push_back("file:" + temporary);
 
     std::signal(SIGPIPE, SIG_IGN);
     struct sigaction action {};
@@ -225,6 +296,7 @@ int runVideo(int argc, char** argv)
     Encoder encoder;
     if (!startEncoder(encoder, args)) {
         std::fprintf(stderr, "vantrop-render video: cannot start ffmpeg: %s\n", std::strerror(errno));
+        cleanUp();
         return 1;
     }
 
@@ -273,14 +345,26 @@ int runVideo(int argc, char** argv)
     }
     if (showProgress) std::fputc('\n', stderr);
     const int encoderStatus = finishEncoder(encoder);
-    if (pipeBroken || encoderStatus != 0) {
-        std::fprintf(stderr, "vantrop-render video: ffmpeg failed (exit status %d) writing %s; see its message above\n",
+    if (!sound.empty()) std::remove(sound.c_str());
+    if (encoderStatus != 0) {
+        std::fprintf(stderr, "vantrop-render video: ffmpeg failed (exit status %d) writing %s; its message is above\n",
                      encoderStatus, o.out.c_str());
+        cleanUp();
+        return 1;
+    }
+    if (pipeBroken) {
+        std::fprintf(stderr, "vantrop-render video: ffmpeg stopped taking frames after %u of %u; nothing was written\n",
+                     sent, frameCount);
+        cleanUp();
+        return 1;
+    }
+    if (!moveIntoPlace(temporary, o.out, &error)) {
+        std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
         return 1;
     }
     if (interrupted) {
         std::fprintf(stderr, "vantrop-render video: stopped; %s holds the first %u frames\n", o.out.c_str(), sent);
-        return EXIT_INTERRUPTED;
+        return EXIT_SIGNAL_BASE + interrupted;
     }
     return 0;
 }

@@ -27,7 +27,7 @@ static const char* const HELP =
     "minute, first beat at 0 ms): a kick on every beat, a hi-hat between beats,\n"
     "strong accents on beats 21, 25, 29 and 33, fading to silence by beat 101.\n"
     "Writes a 44.1 kHz stereo MP3 with a LAME tag, so its length reads exactly.\n"
-    "--seconds sets the length (default 70).\n";
+    "--seconds sets the length (default 70); --version prints the version.\n";
 
 // A deterministic noise source, so every run writes the same file.
 static uint32_t noiseState = 12345;
@@ -88,11 +88,15 @@ int main(int argc, char** argv)
             std::fputs(HELP, stdout);
             return 0;
         }
+        if (arg == "--version") {
+            std::printf("vantrop-make-track %s\n", VANTROP_VERSION);
+            return 0;
+        }
         if (arg == "--seconds") {
             char* end = nullptr;
             seconds = i + 1 < argc ? std::strtod(argv[++i], &end) : 0.0;
             if (!end || *end || !(seconds > 0.0) || seconds > MAX_SECONDS) {
-                std::fprintf(stderr, "vantrop-make-track: --seconds needs a length from 0 to 3600 seconds\n");
+                std::fprintf(stderr, "vantrop-make-track: --seconds needs a length above 0, up to 3600 seconds\n");
                 return 2;
             }
         } else if (!arg.empty() && arg[0] == '-') {
@@ -110,11 +114,6 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    FILE* file = std::fopen(out.c_str(), "w+b");
-    if (!file) {
-        std::fprintf(stderr, "vantrop-make-track: cannot write %s: %s\n", out.c_str(), std::strerror(errno));
-        return 1;
-    }
     lame_global_flags* lame = lame_init();
     lame_set_in_samplerate(lame, SAMPLE_RATE);
     lame_set_out_samplerate(lame, SAMPLE_RATE);
@@ -123,7 +122,14 @@ int main(int argc, char** argv)
     lame_set_quality(lame, 5);
     lame_set_bWriteVbrTag(lame, 1); // the tag carries the exact sample count
     if (lame_init_params(lame) < 0) {
-        std::fprintf(stderr, "vantrop-make-track: libmp3lame refused the encoder settings\n");
+        std::fprintf(stderr, "vantrop-make-track: libmp3lame refused the encoder settings; update libmp3lame0\n");
+        lame_close(lame);
+        return 1;
+    }
+    FILE* file = std::fopen(out.c_str(), "w+b");
+    if (!file) {
+        std::fprintf(stderr, "vantrop-make-track: cannot write %s: %s\n", out.c_str(), std::strerror(errno));
+        lame_close(lame);
         return 1;
     }
 

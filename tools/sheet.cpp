@@ -16,6 +16,7 @@ static constexpr float LAST_BEAT = 100.0f; // the picture is black from beat 101
 static constexpr int COLUMNS = 6;
 static constexpr int GAP = 4;              // pixels between stills
 static constexpr int GLYPH_SCALE = 2;      // label pixels per font pixel
+static constexpr int GLYPH_ADVANCE = 4;    // font pixels from one glyph to the next
 static constexpr int LABEL_HEIGHT = 5 * GLYPH_SCALE + 6;
 static constexpr uint8_t BACKGROUND = 24, INK = 230;
 
@@ -60,7 +61,7 @@ static void drawText(std::vector<uint8_t>& image, int imageWidth, int x, int y, 
                                                size_t(x + column * GLYPH_SCALE + dx)) * 3;
                             image[at] = image[at + 1] = image[at + 2] = INK;
                         }
-        x += 4 * GLYPH_SCALE;
+        x += GLYPH_ADVANCE * GLYPH_SCALE;
     }
 }
 
@@ -91,16 +92,31 @@ int runSheet(int argc, char** argv)
         }
     }
     if (out.empty()) return usageError("sheet", "--out FILE.png is required");
+    if (!checkOutputPath(out, {".png"}, {}, &error)) {
+        std::fprintf(stderr, "vantrop-render sheet: %s\n", error.c_str());
+        return 1;
+    }
     if (!openOfflineRenderer(width, height, &error)) {
         std::fprintf(stderr, "vantrop-render sheet: %s\n", error.c_str());
         return 1;
     }
 
     std::vector<float> beats;
-    for (int k = 0; float(k) * every <= LAST_BEAT; ++k) beats.push_back(float(k) * every);
+    std::vector<std::string> labels;
+    size_t longestLabel = 0;
+    for (int k = 0; float(k) * every <= LAST_BEAT; ++k) {
+        beats.push_back(float(k) * every);
+        char label[64];
+        std::snprintf(label, sizeof label, "beat %g  %.2f s", double(beats.back()),
+                      positionAtBeat(beats.back()) / 1000.0);
+        labels.push_back(label);
+        longestLabel = std::max(longestLabel, labels.back().size());
+    }
     const int columns = std::min<int>(COLUMNS, int(beats.size()));
     const int rows = (int(beats.size()) + columns - 1) / columns;
-    const int cellWidth = width + GAP, cellHeight = height + LABEL_HEIGHT + GAP;
+    // Small stills get cells as wide as their labels, so that every label stays readable under its own still.
+    const int cellWidth = std::max(width, int(longestLabel) * GLYPH_ADVANCE * GLYPH_SCALE + 2) + GAP;
+    const int cellHeight = height + LABEL_HEIGHT + GAP;
     const int sheetWidth = columns * cellWidth + GAP, sheetHeight = rows * cellHeight + GAP;
     std::vector<uint8_t> sheet(size_t(sheetWidth) * sheetHeight * 3, BACKGROUND);
     const bool showProgress = isatty(STDERR_FILENO);
@@ -112,13 +128,11 @@ int runSheet(int argc, char** argv)
         for (int y = 0; y < height; ++y)
             std::copy_n(&still[size_t(y) * width * 3], size_t(width) * 3,
                         &sheet[(size_t(y0 + y) * sheetWidth + x0) * 3]);
-        char label[64];
-        std::snprintf(label, sizeof label, "beat %g  %.2f s", double(beats[i]), ms / 1000.0);
-        drawText(sheet, sheetWidth, x0 + 2, y0 + height + 3, label);
+        drawText(sheet, sheetWidth, x0 + 2, y0 + height + 3, labels[i]);
         if (showProgress) std::fprintf(stderr, "\rstill %zu of %zu", i + 1, beats.size());
     }
     if (showProgress) std::fputc('\n', stderr);
-    if (!writePngRgb(out, sheetWidth, sheetHeight, sheet, &error)) {
+    if (!writePngSafely(out, sheetWidth, sheetHeight, sheet, &error)) {
         std::fprintf(stderr, "vantrop-render sheet: %s\n", error.c_str());
         return 1;
     }

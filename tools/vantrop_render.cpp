@@ -4,7 +4,6 @@
 #include "tools/bench.h"
 #include "tools/export_video.h"
 #include "tools/offline.h"
-#include "tools/png_file.h"
 #include "tools/sheet.h"
 
 #include <cstdio>
@@ -24,7 +23,9 @@ static const char* const MAIN_HELP =
     "  sheet --out FILE.png   a contact sheet: a labelled still every few beats\n"
     "  bench                  time the show's frames on this machine's renderer\n"
     "\n"
-    "'vantrop-render COMMAND --help' explains each command.\n";
+    "'vantrop-render COMMAND --help' explains each command; --version prints the\n"
+    "version. Outputs are written to a temporary file beside them and moved into\n"
+    "place when complete, so a failed run leaves nothing behind.\n";
 
 static const char* const PARAMS_HELP =
     "usage: vantrop-render params [--hex] MS...\n"
@@ -112,11 +113,15 @@ static int runFrame(int argc, char** argv)
     }
     if (!haveMs) return usageError("frame", "--ms is required");
     if (out.empty()) return usageError("frame", "--out is required");
+    if (!checkOutputPath(out, {".png"}, {}, &error)) {
+        std::fprintf(stderr, "vantrop-render frame: %s\n", error.c_str());
+        return 1;
+    }
     if (!openOfflineRenderer(width, height, &error)) {
         std::fprintf(stderr, "vantrop-render frame: %s\n", error.c_str());
         return 1;
     }
-    if (!writePngRgb(out, width, height, renderImage(ms, width, height), &error)) {
+    if (!writePngSafely(out, width, height, renderImage(ms, width, height), &error)) {
         std::fprintf(stderr, "vantrop-render frame: %s\n", error.c_str());
         return 1;
     }
@@ -132,6 +137,10 @@ int main(int argc, char** argv)
     const std::string command = argv[1];
     if (isHelp(argv[1])) {
         std::fputs(MAIN_HELP, stdout);
+        return 0;
+    }
+    if (command == "--version") {
+        std::printf("vantrop-render %s\n", VANTROP_VERSION);
         return 0;
     }
     if (command == "params") return runParams(argc - 2, argv + 2);
