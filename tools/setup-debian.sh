@@ -6,7 +6,7 @@ if [ "$(id -u)" -eq 0 ]; then as_root=""; else as_root="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 $as_root apt-get update
 $as_root apt-get install -y --no-install-recommends \
-    build-essential cmake pkg-config \
+    build-essential cmake pkg-config help2man x11-xserver-utils \
     libsdl2-dev libx11-dev libxrandr-dev libasound2-dev libmpg123-dev libmp3lame-dev \
     libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libpng-dev glslang-tools \
     libgtest-dev libbenchmark-dev clang libclang-rt-14-dev \
