@@ -6,7 +6,7 @@ vec3 rayDir;
 
 // The camera flies along +z at one unit per second of music, 90 units behind
 // the origin at time 0, looking 91 units ahead at a slowly circling target;
-// noise shakes it over beats 19 to 20 and 68 to 84. SHOW_RESOLUTION is the
+// noise shakes it in the two shake windows of the schedule. SHOW_RESOLUTION is the
 // build's screen size, compiled in as a literal.
 void cameraRay()
 {
@@ -14,7 +14,8 @@ void cameraRay()
     viewPos = 2.0 * screenUv - 1.0;
     viewPos.x *= 1.77778;
     rayOrigin = vec3(0.4, 0.4, m[0].x - 90.0);
-    float shakeAmount = beatWindow(19.0, 20.0) + 0.75 * beatWindow(68.0, 84.0);
+    float shakeAmount = beatWindow(FIRST_SHAKE_START_BEAT, FIRST_SHAKE_END_BEAT)
+        + 0.75 * beatWindow(SECOND_SHAKE_START_BEAT, SECOND_SHAKE_END_BEAT);
     rayOrigin.xy += (vec2(texNoise(2.0 * rayOrigin), texNoise(2.0 * rayOrigin.zyx)) - 0.5) * shakeAmount;
     vec3 lookTarget = vec3(0.1 * sin(m[0].x), 0.1 + 0.1 * cos(m[0].x), m[0].x + 1.0);
     vec3 camForward = normalize(lookTarget - rayOrigin);
@@ -35,8 +36,11 @@ vec4 march(vec3 origin, vec3 direction)
     for (int i = 0; i < 80; i++) {
         if (abs(last.x) < normalEps.x || t > 100.0) {
             // Converged or gone: every later iteration would do nothing too.
-            break;    // @fast:march
-            continue; // @baseline:march
+            // @fast march
+            break;
+            // @baseline march
+            continue;
+            // @end
         }
         last = sceneDist(origin + direction * t);
         t += last.x;

@@ -1,29 +1,145 @@
 // Build-time tool: turns the readable GLSL files into the compact single-line
 // string constants that the program hands to the driver, with the show's
-// resolution compiled in, and writes the same text to files for validation.
+// resolution and schedule compiled in, and writes the same text to files for
+// validation. It is the one reader of the optimisation markers: the build and
+// tools/bench-optimisations.sh both ask it for their variants.
+#include "timeline/schedule.h"
+
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 static const char* const RESOLUTION_TOKEN = "SHOW_RESOLUTION";
-// A line that ends in one of these comments (followed by the optimisation's
-// name, e.g. "// @fast:march") belongs to one variant only: the shipped
-// shader with its exact optimisations, or the straightforward baseline that
-// measurements and tests compare it with.
-static const char* const SHIPPED_ONLY = "// @fast";
-static const char* const BASELINE_ONLY = "// @baseline";
+// The exact optimisations of the shipped shader, each a block of the sources
+// that only the variants with it switched on keep:
+//   // @fast NAME          lines for when NAME is on
+//   // @baseline NAME      (optional) lines for when NAME is off
+//   // @end
+// The shipped shader has all of them, the baseline none.
+static const char* const OPTIMISATIONS[] = {"march", "hoist", "bound", "logomin", "fade"};
+static const char* const MARKER = "// @";
 
-static std::string selectVariant(const std::string& src, bool baseline)
+struct Schedule {
+    const char* name;
+    float value;
+};
+#define VANTROP_SCHEDULE_ENTRY(name, value) {#name, value},
+static const Schedule SCHEDULE[] = {VANTROP_SCHEDULE(VANTROP_SCHEDULE_ENTRY)};
+#undef VANTROP_SCHEDULE_ENTRY
+
+static bool isOptimisation(const std::string& name)
+{
+    for (const char* known : OPTIMISATIONS)
+        if (name == known) return true;
+    return false;
+}
+
+static std::string knownList()
+{
+    std::string list;
+    for (const char* known : OPTIMISATIONS) list += std::string(list.empty() ? "" : ", ") + known;
+    return list;
+}
+
+static std::string trimmed(const std::string& line)
+{
+    const size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return "";
+    return line.substr(first, line.find_last_not_of(" \t\r") - first + 1);
+}
+
+// Keeps the lines of the variant with `enabled` switched on; false (with a
+// message naming the file and line) on a marker that is unknown, misspelt or
+// out of order.
+static bool selectVariant(const std::string& src, const char* path, const std::set<std::string>& enabled,
+                          std::string& out)
 {
     std::istringstream in(src);
-    std::string line, out;
-    const char* drop = baseline ? SHIPPED_ONLY : BASELINE_ONLY;
-    while (std::getline(in, line))
-        if (line.find(drop) == std::string::npos) out += line + "\n";
-    return out;
+    std::string line, open; // the optimisation of the open block, if any
+    bool keep = true, fastSeen = false;
+    int number = 0, openedAt = 0;
+    auto fail = [&](const std::string& message) {
+        std::fprintf(stderr, "%s:%d: %s\n", path, number, message.c_str());
+        return false;
+    };
+    while (std::getline(in, line)) {
+        ++number;
+        const std::string text = trimmed(line);
+        if (text.compare(0, std::strlen(MARKER), MARKER) != 0) {
+            if (line.find(MARKER) != std::string::npos)
+                return fail("a variant marker must stand on a line of its own: " + text);
+            if (keep) out += line + "\n";
+            continue;
+        }
+        std::istringstream words(text.substr(std::strlen(MARKER)));
+        std::string kind, name, extra;
+        words >> kind >> name >> extra;
+        if (!extra.empty()) return fail("unexpected text after the marker: " + text);
+        if (kind == "end" && name.empty()) {
+            if (open.empty()) return fail("// @end without a block to end");
+            open.clear();
+            keep = true;
+        } else if (kind == "fast" || kind == "baseline") {
+            if (!isOptimisation(name))
+                return fail("unknown optimisation '" + name + "' (known: " + knownList() + ")");
+            if (kind == "fast" && !open.empty()) return fail("// @fast " + name + " inside the block of " + open);
+            if (kind == "baseline" && !(open == name && fastSeen))
+                return fail("// @baseline " + name + " must follow the // @fast " + name + " block");
+            if (open.empty()) openedAt = number;
+            open = name;
+            fastSeen = kind == "fast";
+            keep = (kind == "fast") == (enabled.count(name) > 0);
+        } else {
+            return fail("unknown marker '" + text + "' (use // @fast NAME, // @baseline NAME, // @end)");
+        }
+    }
+    if (!open.empty()) {
+        number = openedAt;
+        return fail("the block of " + open + " is never ended with // @end");
+    }
+    return true;
+}
+
+// The shortest decimal float literal, with at least one digit after the
+// point, that reads back as exactly this value: 10.0, 0.125.
+static std::string floatLiteral(float value)
+{
+    char text[64];
+    for (int decimals = 1; decimals <= 40; ++decimals) {
+        std::snprintf(text, sizeof text, "%.*f", decimals, double(value));
+        if (std::strtof(text, nullptr) == value) break;
+    }
+    return text;
+}
+
+static bool isNameChar(char c)
+{
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
+
+// Writes the schedule's values in place of their names, whole words only.
+static std::string substituteSchedule(std::string text)
+{
+    for (const Schedule& entry : SCHEDULE) {
+        const std::string name = entry.name, literal = floatLiteral(entry.value);
+        for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at)) {
+            const bool whole = (at == 0 || !isNameChar(text[at - 1])) &&
+                               (at + name.size() == text.size() || !isNameChar(text[at + name.size()]));
+            if (!whole) {
+                at += name.size();
+                continue;
+            }
+            text.replace(at, name.size(), literal);
+            at += literal.size();
+        }
+    }
+    return text;
 }
 
 static bool readFile(const char* path, std::string& text)
@@ -96,37 +212,81 @@ static bool writeFile(const std::string& path, const std::string& text)
     return bool(out);
 }
 
+static const char* const USAGE =
+    "usage: glsl_pack --enable all|none|NAME[,NAME...] [--baseline-names] OUT.cpp OUT_DIR WIDTH HEIGHT VERTEX.glsl\n"
+    "                 MAIN.glsl FUNCTIONS.glsl...\n"
+    "       glsl_pack --list\n"
+    "Writes OUT.cpp (the string constants; BASELINE_ names with --baseline-names),\n"
+    "OUT_DIR/vertex.vert and OUT_DIR/fragment.frag. --list prints the optimisations.\n";
+
+static bool parseEnabled(const std::string& list, std::set<std::string>& enabled)
+{
+    if (list == "none") return true;
+    if (list == "all") {
+        enabled.insert(std::begin(OPTIMISATIONS), std::end(OPTIMISATIONS));
+        return true;
+    }
+    std::istringstream names(list);
+    std::string name;
+    while (std::getline(names, name, ',')) {
+        if (!isOptimisation(name)) {
+            std::fprintf(stderr, "glsl_pack: unknown optimisation '%s' in --enable (known: %s)\n", name.c_str(),
+                         knownList().c_str());
+            return false;
+        }
+        enabled.insert(name);
+    }
+    return !enabled.empty();
+}
+
+static bool packFile(const char* path, const std::set<std::string>& enabled, std::string& out)
+{
+    std::string text, selected;
+    if (!readFile(path, text)) {
+        std::fprintf(stderr, "glsl_pack: cannot read %s\n", path);
+        return false;
+    }
+    return selectVariant(text, path, enabled, selected) && minify(selected, path, out);
+}
+
 int main(int argc, char** argv)
 {
-    if (argc < 9 || (std::string(argv[1]) != "shipped" && std::string(argv[1]) != "baseline")) {
-        std::fprintf(stderr, "usage: glsl_pack shipped|baseline OUT.cpp OUT_DIR WIDTH HEIGHT VERTEX.glsl MAIN.glsl "
-                             "FUNCTIONS.glsl...\n");
+    if (argc == 2 && std::string(argv[1]) == "--list") {
+        for (const char* name : OPTIMISATIONS) std::puts(name);
+        return 0;
+    }
+    std::set<std::string> enabled;
+    if (argc < 3 || std::string(argv[1]) != "--enable" || !parseEnabled(argv[2], enabled)) {
+        std::fputs(USAGE, stderr);
         return 2;
     }
-    ++argv;
-    --argc;
-    const bool baseline = std::string(argv[0]) == "baseline";
+    argv += 2;
+    argc -= 2;
+    const bool baselineNames = argc > 1 && std::string(argv[1]) == "--baseline-names";
+    if (baselineNames) {
+        ++argv;
+        --argc;
+    }
+    if (argc < 8) {
+        std::fputs(USAGE, stderr);
+        return 2;
+    }
     const std::string outCpp = argv[1], outDir = argv[2];
     const std::string literal = std::string("vec2(") + argv[3] + ".," + argv[4] + ".)";
 
     std::string vertex, mainPart, functions;
-    std::string text;
-    if (!readFile(argv[5], text) || !minify(selectVariant(text, baseline), argv[5], vertex)) return 1;
-    if (!readFile(argv[6], text) || !minify(selectVariant(text, baseline), argv[6], mainPart)) return 1;
+    if (!packFile(argv[5], enabled, vertex) || !packFile(argv[6], enabled, mainPart)) return 1;
     for (int i = 7; i < argc; ++i) {
         std::string part;
-        if (!readFile(argv[i], text) || !minify(selectVariant(text, baseline), argv[i], part)) {
-            std::fprintf(stderr, "glsl_pack: cannot read %s\n", argv[i]);
-            return 1;
-        }
+        if (!packFile(argv[i], enabled, part)) return 1;
         functions += part;
     }
-    functions = replaceAll(functions, RESOLUTION_TOKEN, literal);
-    mainPart = replaceAll(mainPart, RESOLUTION_TOKEN, literal);
+    functions = substituteSchedule(replaceAll(functions, RESOLUTION_TOKEN, literal));
+    mainPart = substituteSchedule(replaceAll(mainPart, RESOLUTION_TOKEN, literal));
 
     std::ostringstream cpp;
     cpp << "// Generated by glsl_pack from the files in shaders/; edit those instead.\n";
-    if (baseline) {
+    if (baselineNames) {
         cpp << "#include \"shaders/baseline_sources.h\"\n\n"
             << "const char BASELINE_FRAGMENT_FUNCTIONS[] = " << cString(functions) << ";\n"
             << "const char BASELINE_FRAGMENT_SOURCE[] = " << cString(functions + mainPart) << ";\n";

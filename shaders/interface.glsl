@@ -13,8 +13,10 @@ float introRamp;
 float barRadius;
 vec3 normalEps;
 // Hoisted out of every scene evaluation: the same expressions, computed once.
-float halfPulse;   // @fast:hoist
-float blendWeight; // @fast:hoist
+// @fast hoist
+float halfPulse;
+float blendWeight;
+// @end
 
 // 0 up to beat a, rising linearly to 1 at beat b.
 float beatRamp(float a, float b)
@@ -48,14 +50,18 @@ float smoothMin(float a, float b)
     return mix(b, a, h) - 0.75 * h * (1.0 - h);
 }
 
-// The beat pulse rises once in the 0.4 beat after every fourth beat; before
-// beat 10 the bars carry an extra unit of radius, gone by beat 11.
+// The beat pulse rises once in the 0.4 beat after every fourth beat; the
+// intro's bars carry an extra unit of radius, gone over INTRO_BARS_START_BEAT
+// to INTRO_BARS_END_BEAT. Names in UPPER_CASE are the show's schedule
+// (timeline/schedule.h), written in as literals when the shader is packed.
 void initPixelValues()
 {
     beatPulse = m[1].w * sin(3.14 * smoothstep(0.9, 1.0, fract(0.25 * m[1].x - 0.1)));
-    introRamp = beatRamp(10.0, 11.0);
+    introRamp = beatRamp(INTRO_BARS_START_BEAT, INTRO_BARS_END_BEAT);
     barRadius = 0.15 + beatPulse + (1.0 - introRamp) + m[1].y;
     normalEps = vec3(0.002, 0.0, 0.0);
-    halfPulse = 0.5 * beatPulse;                   // @fast:hoist
-    blendWeight = 0.4 + 0.23 * sin(0.11 * m[0].x); // @fast:hoist
+    // @fast hoist
+    halfPulse = 0.5 * beatPulse;
+    blendWeight = 0.4 + 0.23 * sin(0.11 * m[0].x);
+    // @end
 }

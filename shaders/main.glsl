@@ -2,11 +2,13 @@
 // the colour pipeline: gamma, glitch overlay, contrast, vignette and fades.
 void main()
 {
-    // Outside the fades every pixel ends black, whatever the march finds.     // @fast:fade
-    if (m[1].x <= 0.0 || m[1].x >= 101.0) {                                    // @fast:fade
-        gl_FragColor = vec4(0.0);                                              // @fast:fade
-        return;                                                                // @fast:fade
-    }                                                                          // @fast:fade
+    // @fast fade
+    // Outside the fades every pixel ends black, whatever the march finds.
+    if (m[1].x <= FADE_IN_START_BEAT || m[1].x >= FADE_OUT_END_BEAT) {
+        gl_FragColor = vec4(0.0);
+        return;
+    }
+    // @end
     initPixelValues();
     cameraRay();
     vec4 res = march(rayOrigin, rayDir);
@@ -22,7 +24,8 @@ void main()
     }
     colour = pow(colour, vec3(1.1))
         * sqrt(32.0 * screenUv.x * screenUv.y * (1.0 - screenUv.x) * (1.0 - screenUv.y));
-    colour *= smoothstep(0.0, 1.0, 0.125 * m[1].x);
-    colour *= 1.0 - smoothstep(0.0, 1.0, 0.25 * (m[1].x - 97.0));
+    // The fade-in starts at FADE_IN_START_BEAT, which is beat 0.
+    colour *= smoothstep(0.0, 1.0, FADE_IN_RATE * m[1].x);
+    colour *= 1.0 - smoothstep(0.0, 1.0, FADE_OUT_RATE * (m[1].x - FADE_OUT_START_BEAT));
     gl_FragColor = vec4(colour, 0.0);
 }

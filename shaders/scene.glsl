@@ -11,16 +11,22 @@ float segmentDist(vec3 q, vec3 a, vec3 b)
 // with the beat pulse.
 float strokeDist(vec3 q, vec3 a, vec3 b)
 {
-    return segmentDist(q, a, b) - 0.25 - 0.5 * beatPulse; // @baseline:hoist
-    return segmentDist(q, a, b) - 0.25 - halfPulse;       // @fast:hoist
+    // @fast hoist
+    return segmentDist(q, a, b) - 0.25 - halfPulse;
+    // @baseline hoist
+    return segmentDist(q, a, b) - 0.25 - 0.5 * beatPulse;
+    // @end
 }
 
 // What the logo takes the minimum of. Taking the radius off once, after the
 // minimum, gives the same float: subtracting a constant never reorders values.
 float logoPart(vec3 q, vec3 a, vec3 b)
 {
-    return strokeDist(q, a, b);  // @baseline:logomin
-    return segmentDist(q, a, b); // @fast:logomin
+    // @fast logomin
+    return segmentDist(q, a, b);
+    // @baseline logomin
+    return strokeDist(q, a, b);
+    // @end
 }
 
 // The word "lomuren" in capsule strokes on a letter grid in the plane z = 0:
@@ -52,8 +58,11 @@ float logoDist(vec3 q)
     d = min(d, logoPart(q, vec3(8.0, 0.0, 0.0), vec3(8.0, -2.0, 0.0)));   // n
     d = min(d, logoPart(q, vec3(8.0, 0.0, 0.0), vec3(10.0, 0.0, 0.0)));
     d = min(d, logoPart(q, vec3(10.0, 0.0, 0.0), vec3(10.0, -2.0, 0.0)));
-    return d;                          // @baseline:logomin
-    return d - 0.25 - 0.5 * beatPulse; // @fast:logomin
+    // @fast logomin
+    return d - 0.25 - 0.5 * beatPulse;
+    // @baseline logomin
+    return d;
+    // @end
 }
 
 // Three perpendicular bars of one cell, blended where they meet. While the
@@ -69,13 +78,15 @@ float crossDist(vec3 q, vec3 p)
     return smoothMin(smoothMin(dz, dy), dx);
 }
 
-// No stroke is nearer than the box around all strokes (x -9..10, y -2..2,  // @fast:bound
-// z 0 in logo space) less the stroke radius; 0.01 covers rounding.          // @fast:bound
-float logoBound(vec3 q)                                                       // @fast:bound
-{                                                                             // @fast:bound
-    vec3 outside = max(abs(q - vec3(0.5, 0.0, 0.0)) - vec3(9.5, 2.0, 0.0), 0.0); // @fast:bound
-    return length(outside) - 0.25 - 0.5 * beatPulse - 0.01;                   // @fast:bound
-}                                                                             // @fast:bound
+// @fast bound
+// No stroke is nearer than the box around all strokes (x -9..10, y -2..2,
+// z 0 in logo space) less the stroke radius; 0.01 covers rounding.
+float logoBound(vec3 q)
+{
+    vec3 outside = max(abs(q - vec3(0.5, 0.0, 0.0)) - vec3(9.5, 2.0, 0.0), 0.0);
+    return length(outside) - 0.25 - 0.5 * beatPulse - 0.01;
+}
+// @end
 
 // The scene: the bent, warped lattice of crosses, whose cells grow towards
 // the origin, and the logo five times enlarged in the plane z = 0. The
@@ -88,14 +99,19 @@ vec2 sceneDist(vec3 p)
     float c = cos(0.05 * p.y);
     float s = sin(0.05 * p.z);
     vec3 bent = vec3(m[1].z * (mat2(c, -s, s, c) * p.xy), p.z);
-    vec3 w = mix(bent, p, 0.4 + 0.23 * sin(0.11 * m[0].x)); // @baseline:hoist
-    vec3 w = mix(bent, p, blendWeight);                      // @fast:hoist
+    // @fast hoist
+    vec3 w = mix(bent, p, blendWeight);
+    // @baseline hoist
+    vec3 w = mix(bent, p, 0.4 + 0.23 * sin(0.11 * m[0].x));
+    // @end
     vec3 cell = mod(w, period) - 0.5 * period;
     float crosses = crossDist(cell, p);
     if (m[0].y > 0.0) {
         crosses = crosses + m[0].y * 10.0 / abs(p.z);
     }
     // Where the logo cannot be nearer, the minimum is the crosses' distance.
-    if (logoBound(0.2 * w) >= crosses) return vec2(crosses, 0.0); // @fast:bound
+    // @fast bound
+    if (logoBound(0.2 * w) >= crosses) return vec2(crosses, 0.0);
+    // @end
     return vec2(min(logoDist(0.2 * w), crosses), 0.0);
 }

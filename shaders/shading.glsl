@@ -17,17 +17,18 @@ float flashCell(float c)
     return floor(0.2 * c + 0.5);
 }
 
-// Flashes over beats 37 to 52, both included: three travelling pulses laid
+// Flashes from FLASHES_START_BEAT to FLASHES_END_BEAT, both included: three travelling pulses laid
 // over q, combined like overlapping lights. The shader feeds it the march
 // result (distance, evaluations, material), so the flashes sweep through
 // depth and step-count bands rather than through space.
 float flashField(vec3 q)
 {
-    if (m[1].x < 37.0 || m[1].x > 52.0) {
+    if (m[1].x < FLASHES_START_BEAT || m[1].x > FLASHES_END_BEAT) {
         return 0.0;
     }
     float a = flashWave(q.x + 150.0 * flashCell(q.y) + 150.0 * flashCell(q.z) + 413.1 + 16.0 * m[1].x, 500.0);
     float b = flashWave(q.y + 150.0 * flashCell(q.x) + 150.0 * flashCell(q.z) + 117.1 + 24.0 * m[1].x, 605.0);
+    // flashCell(q.y) twice, not q.x and q.y: the show's own choice, kept as designed.
     float c = flashWave(q.z + 50.0 * flashCell(q.y) + 50.0 * flashCell(q.y) + 253.1 + 32.0 * m[1].x, 300.0);
     return 1.0 - (1.0 - a) * (1.0 - b) * (1.0 - c);
 }

@@ -1,6 +1,10 @@
 #include "timeline/timeline.h"
 
+#include "timeline/schedule.h"
+
 #include <cmath>
+#include <cstddef>
+#include <iterator>
 
 // Curves compute in double and round to single precision only where a value
 // is stored; the constants are single-precision values used exactly.
@@ -12,6 +16,9 @@ static constexpr float GLITCH_GAIN = 0.2f;               // 0x3E4CCCCD
 static constexpr float WARP_DIP = 0.6f;                  // 0x3F19999A
 static constexpr float WARP_SWELL = 0.8f;                // 0x3F4CCCCD
 static constexpr float PULSE_GAIN_STEP = 0.2f;           // 0x3E4CCCCD
+// Beats over which the glitch and both warps rise and fall; the dip, six
+// beats long, rises as its fall begins and the rising edge wins.
+static constexpr float SLOPE_BEATS = 8.0f;
 
 float easeIn(float x, float start, float length)
 {
@@ -47,8 +54,8 @@ float stepAbove(float edge, float x)
 float hitPulse(float x)
 {
     // Pulse starts in beats, latest first: the first one already reached wins.
-    static constexpr float PULSE_STARTS[] = {33.0f, 29.0f, 25.0f, 21.0f};
-    for (float start : PULSE_STARTS) {
+    for (size_t i = std::size(HIT_BEATS); i-- > 0;) {
+        const float start = HIT_BEATS[i];
         if (x >= start) {
             return float(double(HIT_MAIN_WEIGHT) * sineHump(x, start + 0.5f, 0.5f) +
                          double(HIT_ECHO_WEIGHT) * sineHump(x, start + 1.0f, 0.5f));
@@ -62,14 +69,18 @@ FrameParams computeFrameParams(uint32_t positionMs)
     FrameParams p{};
     p.time = float(double(int32_t(positionMs)) * double(MS_TO_SECONDS));
     p.beat = float(double(p.time) / double(SECONDS_PER_BEAT));
-    p.finale = easeIn(p.beat, 80.0f, 4.0f);
-    p.glitch = float(double(trapezoid(p.beat, 66.0f, 8.0f, 8.0f, 84.0f)) * double(GLITCH_GAIN));
+    p.finale = easeIn(p.beat, FINALE_START_BEAT, FINALE_FULL_BEAT - FINALE_START_BEAT);
+    p.glitch = float(double(trapezoid(p.beat, GLITCH_START_BEAT, SLOPE_BEATS, SLOPE_BEATS, GLITCH_END_BEAT)) *
+                     double(GLITCH_GAIN));
     p.spare = 0.0f;
     p.hit = hitPulse(p.beat);
     // The dip is subtracted from 1 in double before the swell is added.
-    p.warp = float((1.0 - double(trapezoid(p.beat, 54.0f, 8.0f, 8.0f, 60.0f)) * double(WARP_DIP)) +
-                   double(trapezoid(p.beat, 64.0f, 8.0f, 8.0f, 80.0f)) * double(WARP_SWELL));
-    p.pulseGain = float(double(stepAbove(52.0f, p.beat)) * double(PULSE_GAIN_STEP) + double(PULSE_GAIN_STEP));
+    p.warp = float((1.0 - double(trapezoid(p.beat, WARP_DIP_START_BEAT, SLOPE_BEATS, SLOPE_BEATS, WARP_DIP_END_BEAT)) *
+                              double(WARP_DIP)) +
+                   double(trapezoid(p.beat, WARP_SWELL_START_BEAT, SLOPE_BEATS, SLOPE_BEATS, WARP_SWELL_END_BEAT)) *
+                       double(WARP_SWELL));
+    p.pulseGain =
+        float(double(stepAbove(PULSE_GAIN_STEP_BEAT, p.beat)) * double(PULSE_GAIN_STEP) + double(PULSE_GAIN_STEP));
     return p;
 }
 
@@ -79,6 +90,8 @@ uint32_t positionAtBeat(float beat)
     // product on either side of the edge.
     static constexpr uint32_t MARGIN_MS = 3;
     const double estimate = double(beat) * double(SECONDS_PER_BEAT) * 1000.0;
+    // Positions are signed 32-bit counts: a later beat (or no number at all) is never reached.
+    if (!(estimate < double(INT32_MAX))) return INT32_MAX;
     uint32_t ms = estimate > MARGIN_MS ? uint32_t(estimate) - MARGIN_MS : 0;
     while (computeFrameParams(ms).beat < beat && ms < INT32_MAX) ++ms;
     return ms;

@@ -9,13 +9,13 @@ inline constexpr float SECONDS_PER_BEAT = 0.68182f;
 // The uniform block m: m[0] = (time, finale, glitch, spare), m[1] = (beat, hit, warp, pulseGain).
 struct FrameParams {
     float time;      // music position, seconds
-    float finale;    // 0 until beat 80, eases in to 1 at beat 84
-    float glitch;    // 0..0.2 over beats 66 to 84
+    float finale;    // 0 until FINALE_START_BEAT, eases in to 1 at FINALE_FULL_BEAT
+    float glitch;    // 0..0.2 from GLITCH_START_BEAT to GLITCH_END_BEAT
     float spare;     // always 0
     float beat;      // music position, beats
-    float hit;       // the hit pulse train of beats 21, 25, 29, 33
+    float hit;       // the hit pulse train on HIT_BEATS
     float warp;      // lattice warp scale, always positive
-    float pulseGain; // 0.2, or 0.4 once the beat is past 52
+    float pulseGain; // 0.2, or 0.4 once the beat is past PULSE_GAIN_STEP_BEAT
 };
 static_assert(sizeof(FrameParams) == 8 * sizeof(float), "FrameParams is uploaded as two vec4");
 
@@ -27,10 +27,10 @@ float trapezoid(float x, float start, float rise, float fall, float end);
 float sineHump(float x, float start, float length);
 // 1 when x is strictly greater than edge, else 0.
 float stepAbove(float edge, float x);
-// The hit pulse train of beats 21, 25, 29 and 33; at most 0.150146484375.
+// The hit pulse train on HIT_BEATS (timeline/schedule.h); at most 0.150146484375.
 float hitPulse(float x);
 
-// The first whole millisecond whose frame has reached this beat.
+// The first whole millisecond whose frame has reached this beat (INT32_MAX for beats beyond the last position).
 uint32_t positionAtBeat(float beat);
 // The parameters of the frame shown at this music position (milliseconds, read as a signed 32-bit count).
 FrameParams computeFrameParams(uint32_t positionMs);

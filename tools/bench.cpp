@@ -4,6 +4,7 @@
 #include "render/renderer.h"
 #include "shaders/baseline_sources.h"
 #include "shaders/shader_sources.h"
+#include "timeline/schedule.h"
 #include "timeline/timeline.h"
 #include "tools/offline.h"
 
@@ -22,7 +23,6 @@ static constexpr uint32_t DEFAULT_FRAMES = 10;
 static constexpr uint32_t MAX_FRAMES = 100000;
 // One position in every part of the show: fade-in, thick intro bars, hits,
 // flashes, warp dip, warp swell with glitch, finale, logo before the fade-out.
-static constexpr uint32_t DEFAULT_POSITIONS[] = {3000, 6000, 14700, 30000, 38000, 50000, 56000, 66000};
 
 static const char* const BENCH_HELP =
     "usage: vantrop-render bench [--size WxH] [--ms MS...] [--frames N] [--compare] [--shader FILE]\n"
@@ -109,7 +109,7 @@ int runBench(int argc, char** argv)
             return usageError("bench", "unknown argument '" + arg + "'");
         }
     }
-    if (positions.empty()) positions.assign(std::begin(DEFAULT_POSITIONS), std::end(DEFAULT_POSITIONS));
+    if (positions.empty()) positions.assign(std::begin(BENCH_POSITIONS_MS), std::end(BENCH_POSITIONS_MS));
     if (!openOfflineRenderer(width, height, &error)) {
         std::fprintf(stderr, "vantrop-render bench: %s\n", error.c_str());
         return 1;

@@ -3,6 +3,7 @@
 #define GL_GLEXT_PROTOTYPES
 #include "music/music.h"
 #include "render/renderer.h"
+#include "timeline/schedule.h"
 #include "tools/offline.h"
 
 #include <GL/gl.h>
@@ -21,7 +22,6 @@
 #include <string>
 #include <vector>
 
-static constexpr uint32_t SILENT_SHOW_END_MS = 69000; // the picture is black from beat 101 (68.86 s) on
 static constexpr uint32_t DEFAULT_FPS = 60;
 static constexpr uint32_t MAX_FPS = 240;
 // The shell's 128 + the signal's number, as if the signal had ended the program.
@@ -39,7 +39,7 @@ static const char* const VIDEO_HELP =
     "  --size WxH    any 16:9 size with even width and height (default 1280x720)\n"
     "  --from MS     first position in milliseconds (default 0)\n"
     "  --to MS       end position, not included (default: the music's length,\n"
-    "                or 69000 without music)\n"
+    "                or the end of the picture without music)\n"
     "  --music FILE  the sound track (default lomu_hmm.mp3 in the working folder;\n"
     "                without it the video is silent)\n"
     "\n"
@@ -217,7 +217,7 @@ int runVideo(int argc, char** argv)
 
     std::string error;
     bool haveMusic = access(o.music.c_str(), F_OK) == 0 || o.musicGiven;
-    uint32_t musicLength = SILENT_SHOW_END_MS;
+    uint32_t musicLength = SHOW_END_MS;
     if (haveMusic && !readMusicLength(o.music.c_str(), &musicLength, &error)) {
         std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
         return 1;

@@ -1,5 +1,8 @@
 // vantrop-make-track: synthesizes a placeholder soundtrack at the show's
 // tempo and encodes it as MP3, for users without the show's own music.
+#include "timeline/schedule.h"
+#include "timeline/timeline.h"
+
 #include <lame/lame.h>
 
 #include <cerrno>
@@ -11,21 +14,18 @@
 #include <vector>
 
 static constexpr int SAMPLE_RATE = 44100;        // Hz
-static constexpr double SECONDS_PER_BEAT = 0.68182; // 88 beats per minute, as the show counts them
 static constexpr double DEFAULT_SECONDS = 70.0;
 static constexpr double MAX_SECONDS = 3600.0;
-static constexpr double FADE_START_BEAT = 97.0;  // the picture fades out over beats 97 to 101
-static constexpr double FADE_END_BEAT = 101.0;
 static constexpr int BITRATE_KBPS = 128;
 static constexpr double PI = 3.14159265358979323846;
-static constexpr int ACCENT_BEATS[] = {21, 25, 29, 33}; // the show's hit pulses
 
 static const char* const HELP =
     "usage: vantrop-make-track [--seconds S] OUT.mp3\n"
     "\n"
     "Synthesizes a placeholder soundtrack for vantrop at its tempo (88 beats per\n"
     "minute, first beat at 0 ms): a kick on every beat, a hi-hat between beats,\n"
-    "strong accents on beats 21, 25, 29 and 33, fading to silence by beat 101.\n"
+    "strong accents on the show's hit beats (%g, %g, %g and %g), fading out from\n"
+    "beat %g to silence at beat %g, where the picture fades out too.\n"
     "Writes a 44.1 kHz stereo MP3 with a LAME tag, so its length reads exactly.\n"
     "--seconds sets the length (default 70); --version prints the version.\n";
 
@@ -39,8 +39,8 @@ static double noise()
 
 static bool isAccent(long beat)
 {
-    for (int accent : ACCENT_BEATS)
-        if (beat == accent) return true;
+    for (float accent : HIT_BEATS)
+        if (double(beat) == double(accent)) return true;
     return false;
 }
 
@@ -67,8 +67,9 @@ static void synthesize(double t, double& left, double& right)
     const double drone = 0.08 * (std::sin(2.0 * PI * root * t) + 0.5 * std::sin(2.0 * PI * root * 1.5 * t));
 
     double gain = 1.0;
-    if (beatPosition >= FADE_END_BEAT) gain = 0.0;
-    else if (beatPosition > FADE_START_BEAT) gain = (FADE_END_BEAT - beatPosition) / (FADE_END_BEAT - FADE_START_BEAT);
+    if (beatPosition >= FADE_OUT_END_BEAT) gain = 0.0;
+    else if (beatPosition > FADE_OUT_START_BEAT)
+        gain = (FADE_OUT_END_BEAT - beatPosition) / double(FADE_OUT_END_BEAT - FADE_OUT_START_BEAT);
     left = gain * (kick + hat * 0.8 + crash + drone);
     right = gain * (kick + hat * 1.2 + crash + drone);
 }
@@ -85,7 +86,8 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            std::fputs(HELP, stdout);
+            std::printf(HELP, double(HIT_BEATS[0]), double(HIT_BEATS[1]), double(HIT_BEATS[2]), double(HIT_BEATS[3]),
+                        double(FADE_OUT_START_BEAT), double(FADE_OUT_END_BEAT));
             return 0;
         }
         if (arg == "--version") {

@@ -1,5 +1,6 @@
 #include "tools/sheet.h"
 
+#include "timeline/schedule.h"
 #include "timeline/timeline.h"
 #include "tools/offline.h"
 #include "tools/png_file.h"
@@ -12,7 +13,6 @@
 #include <string>
 #include <vector>
 
-static constexpr float LAST_BEAT = 100.0f; // the picture is black from beat 101 on
 static constexpr int COLUMNS = 6;
 static constexpr int GAP = 4;              // pixels between stills
 static constexpr int GLYPH_SCALE = 2;      // label pixels per font pixel
@@ -24,8 +24,9 @@ static const char* const SHEET_HELP =
     "usage: vantrop-render sheet --out FILE.png [--size WxH] [--every BEATS]\n"
     "\n"
     "Draws a contact sheet: one still of the show every BEATS beats (default 4)\n"
-    "from beat 0 to beat 100, six to a row, each labelled with its beat and its\n"
-    "time in seconds. --size is the size of one still (default 320x180).\n";
+    "from the first beat to the last with a picture, six to a row, each labelled\n"
+    "with its beat and its time in seconds. --size is the size of one still\n"
+    "(default 320x180).\n";
 
 // A 3x5 pixel font for the labels: each glyph is five rows of three bits.
 static const uint8_t* glyph(char c)
@@ -85,8 +86,9 @@ int runSheet(int argc, char** argv)
         } else if (arg == "--every") {
             char* end = nullptr;
             every = std::strtof(value, &end);
-            if (!end || *end || !(every >= 0.25f) || every > LAST_BEAT)
-                return usageError("sheet", std::string("bad --every '") + value + "': give 0.25 to 100 beats");
+            if (!end || *end || !(every >= 0.25f) || every > LAST_PICTURE_BEAT)
+                return usageError("sheet", std::string("bad --every '") + value + "': give 0.25 to " +
+                                               std::to_string(int(LAST_PICTURE_BEAT)) + " beats");
         } else {
             return usageError("sheet", "unknown argument '" + arg + "'");
         }
@@ -104,7 +106,7 @@ int runSheet(int argc, char** argv)
     std::vector<float> beats;
     std::vector<std::string> labels;
     size_t longestLabel = 0;
-    for (int k = 0; float(k) * every <= LAST_BEAT; ++k) {
+    for (int k = 0; float(k) * every <= LAST_PICTURE_BEAT; ++k) {
         beats.push_back(float(k) * every);
         char label[64];
         std::snprintf(label, sizeof label, "beat %g  %.2f s", double(beats.back()),
