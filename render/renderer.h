@@ -9,36 +9,44 @@
 // Looks up an OpenGL function of the current context by name; null when missing.
 using GlLookup = void* (*)(const char* name);
 
-// The OpenGL 2.0 functions the renderer calls, fetched in this order.
+// The OpenGL 2.0 functions the renderer calls, in the order they are fetched:
+// X(pointer type, name). The table, its names and its count all come from here.
+#define VANTROP_GL_ENTRY_POINTS(X)                          \
+    X(PFNGLCREATEPROGRAMPROC, glCreateProgram)              \
+    X(PFNGLCREATESHADERPROC, glCreateShader)                \
+    X(PFNGLSHADERSOURCEPROC, glShaderSource)                \
+    X(PFNGLCOMPILESHADERPROC, glCompileShader)              \
+    X(PFNGLATTACHSHADERPROC, glAttachShader)                \
+    X(PFNGLLINKPROGRAMPROC, glLinkProgram)                  \
+    X(PFNGLUSEPROGRAMPROC, glUseProgram)                    \
+    X(PFNGLUNIFORM4FVPROC, glUniform4fv)                    \
+    X(PFNGLGETUNIFORMLOCATIONPROC, glGetUniformLocation)    \
+    X(PFNGLUNIFORM1IPROC, glUniform1i)                      \
+    X(PFNGLACTIVETEXTUREPROC, glActiveTexture)
+
 struct GlEntryPoints {
-    PFNGLCREATEPROGRAMPROC glCreateProgram;
-    PFNGLCREATESHADERPROC glCreateShader;
-    PFNGLSHADERSOURCEPROC glShaderSource;
-    PFNGLCOMPILESHADERPROC glCompileShader;
-    PFNGLATTACHSHADERPROC glAttachShader;
-    PFNGLLINKPROGRAMPROC glLinkProgram;
-    PFNGLUSEPROGRAMPROC glUseProgram;
-    PFNGLUNIFORM4FVPROC glUniform4fv;
-    PFNGLGETUNIFORMLOCATIONPROC glGetUniformLocation;
-    PFNGLUNIFORM1IPROC glUniform1i;
-    PFNGLACTIVETEXTUREPROC glActiveTexture;
+#define VANTROP_GL_ENTRY_FIELD(type, name) type name;
+    VANTROP_GL_ENTRY_POINTS(VANTROP_GL_ENTRY_FIELD)
+#undef VANTROP_GL_ENTRY_FIELD
 };
-inline constexpr int GL_ENTRY_POINT_COUNT = 11;
+#define VANTROP_GL_ENTRY_ONE(type, name) +1
+inline constexpr int GL_ENTRY_POINT_COUNT = 0 VANTROP_GL_ENTRY_POINTS(VANTROP_GL_ENTRY_ONE);
+#undef VANTROP_GL_ENTRY_ONE
 extern const char* const GL_ENTRY_POINT_NAMES[GL_ENTRY_POINT_COUNT];
 
 // Fetches the table in order; stops at the first missing function and names it in *error.
 bool loadGlEntryPoints(GlLookup lookup, GlEntryPoints& table, std::string* error);
-// Compiles and links the program (vertex, fragment); on failure *error holds the driver's log.
-bool buildShaderProgram(const char* vertexSource, const char* fragmentSource, std::string* error);
 // Restarts the noise generator at seed.
 void seedRandom(uint32_t seed);
 // Next value of the fixed linear congruential generator: the upper 16 bits of its state.
 uint32_t nextRandom();
 // Fills the 256x256 RGBA noise bytes (262144 of them) from seed 0.
 void fillNoise(uint8_t* bytes);
-// Makes the noise texture and leaves it bound on texture unit 0.
-void createNoiseTexture();
-// Entry points, shader program (this fragment source), noise texture; *error says what failed.
+// Makes two texture names into `names`, the noise texture in the first, and leaves it bound on texture unit 0.
+void createNoiseTexture(GLuint names[2]);
+// Entry points, shader program (this fragment source), noise texture; *error
+// says what failed. Called again (another source, another context's turn),
+// it first releases the program, shaders and textures of the last call.
 bool initRenderer(GlLookup lookup, const char* fragmentSource, std::string* error);
 // Draws the frame at this music position into the current framebuffer.
 void renderFrame(uint32_t positionMs);

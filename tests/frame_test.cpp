@@ -1,4 +1,5 @@
 // Whole frames through the show's renderer, and the renderer's start-up checks.
+#define GL_GLEXT_PROTOTYPES
 #include "render/headless.h"
 #include "render/renderer.h"
 #include "shaders/shader_sources.h"
@@ -87,23 +88,49 @@ TEST(WholeFrames, SmallSizesKeepTheShowsFraming)
     }
 }
 
-static const char* missingActiveTexture(const char* name)
+static const char* missingFunction;
+
+// A driver that has every OpenGL function but one.
+static void* lookupAllBut(const char* name)
 {
-    return std::strcmp(name, "glActiveTexture") == 0 ? nullptr : reinterpret_cast<const char*>(name);
+    return std::strcmp(name, missingFunction) == 0 ? nullptr : headlessLookup(name);
 }
 
-TEST(Renderer, MissingEntryPointStopsTheWalkAndIsNamed)
+TEST(Renderer, EachMissingEntryPointIsNamed)
 {
+    ASSERT_TRUE(ensureHeadlessGl());
+    for (const char* name : {"glCreateProgram", "glShaderSource", "glUniform4fv", "glActiveTexture"}) {
+        missingFunction = name;
+        GlEntryPoints table{};
+        std::string error;
+        EXPECT_FALSE(loadGlEntryPoints(lookupAllBut, table, &error)) << name;
+        EXPECT_NE(std::string::npos, error.find(std::string("lacks ") + name + ":")) << error;
+    }
+    missingFunction = "glNothingByThisName";
     GlEntryPoints table{};
     std::string error;
-    EXPECT_FALSE(loadGlEntryPoints([](const char* name) { return (void*)missingActiveTexture(name); }, table, &error));
-    EXPECT_NE(std::string::npos, error.find("glActiveTexture")) << error;
-    void* slots[GL_ENTRY_POINT_COUNT];
-    static_assert(sizeof table == sizeof slots);
-    std::memcpy(slots, &table, sizeof slots);
-    for (int i = 0; i < 10; ++i) EXPECT_NE(nullptr, slots[i]) << GL_ENTRY_POINT_NAMES[i];
-    EXPECT_EQ(nullptr, slots[10]);
-    EXPECT_STREQ("glActiveTexture", GL_ENTRY_POINT_NAMES[10]);
+    EXPECT_TRUE(loadGlEntryPoints(lookupAllBut, table, &error)) << error;
+    EXPECT_EQ(11, GL_ENTRY_POINT_COUNT);
+}
+
+// Building the renderer again releases what the last build made, and draws the same.
+TEST(Renderer, RebuildingTenTimesReleasesTheOldProgramAndTextures)
+{
+    ASSERT_TRUE(ensureHeadlessGl());
+    const auto first = renderFloatFrame(41500, 160, 90);
+    const std::string source = withResolution(FRAGMENT_SOURCE, 160, 90);
+    std::string error;
+    for (int i = 0; i < 10; ++i) {
+        renderFrame(41500);
+        GLint oldProgram = 0, oldTexture = 0;
+        glGetIntegerv(GL_CURRENT_PROGRAM, &oldProgram);
+        glGetIntegerv(GL_TEXTURE_BINDING_2D, &oldTexture);
+        ASSERT_TRUE(initRenderer(headlessLookup, source.c_str(), &error)) << error;
+        glUseProgram(0);
+        EXPECT_FALSE(glIsProgram(GLuint(oldProgram))) << "round " << i;
+        EXPECT_FALSE(glIsTexture(GLuint(oldTexture))) << "round " << i;
+    }
+    EXPECT_TRUE(renderFloatFrame(41500, 160, 90) == first);
 }
 
 TEST(Renderer, RejectedShaderFailsStartUpWithTheDriversLog)

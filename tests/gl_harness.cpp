@@ -81,13 +81,10 @@ static std::vector<Vec4> readFloat(int width, int height)
 
 static void bindNoise()
 {
-    static GLuint noise;
-    if (!noise) {
-        createNoiseTexture();
-        glGetIntegerv(GL_TEXTURE_BINDING_2D, reinterpret_cast<GLint*>(&noise));
-    }
+    static GLuint noise[2];
+    if (!noise[0]) createNoiseTexture(noise);
     glActiveTexture(GL_TEXTURE0);
-    glBindTexture(GL_TEXTURE_2D, noise);
+    glBindTexture(GL_TEXTURE_2D, noise[0]);
 }
 
 std::vector<Vec4> evaluateShader(const std::string& body, const FrameParams& params, const std::vector<Vec4>& inputs)

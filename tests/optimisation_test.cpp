@@ -3,6 +3,7 @@
 #include "shaders/baseline_sources.h"
 #include "shaders/shader_sources.h"
 #include "tests/gl_harness.h"
+#include "tests/process.h"
 
 #include <gtest/gtest.h>
 
@@ -26,10 +27,38 @@ TEST(Optimisations, ShippedShaderDrawsTheBaselinesPictureExactly)
     }
 }
 
-TEST(Optimisations, VariantsDifferOnlyWhereMarked)
+// The packer is the one reader of the optimisation markers: a misspelt
+// name or marker fails the build, naming the file and line.
+TEST(Optimisations, PackerRefusesUnknownNamesAndMarkers)
 {
-    EXPECT_NE(nullptr, std::strstr(FRAGMENT_SOURCE, "break;"));
-    EXPECT_EQ(nullptr, std::strstr(BASELINE_FRAGMENT_SOURCE, "break;"));
-    EXPECT_EQ(nullptr, std::strstr(BASELINE_FRAGMENT_SOURCE, "logoBound"));
-    EXPECT_NE(nullptr, std::strstr(FRAGMENT_SOURCE, "logoBound"));
+    const std::string dir = makeTempDir(), pack = std::string(GLSL_PACK_PATH) + " ";
+    const std::string sources = std::string(SHADERS_DIR) + "/";
+    const std::string files = sources + "vertex.glsl " + sources + "main.glsl " + sources + "interface.glsl " + dir +
+                              "/scene.glsl " + sources + "camera.glsl " + sources + "shading.glsl";
+    struct Broken {
+        const char* sed;      // the edit to scene.glsl
+        const char* expected; // in the message
+    };
+    const Broken cases[] = {
+        {"s|// @fast hoist|// @fast hoistt|", "scene.glsl:"},
+        {"s|// @fast hoist|// @fats hoist|", "unknown marker"},
+        {"0,\\|// @end|s|// @end||", "inside the block of hoist"},
+        {"$ a // @fast fade", "never ended"},
+        {"s|// @baseline logomin|// @baseline hoist|", "must follow"},
+    };
+    for (const Broken& c : cases) {
+        ASSERT_EQ(0, runCommand("sed '" + std::string(c.sed) + "' " + sources + "scene.glsl > " + dir + "/scene.glsl").status);
+        const CommandResult r = runCommand(pack + "--enable all " + dir + "/out.cpp " + dir + " 160 90 " + files);
+        EXPECT_EQ(1, r.status) << c.sed << ": " << r.output;
+        EXPECT_NE(std::string::npos, r.output.find(c.expected)) << c.sed << ": " << r.output;
+    }
+    ASSERT_EQ(0, runCommand("cp " + sources + "scene.glsl " + dir + "/scene.glsl").status);
+    const CommandResult unknown = runCommand(pack + "--enable march,hosit " + dir + "/out.cpp " + dir + " 160 90 " + files);
+    EXPECT_EQ(2, unknown.status);
+    EXPECT_NE(std::string::npos, unknown.output.find("unknown optimisation 'hosit'")) << unknown.output;
+    // A single optimisation switched on packs into a shader between the two.
+    ASSERT_EQ(0, runCommand(pack + "--enable march " + dir + "/out.cpp " + dir + " 160 90 " + files).status);
+    const CommandResult text = runCommand("cat " + dir + "/fragment.frag");
+    EXPECT_NE(std::string::npos, text.output.find("break;"));
+    EXPECT_EQ(std::string::npos, text.output.find("logoBound"));
 }

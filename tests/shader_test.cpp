@@ -1,6 +1,7 @@
 // The scene shader's functions, evaluated by the real driver.
 #include "render/renderer.h"
 #include "tests/gl_harness.h"
+#include "timeline/schedule.h"
 
 #include <gtest/gtest.h>
 
@@ -159,8 +160,12 @@ TEST(CameraAndMarch, CameraAtTimeZeroAndShakeWindows)
     EXPECT_NEAR(0.4f, still[0][1], 1e-6f);
     EXPECT_NEAR(-90.0f, still[0][2], 1e-6f);
     struct Window { float beat, strength; };
-    for (const Window w : {Window{18.99f, 0}, Window{19, 1}, Window{19.5f, 1}, Window{20, 0},
-                           Window{68, 0.75f}, Window{75, 0.75f}, Window{84, 0}, Window{90, 0}}) {
+    // The shake windows of the schedule, at their edges and inside.
+    for (const Window w : {Window{FIRST_SHAKE_START_BEAT - 0.01f, 0}, Window{FIRST_SHAKE_START_BEAT, 1},
+                           Window{FIRST_SHAKE_START_BEAT + 0.5f, 1}, Window{FIRST_SHAKE_END_BEAT, 0},
+                           Window{SECOND_SHAKE_START_BEAT - 0.01f, 0}, Window{SECOND_SHAKE_START_BEAT, 0.75f},
+                           Window{SECOND_SHAKE_START_BEAT + 7, 0.75f}, Window{SECOND_SHAKE_END_BEAT, 0},
+                           Window{SECOND_SHAKE_END_BEAT + 6, 0}}) {
         const FrameParams at = paramsAtBeat(w.beat);
         const auto out = evaluateShader(body, at, {{0, 0, 0, 0}});
         const float dx = out[0][0] - 0.4f, dy = out[0][1] - 0.4f;
@@ -217,9 +222,14 @@ TEST(Shading, FlashWaveAndFlashFieldWindow)
     EXPECT_NEAR(0.0f, wave[3][0], 1e-6f);
     EXPECT_NEAR(1.0f, wave[4][0], 1e-4f);
     EXPECT_NEAR(0.0f, wave[5][0], 1e-6f);
-    // q.x placed so that pulse A peaks at the window's two edges.
+    // q.x placed so that pulse A peaks at the flash window's two edges: on
+    // at the named beats, off just outside them.
+    auto peakAt = [](float beat) { return float(std::fmod(1.0 - 413.1 - 16.0 * double(beat), 500.0) + 500.0); };
     struct Case { float beat, x, expected; };
-    for (const Case c : {Case{37, 495.9f, 1}, Case{52, 255.9f, 1}, Case{36.99f, 495.9f, 0}, Case{52.01f, 255.9f, 0}}) {
+    for (const Case c : {Case{FLASHES_START_BEAT, peakAt(FLASHES_START_BEAT), 1},
+                         Case{FLASHES_END_BEAT, peakAt(FLASHES_END_BEAT), 1},
+                         Case{FLASHES_START_BEAT - 0.01f, peakAt(FLASHES_START_BEAT), 0},
+                         Case{FLASHES_END_BEAT + 0.01f, peakAt(FLASHES_END_BEAT), 0}}) {
         const auto out = evaluateShader("result.x=flashField(p.xyz);", paramsAtBeat(c.beat), {{c.x, 0, 0, 0}});
         EXPECT_NEAR(c.expected, out[0][0], 0.01f) << "beat " << c.beat;
     }

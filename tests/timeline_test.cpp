@@ -1,5 +1,6 @@
 // The choreography is defined to the bit: these compare bit patterns, not
 // values within a tolerance.
+#include "timeline/schedule.h"
 #include "timeline/timeline.h"
 
 #include <gtest/gtest.h>
@@ -11,13 +12,6 @@ static uint32_t bits(float value)
     uint32_t b;
     std::memcpy(&b, &value, sizeof b);
     return b;
-}
-
-static float fromBits(uint32_t b)
-{
-    float value;
-    std::memcpy(&value, &b, sizeof value);
-    return value;
 }
 
 #define EXPECT_BITS(expected, actual) EXPECT_EQ(bits(float(expected)), bits(actual)) << #actual << " = " << (actual)
@@ -66,11 +60,9 @@ TEST(Curves, HitPulseTrain)
     EXPECT_BITS(0.0f, hitPulse(27));
     EXPECT_BITS(0.0f, hitPulse(34.5f));
     EXPECT_BITS(0.0f, hitPulse(500));
-    // The peak of the main hump sits on the echo's raised floor.
+    // The peak of the main hump sits on the echo's raised floor; the sum is
+    // exact only with the shortened-mantissa weights, not 0.1 and 0.05.
     EXPECT_BITS(0.150146484375f, hitPulse(25.75f));
-    // The weights are the shortened-mantissa constants, not 0.1 and 0.05.
-    EXPECT_EQ(0x3DCD0000u, bits(0.10009765625f));
-    EXPECT_EQ(0x3D4D0000u, bits(0.050048828125f));
 }
 
 struct Expected {
@@ -117,23 +109,12 @@ TEST(FrameParams, WarpDipSnapsBackAtBeat60)
     }());
 }
 
-// Milliseconds of the first position at or after a beat.
-static uint32_t msAtBeat(float beat)
-{
-    uint32_t ms = uint32_t(double(beat) * 681.82) - 2;
-    while (computeFrameParams(ms).beat < beat) ++ms;
-    return ms;
-}
-
 TEST(FrameParams, WarpPeakGlitchAndFinale)
 {
-    // Beat 72 and 75 exactly are not reachable in whole milliseconds; the
-    // curves at those beats are.
-    EXPECT_BITS(1.8f, float((1.0 - double(trapezoid(72, 54, 8, 8, 60)) * double(0.6f)) +
-                            double(trapezoid(72, 64, 8, 8, 80)) * double(0.8f)));
-    EXPECT_NEAR(1.8f, computeFrameParams(msAtBeat(72)).warp, 1e-3f);
-    EXPECT_BITS(0.2f, computeFrameParams(msAtBeat(75)).glitch);
-    for (uint32_t ms : {msAtBeat(84), msAtBeat(84) + 1, 100000u, 2000000u}) {
+    // The swell's peak: 1 + 0.8, the dip long over.
+    EXPECT_NEAR(1.8f, computeFrameParams(positionAtBeat(72)).warp, 1e-3f);
+    EXPECT_BITS(0.2f, computeFrameParams(positionAtBeat(75)).glitch);
+    for (uint32_t ms : {positionAtBeat(84), positionAtBeat(84) + 1, 100000u, 2000000u}) {
         const FrameParams p = computeFrameParams(ms);
         EXPECT_BITS(1.0f, p.finale) << ms;
         EXPECT_BITS(0.0f, p.glitch) << ms;
@@ -143,8 +124,8 @@ TEST(FrameParams, WarpPeakGlitchAndFinale)
 TEST(FrameParams, TimeUsesSinglePrecisionMillisecondFactor)
 {
     // 0.001 as a float, not as a double: the product rounds differently.
-    EXPECT_EQ(0x3A83126Fu, bits(0.001f));
-    EXPECT_BITS(float(123457.0 * double(fromBits(0x3A83126F))), computeFrameParams(123457).time);
+    EXPECT_BITS(float(123457.0 * double(0.001f)), computeFrameParams(123457).time);
+    EXPECT_NE(bits(float(123457.0 * 0.001)), bits(computeFrameParams(123457).time));
     // Positions are read as signed 32-bit counts; nothing clamps them.
     EXPECT_LT(computeFrameParams(0xFFFFFFFFu).time, 0.0f);
     EXPECT_GT(computeFrameParams(1000000u).beat, computeFrameParams(999999u).beat);
@@ -169,4 +150,35 @@ TEST(FrameParams, WholeShowIsWellBehaved)
         ASSERT_GT(p.warp, 0.0f) << ms;
         ASSERT_EQ(0u, bits(p.spare)) << ms;
     }
+}
+
+// The schedule's names and the curves agree: each curve changes exactly at
+// its named beats, and the tools' end of the show is where the picture is black.
+TEST(Schedule, CurvesChangeAtTheirNamedBeats)
+{
+    // `at` is the first position that has reached a beat, `before` the last that has not.
+    auto at = [](float beat) { return computeFrameParams(positionAtBeat(beat)); };
+    auto before = [](float beat) { return computeFrameParams(positionAtBeat(beat) - 1); };
+    EXPECT_EQ(0.0f, before(FINALE_START_BEAT).finale);
+    EXPECT_GT(at(FINALE_START_BEAT + 0.1f).finale, 0.0f);
+    EXPECT_LT(before(FINALE_FULL_BEAT).finale, 1.0f);
+    EXPECT_EQ(1.0f, at(FINALE_FULL_BEAT).finale);
+    EXPECT_EQ(0.0f, before(GLITCH_START_BEAT).glitch);
+    EXPECT_GT(at(GLITCH_START_BEAT + 0.1f).glitch, 0.0f);
+    EXPECT_GT(before(GLITCH_END_BEAT).glitch, 0.0f);
+    EXPECT_EQ(0.0f, at(GLITCH_END_BEAT).glitch);
+    EXPECT_EQ(0.0f, before(FIRST_HIT_BEAT).hit);
+    for (float hit : HIT_BEATS) EXPECT_GT(at(hit + 0.75f).hit, 0.1f) << hit;
+    EXPECT_EQ(0.0f, at(LAST_HIT_BEAT + 2.0f).hit);
+    EXPECT_EQ(1.0f, before(WARP_DIP_START_BEAT).warp);
+    EXPECT_LT(at(WARP_DIP_START_BEAT + 1.0f).warp, 1.0f);
+    EXPECT_EQ(1.0f, at(WARP_DIP_END_BEAT).warp);
+    EXPECT_EQ(1.0f, before(WARP_SWELL_START_BEAT).warp);
+    EXPECT_GT(at(WARP_SWELL_START_BEAT + 1.0f).warp, 1.0f);
+    EXPECT_EQ(1.0f, at(WARP_SWELL_END_BEAT).warp);
+    EXPECT_FLOAT_EQ(0.2f, before(PULSE_GAIN_STEP_BEAT).pulseGain);
+    EXPECT_FLOAT_EQ(0.4f, at(PULSE_GAIN_STEP_BEAT + 0.01f).pulseGain);
+    EXPECT_GE(computeFrameParams(SHOW_END_MS).beat, FADE_OUT_END_BEAT);
+    EXPECT_LT(computeFrameParams(SHOW_END_MS - 1000).beat, FADE_OUT_END_BEAT);
+    EXPECT_EQ(uint32_t(INT32_MAX), positionAtBeat(1e12f));
 }
