@@ -2,7 +2,7 @@
 // string constants that the program hands to the driver, with the show's
 // resolution and schedule compiled in, and writes the same text to files for
 // validation. It is the one reader of the optimisation markers: the build and
-// tools/bench-optimisations.sh both ask it for their variants.
+// scripts/bench-optimisations.sh both ask it for their variants.
 #include "timeline/schedule.h"
 
 #include <cctype>

@@ -1,6 +1,6 @@
 // The vantrop-render command line, run as a user runs it.
 #include "tests/process.h"
-#include "tools/png_file.h"
+#include "image/png_file.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // silent audio fallback, as a user starts and stops it.
 #include "tests/process.h"
 #include "tests/spawn.h"
-#include "tools/png_file.h"
+#include "image/png_file.h"
 
 #include <gtest/gtest.h>
 

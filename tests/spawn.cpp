@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 extern char** environ;
@@ -55,19 +56,21 @@ bool isRunning(pid_t pid)
 XServer startXvfb(int width, int height)
 {
     XServer server;
-    int fds[2];
-    if (pipe(fds) != 0) return server;
-    const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-    // -displayfd lets Xvfb pick a free display number and tell it once ready.
-    server.pid = spawnProcess({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen, "-nolisten",
-                               "tcp", "-noreset"},
-                              "", {}, "/dev/null");
-    close(fds[1]);
+    char numberFile[] = "/tmp/vantrop-xvfb-XXXXXX";
+    const int fd = mkstemp(numberFile);
+    if (fd < 0) return server;
+    close(fd);
+    server.pid = spawnProcess({std::string(VANTROP_SCRIPTS_DIR) + "/xvfb.sh",
+                               std::to_string(width) + "x" + std::to_string(height)},
+                              "", {}, numberFile);
     std::string number;
-    pollfd p{fds[0], POLLIN, 0};
-    char c;
-    while (poll(&p, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
+    for (int i = 0; i < 200 && server.pid > 0 && number.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::ifstream in(numberFile);
+        const std::string text((std::istreambuf_iterator<char>(in)), {});
+        if (text.find('\n') != std::string::npos) number = text.substr(0, text.find('\n'));
+    }
+    unlink(numberFile);
     if (number.empty()) {
         stopXvfb(server);
         return server;

@@ -9,14 +9,13 @@ show=$1
 make_track=$2
 preload=${3:-}
 work=$(mktemp -d)
-display=90
-while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 1280x720x24 -nolisten tcp > "$work/xvfb.log" 2>&1 &
+"$(dirname "$0")/../scripts/xvfb.sh" 1280x720 > "$work/display" &
 xvfb=$!
 cleanup() { kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; rm -rf "$work"; }
 trap cleanup EXIT
-for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
-[ -e "/tmp/.X11-unix/X$display" ] || { echo "whole_show: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "whole_show: Xvfb (Debian package xvfb) did not start"; exit 1; }
+display=$(head -n 1 "$work/display")
 "$make_track" "$work/lomu_hmm.mp3" || exit 1
 start=$(date +%s)
 if [ -n "$preload" ]; then

@@ -1,9 +1,9 @@
-#include "tools/sheet.h"
+#include "render_tool/sheet.h"
 
 #include "timeline/schedule.h"
 #include "timeline/timeline.h"
-#include "tools/offline.h"
-#include "tools/png_file.h"
+#include "render_tool/offline.h"
+#include "image/png_file.h"
 
 #include <unistd.h>
 

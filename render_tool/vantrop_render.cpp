@@ -1,10 +1,10 @@
 // vantrop-render: the show's companion program. It draws any moment of the
 // show without a display, with the show's own renderer.
 #include "timeline/timeline.h"
-#include "tools/bench.h"
-#include "tools/export_video.h"
-#include "tools/offline.h"
-#include "tools/sheet.h"
+#include "render_tool/bench.h"
+#include "render_tool/export_video.h"
+#include "render_tool/offline.h"
+#include "render_tool/sheet.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,10 +1,10 @@
-#include "tools/export_video.h"
+#include "render_tool/export_video.h"
 
 #define GL_GLEXT_PROTOTYPES
 #include "music/music.h"
 #include "render/renderer.h"
 #include "timeline/schedule.h"
-#include "tools/offline.h"
+#include "render_tool/offline.h"
 
 #include <GL/gl.h>
 #include <GL/glext.h>

@@ -3,7 +3,7 @@
 # straightforward baseline, on this machine's renderer, in one run each. The
 # variants are the ones the build packs and validates with glsl_pack, the one
 # reader of the sources' optimisation markers.
-#   tools/bench-optimisations.sh [SIZE] [FRAMES]     (default 320x180, 5)
+#   scripts/bench-optimisations.sh [SIZE] [FRAMES]     (default 320x180, 5)
 # Needs the default build (build/720p).
 set -e
 cd "$(dirname "$0")/.."

@@ -4,7 +4,7 @@
 # monitor, and aligns the recording with the decoded track sample by sample
 # (tests/sync/sync_check.cpp). Reports dropouts, the samples lost at the head
 # and the picture's lead over the sound; exits 1 when any is off.
-#   tools/sync-check.sh [--seconds S] [--hogs N] [--build DIR]
+#   scripts/sync-check.sh [--seconds S] [--hogs N] [--build DIR]
 #     --seconds S   length of the made track (default 20)
 #     --hogs N      run N CPU hogs (stress-ng --cpu N) beside the show
 #     --build DIR   the build to run (default build/720p)
@@ -18,15 +18,15 @@ while [ $# -gt 0 ]; do
         --seconds) seconds=$2; shift 2 ;;
         --hogs) hogs=$2; shift 2 ;;
         --build) build=$2; shift 2 ;;
-        *) echo "usage: tools/sync-check.sh [--seconds S] [--hogs N] [--build DIR]" >&2; exit 2 ;;
+        *) echo "usage: scripts/sync-check.sh [--seconds S] [--hogs N] [--build DIR]" >&2; exit 2 ;;
     esac
 done
 build=$(cd "$build" && pwd) || exit 2
 for tool in Xvfb pulseaudio parec; do
-    command -v "$tool" > /dev/null || { echo "sync-check: $tool is missing; run tools/setup-debian.sh" >&2; exit 1; }
+    command -v "$tool" > /dev/null || { echo "sync-check: $tool is missing; run scripts/setup-debian.sh" >&2; exit 1; }
 done
 if [ "$hogs" -gt 0 ] && ! command -v stress-ng > /dev/null; then
-    echo "sync-check: stress-ng is missing; run tools/setup-debian.sh" >&2; exit 1
+    echo "sync-check: stress-ng is missing; run scripts/setup-debian.sh" >&2; exit 1
 fi
 work=$(mktemp -d)
 pids=""
@@ -37,7 +37,7 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-Xvfb -displayfd 5 -screen 0 1280x720x24 -nolisten tcp 5> "$work/display" > "$work/xvfb.log" 2>&1 &
+scripts/xvfb.sh 1280x720 > "$work/display" &
 pids="$pids $!"
 mkdir "$work/pulse"
 XDG_RUNTIME_DIR="$work/pulse" HOME="$work/pulse" pulseaudio -n --daemonize=no --exit-idle-time=-1 \
@@ -48,7 +48,7 @@ for _ in $(seq 100); do
     [ -s "$work/display" ] && [ -S "$work/pulse/native" ] && break
     sleep 0.1
 done
-[ -s "$work/display" ] || { echo "sync-check: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+[ -s "$work/display" ] || { echo "sync-check: Xvfb did not start"; exit 1; }
 [ -S "$work/pulse/native" ] || { echo "sync-check: pulseaudio did not start"; cat "$work/pulse.log"; exit 1; }
 display=":$(head -n 1 "$work/display")"
 export PULSE_SERVER="unix:$work/pulse/native"

@@ -1,9 +1,9 @@
-#include "tools/offline.h"
+#include "render_tool/offline.h"
 
 #include "render/headless.h"
 #include "render/renderer.h"
 #include "shaders/shader_sources.h"
-#include "tools/png_file.h"
+#include "image/png_file.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

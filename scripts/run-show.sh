@@ -1,8 +1,8 @@
 #!/bin/sh
 # Starts the show from the repository root, where it reads lomu_hmm.mp3.
 # Without that file it first makes the placeholder track.
-#   tools/run-show.sh          the 1280x720 build (build/720p)
-#   tools/run-show.sh 1080p    the 1920x1080 build (build/1080p)
+#   scripts/run-show.sh          the 1280x720 build (build/720p)
+#   scripts/run-show.sh 1080p    the 1920x1080 build (build/1080p)
 set -e
 cd "$(dirname "$0")/.."
 build="build/${1:-720p}"

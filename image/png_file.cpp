@@ -1,4 +1,4 @@
-#include "tools/png_file.h"
+#include "image/png_file.h"
 
 #include <png.h>
 

@@ -2,17 +2,17 @@
 # Measures the show's start-up: from launch to the first frame on screen, on
 # a private Xvfb, five times. A tiny preloaded library stamps the return of
 # the first buffer swap.
-#   tools/startup-time.sh [720p|1080p]
+#   scripts/startup-time.sh [720p|1080p]
 set -e
 cd "$(dirname "$0")/.."
 build="$PWD/build/${1:-720p}"
 work=$(mktemp -d)
-display=150
-while [ -e "/tmp/.X11-unix/X$display" ]; do display=$((display + 1)); done
-case "${1:-720p}" in 1080p) screen=1920x1080x24 ;; *) screen=1280x720x24 ;; esac
-Xvfb ":$display" -screen 0 "$screen" -nolisten tcp > /dev/null 2>&1 &
+case "${1:-720p}" in 1080p) screen=1920x1080 ;; *) screen=1280x720 ;; esac
+scripts/xvfb.sh "$screen" > "$work/display" &
 xvfb=$!
 trap 'kill $xvfb; rm -rf "$work"' EXIT
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+display=$(head -n 1 "$work/display")
 cat > "$work/stamp.c" <<'C'
 #define _GNU_SOURCE
 #include <dlfcn.h>

@@ -1,4 +1,4 @@
-#include "tools/bench.h"
+#include "render_tool/bench.h"
 
 #include "render/headless.h"
 #include "render/renderer.h"
@@ -6,7 +6,7 @@
 #include "shaders/shader_sources.h"
 #include "timeline/schedule.h"
 #include "timeline/timeline.h"
-#include "tools/offline.h"
+#include "render_tool/offline.h"
 
 #include <GL/gl.h>
 
