@@ -15,7 +15,7 @@ bool writePngRgb(const std::string& path, int width, int height, const std::vect
     errno = 0;
     if (!png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), width * 3, nullptr)) {
         *error = "cannot write " + path + ": " + (errno ? std::strerror(errno) : image.message) +
-                 " (check that the folder exists and is writable)";
+            " (check that the folder exists and is writable)";
         png_image_free(&image);
         return false;
     }

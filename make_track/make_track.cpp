@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-static constexpr int SAMPLE_RATE = 44100;        // Hz
+static constexpr int SAMPLE_RATE = 44100; // Hz
 static constexpr double DEFAULT_SECONDS = 70.0;
 static constexpr double MAX_SECONDS = 3600.0;
 static constexpr int BITRATE_KBPS = 128;
@@ -67,7 +67,8 @@ static void synthesize(double t, double& left, double& right)
     const double drone = 0.08 * (std::sin(2.0 * PI * root * t) + 0.5 * std::sin(2.0 * PI * root * 1.5 * t));
 
     double gain = 1.0;
-    if (beatPosition >= FADE_OUT_END_BEAT) gain = 0.0;
+    if (beatPosition >= FADE_OUT_END_BEAT)
+        gain = 0.0;
     else if (beatPosition > FADE_OUT_START_BEAT)
         gain = (FADE_OUT_END_BEAT - beatPosition) / double(FADE_OUT_END_BEAT - FADE_OUT_START_BEAT);
     left = gain * (kick + hat * 0.8 + crash + drone);

@@ -65,9 +65,9 @@ using Clock = std::chrono::steady_clock;
 // What the callback tells the frame loop, under MusicEngine::stampLock.
 struct HandedOver {
     AudioStamp stamp{};
-    bool started = false;        // the first buffer has been handed over
+    bool started = false;         // the first buffer has been handed over
     bool streamHandedOut = false; // the last sample of music is in the device
-    uint64_t musicFrames = 0;    // sample frames of music handed over so far
+    uint64_t musicFrames = 0;     // sample frames of music handed over so far
 };
 
 struct MusicEngine {
@@ -125,8 +125,8 @@ bool audioLibrariesSupported(LibraryVersion sdl, LibraryVersion mpg123, std::str
         return true;
     }
     *error = std::string("the audio library ") + name + " is version " + versionText(have) + ", older than " +
-             versionText(need) + " that vantrop needs: update " + name + " (Debian package " +
-             (name[0] == 'S' ? "libsdl2-2.0-0" : "libmpg123-0") + ")";
+        versionText(need) + " that vantrop needs: update " + name + " (Debian package " +
+        (name[0] == 'S' ? "libsdl2-2.0-0" : "libmpg123-0") + ")";
     return false;
 }
 
@@ -188,9 +188,10 @@ static std::string fileProblem(const char* fileName)
     if (!file) {
         const int code = errno;
         const bool bareName = std::strchr(fileName, '/') == nullptr;
-        std::string advice = code == ENOENT ? (bareName ? " (put the music file in the working directory)"
-                                                        : " (check the path)")
-                             : code == EACCES ? " (make the file readable)" : "";
+        std::string advice = code == ENOENT
+            ? (bareName ? " (put the music file in the working directory)" : " (check the path)")
+            : code == EACCES ? " (make the file readable)"
+                             : "";
         return std::string("cannot open the music file ") + fileName + ": " + std::strerror(code) + advice;
     }
     std::fseek(file, 0, SEEK_END);
@@ -239,8 +240,8 @@ static mpg123_handle* openDecoder(const char* fileName, long* rate, std::string*
     int channels = 0, encoding = 0;
     if (mpg123_open(decoder, fileName) != MPG123_OK ||
         mpg123_getformat(decoder, rate, &channels, &encoding) != MPG123_OK || *rate <= 0) {
-        *error = std::string("the music file ") + fileName + " is not an MP3 stream (libmpg123: " +
-                 mpg123_strerror(decoder) + "); convert it to MP3";
+        *error = std::string("the music file ") + fileName +
+            " is not an MP3 stream (libmpg123: " + mpg123_strerror(decoder) + "); convert it to MP3";
         closeDecoder(decoder);
         return nullptr;
     }
@@ -284,8 +285,9 @@ std::string describeMusicDamage(const char* fileName)
     mpg123_delete(walker);
     if (places == 0) return {};
     char line[256];
-    std::snprintf(line, sizeof line, "the music file %s is damaged at %d:%06.3f (%lld bytes skipped in %d place%s); it "
-                                     "plays on past the damage",
+    std::snprintf(line, sizeof line,
+                  "the music file %s is damaged at %d:%06.3f (%lld bytes skipped in %d place%s); it "
+                  "plays on past the damage",
                   fileName, int(firstAt) / 60, firstAt - 60.0 * (int(firstAt) / 60), (long long)skipped, places,
                   places == 1 ? "" : "s");
     return line;
@@ -346,8 +348,7 @@ static bool decodeIntoRing(MusicEngine& e)
 
 static void runDecoder(MusicEngine* e)
 {
-    while (!e->quitDecoder.load(std::memory_order_relaxed) && decodeIntoRing(*e)) {
-    }
+    while (!e->quitDecoder.load(std::memory_order_relaxed) && decodeIntoRing(*e)) {}
     e->decodeFinished.store(true, std::memory_order_release);
 }
 
@@ -392,9 +393,7 @@ static void SDLCALL fillAudio(void* userData, Uint8* stream, int length)
 
 // ALSA prints a screenful while SDL looks for a sound card that is not
 // there; the one line that matters is ours.
-static void quietAlsa(const char*, int, const char*, int, const char*, ...)
-{
-}
+static void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
 static uint64_t queuedFrames(const char* driver, uint64_t bufferFrames)
 {
@@ -458,8 +457,7 @@ bool openMusic(MusicPlayer& player, const char* fileName, std::string* error)
         std::fprintf(stderr, "vantrop: %s\n", damage.c_str());
     player.lengthMs = scanLengthMs(e->decoder, e->rate);
     player.positionMs = 0;
-    while (e->written.load(std::memory_order_relaxed) < PREFILL_FRAMES && decodeIntoRing(*e)) {
-    }
+    while (e->written.load(std::memory_order_relaxed) < PREFILL_FRAMES && decodeIntoRing(*e)) {}
     if (e->written.load(std::memory_order_relaxed) < PREFILL_FRAMES) e->decodeFinished.store(true);
     return true;
 }
@@ -507,7 +505,8 @@ uint32_t readMusicPosition(MusicPlayer& player)
     }
     if (e->silent) {
         // Nobody hears the dummy device, so the real-time clock is the music.
-        ms = e->silentBaseMs + uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(now - e->silentStart).count());
+        ms = e->silentBaseMs +
+            uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(now - e->silentStart).count());
         playedOut = ms >= player.lengthMs;
     } else {
         HandedOver h;

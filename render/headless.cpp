@@ -30,17 +30,18 @@ static bool hasExtension(const char* list, const char* name)
 static EGLDisplay openDisplay(std::string* error)
 {
     const char* clientExtensions = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
-    auto getPlatformDisplay = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
-        eglGetProcAddress("eglGetPlatformDisplayEXT"));
+    auto getPlatformDisplay =
+        reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
     if (!clientExtensions || !getPlatformDisplay) {
-        *error = "no EGL platform support found: install Mesa's EGL driver (Debian package libegl-mesa0) "
-                 "or your GPU vendor's EGL library";
+        *error =
+            "no EGL platform support found: install Mesa's EGL driver (Debian package libegl-mesa0) "
+            "or your GPU vendor's EGL library";
         return EGL_NO_DISPLAY;
     }
     if (hasExtension(clientExtensions, "EGL_EXT_platform_device")) {
         auto queryDevices = reinterpret_cast<PFNEGLQUERYDEVICESEXTPROC>(eglGetProcAddress("eglQueryDevicesEXT"));
-        auto queryDeviceString = reinterpret_cast<PFNEGLQUERYDEVICESTRINGEXTPROC>(
-            eglGetProcAddress("eglQueryDeviceStringEXT"));
+        auto queryDeviceString =
+            reinterpret_cast<PFNEGLQUERYDEVICESTRINGEXTPROC>(eglGetProcAddress("eglQueryDeviceStringEXT"));
         EGLDeviceEXT devices[8];
         EGLint count = 0;
         if (queryDevices && queryDevices(8, devices, &count)) {
@@ -57,8 +58,9 @@ static EGLDisplay openDisplay(std::string* error)
         EGLDisplay surfaceless = getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
         if (surfaceless != EGL_NO_DISPLAY && eglInitialize(surfaceless, nullptr, nullptr)) return surfaceless;
     }
-    *error = "no headless OpenGL display could be opened: install Mesa's EGL driver and software renderer "
-             "(Debian packages libegl-mesa0 and libgl1-mesa-dri)";
+    *error =
+        "no headless OpenGL display could be opened: install Mesa's EGL driver and software renderer "
+        "(Debian packages libegl-mesa0 and libgl1-mesa-dri)";
     return EGL_NO_DISPLAY;
 }
 
@@ -74,15 +76,19 @@ bool openHeadlessContext(std::string* error)
     EGLConfig config = nullptr;
     EGLint configCount = 0;
     const bool haveConfig = eglChooseConfig(display, configAttributes, &config, 1, &configCount) && configCount > 0;
-    const EGLint contextAttributes[] = {
-        EGL_CONTEXT_MAJOR_VERSION, 2, EGL_CONTEXT_MINOR_VERSION, 0,
-        EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT, EGL_NONE};
+    const EGLint contextAttributes[] = {EGL_CONTEXT_MAJOR_VERSION,
+                                        2,
+                                        EGL_CONTEXT_MINOR_VERSION,
+                                        0,
+                                        EGL_CONTEXT_OPENGL_PROFILE_MASK,
+                                        EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT,
+                                        EGL_NONE};
     context = eglCreateContext(display, haveConfig ? config : EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, contextAttributes);
     if (context == EGL_NO_CONTEXT || !eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context)) {
         char code[16];
         std::snprintf(code, sizeof code, "0x%04X", unsigned(eglGetError()));
         *error = std::string("no OpenGL 2.0 compatibility context could be made current without a window (EGL error ") +
-                 code + "); install Mesa's EGL driver (libegl-mesa0) or update your GPU driver";
+            code + "); install Mesa's EGL driver (libegl-mesa0) or update your GPU driver";
         return false;
     }
     return true;
@@ -113,7 +119,7 @@ bool createOffscreenTarget(int width, int height, std::string* error)
     glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colourBuffer);
     if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
         *error = "the OpenGL driver cannot draw into a " + std::to_string(width) + "x" + std::to_string(height) +
-                 " offscreen buffer; try a smaller size";
+            " offscreen buffer; try a smaller size";
         return false;
     }
     glViewport(0, 0, width, height);

@@ -11,7 +11,7 @@ const char* const GL_ENTRY_POINT_NAMES[GL_ENTRY_POINT_COUNT] = {
 #undef VANTROP_GL_ENTRY_NAME
 };
 
-static constexpr int NOISE_SIZE = 256;                 // texels per side
+static constexpr int NOISE_SIZE = 256; // texels per side
 static constexpr uint32_t RANDOM_MULTIPLIER = 214013;
 static constexpr uint32_t RANDOM_INCREMENT = 2531011;
 // The vertex shader's one input, fed by the rectangle's corners.
@@ -30,12 +30,13 @@ static uint32_t randomState;
 
 bool loadGlEntryPoints(GlLookup lookup, GlEntryPoints& table, std::string* error)
 {
-#define VANTROP_GL_ENTRY_FETCH(type, name)                                                              \
-    table.name = reinterpret_cast<type>(lookup(#name));                                                \
-    if (!table.name) {                                                                                 \
-        *error = "the OpenGL driver lacks " #name ": an OpenGL 2.0 driver is needed (install your "     \
-                 "graphics driver, or Mesa)";                                                          \
-        return false;                                                                                  \
+#define VANTROP_GL_ENTRY_FETCH(type, name)                         \
+    table.name = reinterpret_cast<type>(lookup(#name));            \
+    if (!table.name) {                                             \
+        *error = "the OpenGL driver lacks " #name                  \
+                 ": an OpenGL 2.0 driver is needed (install your " \
+                 "graphics driver, or Mesa)";                      \
+        return false;                                              \
     }
     VANTROP_GL_ENTRY_POINTS(VANTROP_GL_ENTRY_FETCH)
 #undef VANTROP_GL_ENTRY_FETCH
@@ -47,8 +48,8 @@ bool loadGlEntryPoints(GlLookup lookup, GlEntryPoints& table, std::string* error
 static std::string shaderLog(GlLookup lookup, GLuint shader, bool isProgram)
 {
     auto getIv = reinterpret_cast<PFNGLGETSHADERIVPROC>(lookup(isProgram ? "glGetProgramiv" : "glGetShaderiv"));
-    auto getLog = reinterpret_cast<PFNGLGETSHADERINFOLOGPROC>(
-        lookup(isProgram ? "glGetProgramInfoLog" : "glGetShaderInfoLog"));
+    auto getLog =
+        reinterpret_cast<PFNGLGETSHADERINFOLOGPROC>(lookup(isProgram ? "glGetProgramInfoLog" : "glGetShaderInfoLog"));
     if (!getIv || !getLog) return {};
     GLint ok = GL_FALSE;
     getIv(shader, isProgram ? GL_LINK_STATUS : GL_COMPILE_STATUS, &ok);
@@ -118,7 +119,7 @@ static bool buildShaderProgram(const char* vertexSource, const char* fragmentSou
     if (!log.empty()) {
         while (!log.empty() && (log.back() == '\n' || log.back() == ' ')) log.pop_back();
         *error = std::string("the OpenGL driver rejected the ") + stage +
-                 " (update the graphics driver; its log follows):\n" + log;
+            " (update the graphics driver; its log follows):\n" + log;
         return false;
     }
     return true;

@@ -11,17 +11,17 @@ using GlLookup = void* (*)(const char* name);
 
 // The OpenGL 2.0 functions the renderer calls, in the order they are fetched:
 // X(pointer type, name). The table, its names and its count all come from here.
-#define VANTROP_GL_ENTRY_POINTS(X)                          \
-    X(PFNGLCREATEPROGRAMPROC, glCreateProgram)              \
-    X(PFNGLCREATESHADERPROC, glCreateShader)                \
-    X(PFNGLSHADERSOURCEPROC, glShaderSource)                \
-    X(PFNGLCOMPILESHADERPROC, glCompileShader)              \
-    X(PFNGLATTACHSHADERPROC, glAttachShader)                \
-    X(PFNGLLINKPROGRAMPROC, glLinkProgram)                  \
-    X(PFNGLUSEPROGRAMPROC, glUseProgram)                    \
-    X(PFNGLUNIFORM4FVPROC, glUniform4fv)                    \
-    X(PFNGLGETUNIFORMLOCATIONPROC, glGetUniformLocation)    \
-    X(PFNGLUNIFORM1IPROC, glUniform1i)                      \
+#define VANTROP_GL_ENTRY_POINTS(X)                       \
+    X(PFNGLCREATEPROGRAMPROC, glCreateProgram)           \
+    X(PFNGLCREATESHADERPROC, glCreateShader)             \
+    X(PFNGLSHADERSOURCEPROC, glShaderSource)             \
+    X(PFNGLCOMPILESHADERPROC, glCompileShader)           \
+    X(PFNGLATTACHSHADERPROC, glAttachShader)             \
+    X(PFNGLLINKPROGRAMPROC, glLinkProgram)               \
+    X(PFNGLUSEPROGRAMPROC, glUseProgram)                 \
+    X(PFNGLUNIFORM4FVPROC, glUniform4fv)                 \
+    X(PFNGLGETUNIFORMLOCATIONPROC, glGetUniformLocation) \
+    X(PFNGLUNIFORM1IPROC, glUniform1i)                   \
     X(PFNGLACTIVETEXTUREPROC, glActiveTexture)
 
 struct GlEntryPoints {

@@ -2,11 +2,11 @@
 
 #include "render/headless.h"
 #include "render/renderer.h"
+#include "render_tool/offline.h"
 #include "shaders/baseline_sources.h"
 #include "shaders/shader_sources.h"
 #include "timeline/schedule.h"
 #include "timeline/timeline.h"
-#include "render_tool/offline.h"
 
 #include <GL/gl.h>
 
@@ -64,7 +64,8 @@ static FrameTimes timePosition(uint32_t ms, uint32_t frames)
     for (int w = 0; w < WARM_UP_FRAMES; ++w) timeFrame(ms);
     std::vector<double> times;
     for (uint32_t f = 0; f < frames; ++f) times.push_back(timeFrame(ms));
-    return {median(times), *std::min_element(times.begin(), times.end()), *std::max_element(times.begin(), times.end())};
+    return {median(times), *std::min_element(times.begin(), times.end()),
+            *std::max_element(times.begin(), times.end())};
 }
 
 int runBench(int argc, char** argv)
@@ -119,7 +120,7 @@ int runBench(int argc, char** argv)
         const size_t log = error.find(":\n");
         if (!shaderFile.empty())
             error = "the shader " + shaderFile + " does not compile" +
-                    (log == std::string::npos ? ": " + error : "; the driver's log follows:\n" + error.substr(log + 2));
+                (log == std::string::npos ? ": " + error : "; the driver's log follows:\n" + error.substr(log + 2));
         std::fprintf(stderr, "vantrop-render bench: %s\n", error.c_str());
         return 1;
     }

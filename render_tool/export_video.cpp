@@ -3,8 +3,8 @@
 #define GL_GLEXT_PROTOTYPES
 #include "music/music.h"
 #include "render/renderer.h"
-#include "timeline/schedule.h"
 #include "render_tool/offline.h"
+#include "timeline/schedule.h"
 
 #include <GL/gl.h>
 #include <GL/glext.h>
@@ -119,8 +119,7 @@ static int finishEncoder(Encoder& encoder)
     if (encoder.input >= 0) close(encoder.input);
     encoder.input = -1;
     int status = 0;
-    while (waitpid(encoder.pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(encoder.pid, &status, 0) < 0 && errno == EINTR) {}
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -185,7 +184,9 @@ static bool writeSoundStretch(const std::string& music, uint32_t fromMs, uint64_
         return false;
     }
     const uint64_t dataBytes = frames * 4;
-    auto le32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) std::fputc(int((v >> (8 * i)) & 0xff), file); };
+    auto le32 = [&](uint32_t v) {
+        for (int i = 0; i < 4; ++i) std::fputc(int((v >> (8 * i)) & 0xff), file);
+    };
     auto le16 = [&](uint16_t v) { std::fputc(v & 0xff, file), std::fputc(v >> 8, file); };
     std::fputs("RIFF", file);
     le32(uint32_t(std::min<uint64_t>(dataBytes + WAV_HEADER_BYTES - 8, UINT32_MAX)));
@@ -235,8 +236,9 @@ int runVideo(int argc, char** argv)
         return 1;
     }
     if (!onPath("ffmpeg")) {
-        std::fprintf(stderr, "vantrop-render video: the ffmpeg program was not found on PATH; install it "
-                             "(Debian package ffmpeg)\n");
+        std::fprintf(stderr,
+                     "vantrop-render video: the ffmpeg program was not found on PATH; install it "
+                     "(Debian package ffmpeg)\n");
         return 1;
     }
 
@@ -274,6 +276,7 @@ int runVideo(int argc, char** argv)
         return 1;
     }
 
+    // clang-format off
     std::vector<std::string> args = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y",
         "-f", "rawvideo", "-pix_fmt", "rgb24", "-video_size", std::to_string(o.width) + "x" + std::to_string(o.height),
         "-framerate", std::to_string(o.fps), "-i", "pipe:0"};
@@ -287,6 +290,7 @@ int runVideo(int argc, char** argv)
                              "-movflags", "+faststart"});
     if (haveMusic) args.insert(args.end(), {"-map", "1:a", "-c:a", "aac", "-b:a", "192k"});
     args.push_back("file:" + temporary);
+    // clang-format on
 
     std::signal(SIGPIPE, SIG_IGN);
     struct sigaction action {};

@@ -1,9 +1,9 @@
 #include "render_tool/offline.h"
 
+#include "image/png_file.h"
 #include "render/headless.h"
 #include "render/renderer.h"
 #include "shaders/shader_sources.h"
-#include "image/png_file.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,14 +33,14 @@ bool parseSize(const char* text, int& width, int& height, std::string* error)
     const std::string s = text ? text : "";
     const size_t x = s.find('x');
     uint32_t w = 0, h = 0;
-    if (x == std::string::npos || !parseUint32(s.substr(0, x).c_str(), w) ||
-        !parseUint32(s.substr(x + 1).c_str(), h)) {
+    if (x == std::string::npos || !parseUint32(s.substr(0, x).c_str(), w) || !parseUint32(s.substr(x + 1).c_str(), h)) {
         *error = "bad size '" + s + "': write it as WIDTHxHEIGHT, for example 320x180";
         return false;
     }
     if (w == 0 || h == 0 || uint64_t(w) * 9 != uint64_t(h) * 16 || w > MAX_WIDTH) {
-        *error = "bad size '" + s + "': the show is framed for 16:9, from 16x9 to 7680x4320 (for example 320x180, "
-                 "1280x720, 1920x1080)";
+        *error = "bad size '" + s +
+            "': the show is framed for 16:9, from 16x9 to 7680x4320 (for example 320x180, "
+            "1280x720, 1920x1080)";
         return false;
     }
     width = int(w);
@@ -78,7 +78,7 @@ bool checkOutputPath(const std::string& path, const std::vector<std::string>& ex
     const std::string lower = lowerCase(path);
     const bool known = std::any_of(extensions.begin(), extensions.end(), [&](const std::string& e) {
         return lower.size() > e.size() && lower.compare(lower.size() - e.size(), e.size(), e) == 0 &&
-               lower[lower.size() - e.size() - 1] != '/';
+            lower[lower.size() - e.size() - 1] != '/';
     });
     if (!known) {
         std::string list;
@@ -138,8 +138,7 @@ bool moveIntoPlace(const std::string& temporary, const std::string& path, std::s
     return false;
 }
 
-bool writePngSafely(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb,
-                    std::string* error)
+bool writePngSafely(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb, std::string* error)
 {
     const std::string temporary = makeTemporaryBeside(path, ".png", error);
     if (temporary.empty()) return false;

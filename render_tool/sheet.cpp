@@ -1,9 +1,9 @@
 #include "render_tool/sheet.h"
 
+#include "image/png_file.h"
+#include "render_tool/offline.h"
 #include "timeline/schedule.h"
 #include "timeline/timeline.h"
-#include "render_tool/offline.h"
-#include "image/png_file.h"
 
 #include <unistd.h>
 
@@ -14,9 +14,9 @@
 #include <vector>
 
 static constexpr int COLUMNS = 6;
-static constexpr int GAP = 4;              // pixels between stills
-static constexpr int GLYPH_SCALE = 2;      // label pixels per font pixel
-static constexpr int GLYPH_ADVANCE = 4;    // font pixels from one glyph to the next
+static constexpr int GAP = 4;           // pixels between stills
+static constexpr int GLYPH_SCALE = 2;   // label pixels per font pixel
+static constexpr int GLYPH_ADVANCE = 4; // font pixels from one glyph to the next
 static constexpr int LABEL_HEIGHT = 5 * GLYPH_SCALE + 6;
 static constexpr uint8_t BACKGROUND = 24, INK = 230;
 
@@ -31,12 +31,12 @@ static const char* const SHEET_HELP =
 // A 3x5 pixel font for the labels: each glyph is five rows of three bits.
 static const uint8_t* glyph(char c)
 {
-    static const uint8_t DIGITS[10][5] = {
-        {7, 5, 5, 5, 7}, {2, 6, 2, 2, 7}, {7, 1, 7, 4, 7}, {7, 1, 3, 1, 7}, {5, 5, 7, 1, 1},
-        {7, 4, 7, 1, 7}, {7, 4, 7, 5, 7}, {7, 1, 1, 2, 2}, {7, 5, 7, 5, 7}, {7, 5, 7, 1, 7}};
+    static const uint8_t DIGITS[10][5] = {{7, 5, 5, 5, 7}, {2, 6, 2, 2, 7}, {7, 1, 7, 4, 7}, {7, 1, 3, 1, 7},
+                                          {5, 5, 7, 1, 1}, {7, 4, 7, 1, 7}, {7, 4, 7, 5, 7}, {7, 1, 1, 2, 2},
+                                          {7, 5, 7, 5, 7}, {7, 5, 7, 1, 7}};
     static const uint8_t DOT[5] = {0, 0, 0, 0, 2}, SPACE[5] = {0, 0, 0, 0, 0};
-    static const uint8_t B[5] = {4, 4, 7, 5, 7}, E[5] = {7, 4, 7, 4, 7}, A[5] = {2, 5, 7, 5, 5},
-                         T[5] = {7, 2, 2, 2, 2}, S[5] = {7, 4, 7, 1, 7};
+    static const uint8_t B[5] = {4, 4, 7, 5, 7}, E[5] = {7, 4, 7, 4, 7}, A[5] = {2, 5, 7, 5, 5}, T[5] = {7, 2, 2, 2, 2},
+                         S[5] = {7, 4, 7, 1, 7};
     if (c >= '0' && c <= '9') return DIGITS[c - '0'];
     switch (c) {
     case '.': return DOT;
@@ -59,7 +59,8 @@ static void drawText(std::vector<uint8_t>& image, int imageWidth, int x, int y, 
                     for (int dy = 0; dy < GLYPH_SCALE; ++dy)
                         for (int dx = 0; dx < GLYPH_SCALE; ++dx) {
                             const size_t at = (size_t(y + row * GLYPH_SCALE + dy) * imageWidth +
-                                               size_t(x + column * GLYPH_SCALE + dx)) * 3;
+                                               size_t(x + column * GLYPH_SCALE + dx)) *
+                                3;
                             image[at] = image[at + 1] = image[at + 2] = INK;
                         }
         x += GLYPH_ADVANCE * GLYPH_SCALE;
@@ -87,8 +88,9 @@ int runSheet(int argc, char** argv)
             char* end = nullptr;
             every = std::strtof(value, &end);
             if (!end || *end || !(every >= 0.25f) || every > LAST_PICTURE_BEAT)
-                return usageError("sheet", std::string("bad --every '") + value + "': give 0.25 to " +
-                                               std::to_string(int(LAST_PICTURE_BEAT)) + " beats");
+                return usageError("sheet",
+                                  std::string("bad --every '") + value + "': give 0.25 to " +
+                                      std::to_string(int(LAST_PICTURE_BEAT)) + " beats");
         } else {
             return usageError("sheet", "unknown argument '" + arg + "'");
         }

@@ -1,10 +1,10 @@
 // vantrop-render: the show's companion program. It draws any moment of the
 // show without a display, with the show's own renderer.
-#include "timeline/timeline.h"
 #include "render_tool/bench.h"
 #include "render_tool/export_video.h"
 #include "render_tool/offline.h"
 #include "render_tool/sheet.h"
+#include "timeline/timeline.h"
 
 #include <cstdio>
 #include <cstring>
@@ -64,8 +64,9 @@ static int runParams(int argc, char** argv)
         }
         uint32_t ms = 0;
         if (!parseUint32(argv[i], ms))
-            return usageError("params", std::string("bad position '") + argv[i] +
-                                            "': give milliseconds as a whole number from 0 to 4294967295");
+            return usageError("params",
+                              std::string("bad position '") + argv[i] +
+                                  "': give milliseconds as a whole number from 0 to 4294967295");
         positions.push_back(ms);
     }
     if (positions.empty()) return usageError("params", "give at least one position in milliseconds");

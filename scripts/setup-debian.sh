@@ -9,5 +9,5 @@ $as_root apt-get install -y --no-install-recommends \
     build-essential cmake pkg-config help2man x11-xserver-utils \
     libsdl2-dev libx11-dev libxrandr-dev libasound2-dev libmpg123-dev libmp3lame-dev \
     libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libpng-dev glslang-tools \
-    libgtest-dev libbenchmark-dev clang libclang-rt-14-dev \
+    libgtest-dev libbenchmark-dev clang clang-format libclang-rt-14-dev \
     xvfb xauth xdotool x11-utils imagemagick ffmpeg lame pulseaudio pulseaudio-utils stress-ng

@@ -86,8 +86,7 @@ static bool selectVariant(const std::string& src, const char* path, const std::s
             open.clear();
             keep = true;
         } else if (kind == "fast" || kind == "baseline") {
-            if (!isOptimisation(name))
-                return fail("unknown optimisation '" + name + "' (known: " + knownList() + ")");
+            if (!isOptimisation(name)) return fail("unknown optimisation '" + name + "' (known: " + knownList() + ")");
             if (kind == "fast" && !open.empty()) return fail("// @fast " + name + " inside the block of " + open);
             if (kind == "baseline" && !(open == name && fastSeen))
                 return fail("// @baseline " + name + " must follow the // @fast " + name + " block");
@@ -130,7 +129,7 @@ static std::string substituteSchedule(std::string text)
         const std::string name = entry.name, literal = floatLiteral(entry.value);
         for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at)) {
             const bool whole = (at == 0 || !isNameChar(text[at - 1])) &&
-                               (at + name.size() == text.size() || !isNameChar(text[at + name.size()]));
+                (at + name.size() == text.size() || !isNameChar(text[at + name.size()]));
             if (!whole) {
                 at += name.size();
                 continue;

@@ -16,7 +16,7 @@
 #include <vector>
 
 static constexpr int GL_MAJOR = 2, GL_MINOR = 0;
-static constexpr int COLOUR_BITS = 8, ALPHA_BITS = 8;   // per channel
+static constexpr int COLOUR_BITS = 8, ALPHA_BITS = 8; // per channel
 static constexpr int DEPTH_BITS = 32, FALLBACK_DEPTH_BITS = 24;
 
 // How long the frame in flight may hold up the end after the first signal, seconds.
@@ -94,15 +94,13 @@ static void onSignal(int number)
 // that no frame, however slow, keeps the user's screen.
 static void watchSignals()
 {
-    while (sem_wait(&signalPosted) != 0 && errno == EINTR) {
-    }
+    while (sem_wait(&signalPosted) != 0 && errno == EINTR) {}
     timespec deadline;
     clock_gettime(CLOCK_REALTIME, &deadline);
     deadline.tv_sec += SIGNAL_GRACE_S;
     const bool second = [&] {
         int result;
-        while ((result = sem_timedwait(&signalPosted, &deadline)) != 0 && errno == EINTR) {
-        }
+        while ((result = sem_timedwait(&signalPosted, &deadline)) != 0 && errno == EINTR) {}
         return result == 0;
     }();
     if (desktopGivenBack && !second) return; // the show ended the usual way and is on its way out
@@ -150,8 +148,8 @@ static bool findShowMode(SDL_DisplayMode& mode, std::string* error)
         SDL_BYTESPERPIXEL(mode.format) == 4)
         return true;
     *error = "the display cannot switch to " + std::to_string(SHOW_WIDTH) + "x" + std::to_string(SHOW_HEIGHT) +
-             " at 32 bits per pixel (its modes: " + availableModes() +
-             "); run the build made for one of these sizes (build/720p or build/1080p)";
+        " at 32 bits per pixel (its modes: " + availableModes() +
+        "); run the build made for one of these sizes (build/720p or build/1080p)";
     return false;
 }
 
@@ -197,7 +195,7 @@ bool openShowDisplay(std::string* error)
     }
     if (!drivesAScreen(SDL_GetCurrentVideoDriver())) {
         *error = std::string("no display to show on (no X or Wayland session answered; SDL offered its invisible '") +
-                 SDL_GetCurrentVideoDriver() + "' driver); start vantrop from a desktop session (DISPLAY set)";
+            SDL_GetCurrentVideoDriver() + "' driver); start vantrop from a desktop session (DISPLAY set)";
         return false;
     }
     saveDesktopMode();
@@ -214,19 +212,19 @@ bool openShowDisplay(std::string* error)
     }
     if (!window) {
         *error = std::string("no full-screen OpenGL window could be opened (") + SDL_GetError() +
-                 "); check that the graphics driver supports OpenGL 2.0 with 8-bit RGBA";
+            "); check that the graphics driver supports OpenGL 2.0 with 8-bit RGBA";
         return false;
     }
     SDL_DisplayMode shown;
     if (SDL_GetWindowDisplayMode(window, &shown) != 0 || shown.w != SHOW_WIDTH || shown.h != SHOW_HEIGHT) {
         *error = "the display did not switch to " + std::to_string(SHOW_WIDTH) + "x" + std::to_string(SHOW_HEIGHT) +
-                 " (its modes: " + availableModes() + ")";
+            " (its modes: " + availableModes() + ")";
         return false;
     }
     context = SDL_GL_CreateContext(window);
     if (!context || SDL_GL_MakeCurrent(window, context) != 0) {
         *error = std::string("no OpenGL 2.0 context could be made (") + SDL_GetError() +
-                 "); install or update the graphics driver";
+            "); install or update the graphics driver";
         return false;
     }
     return true;

@@ -21,8 +21,9 @@ static FILE* openClockLog()
     const char* path = std::getenv(CLOCK_LOG_VARIABLE);
     if (!path || !*path) return nullptr;
     FILE* log = std::fopen(path, "w");
-    if (!log) std::fprintf(stderr, "vantrop: cannot write the clock log %s named by %s; going on without it\n", path,
-                           CLOCK_LOG_VARIABLE);
+    if (!log)
+        std::fprintf(stderr, "vantrop: cannot write the clock log %s named by %s; going on without it\n", path,
+                     CLOCK_LOG_VARIABLE);
     return log;
 }
 
@@ -53,7 +54,8 @@ int runShow(const char* musicFile)
         if (clockLog)
             std::fprintf(clockLog, "%lld %u\n",
                          (long long)std::chrono::duration_cast<std::chrono::microseconds>(
-                             std::chrono::steady_clock::now().time_since_epoch()).count(),
+                             std::chrono::steady_clock::now().time_since_epoch())
+                             .count(),
                          player.positionMs);
         renderFrame(player.positionMs);
         swapShowBuffers();

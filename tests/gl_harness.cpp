@@ -33,7 +33,8 @@ static GLuint compileProbe(const std::string& body)
     if (auto found = programs.find(body); found != programs.end()) return found->second;
     const std::string fragment = std::string(FRAGMENT_FUNCTIONS) +
         "uniform vec4 probeIn[64];void main(){initPixelValues();vec4 p=probeIn[int(gl_FragCoord.x)];"
-        "vec4 result=vec4(0.);" + body + "gl_FragColor=result;}";
+        "vec4 result=vec4(0.);" +
+        body + "gl_FragColor=result;}";
     const char* sources[] = {VERTEX_SOURCE, fragment.c_str()};
     const GLenum stages[] = {GL_VERTEX_SHADER, GL_FRAGMENT_SHADER};
     const GLuint program = glCreateProgram();

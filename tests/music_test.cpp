@@ -66,8 +66,8 @@ TEST(MusicLength, TaggedTrackIsSampleExact)
 TEST(MusicLength, UntaggedTrackReportsItsDecodedLength)
 {
     const std::string wav = tempDir() + "/plain.wav", untagged = tempDir() + "/untagged.mp3";
-    CommandResult r = runCommand("lame --quiet --decode " + track(3.0) + " " + wav + " && lame --quiet -t " + wav +
-                                 " " + untagged);
+    CommandResult r =
+        runCommand("lame --quiet --decode " + track(3.0) + " " + wav + " && lame --quiet -t " + wav + " " + untagged);
     ASSERT_EQ(0, r.status) << "lame (Debian package lame) is needed: " << r.output;
     MusicPlayer player;
     std::string error;
@@ -114,7 +114,8 @@ TEST(MusicClock, HeardFrameIsSmoothBoundedAndMonotonic)
     // Nothing is heard until what was queued ahead of the first buffer has played.
     const AudioStamp first{0, buffer, 1000000};
     EXPECT_EQ(0u, heardFrame(first, 1000000 + (int64_t(latency) - 1) * 1000000 / rate, latency, rate));
-    EXPECT_NEAR(441.0, double(heardFrame(first, 1000000 + int64_t(latency) * 1000000 / rate + 10000, latency, rate)), 1);
+    EXPECT_NEAR(441.0, double(heardFrame(first, 1000000 + int64_t(latency) * 1000000 / rate + 10000, latency, rate)),
+                1);
     // Real time from the stamp, minus what was queued ahead of it.
     const AudioStamp later{88200, buffer, 2000000};
     EXPECT_EQ(88200u - latency + 2205u, heardFrame(later, 2050000, latency, rate));
@@ -168,8 +169,8 @@ TEST(MusicDecode, MonoThenStereoPlaysAsStereo)
     const std::string wav = tempDir() + "/join.wav", mono = tempDir() + "/mono.mp3", stereo = tempDir() + "/stereo.mp3",
                       joined = tempDir() + "/joined.mp3";
     const CommandResult r = runCommand("lame --quiet --decode " + track(1.0) + " " + wav + " && lame --quiet -t -m m " +
-                                       wav + " " + mono + " && lame --quiet -t -m j " + wav + " " + stereo + " && cat " +
-                                       mono + " " + stereo + " > " + joined);
+                                       wav + " " + mono + " && lame --quiet -t -m j " + wav + " " + stereo +
+                                       " && cat " + mono + " " + stereo + " > " + joined);
     ASSERT_EQ(0, r.status) << "lame (Debian package lame) is needed: " << r.output;
     std::vector<int16_t> monoSamples, stereoSamples, joinedSamples;
     uint64_t monoFrames = 0, stereoFrames = 0, joinedFrames = 0;
@@ -312,16 +313,15 @@ TEST(MusicVersions, MinimumIsAcceptedOlderIsRefused)
 TEST(MusicClock, LostSoundServerDoesNotFreezeTheClock)
 {
     const std::string runtime = makeTempDir(), socket = runtime + "/native";
-    const pid_t server = spawnProcess({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
-                                       "--use-pid-file=no", "-L", "module-null-sink", "-L",
-                                       "module-native-protocol-unix socket=" + socket + " auth-anonymous=1"},
-                                      runtime, {"XDG_RUNTIME_DIR=" + runtime, "HOME=" + runtime},
-                                      runtime + "/pulseaudio.log");
+    const pid_t server =
+        spawnProcess({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "-L",
+                      "module-null-sink", "-L", "module-native-protocol-unix socket=" + socket + " auth-anonymous=1"},
+                     runtime, {"XDG_RUNTIME_DIR=" + runtime, "HOME=" + runtime}, runtime + "/pulseaudio.log");
     ASSERT_GT(server, 0);
     for (int i = 0; i < 100 && access(socket.c_str(), F_OK) != 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_EQ(0, access(socket.c_str(), F_OK)) << "pulseaudio (Debian package pulseaudio) did not start: "
-                                                << readFile(runtime + "/pulseaudio.log");
+    ASSERT_EQ(0, access(socket.c_str(), F_OK))
+        << "pulseaudio (Debian package pulseaudio) did not start: " << readFile(runtime + "/pulseaudio.log");
     setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
     MusicPlayer player;
     std::string error;

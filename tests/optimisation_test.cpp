@@ -14,8 +14,8 @@ TEST(Optimisations, ShippedShaderDrawsTheBaselinesPictureExactly)
     // Intro with thick bars, the bars' shrink, shake, a hit, flashes at both
     // ends, the pulse after beat 52, warp dip and snap, warp swell with the
     // glitch, the shake of the second half, finale, logo, fade-out, black.
-    const uint32_t positions[] = {0, 2000, 7100, 13200, 14600, 25230, 30000, 35450, 37500, 40910,
-                                  46000, 50000, 55500, 58000, 63000, 67500, 68864, 70000};
+    const uint32_t positions[] = {0,     2000,  7100,  13200, 14600, 25230, 30000, 35450, 37500,
+                                  40910, 46000, 50000, 55500, 58000, 63000, 67500, 68864, 70000};
     for (uint32_t ms : positions) {
         const auto baseline = renderFloatFrame(ms, 160, 90, BASELINE_FRAGMENT_SOURCE);
         const auto shipped = renderFloatFrame(ms, 160, 90, FRAGMENT_SOURCE);
@@ -34,7 +34,7 @@ TEST(Optimisations, PackerRefusesUnknownNamesAndMarkers)
     const std::string dir = makeTempDir(), pack = std::string(GLSL_PACK_PATH) + " ";
     const std::string sources = std::string(SHADERS_DIR) + "/";
     const std::string files = sources + "vertex.glsl " + sources + "main.glsl " + sources + "interface.glsl " + dir +
-                              "/scene.glsl " + sources + "camera.glsl " + sources + "shading.glsl";
+        "/scene.glsl " + sources + "camera.glsl " + sources + "shading.glsl";
     struct Broken {
         const char* sed;      // the edit to scene.glsl
         const char* expected; // in the message
@@ -47,13 +47,16 @@ TEST(Optimisations, PackerRefusesUnknownNamesAndMarkers)
         {"s|// @baseline logomin|// @baseline hoist|", "must follow"},
     };
     for (const Broken& c : cases) {
-        ASSERT_EQ(0, runCommand("sed '" + std::string(c.sed) + "' " + sources + "scene.glsl > " + dir + "/scene.glsl").status);
+        ASSERT_EQ(
+            0,
+            runCommand("sed '" + std::string(c.sed) + "' " + sources + "scene.glsl > " + dir + "/scene.glsl").status);
         const CommandResult r = runCommand(pack + "--enable all " + dir + "/out.cpp " + dir + " 160 90 " + files);
         EXPECT_EQ(1, r.status) << c.sed << ": " << r.output;
         EXPECT_NE(std::string::npos, r.output.find(c.expected)) << c.sed << ": " << r.output;
     }
     ASSERT_EQ(0, runCommand("cp " + sources + "scene.glsl " + dir + "/scene.glsl").status);
-    const CommandResult unknown = runCommand(pack + "--enable march,hosit " + dir + "/out.cpp " + dir + " 160 90 " + files);
+    const CommandResult unknown =
+        runCommand(pack + "--enable march,hosit " + dir + "/out.cpp " + dir + " 160 90 " + files);
     EXPECT_EQ(2, unknown.status);
     EXPECT_NE(std::string::npos, unknown.output.find("unknown optimisation 'hosit'")) << unknown.output;
     // A single optimisation switched on packs into a shader between the two.

@@ -1,6 +1,6 @@
 // The vantrop-render command line, run as a user runs it.
-#include "tests/process.h"
 #include "image/png_file.h"
+#include "tests/process.h"
 
 #include <gtest/gtest.h>
 
@@ -13,14 +13,15 @@ TEST(RenderTool, ParamsPrintsExactSlotsForTheScheduleEdges)
 {
     const CommandResult r = runCommand(TOOL + " params 0 35454 35455 40909 40910 41500");
     ASSERT_EQ(0, r.status) << r.output;
-    EXPECT_EQ("ms time finale glitch spare beat hit warp pulseGain\n"
-              "0 0 0 0 0 0 0 1 0.200000003\n"
-              "35454 35.4540024 0 0 0 51.9990654 0 1 0.200000003\n"
-              "35455 35.4550018 0 0 0 52.0005341 0 1 0.400000006\n"
-              "40909 40.9090004 0 0 0 59.9997101 0 0.550021708 0.400000006\n"
-              "40910 40.9100037 0 0 0 60.0011826 0 1 0.400000006\n"
-              "41500 41.5000038 0 0 0 60.8665123 0 1 0.400000006\n",
-              r.output);
+    EXPECT_EQ(
+        "ms time finale glitch spare beat hit warp pulseGain\n"
+        "0 0 0 0 0 0 0 1 0.200000003\n"
+        "35454 35.4540024 0 0 0 51.9990654 0 1 0.200000003\n"
+        "35455 35.4550018 0 0 0 52.0005341 0 1 0.400000006\n"
+        "40909 40.9090004 0 0 0 59.9997101 0 0.550021708 0.400000006\n"
+        "40910 40.9100037 0 0 0 60.0011826 0 1 0.400000006\n"
+        "41500 41.5000038 0 0 0 60.8665123 0 1 0.400000006\n",
+        r.output);
     const CommandResult hex = runCommand(TOOL + " params --hex 41500");
     ASSERT_EQ(0, hex.status) << hex.output;
     EXPECT_NE(std::string::npos,
@@ -36,9 +37,9 @@ TEST(RenderTool, HelpAndBadArguments)
         EXPECT_EQ(0, r.status) << args;
         EXPECT_NE(std::string::npos, r.output.find("usage: vantrop-render")) << args;
     }
-    for (const char* args : {"", " params", " params -5", " params 4294967296", " params 12abc", " nonsense",
-                             " frame --out x.png", " frame --ms 5", " frame --ms 5 --size 100x100 --out x.png",
-                             " frame --ms"}) {
+    for (const char* args :
+         {"", " params", " params -5", " params 4294967296", " params 12abc", " nonsense", " frame --out x.png",
+          " frame --ms 5", " frame --ms 5 --size 100x100 --out x.png", " frame --ms"}) {
         const CommandResult r = runCommand(TOOL + args);
         EXPECT_EQ(2, r.status) << args << ": " << r.output;
         EXPECT_FALSE(r.output.empty()) << args;
@@ -115,12 +116,14 @@ protected:
 TEST_F(VideoExport, TwoSecondsWithSoundAndExactFrames)
 {
     const std::string video = dir + "/two.mp4";
-    const CommandResult r = runCommand("cd " + dir + " && " + TOOL + " video --out " + video +
-                                       " --size 160x90 --fps 10 --to 2000");
+    const CommandResult r =
+        runCommand("cd " + dir + " && " + TOOL + " video --out " + video + " --size 160x90 --fps 10 --to 2000");
     ASSERT_EQ(0, r.status) << r.output;
-    const CommandResult probe = runCommand("ffprobe -v error -count_frames -show_entries "
-                                           "stream=codec_type,nb_read_frames,width,height:format=duration -of "
-                                           "default=noprint_wrappers=1 " + video);
+    const CommandResult probe = runCommand(
+        "ffprobe -v error -count_frames -show_entries "
+        "stream=codec_type,nb_read_frames,width,height:format=duration -of "
+        "default=noprint_wrappers=1 " +
+        video);
     ASSERT_EQ(0, probe.status) << "ffprobe (Debian package ffmpeg) is needed: " << probe.output;
     EXPECT_NE(std::string::npos, probe.output.find("codec_type=video\nwidth=160\nheight=90\nnb_read_frames=20\n"))
         << probe.output;
@@ -137,9 +140,11 @@ TEST_F(VideoExport, FrameNShowsPositionFromPlusNTimes1000OverFpsRoundedDown)
     const CommandResult r = runCommand("cd " + dir + " && " + TOOL + " video --out " + video +
                                        " --size 160x90 --fps 60 --from 49950 --to 50050");
     ASSERT_EQ(0, r.status) << r.output;
-    EXPECT_EQ("nb_read_frames=6\n", runCommand("ffprobe -v error -count_frames -select_streams v -show_entries "
-                                               "stream=nb_read_frames -of default=noprint_wrappers=1 " + video)
-                                        .output);
+    EXPECT_EQ("nb_read_frames=6\n",
+              runCommand("ffprobe -v error -count_frames -select_streams v -show_entries "
+                         "stream=nb_read_frames -of default=noprint_wrappers=1 " +
+                         video)
+                  .output);
     const auto third = videoFrame(video, 3, dir), second = videoFrame(video, 2, dir), first = videoFrame(video, 0, dir);
     // The noisy overlay costs H.264 about 5 levels of 255 on average at this size.
     const double CODEC_LOSS = 8.0;
@@ -152,20 +157,20 @@ TEST_F(VideoExport, FrameNShowsPositionFromPlusNTimes1000OverFpsRoundedDown)
 
 TEST_F(VideoExport, MissingFfmpegAndUnwritableOutputAreErrors)
 {
-    const CommandResult noFfmpeg = runCommand("cd " + dir + " && PATH=/nonexistent " + TOOL +
-                                              " video --out x.mp4 --size 160x90 --to 500");
+    const CommandResult noFfmpeg =
+        runCommand("cd " + dir + " && PATH=/nonexistent " + TOOL + " video --out x.mp4 --size 160x90 --to 500");
     EXPECT_EQ(1, noFfmpeg.status);
     EXPECT_NE(std::string::npos, noFfmpeg.output.find("ffmpeg program was not found")) << noFfmpeg.output;
-    const CommandResult unwritable = runCommand("cd " + dir + " && " + TOOL +
-                                                " video --out /nonexistent/x.mp4 --size 160x90 --to 500");
+    const CommandResult unwritable =
+        runCommand("cd " + dir + " && " + TOOL + " video --out /nonexistent/x.mp4 --size 160x90 --to 500");
     EXPECT_EQ(1, unwritable.status);
     EXPECT_NE(std::string::npos, unwritable.output.find("cannot write /nonexistent/x.mp4")) << unwritable.output;
-    const CommandResult silent = runCommand("cd /tmp && " + TOOL + " video --out " + dir +
-                                            "/silent.mp4 --size 160x90 --fps 5 --to 400");
+    const CommandResult silent =
+        runCommand("cd /tmp && " + TOOL + " video --out " + dir + "/silent.mp4 --size 160x90 --fps 5 --to 400");
     EXPECT_EQ(0, silent.status) << silent.output;
     EXPECT_NE(std::string::npos, silent.output.find("silent")) << silent.output;
-    for (const char* args : {" --size 160x90", " --out x.mp4 --fps 0", " --out x.mp4 --from 900 --to 100",
-                             " --out x.mp4 --size 16x9"}) {
+    for (const char* args :
+         {" --size 160x90", " --out x.mp4 --fps 0", " --out x.mp4 --from 900 --to 100", " --out x.mp4 --size 16x9"}) {
         const CommandResult bad = runCommand("cd " + dir + " && " + TOOL + " video" + args);
         EXPECT_EQ(2, bad.status) << args << ": " << bad.output;
     }
@@ -203,7 +208,8 @@ TEST_F(VideoExport, OutputsThatWouldHarmAFileAreRefusedAndFailuresLeaveNothing)
     ASSERT_EQ(0, runCommand("ln -s lomu_hmm.mp3 " + dir + "/song.mp4").status);
     for (const std::string& out : {std::string("./lomu_hmm.mp3"), std::string("song.mp4"),
                                    dir + "/../" + dir.substr(dir.rfind('/') + 1) + "/song.mp4"}) {
-        const CommandResult r = runCommand("cd " + dir + " && " + TOOL + " video --out " + out + " --size 160x90 --to 500");
+        const CommandResult r =
+            runCommand("cd " + dir + " && " + TOOL + " video --out " + out + " --size 160x90 --to 500");
         EXPECT_EQ(1, r.status) << r.output;
         if (out != "./lomu_hmm.mp3") {
             EXPECT_NE(std::string::npos, r.output.find("it is the input")) << r.output;
@@ -212,16 +218,19 @@ TEST_F(VideoExport, OutputsThatWouldHarmAFileAreRefusedAndFailuresLeaveNothing)
     }
     ASSERT_EQ(0, runCommand("rm " + dir + "/song.mp4").status);
     for (const char* out : {"c", "c.gif", "c.png", "c.mp3"}) {
-        const CommandResult r = runCommand("cd " + dir + " && " + TOOL + " video --out " + out + " --size 160x90 --to 500");
+        const CommandResult r =
+            runCommand("cd " + dir + " && " + TOOL + " video --out " + out + " --size 160x90 --to 500");
         EXPECT_EQ(1, r.status) << out << ": " << r.output;
         EXPECT_NE(std::string::npos, r.output.find(".mp4, .mkv, .mov")) << r.output;
     }
     // An encoder that fails: its message reaches the user, and no file is left.
     const std::string bin = dir + "/bin";
-    ASSERT_EQ(0, runCommand("mkdir " + bin + " && printf '#!/bin/sh\\necho ffmpeg: out of cheese >&2\\nexit 3\\n' > " +
-                            bin + "/ffmpeg && chmod +x " + bin + "/ffmpeg").status);
-    const CommandResult failed = runCommand("cd " + dir + " && PATH=" + bin + ":$PATH " + TOOL +
-                                            " video --out v.mkv --size 160x90 --to 500");
+    ASSERT_EQ(0,
+              runCommand("mkdir " + bin + " && printf '#!/bin/sh\\necho ffmpeg: out of cheese >&2\\nexit 3\\n' > " +
+                         bin + "/ffmpeg && chmod +x " + bin + "/ffmpeg")
+                  .status);
+    const CommandResult failed =
+        runCommand("cd " + dir + " && PATH=" + bin + ":$PATH " + TOOL + " video --out v.mkv --size 160x90 --to 500");
     EXPECT_EQ(1, failed.status);
     EXPECT_NE(std::string::npos, failed.output.find("out of cheese")) << failed.output;
     EXPECT_NE(std::string::npos, failed.output.find("exit status 3")) << failed.output;
@@ -240,9 +249,11 @@ TEST_F(VideoExport, StretchPastTheMusicHasTheLengthAskedFor)
     const CommandResult r = runCommand("cd " + dir + " && " + TOOL + " video --out " + video +
                                        " --size 160x90 --fps 10 --from 3000 --to 5500");
     ASSERT_EQ(0, r.status) << r.output;
-    const CommandResult probe = runCommand("ffprobe -v error -count_frames -show_entries "
-                                           "stream=codec_type,nb_read_frames,duration,color_space -of "
-                                           "default=noprint_wrappers=1 " + video);
+    const CommandResult probe = runCommand(
+        "ffprobe -v error -count_frames -show_entries "
+        "stream=codec_type,nb_read_frames,duration,color_space -of "
+        "default=noprint_wrappers=1 " +
+        video);
     EXPECT_NE(std::string::npos, probe.output.find("codec_type=video\ncolor_space=bt709\nduration=2.500000"))
         << probe.output;
     EXPECT_NE(std::string::npos, probe.output.find("nb_read_frames=25\n")) << probe.output;
@@ -262,8 +273,10 @@ TEST_F(VideoExport, SigtermKeepsThePlayablePartAndExitsWith143)
                                        "echo status=$?)");
     EXPECT_NE(std::string::npos, r.output.find("status=143")) << r.output;
     EXPECT_NE(std::string::npos, r.output.find("holds the first")) << r.output;
-    const CommandResult probe = runCommand("ffprobe -v error -count_frames -select_streams v -show_entries "
-                                           "stream=nb_read_frames -of default=noprint_wrappers=1 " + video);
+    const CommandResult probe = runCommand(
+        "ffprobe -v error -count_frames -select_streams v -show_entries "
+        "stream=nb_read_frames -of default=noprint_wrappers=1 " +
+        video);
     EXPECT_EQ(0, probe.status) << probe.output;
     EXPECT_NE(std::string::npos, probe.output.find("nb_read_frames=")) << probe.output;
 }
@@ -281,7 +294,8 @@ TEST(RenderTool, MistakesAreCaughtBeforeAnyWork)
     std::ofstream(dir + "/broken.frag") << "uniform vec4 m[2];\nvoid main() { gl_FragColor = vec4(oops); }\n";
     const CommandResult bench = runCommand(TOOL + " bench --size 160x90 --frames 1 --shader " + dir + "/broken.frag");
     EXPECT_EQ(1, bench.status);
-    EXPECT_NE(std::string::npos, bench.output.find("the shader " + dir + "/broken.frag does not compile")) << bench.output;
+    EXPECT_NE(std::string::npos, bench.output.find("the shader " + dir + "/broken.frag does not compile"))
+        << bench.output;
     EXPECT_NE(std::string::npos, bench.output.find("oops")) << bench.output;
     EXPECT_EQ(std::string::npos, bench.output.find("update the graphics driver")) << bench.output;
 

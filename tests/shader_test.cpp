@@ -34,10 +34,9 @@ TEST(NoiseTexture, FixedSeedBytes)
 TEST(SharedFunctions, TexNoiseAtWholePointsIsTheGreenTexel)
 {
     const std::vector<uint8_t> bytes = noiseBytes();
-    const std::vector<Vec4> points = {{0, 0, 0, 0}, {3, 5, 0, 0}, {1, 2, 3, 0}, {250, 7, 9, 0},
+    const std::vector<Vec4> points = {{0, 0, 0, 0},   {3, 5, 0, 0},      {1, 2, 3, 0},   {250, 7, 9, 0},
                                       {-1, -4, 2, 0}, {300, -20, -7, 0}, {12, 200, 1, 0}};
-    const auto out = evaluateShader("result.x=texNoise(p.xyz);result.y=texNoise(p.xyz+256.);",
-                                    paramsAtBeat(0), points);
+    const auto out = evaluateShader("result.x=texNoise(p.xyz);result.y=texNoise(p.xyz+256.);", paramsAtBeat(0), points);
     ASSERT_EQ(points.size(), out.size());
     for (size_t i = 0; i < points.size(); ++i) {
         const int x = int(points[i][0]), y = int(points[i][1]), z = int(points[i][2]);
@@ -50,9 +49,11 @@ TEST(SharedFunctions, TexNoiseAtWholePointsIsTheGreenTexel)
 
 TEST(SharedFunctions, BeatWindowRampAndPulse)
 {
-    struct Case { float beat, window, ramp; };
-    const Case cases[] = {{18.99f, 0, 1}, {19, 1, 1}, {19.5f, 1, 1}, {20, 0, 1},
-                          {9, 0, 0}, {10, 0, 0}, {10.5f, 0, 0.5f}, {11, 0, 1}};
+    struct Case {
+        float beat, window, ramp;
+    };
+    const Case cases[] = {{18.99f, 0, 1}, {19, 1, 1}, {19.5f, 1, 1},    {20, 0, 1},
+                          {9, 0, 0},      {10, 0, 0}, {10.5f, 0, 0.5f}, {11, 0, 1}};
     for (const Case& c : cases) {
         const auto out = evaluateShader("result=vec4(beatWindow(19.,20.),beatRamp(10.,11.),0.,0.);",
                                         paramsAtBeat(c.beat), {{0, 0, 0, 0}});
@@ -103,16 +104,16 @@ TEST(SharedFunctions, SmoothMin)
 TEST(SceneDistance, StrokesAndLogo)
 {
     FrameParams at = paramsAtBeat(2.0f); // no beat pulse
-    const auto out = evaluateShader(
-        "result=vec4(strokeDist(p.xyz,vec3(-9.,2.,0.),vec3(-9.,-2.,0.)),logoDist(p.xyz),0.,0.);", at,
-        {{-9, 0, 0, 0}, {-9, 5, 0, 0}, {0, 5, 0, 0}, {-9, 0, 3, 0}, {10, -2, 0, 0}});
+    const auto out =
+        evaluateShader("result=vec4(strokeDist(p.xyz,vec3(-9.,2.,0.),vec3(-9.,-2.,0.)),logoDist(p.xyz),0.,0.);", at,
+                       {{-9, 0, 0, 0}, {-9, 5, 0, 0}, {0, 5, 0, 0}, {-9, 0, 3, 0}, {10, -2, 0, 0}});
     EXPECT_NEAR(-0.25f, out[0][0], TOLERANCE);
     EXPECT_NEAR(-0.25f, out[0][1], TOLERANCE);
     EXPECT_NEAR(3 - 0.25f, out[1][0], TOLERANCE); // past the stroke's end, to its end point
     EXPECT_NEAR(std::sqrt(26.0f) - 0.25f, out[2][1], TOLERANCE);
     EXPECT_NEAR(3 - 0.25f, out[3][1], TOLERANCE);
     EXPECT_NEAR(-0.25f, out[4][1], TOLERANCE); // the end of the last stroke of the n
-    at = paramsAtBeat(4.2f); // strokes swell with the pulse
+    at = paramsAtBeat(4.2f);                   // strokes swell with the pulse
     const auto swollen = evaluateShader("result.x=logoDist(p.xyz);result.y=beatPulse;", at, {{-9, 0, 0, 0}});
     EXPECT_NEAR(-0.25f - 0.5f * swollen[0][1], swollen[0][0], TOLERANCE);
     EXPECT_GT(swollen[0][1], 0.19f);
@@ -159,7 +160,9 @@ TEST(CameraAndMarch, CameraAtTimeZeroAndShakeWindows)
     EXPECT_NEAR(0.4f, still[0][0], 1e-6f);
     EXPECT_NEAR(0.4f, still[0][1], 1e-6f);
     EXPECT_NEAR(-90.0f, still[0][2], 1e-6f);
-    struct Window { float beat, strength; };
+    struct Window {
+        float beat, strength;
+    };
     // The shake windows of the schedule, at their edges and inside.
     for (const Window w : {Window{FIRST_SHAKE_START_BEAT - 0.01f, 0}, Window{FIRST_SHAKE_START_BEAT, 1},
                            Window{FIRST_SHAKE_START_BEAT + 0.5f, 1}, Window{FIRST_SHAKE_END_BEAT, 0},
@@ -201,7 +204,8 @@ TEST(CameraAndMarch, MissesAndOutOfStepHits)
         } else {
             EXPECT_EQ(0.0f, r[2]);
             EXPECT_LE(r[0], 100.0f);
-            if (std::fabs(r[3]) < 0.002f) ++converged;
+            if (std::fabs(r[3]) < 0.002f)
+                ++converged;
             else {
                 ++outOfSteps;
                 EXPECT_EQ(80.0f, r[1]) << "a hit that did not converge used every step";
@@ -214,8 +218,9 @@ TEST(CameraAndMarch, MissesAndOutOfStepHits)
 
 TEST(Shading, FlashWaveAndFlashFieldWindow)
 {
-    const auto wave = evaluateShader("result=vec4(flashWave(p.x,500.),0.,0.,0.);", paramsAtBeat(0),
-                                     {{0, 0, 0, 0}, {0.5f, 0, 0, 0}, {1, 0, 0, 0}, {2, 0, 0, 0}, {-499, 0, 0, 0}, {250, 0, 0, 0}});
+    const auto wave =
+        evaluateShader("result=vec4(flashWave(p.x,500.),0.,0.,0.);", paramsAtBeat(0),
+                       {{0, 0, 0, 0}, {0.5f, 0, 0, 0}, {1, 0, 0, 0}, {2, 0, 0, 0}, {-499, 0, 0, 0}, {250, 0, 0, 0}});
     EXPECT_NEAR(0.0f, wave[0][0], 1e-6f);
     EXPECT_NEAR(0.5f, wave[1][0], 1e-6f);
     EXPECT_NEAR(1.0f, wave[2][0], 1e-6f);
@@ -225,11 +230,13 @@ TEST(Shading, FlashWaveAndFlashFieldWindow)
     // q.x placed so that pulse A peaks at the flash window's two edges: on
     // at the named beats, off just outside them.
     auto peakAt = [](float beat) { return float(std::fmod(1.0 - 413.1 - 16.0 * double(beat), 500.0) + 500.0); };
-    struct Case { float beat, x, expected; };
-    for (const Case c : {Case{FLASHES_START_BEAT, peakAt(FLASHES_START_BEAT), 1},
-                         Case{FLASHES_END_BEAT, peakAt(FLASHES_END_BEAT), 1},
-                         Case{FLASHES_START_BEAT - 0.01f, peakAt(FLASHES_START_BEAT), 0},
-                         Case{FLASHES_END_BEAT + 0.01f, peakAt(FLASHES_END_BEAT), 0}}) {
+    struct Case {
+        float beat, x, expected;
+    };
+    for (const Case c :
+         {Case{FLASHES_START_BEAT, peakAt(FLASHES_START_BEAT), 1}, Case{FLASHES_END_BEAT, peakAt(FLASHES_END_BEAT), 1},
+          Case{FLASHES_START_BEAT - 0.01f, peakAt(FLASHES_START_BEAT), 0},
+          Case{FLASHES_END_BEAT + 0.01f, peakAt(FLASHES_END_BEAT), 0}}) {
         const auto out = evaluateShader("result.x=flashField(p.xyz);", paramsAtBeat(c.beat), {{c.x, 0, 0, 0}});
         EXPECT_NEAR(c.expected, out[0][0], 0.01f) << "beat " << c.beat;
     }

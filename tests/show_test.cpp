@@ -1,8 +1,8 @@
 // The show end to end: the real program on a real X server (Xvfb), with the
 // silent audio fallback, as a user starts and stops it.
+#include "image/png_file.h"
 #include "tests/process.h"
 #include "tests/spawn.h"
-#include "image/png_file.h"
 
 #include <gtest/gtest.h>
 
@@ -156,7 +156,8 @@ TEST_F(Show, MissingMusicFailsBeforeTouchingTheScreen)
     EXPECT_NE(std::string::npos, log().find("lomu_hmm.mp3: No such file or directory")) << log();
     expectDesktopBack();
     // Checked first: without a display the music is still what it names.
-    const CommandResult r = runCommand("cd " + dir + " && env -u DISPLAY -u WAYLAND_DISPLAY timeout -s KILL 20 " + SHOW);
+    const CommandResult r =
+        runCommand("cd " + dir + " && env -u DISPLAY -u WAYLAND_DISPLAY timeout -s KILL 20 " + SHOW);
     EXPECT_EQ(1, r.status);
     EXPECT_NE(std::string::npos, r.output.find("cannot open the music file lomu_hmm.mp3")) << r.output;
 }
@@ -166,13 +167,14 @@ TEST_F(Show, MissingMusicFailsBeforeTouchingTheScreen)
 TEST_F(Show, NoDisplayIsRefusedWithAMessage)
 {
     makeTrack(1);
-    for (const std::string& environment : {std::string("env -u DISPLAY -u WAYLAND_DISPLAY"),
-                                          std::string("env -u WAYLAND_DISPLAY DISPLAY=:7654"),
-                                          "env DISPLAY=" + x.display + " SDL_VIDEODRIVER=offscreen",
-                                          "env DISPLAY=" + x.display + " SDL_VIDEODRIVER=dummy"}) {
+    for (const std::string& environment :
+         {std::string("env -u DISPLAY -u WAYLAND_DISPLAY"), std::string("env -u WAYLAND_DISPLAY DISPLAY=:7654"),
+          "env DISPLAY=" + x.display + " SDL_VIDEODRIVER=offscreen",
+          "env DISPLAY=" + x.display + " SDL_VIDEODRIVER=dummy"}) {
         const CommandResult r = runCommand("cd " + dir + " && " + environment + " timeout -s KILL 20 " + SHOW);
         EXPECT_EQ(1, r.status) << environment << "\n" << r.output;
-        EXPECT_NE(std::string::npos, r.output.find("vantrop: no display to show on")) << environment << "\n" << r.output;
+        EXPECT_NE(std::string::npos, r.output.find("vantrop: no display to show on")) << environment << "\n"
+                                                                                      << r.output;
     }
 }
 

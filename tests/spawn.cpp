@@ -60,9 +60,9 @@ XServer startXvfb(int width, int height)
     const int fd = mkstemp(numberFile);
     if (fd < 0) return server;
     close(fd);
-    server.pid = spawnProcess({std::string(VANTROP_SCRIPTS_DIR) + "/xvfb.sh",
-                               std::to_string(width) + "x" + std::to_string(height)},
-                              "", {}, numberFile);
+    server.pid = spawnProcess(
+        {std::string(VANTROP_SCRIPTS_DIR) + "/xvfb.sh", std::to_string(width) + "x" + std::to_string(height)}, "", {},
+        numberFile);
     std::string number;
     for (int i = 0; i < 200 && server.pid > 0 && number.empty(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

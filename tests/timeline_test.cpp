@@ -139,7 +139,7 @@ TEST(FrameParams, WholeShowIsWellBehaved)
         ASSERT_GE(p.beat, lastBeat) << ms;
         lastBeat = p.beat;
         const bool inPulse = (p.beat >= 21 && p.beat < 22.5f) || (p.beat >= 25 && p.beat < 26.5f) ||
-                             (p.beat >= 29 && p.beat < 30.5f) || (p.beat >= 33 && p.beat < 34.5f);
+            (p.beat >= 29 && p.beat < 30.5f) || (p.beat >= 33 && p.beat < 34.5f);
         if (!inPulse) {
             ASSERT_EQ(0.0f, p.hit) << ms;
         }

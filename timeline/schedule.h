@@ -9,6 +9,7 @@
 // X(NAME, value): beats unless the name says otherwise. The shader packer
 // writes each value as the shortest GLSL float literal that reads back
 // exactly (10.0, 0.125).
+// clang-format off
 #define VANTROP_SCHEDULE(X)                                                                         \
     X(FADE_IN_START_BEAT, 0.0f)        /* the picture fades in from black ...           */         \
     X(FADE_IN_RATE, 0.125f)            /* ... over 8 beats (per beat)                   */         \
@@ -34,6 +35,7 @@
     X(FADE_OUT_START_BEAT, 97.0f)      /* the picture fades out ...                     */         \
     X(FADE_OUT_RATE, 0.25f)            /* ... over 4 beats (per beat) ...               */         \
     X(FADE_OUT_END_BEAT, 101.0f)       /* ... and is black from here on                 */
+// clang-format on
 
 #define VANTROP_SCHEDULE_CONSTANT(name, value) inline constexpr float name = value;
 VANTROP_SCHEDULE(VANTROP_SCHEDULE_CONSTANT)

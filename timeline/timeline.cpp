@@ -8,14 +8,14 @@
 
 // Curves compute in double and round to single precision only where a value
 // is stored; the constants are single-precision values used exactly.
-static constexpr float PI = 3.1415927f;                  // 0x40490FDB
-static constexpr float HIT_MAIN_WEIGHT = 0.10009765625f; // 0x3DCD0000
+static constexpr float PI = 3.1415927f;                   // 0x40490FDB
+static constexpr float HIT_MAIN_WEIGHT = 0.10009765625f;  // 0x3DCD0000
 static constexpr float HIT_ECHO_WEIGHT = 0.050048828125f; // 0x3D4D0000
-static constexpr float MS_TO_SECONDS = 0.001f;           // 0x3A83126F
-static constexpr float GLITCH_GAIN = 0.2f;               // 0x3E4CCCCD
-static constexpr float WARP_DIP = 0.6f;                  // 0x3F19999A
-static constexpr float WARP_SWELL = 0.8f;                // 0x3F4CCCCD
-static constexpr float PULSE_GAIN_STEP = 0.2f;           // 0x3E4CCCCD
+static constexpr float MS_TO_SECONDS = 0.001f;            // 0x3A83126F
+static constexpr float GLITCH_GAIN = 0.2f;                // 0x3E4CCCCD
+static constexpr float WARP_DIP = 0.6f;                   // 0x3F19999A
+static constexpr float WARP_SWELL = 0.8f;                 // 0x3F4CCCCD
+static constexpr float PULSE_GAIN_STEP = 0.2f;            // 0x3E4CCCCD
 // Beats over which the glitch and both warps rise and fall; the dip, six
 // beats long, rises as its fall begins and the rising edge wins.
 static constexpr float SLOPE_BEATS = 8.0f;
@@ -75,8 +75,9 @@ FrameParams computeFrameParams(uint32_t positionMs)
     p.spare = 0.0f;
     p.hit = hitPulse(p.beat);
     // The dip is subtracted from 1 in double before the swell is added.
-    p.warp = float((1.0 - double(trapezoid(p.beat, WARP_DIP_START_BEAT, SLOPE_BEATS, SLOPE_BEATS, WARP_DIP_END_BEAT)) *
-                              double(WARP_DIP)) +
+    p.warp = float((1.0 -
+                    double(trapezoid(p.beat, WARP_DIP_START_BEAT, SLOPE_BEATS, SLOPE_BEATS, WARP_DIP_END_BEAT)) *
+                        double(WARP_DIP)) +
                    double(trapezoid(p.beat, WARP_SWELL_START_BEAT, SLOPE_BEATS, SLOPE_BEATS, WARP_SWELL_END_BEAT)) *
                        double(WARP_SWELL));
     p.pulseGain =

@@ -28,8 +28,8 @@ using Frame = uint32_t; // one stereo frame of two 16-bit samples, compared whol
 
 static int64_t nowUs()
 {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch()).count();
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 static int record(const char* rawPath, const char* timesPath)
@@ -86,8 +86,8 @@ struct Stretch {
 };
 
 struct Gap {
-    size_t recAt;           // where in the recording the track broke off
-    size_t silentFrames;    // frames of silence (or other sound) before it went on
+    size_t recAt;            // where in the recording the track broke off
+    size_t silentFrames;     // frames of silence (or other sound) before it went on
     long long skippedFrames; // frames of the track that were never heard (negative: repeated)
 };
 
@@ -95,8 +95,9 @@ int main(int argc, char** argv)
 {
     if (argc == 4 && std::strcmp(argv[1], "record") == 0) return record(argv[2], argv[3]);
     if (argc != 6 || std::strcmp(argv[1], "analyse") != 0) {
-        std::fprintf(stderr, "usage: sync_check record OUT.raw OUT.times\n"
-                             "       sync_check analyse TRACK.mp3 REC.raw REC.times CLOCK.log\n");
+        std::fprintf(stderr,
+                     "usage: sync_check record OUT.raw OUT.times\n"
+                     "       sync_check analyse TRACK.mp3 REC.raw REC.times CLOCK.log\n");
         return 2;
     }
     std::vector<int16_t> samples;
@@ -112,8 +113,8 @@ int main(int argc, char** argv)
     const std::vector<Frame> rec = readFrames(argv[3]);
 
     // The track's first sound, and where the recording's first sound is in the track.
-    const size_t trackFirst = size_t(std::find_if(track.begin(), track.end(), [](Frame f) { return f != 0; }) -
-                                     track.begin());
+    const size_t trackFirst =
+        size_t(std::find_if(track.begin(), track.end(), [](Frame f) { return f != 0; }) - track.begin());
     const size_t recFirst = size_t(std::find_if(rec.begin(), rec.end(), [](Frame f) { return f != 0; }) - rec.begin());
     if (recFirst >= rec.size()) {
         std::printf("sync_check: the recording is silent: nothing reached the sound server\n");
@@ -175,7 +176,8 @@ int main(int argc, char** argv)
             }
             for (const Stretch& s : stretches) {
                 if (recIndex >= double(s.recStart) && recIndex < double(s.recStart + s.length)) {
-                    const double heardMs = (double(s.trackStart) + recIndex - double(s.recStart)) * 1000.0 / double(rate);
+                    const double heardMs =
+                        (double(s.trackStart) + recIndex - double(s.recStart)) * 1000.0 / double(rate);
                     if (heardMs + 50.0 < double(trackFrames) * 1000.0 / double(rate))
                         leads.push_back(double(position) - heardMs);
                     break;
@@ -206,8 +208,8 @@ int main(int argc, char** argv)
     if (unaligned) std::printf("the recording lost its place in the track at %.3f s\n", double(i) / double(rate));
     const bool reachedEnd = heardTo + size_t(rate) / 10 >= trackFrames;
     if (!reachedEnd) std::printf("the recording ends before the track: heard up to frame %zu\n", heardTo);
-    const bool good = gaps.empty() && headLost <= 0 && !unaligned && reachedEnd && earlyFrames == 0 &&
-                      !leads.empty() && std::fabs(median) <= MAX_MEDIAN_LEAD_MS;
+    const bool good = gaps.empty() && headLost <= 0 && !unaligned && reachedEnd && earlyFrames == 0 && !leads.empty() &&
+        std::fabs(median) <= MAX_MEDIAN_LEAD_MS;
     std::printf("sync: %s\n", good ? "good" : "BAD");
     return good ? 0 : 1;
 }
