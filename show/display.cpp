@@ -18,6 +18,7 @@
 static constexpr int GL_MAJOR = 2, GL_MINOR = 0;
 static constexpr int COLOUR_BITS = 8, ALPHA_BITS = 8; // per channel
 static constexpr int DEPTH_BITS = 32, FALLBACK_DEPTH_BITS = 24;
+static constexpr int ADAPTIVE_VSYNC = -1, VSYNC = 1; // SDL's swap intervals
 
 // How long the frame in flight may hold up the end after the first signal, seconds.
 static constexpr int SIGNAL_GRACE_S = 2;
@@ -227,6 +228,10 @@ bool openShowDisplay(std::string* error)
             "); install or update the graphics driver";
         return false;
     }
+    // Frames are shown at the display's refresh: a GPU neither tears nor
+    // draws frames nobody sees. Adaptive where the driver has it, so that a
+    // late frame is shown at once instead of a whole refresh later.
+    if (SDL_GL_SetSwapInterval(ADAPTIVE_VSYNC) != 0) SDL_GL_SetSwapInterval(VSYNC);
     return true;
 }
 
