@@ -24,6 +24,8 @@ static constexpr double CLEAR_DEPTH = 10000.0;
 static GlEntryPoints gl;
 static GlLookup activeLookup; // for the functions beside the table
 static GLuint program, vertexShader, fragmentShader;
+// Programs without some features' code, by the features they keep; 0 where there is none.
+static GLuint specialisedPrograms[PROGRAM_VARIANTS];
 // The design makes two texture names; the first holds the noise, the second is never used.
 static GLuint textures[2];
 static uint32_t randomState;
@@ -77,6 +79,10 @@ static void releaseRenderer()
     auto deleteProgram = extraFunction<PFNGLDELETEPROGRAMPROC>("glDeleteProgram");
     auto deleteShader = extraFunction<PFNGLDELETESHADERPROC>("glDeleteShader");
     if (program && deleteProgram) deleteProgram(program);
+    for (GLuint& p : specialisedPrograms) {
+        if (p && deleteProgram) deleteProgram(p);
+        p = 0;
+    }
     if (deleteShader) {
         if (vertexShader) deleteShader(vertexShader);
         if (fragmentShader) deleteShader(fragmentShader);
@@ -166,6 +172,33 @@ bool initRenderer(GlLookup lookup, const char* fragmentSource, std::string* erro
     return true;
 }
 
+bool addSpecialisedPrograms(const char* const specialised[PROGRAM_VARIANTS], std::string* error)
+{
+    // Each build makes a program and two shaders of its own; the full
+    // program stays the one initRenderer made.
+    const GLuint full = program, fullVertex = vertexShader, fullFragment = fragmentShader;
+    auto deleteShader = extraFunction<PFNGLDELETESHADERPROC>("glDeleteShader");
+    bool built = true;
+    for (int mask = 0; mask < PROGRAM_VARIANTS && built; ++mask) {
+        built = buildShaderProgram(VERTEX_SOURCE, specialised[mask], error);
+        specialisedPrograms[mask] = program;
+        // Deleting the shaders only flags them: they go with their program.
+        if (deleteShader) deleteShader(vertexShader), deleteShader(fragmentShader);
+    }
+    program = full;
+    vertexShader = fullVertex;
+    fragmentShader = fullFragment;
+    return built;
+}
+
+// The smallest program that has what this frame's parameters need: a
+// feature whose parameter is 0 is an `if` never taken.
+static GLuint programFor(const FrameParams& params)
+{
+    const int mask = (params.glitch > 0.0f ? FEATURE_GLITCH : 0) | (params.finale > 0.0f ? FEATURE_FINALE : 0);
+    return specialisedPrograms[mask] ? specialisedPrograms[mask] : program;
+}
+
 void renderFrame(uint32_t positionMs)
 {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
@@ -175,11 +208,12 @@ void renderFrame(uint32_t positionMs)
     glClearDepth(CLEAR_DEPTH);
     glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
     const FrameParams params = computeFrameParams(positionMs);
-    gl.glUseProgram(program);
+    const GLuint drawing = programFor(params);
+    gl.glUseProgram(drawing);
     // FrameParams is laid out as the two vec4 of m, slot by slot.
-    gl.glUniform4fv(gl.glGetUniformLocation(program, "m"), 2, reinterpret_cast<const GLfloat*>(&params));
+    gl.glUniform4fv(gl.glGetUniformLocation(drawing, "m"), 2, reinterpret_cast<const GLfloat*>(&params));
     gl.glActiveTexture(GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, textures[0]);
-    gl.glUniform1i(gl.glGetUniformLocation(program, "v"), 0);
+    gl.glUniform1i(gl.glGetUniformLocation(drawing, "v"), 0);
     glRects(-1, -1, 1, 1);
 }

@@ -48,5 +48,11 @@ void createNoiseTexture(GLuint names[2]);
 // says what failed. Called again (another source, another context's turn),
 // it first releases the program, shaders and textures of the last call.
 bool initRenderer(GlLookup lookup, const char* fragmentSource, std::string* error);
+// Features a specialised program may leave out, as bits of its index.
+inline constexpr int FEATURE_GLITCH = 1, FEATURE_FINALE = 2, PROGRAM_VARIANTS = 4;
+// Adds, beside initRenderer's program, programs built from specialised[mask]
+// (the same shader without the code of the features outside mask); from then
+// on each frame draws with the smallest one whose features its parameters need.
+bool addSpecialisedPrograms(const char* const specialised[PROGRAM_VARIANTS], std::string* error);
 // Draws the frame at this music position into the current framebuffer.
 void renderFrame(uint32_t positionMs);

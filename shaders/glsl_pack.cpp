@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <string>
@@ -23,6 +24,14 @@ static const char* const RESOLUTION_TOKEN = "SHOW_RESOLUTION";
 //   // @end
 // The shipped shader has all of them, the baseline none.
 static const char* const OPTIMISATIONS[] = {"march", "hoist", "bound", "logomin", "fade"};
+// Features that specialised programs may leave out, in the bit order of
+// their index (FEATURE_GLITCH = 1, FEATURE_FINALE = 2 in render/renderer.h):
+//   // @only FEATURE       lines only the programs with FEATURE keep
+//   // @end
+// Each guards code whose `if` is never taken while its parameter is 0, so a
+// program without it draws the same picture wherever the renderer picks it.
+static const char* const FEATURES[] = {"glitch", "finale"};
+static constexpr int PROGRAM_VARIANTS = 1 << (sizeof FEATURES / sizeof FEATURES[0]);
 static const char* const MARKER = "// @";
 
 struct Schedule {
@@ -32,6 +41,13 @@ struct Schedule {
 #define VANTROP_SCHEDULE_ENTRY(name, value) {#name, value},
 static const Schedule SCHEDULE[] = {VANTROP_SCHEDULE(VANTROP_SCHEDULE_ENTRY)};
 #undef VANTROP_SCHEDULE_ENTRY
+
+static bool isFeature(const std::string& name)
+{
+    for (const char* known : FEATURES)
+        if (name == known) return true;
+    return false;
+}
 
 static bool isOptimisation(const std::string& name)
 {
@@ -58,7 +74,7 @@ static std::string trimmed(const std::string& line)
 // message naming the file and line) on a marker that is unknown, misspelt or
 // out of order.
 static bool selectVariant(const std::string& src, const char* path, const std::set<std::string>& enabled,
-                          std::string& out)
+                          const std::set<std::string>& features, std::string& out)
 {
     std::istringstream in(src);
     std::string line, open; // the optimisation of the open block, if any
@@ -85,6 +101,13 @@ static bool selectVariant(const std::string& src, const char* path, const std::s
             if (open.empty()) return fail("// @end without a block to end");
             open.clear();
             keep = true;
+        } else if (kind == "only") {
+            if (!isFeature(name)) return fail("unknown feature '" + name + "' (known: glitch, finale)");
+            if (!open.empty()) return fail("// @only " + name + " inside the block of " + open);
+            open = name;
+            openedAt = number;
+            fastSeen = false;
+            keep = features.count(name) > 0;
         } else if (kind == "fast" || kind == "baseline") {
             if (!isOptimisation(name)) return fail("unknown optimisation '" + name + "' (known: " + knownList() + ")");
             if (kind == "fast" && !open.empty()) return fail("// @fast " + name + " inside the block of " + open);
@@ -95,7 +118,8 @@ static bool selectVariant(const std::string& src, const char* path, const std::s
             fastSeen = kind == "fast";
             keep = (kind == "fast") == (enabled.count(name) > 0);
         } else {
-            return fail("unknown marker '" + text + "' (use // @fast NAME, // @baseline NAME, // @end)");
+            return fail("unknown marker '" + text +
+                        "' (use // @fast NAME, // @baseline NAME, // @only FEATURE, // @end)");
         }
     }
     if (!open.empty()) {
@@ -238,14 +262,31 @@ static bool parseEnabled(const std::string& list, std::set<std::string>& enabled
     return !enabled.empty();
 }
 
-static bool packFile(const char* path, const std::set<std::string>& enabled, std::string& out)
+static bool packFile(const char* path, const std::set<std::string>& enabled, const std::set<std::string>& features,
+                     std::string& out)
 {
     std::string text, selected;
     if (!readFile(path, text)) {
         std::fprintf(stderr, "glsl_pack: cannot read %s\n", path);
         return false;
     }
-    return selectVariant(text, path, enabled, selected) && minify(selected, path, out);
+    return selectVariant(text, path, enabled, features, selected) && minify(selected, path, out);
+}
+
+// The fragment shader's functions and main for the programs with these features.
+static bool packFragment(char** paths, int count, const std::set<std::string>& enabled,
+                         const std::set<std::string>& features, const std::string& literal, std::string& functions,
+                         std::string& mainPart)
+{
+    if (!packFile(paths[0], enabled, features, mainPart)) return false;
+    for (int i = 1; i < count; ++i) {
+        std::string part;
+        if (!packFile(paths[i], enabled, features, part)) return false;
+        functions += part;
+    }
+    functions = substituteSchedule(replaceAll(functions, RESOLUTION_TOKEN, literal));
+    mainPart = substituteSchedule(replaceAll(mainPart, RESOLUTION_TOKEN, literal));
+    return true;
 }
 
 int main(int argc, char** argv)
@@ -273,31 +314,52 @@ int main(int argc, char** argv)
     const std::string outCpp = argv[1], outDir = argv[2];
     const std::string literal = std::string("vec2(") + argv[3] + ".," + argv[4] + ".)";
 
+    const std::set<std::string> allFeatures(std::begin(FEATURES), std::end(FEATURES));
     std::string vertex, mainPart, functions;
-    if (!packFile(argv[5], enabled, vertex) || !packFile(argv[6], enabled, mainPart)) return 1;
-    for (int i = 7; i < argc; ++i) {
-        std::string part;
-        if (!packFile(argv[i], enabled, part)) return 1;
-        functions += part;
+    if (!packFile(argv[5], enabled, allFeatures, vertex) ||
+        !packFragment(argv + 6, argc - 6, enabled, allFeatures, literal, functions, mainPart))
+        return 1;
+    // The specialised programs, indexed by the features they keep.
+    std::string specialised[PROGRAM_VARIANTS];
+    for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) {
+        std::set<std::string> features;
+        for (size_t bit = 0; bit < std::size(FEATURES); ++bit)
+            if (mask & (1 << bit)) features.insert(FEATURES[bit]);
+        std::string f, m;
+        if (!packFragment(argv + 6, argc - 6, enabled, features, literal, f, m)) return 1;
+        specialised[mask] = f + m;
     }
-    functions = substituteSchedule(replaceAll(functions, RESOLUTION_TOKEN, literal));
-    mainPart = substituteSchedule(replaceAll(mainPart, RESOLUTION_TOKEN, literal));
 
     std::ostringstream cpp;
     cpp << "// Generated by glsl_pack from the files in shaders/; edit those instead.\n";
     if (baselineNames) {
+        // The reference the targets are set against: the baseline with the
+        // march exit that any straightforward shader has.
+        std::string referenceFunctions, referenceMain;
+        if (!packFragment(argv + 6, argc - 6, {"march"}, allFeatures, literal, referenceFunctions, referenceMain))
+            return 1;
         cpp << "#include \"shaders/baseline_sources.h\"\n\n"
             << "const char BASELINE_FRAGMENT_FUNCTIONS[] = " << cString(functions) << ";\n"
-            << "const char BASELINE_FRAGMENT_SOURCE[] = " << cString(functions + mainPart) << ";\n";
+            << "const char BASELINE_FRAGMENT_SOURCE[] = " << cString(functions + mainPart) << ";\n"
+            << "const char REFERENCE_FRAGMENT_SOURCE[] = " << cString(referenceFunctions + referenceMain) << ";\n";
     } else {
         cpp << "#include \"shaders/shader_sources.h\"\n\n"
             << "const char VERTEX_SOURCE[] = " << cString(vertex) << ";\n"
             << "const char FRAGMENT_FUNCTIONS[] = " << cString(functions) << ";\n"
             << "const char FRAGMENT_SOURCE[] = " << cString(functions + mainPart) << ";\n"
             << "const char SHOW_RESOLUTION_LITERAL[] = " << cString(literal) << ";\n";
+        for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask)
+            cpp << "static const char SPECIALISED_" << mask << "[] = " << cString(specialised[mask]) << ";\n";
+        cpp << "const char* const FRAGMENT_SPECIALISED[" << PROGRAM_VARIANTS << "] = {";
+        for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) cpp << (mask ? ", " : "") << "SPECIALISED_" << mask;
+        cpp << "};\n";
     }
-    if (!writeFile(outCpp, cpp.str()) || !writeFile(outDir + "/vertex.vert", vertex + "\n") ||
-        !writeFile(outDir + "/fragment.frag", functions + mainPart + "\n")) {
+    bool written = writeFile(outCpp, cpp.str()) && writeFile(outDir + "/vertex.vert", vertex + "\n") &&
+        writeFile(outDir + "/fragment.frag", functions + mainPart + "\n");
+    for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask)
+        written =
+            written && writeFile(outDir + "/specialised" + std::to_string(mask) + ".frag", specialised[mask] + "\n");
+    if (!written) {
         std::fprintf(stderr, "glsl_pack: cannot write %s or %s\n", outCpp.c_str(), outDir.c_str());
         return 1;
     }

@@ -19,9 +19,11 @@ void main()
         colour = shade(res, rayDir, normal) * vec3(1.1, 1.0, 1.0);
     }
     colour = pow(clamp(colour, 0.0, 1.0), vec3(0.4));
+    // @only glitch
     if (m[0].z > 0.0) {
         colour += glitchOverlay();
     }
+    // @end
     colour = pow(colour, vec3(1.1))
         * sqrt(32.0 * screenUv.x * screenUv.y * (1.0 - screenUv.x) * (1.0 - screenUv.y));
     // The fade-in starts at FADE_IN_START_BEAT, which is beat 0.

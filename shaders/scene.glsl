@@ -69,9 +69,11 @@ float logoDist(vec3 q)
 // glitch is on, the cell point shakes with noise looked up at the world point.
 float crossDist(vec3 q, vec3 p)
 {
+    // @only glitch
     if (m[0].z > 0.0) {
         q = q + 4.0 * m[0].z * (vec3(texNoise(p.xyz), texNoise(p.yzx), texNoise(p.zxy)) - 0.5);
     }
+    // @end
     float dz = length(q.xy) - barRadius;
     float dy = length(q.xz) - barRadius;
     float dx = length(q.yz) - barRadius;
@@ -106,9 +108,11 @@ vec2 sceneDist(vec3 p)
     // @end
     vec3 cell = mod(w, period) - 0.5 * period;
     float crosses = crossDist(cell, p);
+    // @only finale
     if (m[0].y > 0.0) {
         crosses = crosses + m[0].y * 10.0 / abs(p.z);
     }
+    // @end
     // Where the logo cannot be nearer, the minimum is the crosses' distance.
     // @fast bound
     if (logoBound(0.2 * w) >= crosses) return vec2(crosses, 0.0);

@@ -8,8 +8,18 @@ extern const char VERTEX_SOURCE[];
 extern const char FRAGMENT_SOURCE[];
 // The fragment shader without its main(), for programs that add their own entry point.
 extern const char FRAGMENT_FUNCTIONS[];
+// The fragment shader specialised for frames that need only some features:
+// entry mask leaves out the glitch code unless mask & 1 and the finale's
+// unless mask & 2; entry 3 is FRAGMENT_SOURCE.
+extern const char* const FRAGMENT_SPECIALISED[4];
 // The literal that stands for the build's screen size in the sources, e.g. "vec2(1280.,720.)".
 extern const char SHOW_RESOLUTION_LITERAL[];
 
 // `source` with the screen-size literal replaced by one for width x height, for rendering at other sizes.
 std::string withResolution(const char* source, int width, int height);
+// FRAGMENT_SPECIALISED, each withResolution(width, height).
+struct SpecialisedSources {
+    std::string text[4];
+    const char* pointers[4];
+};
+void specialisedWithResolution(int width, int height, SpecialisedSources& out);

@@ -121,7 +121,11 @@ std::vector<Vec4> renderFloatFrame(uint32_t positionMs, int width, int height, c
         std::string error;
         rendererSource = fragmentSource;
         const std::string fragment = withResolution(fragmentSource, width, height);
-        if (!initRenderer(headlessLookup, fragment.c_str(), &error)) {
+        SpecialisedSources specialised;
+        specialisedWithResolution(width, height, specialised);
+        // The show's shader draws as the show does, with its specialised programs.
+        if (!initRenderer(headlessLookup, fragment.c_str(), &error) ||
+            (fragmentSource == FRAGMENT_SOURCE && !addSpecialisedPrograms(specialised.pointers, &error))) {
             ADD_FAILURE() << error;
             return {};
         }
