@@ -18,12 +18,26 @@ float strokeDist(vec3 q, vec3 a, vec3 b)
     // @end
 }
 
-// What the logo takes the minimum of. Taking the radius off once, after the
-// minimum, gives the same float: subtracting a constant never reorders values.
+// @fast logomin
+// Squared distance from q to the segment a-b: what segmentDist takes the
+// square root of (the driver's length(v) is sqrt(dot(v, v))).
+float segmentDist2(vec3 q, vec3 a, vec3 b)
+{
+    vec3 pa = q - a;
+    vec3 ba = b - a;
+    float h = clamp(dot(pa, ba) / dot(ba, ba), 0.0, 1.0);
+    vec3 e = pa - ba * h;
+    return dot(e, e);
+}
+// @end
+
+// What the logo takes the minimum of. The square root and the radius come
+// once, after the minimum, and give the same float: a correctly rounded
+// square root and subtracting a constant never reorder values.
 float logoPart(vec3 q, vec3 a, vec3 b)
 {
     // @fast logomin
-    return segmentDist(q, a, b);
+    return segmentDist2(q, a, b);
     // @baseline logomin
     return strokeDist(q, a, b);
     // @end
@@ -59,7 +73,7 @@ float logoDist(vec3 q)
     d = min(d, logoPart(q, vec3(8.0, 0.0, 0.0), vec3(10.0, 0.0, 0.0)));
     d = min(d, logoPart(q, vec3(10.0, 0.0, 0.0), vec3(10.0, -2.0, 0.0)));
     // @fast logomin
-    return d - 0.25 - 0.5 * beatPulse;
+    return sqrt(d) - 0.25 - 0.5 * beatPulse;
     // @baseline logomin
     return d;
     // @end

@@ -30,6 +30,11 @@ TEST(Optimisations, ShippedShaderDrawsTheBaselinesPictureExactly)
             differing += std::memcmp(baseline[k][i].data(), shipped[i].data(), sizeof(Vec4)) != 0;
         EXPECT_EQ(0u, differing) << "pixels differ at " << positions[k] << " ms";
     }
+    // The logo close up, where its strokes decide most pixels.
+    for (uint32_t ms : {62000u, 66000u, 68000u}) {
+        const auto baselineFrame = renderFloatFrame(ms, 640, 360, BASELINE_FRAGMENT_SOURCE);
+        EXPECT_TRUE(baselineFrame == renderFloatFrame(ms, 640, 360, FRAGMENT_SOURCE)) << "pixels differ at " << ms;
+    }
 }
 
 // The packer is the one reader of the optimisation markers: a misspelt
