@@ -58,6 +58,8 @@ int runShow(const char* musicFile)
                              std::chrono::steady_clock::now().time_since_epoch())
                              .count(),
                          player.positionMs);
+        // Line by line, so that whoever watches the file sees each frame as it starts.
+        if (clockLog) std::fflush(clockLog);
         renderFrame(player.positionMs);
         swapShowBuffers();
         stop = stopRequested();

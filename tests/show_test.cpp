@@ -9,6 +9,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -133,8 +134,13 @@ TEST_F(Show, SignalsEndTheShowEvenInsideAnEndlessFrame)
     makeTrack(60);
     const std::vector<std::vector<int>> rounds = {{SIGTERM}, {SIGINT, SIGHUP}};
     for (const std::vector<int>& signals : rounds) {
-        start(SHOW, {}, {"GALLIUM_DRIVER=softpipe"});
+        start(SHOW, {}, {"GALLIUM_DRIVER=softpipe", "VANTROP_CLOCK_LOG=" + dir + "/clock.log"});
         waitForWindow();
+        // Frames at 0 ms are black and quick; the first one past it is the endless one.
+        auto framesStarted = [&] { return std::atoi(runCommand("wc -l < " + dir + "/clock.log").output.c_str()); };
+        for (int i = 0; i < 600 && framesStarted() < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_GE(framesStarted(), 2) << log();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
         const Clock::time_point sent = Clock::now();
         for (int signal : signals) {
             kill(show, signal);
