@@ -95,6 +95,8 @@ struct MusicEngine {
     bool silent = false;
     Clock::time_point silentStart;
     uint64_t silentBaseMs = 0; // the position when the silent clock took over
+    uint64_t startFrame = 0;   // the stream's sample frame that playback started from
+    bool paused = false;
 };
 
 bool versionAtLeast(LibraryVersion have, LibraryVersion minimum)
@@ -462,6 +464,56 @@ bool openMusic(MusicPlayer& player, const char* fileName, std::string* error)
     return true;
 }
 
+static void stopDecoder(MusicEngine& e)
+{
+    e.quitDecoder.store(true);
+    if (e.decoderThread.joinable()) e.decoderThread.join();
+    e.quitDecoder.store(false);
+}
+
+void pauseMusic(MusicPlayer& player)
+{
+    MusicEngine* e = player.engine;
+    if (!e || e->paused) return;
+    readMusicPosition(player);
+    e->paused = true;
+    if (e->device) SDL_PauseAudioDevice(e->device, 1);
+}
+
+void playMusicFrom(MusicPlayer& player, uint32_t positionMs)
+{
+    MusicEngine* e = player.engine;
+    if (!e) return;
+    // With the callback held off, the ring and the stamps start again from
+    // the wanted sample; the lead-in silence plays first, as at the start.
+    if (e->device) SDL_LockAudioDevice(e->device);
+    stopDecoder(*e);
+    const uint64_t frame = uint64_t(positionMs) * uint64_t(e->rate) / 1000;
+    const bool sought = mpg123_seek(e->decoder, off_t(frame), SEEK_SET) >= 0;
+    e->startFrame = sought ? frame : 0;
+    e->written.store(0);
+    e->consumed.store(0);
+    e->decodeFinished.store(false);
+    while (e->written.load() < PREFILL_FRAMES && decodeIntoRing(*e)) {}
+    if (e->written.load() < PREFILL_FRAMES)
+        e->decodeFinished.store(true);
+    else
+        e->decoderThread = std::thread(runDecoder, e);
+    e->prerollLeft = PREROLL_FRAMES;
+    {
+        std::lock_guard<std::mutex> lock(e->stampLock);
+        e->handed = HandedOver{};
+    }
+    player.positionMs = uint32_t(e->startFrame * 1000 / uint64_t(e->rate));
+    e->silentBaseMs = player.positionMs;
+    e->silentStart = Clock::now();
+    e->paused = false;
+    if (e->device) {
+        SDL_UnlockAudioDevice(e->device);
+        SDL_PauseAudioDevice(e->device, 0);
+    }
+}
+
 bool playMusic(MusicPlayer& player, std::string* error)
 {
     MusicEngine* e = player.engine;
@@ -491,7 +543,7 @@ static bool deviceLost(MusicEngine& e, int64_t nowUs)
 uint32_t readMusicPosition(MusicPlayer& player)
 {
     MusicEngine* e = player.engine;
-    if (!e) return player.positionMs;
+    if (!e || e->paused) return player.positionMs;
     const Clock::time_point now = Clock::now();
     const int64_t nowUs = std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count();
     uint64_t ms = 0;
@@ -517,7 +569,7 @@ uint32_t readMusicPosition(MusicPlayer& player)
         if (h.started) {
             const uint64_t heard = heardFrame(h.stamp, nowUs, e->latencyFrames, e->rate);
             const uint64_t music = heard > PREROLL_FRAMES ? heard - PREROLL_FRAMES : 0;
-            ms = music * 1000 / uint64_t(e->rate);
+            ms = (e->startFrame + music) * 1000 / uint64_t(e->rate);
             playedOut = h.streamHandedOut && music >= h.musicFrames;
         }
     }
@@ -540,8 +592,7 @@ void stopMusic(MusicPlayer& player)
     if (e->device) SDL_CloseAudioDevice(e->device);
     if (e->audioInitialised) SDL_QuitSubSystem(SDL_INIT_AUDIO);
     SDL_ResetHint(SDL_HINT_AUDIODRIVER);
-    e->quitDecoder.store(true);
-    if (e->decoderThread.joinable()) e->decoderThread.join();
+    stopDecoder(*e);
     closeDecoder(e->decoder);
     delete e;
     player.engine = nullptr;

@@ -56,6 +56,11 @@ bool playMusic(MusicPlayer& player, std::string* error);
 // returns it: 0 until the first sample is heard, smooth, never backwards, and
 // at least lengthMs once the stream has played out.
 uint32_t readMusicPosition(MusicPlayer& player);
+// Silences the music at once; the position holds where it was until playMusicFrom.
+void pauseMusic(MusicPlayer& player);
+// Plays on from positionMs, to the sample: the position reads positionMs
+// until that sample is heard, then runs on from it.
+void playMusicFrom(MusicPlayer& player, uint32_t positionMs);
 // True when playback runs on the silent clock (no audio device, or it was lost).
 bool musicIsSilent(const MusicPlayer& player);
 // Stops playback and the decoder, releases the stream and the device, shuts SDL's audio down.

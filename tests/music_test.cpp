@@ -195,6 +195,31 @@ TEST(MusicDecode, MonoThenStereoPlaysAsStereo)
     stopMusic(player);
 }
 
+// The studio's transport: a pause holds the position, a seek lands on the
+// millisecond asked for and runs on from there.
+TEST(MusicClock, PauseHoldsAndPlayFromSeeks)
+{
+    MusicPlayer player;
+    std::string error;
+    ASSERT_TRUE(startMusic(player, track(6.0).c_str(), &error)) << error;
+    playMusicFrom(player, 3000);
+    EXPECT_EQ(3000u, player.positionMs);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const uint32_t running = readMusicPosition(player);
+    EXPECT_GE(running, 3000u);
+    EXPECT_LT(running, 3000u + 600u);
+    pauseMusic(player);
+    const uint32_t held = readMusicPosition(player);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(held, readMusicPosition(player));
+    playMusicFrom(player, 1000); // backwards too
+    EXPECT_EQ(1000u, readMusicPosition(player));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_GE(readMusicPosition(player), 1000u);
+    EXPECT_LT(readMusicPosition(player), 1600u);
+    stopMusic(player);
+}
+
 struct BadFile {
     const char* name;
     std::string bytes;

@@ -1,0 +1,323 @@
+#include "shaders/pack.h"
+
+#include "timeline/schedule.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+static const char* const RESOLUTION_TOKEN = "SHOW_RESOLUTION";
+// The exact optimisations of the shipped shader, each a block of the sources
+// that only the variants with it switched on keep:
+//   // @fast NAME          lines for when NAME is on
+//   // @baseline NAME      (optional) lines for when NAME is off
+//   // @end
+// The shipped shader has all of them, the baseline none.
+static const char* const OPTIMISATIONS[] = {"march", "hoist", "bound", "logomin", "fade"};
+// Features that specialised programs may leave out, in the bit order of
+// their index (FEATURE_GLITCH = 1, FEATURE_FINALE = 2 in render/renderer.h):
+//   // @only FEATURE       lines only the programs with FEATURE keep
+//   // @end
+// Each guards code whose `if` is never taken while its parameter is 0, so a
+// program without it draws the same picture wherever the renderer picks it.
+static const char* const FEATURES[] = {"glitch", "finale"};
+static constexpr int PROGRAM_VARIANTS = 1 << (sizeof FEATURES / sizeof FEATURES[0]);
+static const char* const MARKER = "// @";
+
+struct Schedule {
+    const char* name;
+    float value;
+};
+#define VANTROP_SCHEDULE_ENTRY(name, value) {#name, value},
+static const Schedule SCHEDULE[] = {VANTROP_SCHEDULE(VANTROP_SCHEDULE_ENTRY)};
+#undef VANTROP_SCHEDULE_ENTRY
+
+static bool isFeature(const std::string& name)
+{
+    for (const char* known : FEATURES)
+        if (name == known) return true;
+    return false;
+}
+
+static bool isOptimisation(const std::string& name)
+{
+    for (const char* known : OPTIMISATIONS)
+        if (name == known) return true;
+    return false;
+}
+
+static std::string knownList()
+{
+    std::string list;
+    for (const char* known : OPTIMISATIONS) list += std::string(list.empty() ? "" : ", ") + known;
+    return list;
+}
+
+static std::string trimmed(const std::string& line)
+{
+    const size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return "";
+    return line.substr(first, line.find_last_not_of(" \t\r") - first + 1);
+}
+
+// Keeps the lines of the variant with `enabled` switched on; false (with a
+// message naming the file and line) on a marker that is unknown, misspelt or
+// out of order.
+static bool selectVariant(const std::string& src, const char* path, const std::set<std::string>& enabled,
+                          const std::set<std::string>& features, std::string& out, std::string& error)
+{
+    std::istringstream in(src);
+    std::string line, open; // the optimisation of the open block, if any
+    bool keep = true, fastSeen = false;
+    int number = 0, openedAt = 0;
+    auto fail = [&](const std::string& message) {
+        error = std::string(path) + ":" + std::to_string(number) + ": " + message;
+        return false;
+    };
+    while (std::getline(in, line)) {
+        ++number;
+        const std::string text = trimmed(line);
+        if (text.compare(0, std::strlen(MARKER), MARKER) != 0) {
+            if (line.find(MARKER) != std::string::npos)
+                return fail("a variant marker must stand on a line of its own: " + text);
+            // Dropped lines stay as empty ones, so that every line keeps its number.
+            out += (keep ? line : std::string()) + "\n";
+            continue;
+        }
+        out += "\n";
+        std::istringstream words(text.substr(std::strlen(MARKER)));
+        std::string kind, name, extra;
+        words >> kind >> name >> extra;
+        if (!extra.empty()) return fail("unexpected text after the marker: " + text);
+        if (kind == "end" && name.empty()) {
+            if (open.empty()) return fail("// @end without a block to end");
+            open.clear();
+            keep = true;
+        } else if (kind == "only") {
+            if (!isFeature(name)) return fail("unknown feature '" + name + "' (known: glitch, finale)");
+            if (!open.empty()) return fail("// @only " + name + " inside the block of " + open);
+            open = name;
+            openedAt = number;
+            fastSeen = false;
+            keep = features.count(name) > 0;
+        } else if (kind == "fast" || kind == "baseline") {
+            if (!isOptimisation(name)) return fail("unknown optimisation '" + name + "' (known: " + knownList() + ")");
+            if (kind == "fast" && !open.empty()) return fail("// @fast " + name + " inside the block of " + open);
+            if (kind == "baseline" && !(open == name && fastSeen))
+                return fail("// @baseline " + name + " must follow the // @fast " + name + " block");
+            if (open.empty()) openedAt = number;
+            open = name;
+            fastSeen = kind == "fast";
+            keep = (kind == "fast") == (enabled.count(name) > 0);
+        } else {
+            return fail("unknown marker '" + text +
+                        "' (use // @fast NAME, // @baseline NAME, // @only FEATURE, // @end)");
+        }
+    }
+    if (!open.empty()) {
+        number = openedAt;
+        return fail("the block of " + open + " is never ended with // @end");
+    }
+    return true;
+}
+
+// The shortest decimal float literal, with at least one digit after the
+// point, that reads back as exactly this value: 10.0, 0.125.
+static std::string floatLiteral(float value)
+{
+    char text[64];
+    for (int decimals = 1; decimals <= 40; ++decimals) {
+        std::snprintf(text, sizeof text, "%.*f", decimals, double(value));
+        if (std::strtof(text, nullptr) == value) break;
+    }
+    return text;
+}
+
+static bool isNameChar(char c)
+{
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
+
+// Writes the schedule's values in place of their names, whole words only.
+static std::string substituteSchedule(std::string text)
+{
+    for (const Schedule& entry : SCHEDULE) {
+        const std::string name = entry.name, literal = floatLiteral(entry.value);
+        for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at)) {
+            const bool whole = (at == 0 || !isNameChar(text[at - 1])) &&
+                (at + name.size() == text.size() || !isNameChar(text[at + name.size()]));
+            if (!whole) {
+                at += name.size();
+                continue;
+            }
+            text.replace(at, name.size(), literal);
+            at += literal.size();
+        }
+    }
+    return text;
+}
+
+static bool readFile(const char* path, std::string& text)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream s;
+    s << in.rdbuf();
+    text = s.str();
+    return true;
+}
+
+static bool isWordChar(char c)
+{
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.';
+}
+
+// Drops comments and every space that does not separate two words or numbers.
+static bool minify(const std::string& src, const char* path, std::string& out, std::vector<SourceLine>& origins,
+                   std::string& error)
+{
+    bool pendingSpace = false;
+    int line = 1;
+    auto emit = [&](char c) {
+        out += c;
+        origins.push_back({path, line});
+    };
+    for (size_t i = 0; i < src.size(); ++i) {
+        const char c = src[i];
+        if (c == '\n') ++line;
+        if (c == '/' && i + 1 < src.size() && src[i + 1] == '/') {
+            while (i + 1 < src.size() && src[i + 1] != '\n') ++i;
+            pendingSpace = true;
+        } else if (c == '/' && i + 1 < src.size() && src[i + 1] == '*') {
+            const size_t end = src.find("*/", i + 2);
+            if (end == std::string::npos) {
+                error = std::string(path) + ":" + std::to_string(line) + ": unterminated /* comment";
+                return false;
+            }
+            for (size_t k = i; k < end; ++k) line += src[k] == '\n';
+            i = end + 1;
+            pendingSpace = true;
+        } else if (c == '#') {
+            error = std::string(path) + ":" + std::to_string(line) +
+                ": preprocessor lines cannot live in a single-line shader";
+            return false;
+        } else if (std::isspace(static_cast<unsigned char>(c))) {
+            pendingSpace = true;
+        } else {
+            if (pendingSpace && !out.empty() && isWordChar(out.back()) && isWordChar(c)) emit(' ');
+            pendingSpace = false;
+            emit(c);
+        }
+    }
+    return true;
+}
+
+static std::string replaceAll(std::string text, const std::string& from, const std::string& to)
+{
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+bool parseOptimisations(const std::string& list, std::set<std::string>& enabled, std::string* error)
+{
+    if (list == "none") return true;
+    if (list == "all") {
+        enabled.insert(std::begin(OPTIMISATIONS), std::end(OPTIMISATIONS));
+        return true;
+    }
+    std::istringstream names(list);
+    std::string name;
+    while (std::getline(names, name, ',')) {
+        if (!isOptimisation(name)) {
+            *error = "unknown optimisation '" + name + "' in --enable (known: " + knownList() + ")";
+            return false;
+        }
+        enabled.insert(name);
+    }
+    return !enabled.empty();
+}
+
+// One file's part of a variant, the schedule and the size written in, minified.
+static bool packFile(const std::string& path, const std::set<std::string>& enabled,
+                     const std::set<std::string>& features, const std::string& literal, std::string& out,
+                     std::vector<SourceLine>& origins, std::string& error)
+{
+    std::string text, selected;
+    if (!readFile(path.c_str(), text)) {
+        error = "cannot read the shader file " + path;
+        return false;
+    }
+    if (!selectVariant(text, path.c_str(), enabled, features, selected, error)) return false;
+    selected = substituteSchedule(replaceAll(selected, RESOLUTION_TOKEN, literal));
+    return minify(selected, path.c_str(), out, origins, error);
+}
+
+// The fragment shader (functions, then main) with these features.
+static bool packFragment(const ShaderFiles& files, const std::set<std::string>& enabled,
+                         const std::set<std::string>& features, const std::string& literal, std::string& fragment,
+                         std::vector<SourceLine>& origins, std::string& error)
+{
+    std::string mainPart;
+    std::vector<SourceLine> mainOrigins;
+    for (const std::string& path : files.functions)
+        if (!packFile(path, enabled, features, literal, fragment, origins, error)) return false;
+    if (!packFile(files.main, enabled, features, literal, mainPart, mainOrigins, error)) return false;
+    fragment += mainPart;
+    origins.insert(origins.end(), mainOrigins.begin(), mainOrigins.end());
+    return true;
+}
+
+bool packShaders(const ShaderFiles& files, const std::set<std::string>& enabled, int width, int height,
+                 PackedShaders& out, std::string* error)
+{
+    const std::string literal = "vec2(" + std::to_string(width) + ".," + std::to_string(height) + ".)";
+    const std::set<std::string> allFeatures(std::begin(FEATURES), std::end(FEATURES));
+    out = PackedShaders{};
+    out.resolutionLiteral = literal;
+    std::vector<SourceLine> ignored;
+    std::string functionsOnly;
+    if (!packFile(files.vertex, enabled, allFeatures, literal, out.vertex, ignored, *error)) return false;
+    for (const std::string& path : files.functions)
+        if (!packFile(path, enabled, allFeatures, literal, functionsOnly, ignored, *error)) return false;
+    out.functions = functionsOnly;
+    if (!packFragment(files, enabled, allFeatures, literal, out.fragment, out.origins, *error)) return false;
+    // The specialised programs, indexed by the features they keep.
+    for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) {
+        std::set<std::string> features;
+        for (size_t bit = 0; bit < std::size(FEATURES); ++bit)
+            if (mask & (1 << bit)) features.insert(FEATURES[bit]);
+        std::vector<SourceLine> unused;
+        if (!packFragment(files, enabled, features, literal, out.specialised[mask], unused, *error)) return false;
+    }
+    return true;
+}
+
+ShaderFiles shaderFilesIn(const std::string& folder)
+{
+    ShaderFiles files;
+    files.vertex = folder + "/vertex.glsl";
+    files.main = folder + "/main.glsl";
+    for (const char* name : {"interface.glsl", "scene.glsl", "camera.glsl", "shading.glsl"})
+        files.functions.push_back(folder + "/" + name);
+    return files;
+}
+
+std::vector<std::string> optimisationNames()
+{
+    return std::vector<std::string>(std::begin(OPTIMISATIONS), std::end(OPTIMISATIONS));
+}
+
+std::string readableLocation(const PackedShaders& packed, size_t offset)
+{
+    if (offset >= packed.origins.size()) return "";
+    const SourceLine& at = packed.origins[offset];
+    return at.file + ":" + std::to_string(at.line);
+}
