@@ -488,7 +488,8 @@ void playMusicFrom(MusicPlayer& player, uint32_t positionMs)
     // the wanted sample; the lead-in silence plays first, as at the start.
     if (e->device) SDL_LockAudioDevice(e->device);
     stopDecoder(*e);
-    const uint64_t frame = uint64_t(positionMs) * uint64_t(e->rate) / 1000;
+    // The first sample at or after the millisecond, so that the position reads back as asked.
+    const uint64_t frame = (uint64_t(positionMs) * uint64_t(e->rate) + 999) / 1000;
     const bool sought = mpg123_seek(e->decoder, off_t(frame), SEEK_SET) >= 0;
     e->startFrame = sought ? frame : 0;
     e->written.store(0);

@@ -1,6 +1,7 @@
 #include "render_tool/sheet.h"
 
 #include "image/png_file.h"
+#include "image/text.h"
 #include "render_tool/offline.h"
 #include "timeline/schedule.h"
 #include "timeline/timeline.h"
@@ -14,10 +15,9 @@
 #include <vector>
 
 static constexpr int COLUMNS = 6;
-static constexpr int GAP = 4;           // pixels between stills
-static constexpr int GLYPH_SCALE = 2;   // label pixels per font pixel
-static constexpr int GLYPH_ADVANCE = 4; // font pixels from one glyph to the next
-static constexpr int LABEL_HEIGHT = 5 * GLYPH_SCALE + 6;
+static constexpr int GAP = 4;         // pixels between stills
+static constexpr int GLYPH_SCALE = 2; // label pixels per font pixel
+static constexpr int LABEL_HEIGHT = GLYPH_HEIGHT * GLYPH_SCALE + 6;
 static constexpr uint8_t BACKGROUND = 24, INK = 230;
 
 static const char* const SHEET_HELP =
@@ -27,45 +27,6 @@ static const char* const SHEET_HELP =
     "from the first beat to the last with a picture, six to a row, each labelled\n"
     "with its beat and its time in seconds. --size is the size of one still\n"
     "(default 320x180).\n";
-
-// A 3x5 pixel font for the labels: each glyph is five rows of three bits.
-static const uint8_t* glyph(char c)
-{
-    static const uint8_t DIGITS[10][5] = {{7, 5, 5, 5, 7}, {2, 6, 2, 2, 7}, {7, 1, 7, 4, 7}, {7, 1, 3, 1, 7},
-                                          {5, 5, 7, 1, 1}, {7, 4, 7, 1, 7}, {7, 4, 7, 5, 7}, {7, 1, 1, 2, 2},
-                                          {7, 5, 7, 5, 7}, {7, 5, 7, 1, 7}};
-    static const uint8_t DOT[5] = {0, 0, 0, 0, 2}, SPACE[5] = {0, 0, 0, 0, 0};
-    static const uint8_t B[5] = {4, 4, 7, 5, 7}, E[5] = {7, 4, 7, 4, 7}, A[5] = {2, 5, 7, 5, 5}, T[5] = {7, 2, 2, 2, 2},
-                         S[5] = {7, 4, 7, 1, 7};
-    if (c >= '0' && c <= '9') return DIGITS[c - '0'];
-    switch (c) {
-    case '.': return DOT;
-    case 'b': return B;
-    case 'e': return E;
-    case 'a': return A;
-    case 't': return T;
-    case 's': return S;
-    default: return SPACE;
-    }
-}
-
-static void drawText(std::vector<uint8_t>& image, int imageWidth, int x, int y, const std::string& text)
-{
-    for (char c : text) {
-        const uint8_t* rows = glyph(c);
-        for (int row = 0; row < 5; ++row)
-            for (int column = 0; column < 3; ++column)
-                if (rows[row] & (4 >> column))
-                    for (int dy = 0; dy < GLYPH_SCALE; ++dy)
-                        for (int dx = 0; dx < GLYPH_SCALE; ++dx) {
-                            const size_t at = (size_t(y + row * GLYPH_SCALE + dy) * imageWidth +
-                                               size_t(x + column * GLYPH_SCALE + dx)) *
-                                3;
-                            image[at] = image[at + 1] = image[at + 2] = INK;
-                        }
-        x += GLYPH_ADVANCE * GLYPH_SCALE;
-    }
-}
 
 int runSheet(int argc, char** argv)
 {
@@ -132,7 +93,7 @@ int runSheet(int argc, char** argv)
         for (int y = 0; y < height; ++y)
             std::copy_n(&still[size_t(y) * width * 3], size_t(width) * 3,
                         &sheet[(size_t(y0 + y) * sheetWidth + x0) * 3]);
-        drawText(sheet, sheetWidth, x0 + 2, y0 + height + 3, labels[i]);
+        drawText(sheet, sheetWidth, sheetHeight, x0 + 2, y0 + height + 3, labels[i], GLYPH_SCALE, INK);
         if (showProgress) std::fprintf(stderr, "\rstill %zu of %zu", i + 1, beats.size());
     }
     if (showProgress) std::fputc('\n', stderr);

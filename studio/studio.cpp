@@ -1,0 +1,583 @@
+// vantrop-studio: the show in a resizable window for the people who edit it:
+// the shader reloads when its files change, and the music can be paused,
+// stepped by beats and bars, shuttled and looped while the picture follows it.
+#define GL_GLEXT_PROTOTYPES
+#include "image/png_file.h"
+#include "image/text.h"
+#include "music/music.h"
+#include "render/renderer.h"
+#include "shaders/pack.h"
+#include "studio/transport.h"
+#include "timeline/schedule.h"
+#include "timeline/timeline.h"
+
+#include <SDL.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <GL/gl.h>
+#include <GL/glext.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <string>
+#include <vector>
+
+static constexpr int EXIT_USAGE = 2;
+static constexpr int EXIT_FAILED = 1;
+static constexpr int DEFAULT_WIDTH = 1280, DEFAULT_HEIGHT = 720; // the window at start, pixels
+static constexpr int ASPECT_W = 16, ASPECT_H = 9;
+// How often the shader files are looked at, and how often the title is redrawn, milliseconds.
+static constexpr int64_t SHADER_POLL_MS = 100;
+static constexpr int64_t TITLE_EVERY_MS = 100;
+// Preview scale: `auto` draws at the largest fraction of the window that keeps
+// a moving picture's frames under this, and at full size once paused.
+static constexpr double AUTO_PREVIEW_FRAME_MS = 50.0;
+static constexpr int PREVIEW_SCALES[] = {1, 2, 4};
+static constexpr int AUTO_PREVIEW = 0;
+static constexpr int OVERLAY_SCALE = 2; // screen pixels per font pixel
+static constexpr uint8_t OVERLAY_INK = 235;
+static constexpr int64_t BANNER_MS = 4000; // how long a message stays on the overlay
+
+static const char* const HELP =
+    "usage: vantrop-studio [--size WxH] [--music FILE] [--from MS] [--loop A B] [--paused]\n"
+    "                      [--shaders DIR] [--preview 1|2|4|auto]\n"
+    "\n"
+    "Plays the vantrop show in a resizable window (no display mode change), with\n"
+    "the music, for editing it: the shader is repacked and rebuilt whenever a file\n"
+    "in its folder changes; a broken edit keeps the last good picture and names\n"
+    "the readable file and line. The picture is always the one the show draws at\n"
+    "the music's position.\n"
+    "\n"
+    "  --size WxH     the window's size at start (default 1280x720)\n"
+    "  --music FILE   the music (default lomu_hmm.mp3 in the working directory)\n"
+    "  --from MS      start at this position, milliseconds\n"
+    "  --loop A B     loop from A to B milliseconds\n"
+    "  --paused       start paused\n"
+    "  --shaders DIR  the readable shader sources (default: those the build used)\n"
+    "  --preview S    draw at 1/S of the window's size and scale up; auto keeps\n"
+    "                 moving frames under 50 ms and draws full size when paused\n"
+    "\n"
+    "keys:\n"
+    "  Space          pause / play (the sound resumes at the same sample)\n"
+    "  Left, Right    one beat back / ahead; with Shift one bar (4 beats)\n"
+    "  PgUp, PgDn     8 bars back / ahead\n"
+    "  Home           the start\n"
+    "  J, K, L        back / stop / ahead; each further L doubles the speed up to\n"
+    "                 8x (sound only at 1x)\n"
+    "  [, ]           loop in / out at the current position\n"
+    "  Backspace      clear the loop\n"
+    "  1 to 8         the start of the show's sections, in order\n"
+    "  P              cycle the preview scale (1, 2, 4, auto)\n"
+    "  Tab            show / hide the overlay\n"
+    "  F12            save the frame as drawn to vantrop-studio-MS.png here\n"
+    "  Esc            quit\n";
+
+struct StudioOptions {
+    int width = DEFAULT_WIDTH, height = DEFAULT_HEIGHT;
+    std::string music = MUSIC_FILE_NAME, shaders = VANTROP_SHADERS_DIR;
+    uint32_t from = 0, loopIn = 0, loopOut = 0;
+    bool loop = false, paused = false;
+    int preview = AUTO_PREVIEW;
+};
+
+// What the studio draws with: the window, the offscreen picture, the shader's state.
+struct Studio {
+    SDL_Window* window = nullptr;
+    SDL_GLContext context = nullptr;
+    GLuint framebuffer = 0, picture = 0;
+    int drawWidth = 0, drawHeight = 0; // the picture's size: the window's 16:9 box divided by the scale
+    int scale = 1;
+    ShaderFiles files;
+    std::vector<time_t> shaderTimes;
+    bool haveProgram = false;
+    std::string banner;
+    int64_t bannerUntilMs = 0;
+    int64_t reloadSavedAtNs = 0; // when the edit that was just rebuilt was saved; 0 when none waits to be shown
+    bool overlay = true;
+};
+
+static int usageError(const std::string& message)
+{
+    std::fprintf(stderr, "vantrop-studio: %s (see 'vantrop-studio --help')\n", message.c_str());
+    return EXIT_USAGE;
+}
+
+static bool parseNumber(const char* text, uint32_t& value)
+{
+    char* end = nullptr;
+    const unsigned long long parsed = std::strtoull(text, &end, 10);
+    if (!*text || *text == '-' || *end || parsed > uint64_t(INT32_MAX)) return false;
+    value = uint32_t(parsed);
+    return true;
+}
+
+// -1: go on; otherwise the exit status.
+static int parseOptions(int argc, char** argv, StudioOptions& o)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(HELP, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("vantrop-studio %s\n", VANTROP_VERSION);
+            return 0;
+        }
+        if (arg == "--paused") {
+            o.paused = true;
+        } else if (arg == "--size" && hasValue) {
+            unsigned w = 0, h = 0;
+            char tail = 0;
+            if (std::sscanf(argv[++i], "%ux%u%c", &w, &h, &tail) != 2 || w < 16 || h < 9 || w > 7680 || h > 4320)
+                return usageError(std::string("bad --size '") + argv[i] + "': give WIDTHxHEIGHT, e.g. 1280x720");
+            o.width = int(w);
+            o.height = int(h);
+        } else if (arg == "--music" && hasValue) {
+            o.music = argv[++i];
+        } else if (arg == "--shaders" && hasValue) {
+            o.shaders = argv[++i];
+        } else if (arg == "--from" && hasValue) {
+            if (!parseNumber(argv[++i], o.from)) return usageError("bad --from: give whole milliseconds");
+        } else if (arg == "--loop" && i + 2 < argc) {
+            if (!parseNumber(argv[i + 1], o.loopIn) || !parseNumber(argv[i + 2], o.loopOut) || o.loopOut <= o.loopIn)
+                return usageError("bad --loop: give two positions in milliseconds, the first before the second");
+            o.loop = true;
+            i += 2;
+        } else if (arg == "--preview" && hasValue) {
+            const std::string s = argv[++i];
+            if (s == "auto")
+                o.preview = AUTO_PREVIEW;
+            else if (s == "1" || s == "2" || s == "4")
+                o.preview = std::atoi(s.c_str());
+            else
+                return usageError("bad --preview '" + s + "': give 1, 2, 4 or auto");
+        } else {
+            return usageError("unknown argument or missing value: '" + arg + "'");
+        }
+    }
+    return -1;
+}
+
+static int64_t nowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+static void say(Studio& s, const std::string& message)
+{
+    std::fprintf(stderr, "vantrop-studio: %s\n", message.c_str());
+    s.banner = message;
+    s.bannerUntilMs = nowMs() + BANNER_MS;
+}
+
+static std::vector<time_t> modificationTimes(const ShaderFiles& files)
+{
+    std::vector<std::string> paths = files.functions;
+    paths.push_back(files.vertex);
+    paths.push_back(files.main);
+    std::vector<time_t> times;
+    for (const std::string& path : paths) {
+        struct stat info {};
+        times.push_back(stat(path.c_str(), &info) == 0 ? info.st_mtim.tv_sec * 1000000000 + info.st_mtim.tv_nsec : 0);
+    }
+    return times;
+}
+
+// The driver's log with each "0:1(COLUMN)" of the packed single line turned
+// into the readable file and line it came from.
+static std::string readableLog(const PackedShaders& packed, const std::string& log)
+{
+    std::string out;
+    size_t at = 0;
+    while (at < log.size()) {
+        const size_t marker = log.find("0:1(", at);
+        if (marker == std::string::npos) break;
+        const size_t close = log.find(')', marker);
+        if (close == std::string::npos) break;
+        out += log.substr(at, marker - at);
+        const size_t column = size_t(std::strtoul(log.c_str() + marker + 4, nullptr, 10));
+        const std::string where = readableLocation(packed, column > 0 ? column - 1 : 0);
+        out += where.empty() ? log.substr(marker, close + 1 - marker) : where;
+        at = close + 1;
+    }
+    return out + log.substr(at);
+}
+
+// Compiles the fragment shader on its own first, so that a broken edit never
+// replaces the program that draws now; false with the readable log in *error.
+static bool compiles(const PackedShaders& packed, std::string* error)
+{
+    const GLuint shader = glCreateShader(GL_FRAGMENT_SHADER);
+    const char* text = packed.fragment.c_str();
+    glShaderSource(shader, 1, &text, nullptr);
+    glCompileShader(shader);
+    GLint ok = GL_FALSE, length = 0;
+    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
+    glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
+    std::string log(size_t(std::max(length, 1)), '\0');
+    glGetShaderInfoLog(shader, GLsizei(log.size()), nullptr, log.data());
+    glDeleteShader(shader);
+    if (ok == GL_TRUE) return true;
+    log.resize(std::strlen(log.c_str()));
+    while (!log.empty() && (log.back() == '\n' || log.back() == ' ')) log.pop_back();
+    *error = readableLog(packed, log);
+    return false;
+}
+
+static void* lookup(const char* name)
+{
+    return SDL_GL_GetProcAddress(name);
+}
+
+// Packs the sources for the picture's size and builds the programs; on a
+// failure the last good programs stay and the message says where.
+static bool rebuildShader(Studio& s)
+{
+    PackedShaders packed;
+    std::string error;
+    std::set<std::string> all;
+    for (const std::string& name : optimisationNames()) all.insert(name);
+    if (!packShaders(s.files, all, s.drawWidth, s.drawHeight, packed, &error) || !compiles(packed, &error)) {
+        say(s,
+            (s.haveProgram ? "the shader did not build; drawing the last good one: " : "the shader did not build: ") +
+                error);
+        return false;
+    }
+    const char* specialised[PROGRAM_VARIANTS];
+    for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) specialised[mask] = packed.specialised[mask].c_str();
+    if (!initRenderer(lookup, packed.fragment.c_str(), &error) || !addSpecialisedPrograms(specialised, &error)) {
+        say(s, "the shader did not build: " + error);
+        s.haveProgram = false;
+        return false;
+    }
+    s.haveProgram = true;
+    return true;
+}
+
+// The window's 16:9 box (letterboxed), in window pixels: x, y, width, height.
+static void pictureBox(SDL_Window* window, int box[4])
+{
+    int w = 0, h = 0;
+    SDL_GL_GetDrawableSize(window, &w, &h);
+    int bw = w, bh = w * ASPECT_H / ASPECT_W;
+    if (bh > h) bh = h, bw = h * ASPECT_W / ASPECT_H;
+    box[0] = (w - bw) / 2;
+    box[1] = (h - bh) / 2;
+    box[2] = std::max(bw, ASPECT_W);
+    box[3] = std::max(bh, ASPECT_H);
+}
+
+// Sizes the offscreen picture for the window and the scale; rebuilds the shader when the size changed.
+static void fitPicture(Studio& s)
+{
+    int box[4];
+    pictureBox(s.window, box);
+    const int width = std::max(box[2] / s.scale, ASPECT_W), height = std::max(box[3] / s.scale, ASPECT_H);
+    if (width == s.drawWidth && height == s.drawHeight) return;
+    s.drawWidth = width;
+    s.drawHeight = height;
+    if (!s.framebuffer) {
+        glGenFramebuffers(1, &s.framebuffer);
+        glGenTextures(1, &s.picture);
+    }
+    glBindTexture(GL_TEXTURE_2D, s.picture);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glBindFramebuffer(GL_FRAMEBUFFER, s.framebuffer);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, s.picture, 0);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    rebuildShader(s);
+}
+
+static std::string clockText(uint32_t ms)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%u:%02u.%03u", ms / 60000, ms / 1000 % 60, ms % 1000);
+    return text;
+}
+
+static const char* sectionAt(float beat)
+{
+    const char* name = SHOW_SECTIONS[0].name;
+    for (const ShowSection& section : SHOW_SECTIONS)
+        if (beat >= section.beat) name = section.name;
+    return name;
+}
+
+// Time, beat, bar, section, frame rate, state: for the title and the overlay.
+static std::vector<std::string> statusLines(const Transport& t, const Studio& s, double fps, double frameMs,
+                                            int previewSetting)
+{
+    const float beat = computeFrameParams(t.positionMs).beat;
+    const int bar = int(std::floor(beat / 4.0f)) + 1, beatInBar = int(std::floor(beat)) % 4 + 1;
+    char line[160];
+    std::vector<std::string> lines;
+    std::snprintf(line, sizeof line, "%s  beat %.2f  bar %d.%d  %s", clockText(t.positionMs).c_str(), double(beat), bar,
+                  beatInBar, sectionAt(beat));
+    lines.push_back(line);
+    std::snprintf(line, sizeof line, "%.1f fps  %.0f ms  %s%s  preview 1/%d%s", fps, frameMs, transportStateText(t),
+                  t.looping ? "  LOOP" : "", s.scale, previewSetting == AUTO_PREVIEW ? " auto" : "");
+    lines.push_back(line);
+    return lines;
+}
+
+// Draws the overlay's lines at the top left of the window, on a dark band.
+static void drawOverlay(Studio& s, const std::vector<std::string>& lines)
+{
+    int w = 0, h = 0;
+    SDL_GL_GetDrawableSize(s.window, &w, &h);
+    std::vector<std::string> all = lines;
+    if (!s.banner.empty() && nowMs() < s.bannerUntilMs) all.push_back(s.banner.substr(0, s.banner.find('\n')));
+    size_t longest = 0;
+    for (const std::string& line : all) longest = std::max(longest, line.size());
+    const int lineHeight = (GLYPH_HEIGHT + 2) * OVERLAY_SCALE;
+    const int bandWidth = std::min(w, int(longest) * GLYPH_ADVANCE * OVERLAY_SCALE + 8);
+    const int bandHeight = std::min(h, int(all.size()) * lineHeight + 6);
+    if (bandWidth <= 0 || bandHeight <= 0) return;
+    std::vector<uint8_t> rgb(size_t(bandWidth) * size_t(bandHeight) * 3, 0);
+    for (size_t i = 0; i < all.size(); ++i)
+        drawText(rgb, bandWidth, bandHeight, 4, 4 + int(i) * lineHeight, all[i], OVERLAY_SCALE, OVERLAY_INK);
+    // GL's rows run bottom up.
+    std::vector<uint8_t> flipped(rgb.size());
+    for (int y = 0; y < bandHeight; ++y)
+        std::copy_n(&rgb[size_t(y) * bandWidth * 3], size_t(bandWidth) * 3,
+                    &flipped[size_t(bandHeight - 1 - y) * bandWidth * 3]);
+    glUseProgram(0);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glWindowPos2i(0, h - bandHeight);
+    glDrawPixels(bandWidth, bandHeight, GL_RGB, GL_UNSIGNED_BYTE, flipped.data());
+}
+
+// The picture as drawn, to a PNG named by its position.
+static void saveFrame(Studio& s, uint32_t positionMs)
+{
+    std::vector<uint8_t> rgb(size_t(s.drawWidth) * size_t(s.drawHeight) * 3), rows(rgb.size());
+    glBindFramebuffer(GL_FRAMEBUFFER, s.framebuffer);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, s.drawWidth, s.drawHeight, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    for (int y = 0; y < s.drawHeight; ++y)
+        std::copy_n(&rgb[size_t(y) * s.drawWidth * 3], size_t(s.drawWidth) * 3,
+                    &rows[size_t(s.drawHeight - 1 - y) * s.drawWidth * 3]);
+    const std::string name = "vantrop-studio-" + std::to_string(positionMs) + ".png";
+    std::string error;
+    if (writePngRgb(name, s.drawWidth, s.drawHeight, rows, &error))
+        say(s, "saved the frame to " + name);
+    else
+        say(s, error);
+}
+
+static bool keyToTransport(SDL_Keycode key, bool shift, TransportKey& out)
+{
+    switch (key) {
+    case SDLK_SPACE: out = TransportKey::PlayPause; return true;
+    case SDLK_LEFT: out = shift ? TransportKey::BarBack : TransportKey::BeatBack; return true;
+    case SDLK_RIGHT: out = shift ? TransportKey::BarAhead : TransportKey::BeatAhead; return true;
+    case SDLK_PAGEUP: out = TransportKey::PhraseBack; return true;
+    case SDLK_PAGEDOWN: out = TransportKey::PhraseAhead; return true;
+    case SDLK_HOME: out = TransportKey::Home; return true;
+    case SDLK_j: out = TransportKey::ShuttleBack; return true;
+    case SDLK_k: out = TransportKey::ShuttleStop; return true;
+    case SDLK_l: out = TransportKey::ShuttleAhead; return true;
+    case SDLK_LEFTBRACKET: out = TransportKey::LoopIn; return true;
+    case SDLK_RIGHTBRACKET: out = TransportKey::LoopOut; return true;
+    case SDLK_BACKSPACE: out = TransportKey::ClearLoop; return true;
+    default: return false;
+    }
+}
+
+// Makes the music do what the transport asks.
+static void follow(MusicPlayer& player, const Transport& t, const MusicCommand& command, bool& sounding)
+{
+    if (command.sound && (command.seek || !sounding)) playMusicFrom(player, t.positionMs);
+    if (!command.sound && sounding) pauseMusic(player);
+    sounding = command.sound;
+}
+
+static bool openWindow(Studio& s, const StudioOptions& o, std::string* error)
+{
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        *error = std::string("no display to show on (") + SDL_GetError() + "); start it from a desktop session";
+        return false;
+    }
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (!driver || (std::strcmp(driver, "x11") != 0 && std::strcmp(driver, "wayland") != 0)) {
+        *error = "no display to show on (no X or Wayland session answered); start it from a desktop session";
+        return false;
+    }
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    s.window = SDL_CreateWindow("vantrop-studio", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, o.width, o.height,
+                                SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE);
+    if (!s.window) {
+        *error = std::string("no OpenGL window could be opened (") + SDL_GetError() + "); check the graphics driver";
+        return false;
+    }
+    s.context = SDL_GL_CreateContext(s.window);
+    if (!s.context || SDL_GL_MakeCurrent(s.window, s.context) != 0) {
+        *error = std::string("no OpenGL context could be made (") + SDL_GetError() + "); check the graphics driver";
+        return false;
+    }
+    if (SDL_GL_SetSwapInterval(-1) != 0) SDL_GL_SetSwapInterval(1);
+    return true;
+}
+
+int main(int argc, char** argv)
+{
+    StudioOptions o;
+    if (const int status = parseOptions(argc, argv, o); status >= 0) return status;
+    MusicPlayer player;
+    std::string error;
+    if (!openMusic(player, o.music.c_str(), &error)) {
+        std::fprintf(stderr, "vantrop-studio: %s\n", error.c_str());
+        return EXIT_FAILED;
+    }
+    Studio s;
+    s.files = shaderFilesIn(o.shaders);
+    s.shaderTimes = modificationTimes(s.files);
+    s.scale = o.preview == AUTO_PREVIEW ? 1 : o.preview;
+    if (!openWindow(s, o, &error)) {
+        std::fprintf(stderr, "vantrop-studio: %s\n", error.c_str());
+        stopMusic(player);
+        SDL_Quit();
+        return EXIT_FAILED;
+    }
+    fitPicture(s);
+    if (!s.haveProgram || !playMusic(player, &error)) {
+        if (!error.empty()) std::fprintf(stderr, "vantrop-studio: %s\n", error.c_str());
+        stopMusic(player);
+        SDL_Quit();
+        return EXIT_FAILED;
+    }
+
+    Transport t;
+    t.lengthMs = player.lengthMs;
+    t.positionMs = std::min(o.from, t.lengthMs);
+    t.paused = o.paused;
+    t.looping = o.loop;
+    t.loopInMs = o.loopIn;
+    t.loopOutMs = o.loopOut;
+    bool sounding = false;
+    follow(player, t, {true, !t.paused}, sounding);
+
+    int64_t lastTick = nowMs(), lastPoll = lastTick, lastTitle = 0;
+    double fps = 0, frameMs = 0;
+    bool quit = false;
+    // What the window shows, so that a still picture is not drawn again and again.
+    struct Shown {
+        uint32_t positionMs;
+        int scale, width, height;
+        bool overlay;
+        std::string banner;
+        bool operator==(const Shown&) const = default;
+    } shown{UINT32_MAX, 0, 0, 0, false, ""};
+    bool changed = true;
+    while (!quit) {
+        SDL_Event event;
+        // Paused with the picture up to date: sleep until something happens.
+        if (!changed && t.paused && SDL_WaitEventTimeout(nullptr, int(SHADER_POLL_MS)) == 0) {}
+        changed = false;
+        while (SDL_PollEvent(&event)) {
+            if (event.type == SDL_QUIT) quit = true;
+            if (event.type == SDL_WINDOWEVENT) changed = true;
+            if (event.type != SDL_KEYDOWN) continue;
+            changed = true;
+            const SDL_Keycode key = event.key.keysym.sym;
+            const bool shift = (event.key.keysym.mod & KMOD_SHIFT) != 0;
+            TransportKey transportKey;
+            if (key == SDLK_ESCAPE)
+                quit = true;
+            else if (key == SDLK_TAB)
+                s.overlay = !s.overlay;
+            else if (key == SDLK_F12)
+                saveFrame(s, t.positionMs);
+            else if (key == SDLK_p) {
+                o.preview = o.preview == AUTO_PREVIEW ? 1 : o.preview == 4 ? AUTO_PREVIEW : o.preview * 2;
+                s.scale = o.preview == AUTO_PREVIEW ? s.scale : o.preview;
+            } else if (key >= SDLK_1 && key <= SDLK_9)
+                follow(player, t, jumpToSection(t, int(key - SDLK_1)), sounding);
+            else if (keyToTransport(key, shift, transportKey))
+                follow(player, t, pressKey(t, transportKey), sounding);
+        }
+        const int64_t now = nowMs();
+        if (now - lastPoll >= SHADER_POLL_MS) {
+            lastPoll = now;
+            const std::vector<time_t> times = modificationTimes(s.files);
+            if (times != s.shaderTimes) {
+                s.shaderTimes = times;
+                changed = true;
+                if (rebuildShader(s)) s.reloadSavedAtNs = *std::max_element(times.begin(), times.end());
+            }
+        }
+        follow(player, t, tick(t, readMusicPosition(player), double(now - lastTick)), sounding);
+        lastTick = now;
+
+        // Auto preview: coarser while the picture moves too slowly, full size when it stands still.
+        if (o.preview == AUTO_PREVIEW) {
+            const bool moving = !t.paused;
+            if (!moving)
+                s.scale = 1;
+            else if (frameMs > AUTO_PREVIEW_FRAME_MS && s.scale < PREVIEW_SCALES[std::size(PREVIEW_SCALES) - 1])
+                s.scale *= 2;
+            else if (frameMs * 4 < AUTO_PREVIEW_FRAME_MS &&
+                     s.scale > 1) // the next finer scale costs four times as much
+                s.scale /= 2;
+        }
+        fitPicture(s);
+        const bool bannerUp = !s.banner.empty() && now < s.bannerUntilMs;
+        const Shown wanted{t.positionMs, s.scale, s.drawWidth, s.drawHeight, s.overlay, bannerUp ? s.banner : ""};
+        if (wanted == shown && !changed && !s.reloadSavedAtNs) continue;
+        shown = wanted;
+        changed = true;
+
+        const auto started = std::chrono::steady_clock::now();
+        glBindFramebuffer(GL_FRAMEBUFFER, s.framebuffer);
+        glViewport(0, 0, s.drawWidth, s.drawHeight);
+        renderFrame(t.positionMs);
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        int box[4], w = 0, h = 0;
+        pictureBox(s.window, box);
+        SDL_GL_GetDrawableSize(s.window, &w, &h);
+        glViewport(0, 0, w, h);
+        glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, s.framebuffer);
+        glBlitFramebuffer(0, 0, s.drawWidth, s.drawHeight, box[0], box[1], box[0] + box[2], box[1] + box[3],
+                          GL_COLOR_BUFFER_BIT, s.scale == 1 ? GL_NEAREST : GL_LINEAR);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+        glFinish();
+        frameMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+        fps = 1000.0 / std::max(frameMs, 1.0);
+        const std::vector<std::string> lines = statusLines(t, s, fps, frameMs, o.preview);
+        if (s.overlay) drawOverlay(s, lines);
+        SDL_GL_SwapWindow(s.window);
+        if (s.reloadSavedAtNs) {
+            // From the file's save to the first frame shown with the new program.
+            timespec wall{};
+            clock_gettime(CLOCK_REALTIME, &wall);
+            const int64_t latency = (int64_t(wall.tv_sec) * 1000000000 + wall.tv_nsec - s.reloadSavedAtNs) / 1000000;
+            say(s, "the shader was rebuilt and drawn " + std::to_string(latency) + " ms after it was saved");
+            s.reloadSavedAtNs = 0;
+        }
+        // A moving picture updates the title ten times a second; a still one at once.
+        if (now - lastTitle >= TITLE_EVERY_MS || t.paused) {
+            lastTitle = now;
+            SDL_SetWindowTitle(s.window, ("vantrop-studio  " + lines[0] + "  " + lines[1]).c_str());
+        }
+    }
+    stopMusic(player);
+    SDL_GL_DeleteContext(s.context);
+    SDL_DestroyWindow(s.window);
+    SDL_Quit();
+    return 0;
+}
