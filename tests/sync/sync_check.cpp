@@ -22,6 +22,9 @@
 static constexpr size_t MATCH_FRAMES = 64;       // frames that must agree to place a stretch of recording
 static constexpr double SEARCH_AHEAD_S = 2.0;    // how far past a gap the track is searched, seconds
 static constexpr double MAX_MEDIAN_LEAD_MS = 10; // the picture may lead (or trail) the sound by this much
+// A frame drawn before the recording's first sound is early when its position
+// is further ahead than the recording's time line can tell (its 5 ms blocks).
+static constexpr double EARLY_TOLERANCE_MS = 10;
 static constexpr size_t READ_BYTES = 4096;
 
 using Frame = uint32_t; // one stereo frame of two 16-bit samples, compared whole
@@ -171,7 +174,8 @@ int main(int argc, char** argv)
             ++frames;
             const double recIndex = (double(at) - recordingStartUs) * double(rate) / 1e6;
             if (recIndex < double(recFirst)) {
-                if (position > 0) ++earlyFrames, earlyMax = std::max(earlyMax, double(position));
+                if (double(position) > EARLY_TOLERANCE_MS) ++earlyFrames;
+                earlyMax = std::max(earlyMax, double(position));
                 continue;
             }
             for (const Stretch& s : stretches) {
@@ -204,7 +208,8 @@ int main(int argc, char** argv)
     if (!leads.empty())
         std::printf("picture leads sound: median %.1f ms, min %.1f, max %.1f, over %zu of %d frames\n", median,
                     leads.front(), leads.back(), leads.size(), frames);
-    std::printf("frames drawn past 0 before any sound: %d (at most %.0f ms)\n", earlyFrames, earlyMax);
+    std::printf("frames drawn more than %.0f ms ahead before any sound: %d (the furthest at %.0f ms)\n",
+                EARLY_TOLERANCE_MS, earlyFrames, earlyMax);
     if (unaligned) std::printf("the recording lost its place in the track at %.3f s\n", double(i) / double(rate));
     const bool reachedEnd = heardTo + size_t(rate) / 10 >= trackFrames;
     if (!reachedEnd) std::printf("the recording ends before the track: heard up to frame %zu\n", heardTo);
