@@ -33,7 +33,7 @@ static constexpr int BUFFER_FRAMES = 4096;
 // taken to hold one whole buffer, as ALSA's two-period ring does.
 struct QueuedAhead {
     const char* driver;
-    int buffersTimesTwo; // halves of a device buffer
+    int halfBuffers; // queued ahead, in halves of a device buffer
 };
 static constexpr QueuedAhead QUEUED_AHEAD[] = {{"pulseaudio", 1}, {"dummy", 0}};
 static constexpr int DEFAULT_QUEUED_HALF_BUFFERS = 2;
@@ -400,7 +400,7 @@ static void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 static uint64_t queuedFrames(const char* driver, uint64_t bufferFrames)
 {
     for (const QueuedAhead& q : QUEUED_AHEAD)
-        if (std::strcmp(q.driver, driver) == 0) return bufferFrames * uint64_t(q.buffersTimesTwo) / 2;
+        if (std::strcmp(q.driver, driver) == 0) return bufferFrames * uint64_t(q.halfBuffers) / 2;
     return bufferFrames * DEFAULT_QUEUED_HALF_BUFFERS / 2;
 }
 
