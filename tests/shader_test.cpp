@@ -52,11 +52,12 @@ TEST(SharedFunctions, BeatWindowRampAndPulse)
     struct Case {
         float beat, window, ramp;
     };
-    const Case cases[] = {{18.99f, 0, 1}, {19, 1, 1}, {19.5f, 1, 1},    {20, 0, 1},
-                          {9, 0, 0},      {10, 0, 0}, {10.5f, 0, 0.5f}, {11, 0, 1}};
+    // A window from beat 3 to 4 and a ramp over beats 6 to 7.
+    const Case cases[] = {{2.99f, 0, 0}, {3, 1, 0}, {3.5f, 1, 0},    {4, 0, 0},
+                          {5, 0, 0},     {6, 0, 0}, {6.5f, 0, 0.5f}, {7, 0, 1}};
     for (const Case& c : cases) {
-        const auto out = evaluateShader("result=vec4(beatWindow(19.,20.),beatRamp(10.,11.),0.,0.);",
-                                        paramsAtBeat(c.beat), {{0, 0, 0, 0}});
+        const auto out = evaluateShader("result=vec4(beatWindow(3.,4.),beatRamp(6.,7.),0.,0.);", paramsAtBeat(c.beat),
+                                        {{0, 0, 0, 0}});
         ASSERT_EQ(1u, out.size());
         EXPECT_EQ(c.window, out[0][0]) << "beat " << c.beat;
         EXPECT_NEAR(c.ramp, out[0][1], 1e-6f) << "beat " << c.beat;
@@ -80,11 +81,12 @@ TEST(SharedFunctions, BeatWindowRampAndPulse)
 
 TEST(SharedFunctions, BarRadiusCarriesIntroThicknessAndHits)
 {
-    for (float beat : {5.0f, 9.9f, 11.0f, 12.2f, 21.0f}) {
+    for (float beat :
+         {5.0f, INTRO_BARS_START_BEAT - 0.1f, INTRO_BARS_END_BEAT, INTRO_BARS_END_BEAT + 1.2f, FIRST_HIT_BEAT}) {
         FrameParams at = paramsAtBeat(beat);
-        at.hit = beat >= 21 ? 0.150146484375f : 0.0f;
+        at.hit = beat >= FIRST_HIT_BEAT ? 0.150146484375f : 0.0f;
         const auto out = evaluateShader("result=vec4(barRadius,beatPulse,0.,0.);", at, {{0, 0, 0, 0}});
-        const float intro = beat <= 10 ? 1.0f : 0.0f;
+        const float intro = beat <= INTRO_BARS_START_BEAT ? 1.0f : 0.0f;
         EXPECT_NEAR(0.15f + intro + out[0][1] + at.hit, out[0][0], 1e-6f) << "beat " << beat;
     }
 }
