@@ -467,7 +467,9 @@ int main(int argc, char** argv)
     t.looping = o.loop;
     t.loopInMs = o.loopIn;
     t.loopOutMs = o.loopOut;
-    bool sounding = false;
+    // playMusic has started the sound from the beginning: move it to the
+    // transport's place, or stop it when the studio starts paused.
+    bool sounding = true;
     follow(player, t, {true, !t.paused}, sounding);
 
     int64_t lastTick = nowMs(), lastPoll = lastTick, lastTitle = 0;
