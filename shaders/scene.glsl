@@ -20,14 +20,20 @@ float strokeDist(vec3 q, vec3 a, vec3 b)
 
 // @fast logomin
 // Squared distance from q to the segment a-b: what segmentDist takes the
-// square root of (the driver's length(v) is sqrt(dot(v, v))).
+// square root of (the driver's length(v) is sqrt(dot(v, v))). Every stroke
+// runs along x or y with a length of 1, 2 or 4, so the projection is a clamp
+// along that one axis: with a power-of-two length, ba * h is exactly that
+// clamp, and the other components stay as they are. a and b are constants
+// at every call, so the test between the axes is settled when compiling.
 float segmentDist2(vec3 q, vec3 a, vec3 b)
 {
     vec3 pa = q - a;
-    vec3 ba = b - a;
-    float h = clamp(dot(pa, ba) / dot(ba, ba), 0.0, 1.0);
-    vec3 e = pa - ba * h;
-    return dot(e, e);
+    if (a.y == b.y) {
+        pa.x -= clamp(pa.x, min(0.0, b.x - a.x), max(0.0, b.x - a.x));
+    } else {
+        pa.y -= clamp(pa.y, min(0.0, b.y - a.y), max(0.0, b.y - a.y));
+    }
+    return dot(pa, pa);
 }
 // @end
 
