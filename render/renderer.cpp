@@ -17,8 +17,8 @@ static constexpr uint32_t RANDOM_INCREMENT = 2531011;
 // The vertex shader's one input, fed by the rectangle's corners.
 static constexpr GLuint VERTEX_INPUT_LOCATION = 0;
 static constexpr const char* VERTEX_INPUT_NAME = "v";
-// Cleared each frame to the design's depth of 10000 (clamped by GL to 1):
-// nothing tests depth, so it only has to be what the design sets.
+// Cleared each frame to a depth of 10000 (GL clamps it to 1): nothing tests
+// depth; the value is the show's own, kept as it has always been.
 static constexpr double CLEAR_DEPTH = 10000.0;
 
 static GlEntryPoints gl;
@@ -26,7 +26,7 @@ static GlLookup activeLookup; // for the functions beside the table
 static GLuint program, vertexShader, fragmentShader;
 // Programs without some features' code, by the features they keep; 0 where there is none.
 static GLuint specialisedPrograms[PROGRAM_VARIANTS];
-// The design makes two texture names; the first holds the noise, the second is never used.
+// Two texture names, as the show has always made: the first holds the noise, the second is never used.
 static GLuint textures[2];
 static uint32_t randomState;
 
@@ -64,7 +64,7 @@ static std::string shaderLog(GlLookup lookup, GLuint shader, bool isProgram)
     return log.empty() ? std::string("(the driver gave no log)") : log;
 }
 
-// OpenGL 2.0 functions outside the design's table, looked up like the
+// OpenGL 2.0 functions outside the eleven of the table, looked up like the
 // status queries: a driver with the eleven has them.
 template <typename Function>
 static Function extraFunction(const char* name)
@@ -202,7 +202,7 @@ static GLuint programFor(const FrameParams& params)
 void renderFrame(uint32_t positionMs)
 {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    // Set after the clear, as the design has it: they take effect from the
+    // Set after the clear on purpose: they take effect from the
     // next frame's clear on, and equal the defaults of the first, so every
     // frame clears to black and to the farthest depth.
     glClearDepth(CLEAR_DEPTH);

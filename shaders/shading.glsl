@@ -28,7 +28,7 @@ float flashField(vec3 q)
     }
     float a = flashWave(q.x + 150.0 * flashCell(q.y) + 150.0 * flashCell(q.z) + 413.1 + 16.0 * m[1].x, 500.0);
     float b = flashWave(q.y + 150.0 * flashCell(q.x) + 150.0 * flashCell(q.z) + 117.1 + 24.0 * m[1].x, 605.0);
-    // flashCell(q.y) twice, not q.x and q.y: the show's own choice, kept as designed.
+    // flashCell(q.y) twice, not q.x and q.y: the show's own choice, kept on purpose.
     float c = flashWave(q.z + 50.0 * flashCell(q.y) + 50.0 * flashCell(q.y) + 253.1 + 32.0 * m[1].x, 300.0);
     return 1.0 - (1.0 - a) * (1.0 - b) * (1.0 - c);
 }
