@@ -444,6 +444,23 @@ static bool openDevice(MusicEngine& e, std::string* error)
     return false;
 }
 
+// Empties the ring and decodes the stream's head into it up front, so that
+// the first buffer the device asks for is music.
+static void prefillRing(MusicEngine& e)
+{
+    e.written.store(0);
+    e.consumed.store(0);
+    e.decodeFinished.store(false);
+    while (e.written.load() < PREFILL_FRAMES && decodeIntoRing(e)) {}
+    if (e.written.load() < PREFILL_FRAMES) e.decodeFinished.store(true);
+}
+
+// The decoder thread, for whatever the prefill left of the stream.
+static void startDecoder(MusicEngine& e)
+{
+    if (!e.decodeFinished.load()) e.decoderThread = std::thread(runDecoder, &e);
+}
+
 bool openMusic(MusicPlayer& player, const char* fileName, std::string* error)
 {
     stopMusic(player);
@@ -459,8 +476,7 @@ bool openMusic(MusicPlayer& player, const char* fileName, std::string* error)
         std::fprintf(stderr, "vantrop: %s\n", damage.c_str());
     player.lengthMs = scanLengthMs(e->decoder, e->rate);
     player.positionMs = 0;
-    while (e->written.load(std::memory_order_relaxed) < PREFILL_FRAMES && decodeIntoRing(*e)) {}
-    if (e->written.load(std::memory_order_relaxed) < PREFILL_FRAMES) e->decodeFinished.store(true);
+    prefillRing(*e);
     return true;
 }
 
@@ -492,14 +508,8 @@ void playMusicFrom(MusicPlayer& player, uint32_t positionMs)
     const uint64_t frame = (uint64_t(positionMs) * uint64_t(e->rate) + 999) / 1000;
     const bool sought = mpg123_seek(e->decoder, off_t(frame), SEEK_SET) >= 0;
     e->startFrame = sought ? frame : 0;
-    e->written.store(0);
-    e->consumed.store(0);
-    e->decodeFinished.store(false);
-    while (e->written.load() < PREFILL_FRAMES && decodeIntoRing(*e)) {}
-    if (e->written.load() < PREFILL_FRAMES)
-        e->decodeFinished.store(true);
-    else
-        e->decoderThread = std::thread(runDecoder, e);
+    prefillRing(*e);
+    startDecoder(*e);
     e->prerollLeft = PREROLL_FRAMES;
     {
         std::lock_guard<std::mutex> lock(e->stampLock);
@@ -518,7 +528,7 @@ void playMusicFrom(MusicPlayer& player, uint32_t positionMs)
 bool playMusic(MusicPlayer& player, std::string* error)
 {
     MusicEngine* e = player.engine;
-    if (!e->decodeFinished.load()) e->decoderThread = std::thread(runDecoder, e);
+    startDecoder(*e);
     snd_lib_error_set_handler(quietAlsa);
     const bool opened = openDevice(*e, error);
     snd_lib_error_set_handler(nullptr);
