@@ -23,7 +23,7 @@ static constexpr double CLEAR_DEPTH = 10000.0;
 
 static GlEntryPoints gl;
 static GlLookup activeLookup; // for the functions beside the table
-static GLuint program, vertexShader, fragmentShader;
+static GLuint program;
 // Programs without some features' code, by the features they keep; 0 where there is none.
 static GLuint specialisedPrograms[PROGRAM_VARIANTS];
 // Two texture names, as the show has always made: the first holds the noise, the second is never used.
@@ -72,43 +72,40 @@ static Function extraFunction(const char* name)
     return reinterpret_cast<Function>(activeLookup(name));
 }
 
+static void deleteProgram(GLuint& p)
+{
+    auto deleteFunction = extraFunction<PFNGLDELETEPROGRAMPROC>("glDeleteProgram");
+    if (p && deleteFunction) deleteFunction(p);
+    p = 0;
+}
+
 // Gives back what the last initRenderer made, so that building the renderer
 // again (another shader, the benchmark's comparisons) costs nothing.
 static void releaseRenderer()
 {
-    auto deleteProgram = extraFunction<PFNGLDELETEPROGRAMPROC>("glDeleteProgram");
-    auto deleteShader = extraFunction<PFNGLDELETESHADERPROC>("glDeleteShader");
-    if (program && deleteProgram) deleteProgram(program);
-    for (GLuint& p : specialisedPrograms) {
-        if (p && deleteProgram) deleteProgram(p);
-        p = 0;
-    }
-    if (deleteShader) {
-        if (vertexShader) deleteShader(vertexShader);
-        if (fragmentShader) deleteShader(fragmentShader);
-    }
+    deleteProgram(program);
+    for (GLuint& p : specialisedPrograms) deleteProgram(p);
     if (textures[0] || textures[1]) glDeleteTextures(2, textures);
-    program = vertexShader = fragmentShader = 0;
     textures[0] = textures[1] = 0;
 }
 
-// Compiles and links the program (vertex, fragment); on failure *error holds the driver's log.
-static bool buildShaderProgram(const char* vertexSource, const char* fragmentSource, std::string* error)
+// Compiles and links a program (vertex, fragment); 0 with the driver's log in
+// *error when the driver rejects it. Its shaders go when the program goes.
+static GLuint buildShaderProgram(const char* vertexSource, const char* fragmentSource, std::string* error)
 {
-    program = gl.glCreateProgram();
-    vertexShader = gl.glCreateShader(GL_VERTEX_SHADER);
-    fragmentShader = gl.glCreateShader(GL_FRAGMENT_SHADER);
-    const GLuint vertex = vertexShader, fragment = fragmentShader;
+    GLuint built = gl.glCreateProgram();
+    const GLuint vertex = gl.glCreateShader(GL_VERTEX_SHADER);
+    const GLuint fragment = gl.glCreateShader(GL_FRAGMENT_SHADER);
     gl.glShaderSource(vertex, 1, &vertexSource, nullptr);
     gl.glShaderSource(fragment, 1, &fragmentSource, nullptr);
     gl.glCompileShader(vertex);
     gl.glCompileShader(fragment);
-    gl.glAttachShader(program, fragment);
-    gl.glAttachShader(program, vertex);
+    gl.glAttachShader(built, fragment);
+    gl.glAttachShader(built, vertex);
     // The rectangle's corners arrive as attribute 0: bound by name, not left to the linker.
     if (auto bindAttribute = extraFunction<PFNGLBINDATTRIBLOCATIONPROC>("glBindAttribLocation"))
-        bindAttribute(program, VERTEX_INPUT_LOCATION, VERTEX_INPUT_NAME);
-    gl.glLinkProgram(program);
+        bindAttribute(built, VERTEX_INPUT_LOCATION, VERTEX_INPUT_NAME);
+    gl.glLinkProgram(built);
 
     // A shader the driver rejects would otherwise play the music over a
     // black screen and report nothing.
@@ -119,16 +116,22 @@ static bool buildShaderProgram(const char* vertexSource, const char* fragmentSou
         stage = "fragment shader";
     }
     if (log.empty()) {
-        log = shaderLog(activeLookup, program, true);
+        log = shaderLog(activeLookup, built, true);
         stage = "shader program link";
+    }
+    // Deleting the shaders only flags them: they go with their program.
+    if (auto deleteShader = extraFunction<PFNGLDELETESHADERPROC>("glDeleteShader")) {
+        deleteShader(vertex);
+        deleteShader(fragment);
     }
     if (!log.empty()) {
         while (!log.empty() && (log.back() == '\n' || log.back() == ' ')) log.pop_back();
         *error = std::string("the OpenGL driver rejected the ") + stage +
             " (update the graphics driver; its log follows):\n" + log;
-        return false;
+        deleteProgram(built);
+        return 0;
     }
-    return true;
+    return built;
 }
 
 void seedRandom(uint32_t seed)
@@ -164,31 +167,28 @@ void createNoiseTexture(GLuint names[2])
 
 bool initRenderer(GlLookup lookup, const char* fragmentSource, std::string* error)
 {
-    if (activeLookup) releaseRenderer();
+    GlEntryPoints table{};
+    if (!loadGlEntryPoints(lookup, table, error)) return false;
+    gl = table;
     activeLookup = lookup;
-    if (!loadGlEntryPoints(lookup, gl, error)) return false;
-    if (!buildShaderProgram(VERTEX_SOURCE, fragmentSource, error)) return false;
+    // A rejected shader leaves the renderer drawing as it did.
+    const GLuint built = buildShaderProgram(VERTEX_SOURCE, fragmentSource, error);
+    if (!built) return false;
+    releaseRenderer();
+    program = built;
     createNoiseTexture(textures);
     return true;
 }
 
 bool addSpecialisedPrograms(const char* const specialised[PROGRAM_VARIANTS], std::string* error)
 {
-    // Each build makes a program and two shaders of its own; the full
-    // program stays the one initRenderer made.
-    const GLuint full = program, fullVertex = vertexShader, fullFragment = fragmentShader;
-    auto deleteShader = extraFunction<PFNGLDELETESHADERPROC>("glDeleteShader");
-    bool built = true;
-    for (int mask = 0; mask < PROGRAM_VARIANTS && built; ++mask) {
-        built = buildShaderProgram(VERTEX_SOURCE, specialised[mask], error);
-        specialisedPrograms[mask] = program;
-        // Deleting the shaders only flags them: they go with their program.
-        if (deleteShader) deleteShader(vertexShader), deleteShader(fragmentShader);
+    for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) {
+        const GLuint built = buildShaderProgram(VERTEX_SOURCE, specialised[mask], error);
+        if (!built) return false;
+        deleteProgram(specialisedPrograms[mask]);
+        specialisedPrograms[mask] = built;
     }
-    program = full;
-    vertexShader = fullVertex;
-    fragmentShader = fullFragment;
-    return built;
+    return true;
 }
 
 // The smallest program that has what this frame's parameters need: a

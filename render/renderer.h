@@ -45,8 +45,9 @@ void fillNoise(uint8_t* bytes);
 // Makes two texture names into `names`, the noise texture in the first, and leaves it bound on texture unit 0.
 void createNoiseTexture(GLuint names[2]);
 // Entry points, shader program (this fragment source), noise texture; *error
-// says what failed. Called again (another source, another context's turn),
-// it first releases the program, shaders and textures of the last call.
+// says what failed. Called again (another source), it replaces the last
+// call's programs and textures once the new program has built; a rejected
+// shader leaves the renderer drawing as before.
 bool initRenderer(GlLookup lookup, const char* fragmentSource, std::string* error);
 // Features a specialised program may leave out, as bits of its index.
 inline constexpr int FEATURE_GLITCH = 1, FEATURE_FINALE = 2, PROGRAM_VARIANTS = 4;

@@ -212,51 +212,33 @@ static std::string readableLog(const PackedShaders& packed, const std::string& l
     return out + log.substr(at);
 }
 
-// Compiles the fragment shader on its own first, so that a broken edit never
-// replaces the program that draws now; false with the readable log in *error.
-static bool compiles(const PackedShaders& packed, std::string* error)
-{
-    const GLuint shader = glCreateShader(GL_FRAGMENT_SHADER);
-    const char* text = packed.fragment.c_str();
-    glShaderSource(shader, 1, &text, nullptr);
-    glCompileShader(shader);
-    GLint ok = GL_FALSE, length = 0;
-    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
-    glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
-    std::string log(size_t(std::max(length, 1)), '\0');
-    glGetShaderInfoLog(shader, GLsizei(log.size()), nullptr, log.data());
-    glDeleteShader(shader);
-    if (ok == GL_TRUE) return true;
-    log.resize(std::strlen(log.c_str()));
-    while (!log.empty() && (log.back() == '\n' || log.back() == ' ')) log.pop_back();
-    *error = readableLog(packed, log);
-    return false;
-}
-
 static void* lookup(const char* name)
 {
     return SDL_GL_GetProcAddress(name);
 }
 
 // Packs the sources for the picture's size and builds the programs; on a
-// failure the last good programs stay and the message says where.
+// failure the last good programs stay (the renderer keeps them) and the
+// message says where, in the readable files.
 static bool rebuildShader(Studio& s)
 {
     PackedShaders packed;
     std::string error;
     std::set<std::string> all;
     for (const std::string& name : optimisationNames()) all.insert(name);
-    if (!packShaders(s.files, all, s.drawWidth, s.drawHeight, packed, &error) || !compiles(packed, &error)) {
+    bool built = packShaders(s.files, all, s.drawWidth, s.drawHeight, packed, &error);
+    if (built) {
+        const char* specialised[PROGRAM_VARIANTS];
+        for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) specialised[mask] = packed.specialised[mask].c_str();
+        built = initRenderer(lookup, packed.fragment.c_str(), &error) && addSpecialisedPrograms(specialised, &error);
+        // The driver's log is about the user's edit, not the driver: keep the log alone.
+        if (const size_t log = error.find(":\n"); !built && log != std::string::npos)
+            error = readableLog(packed, error.substr(log + 2));
+    }
+    if (!built) {
         say(s,
             (s.haveProgram ? "the shader did not build; drawing the last good one: " : "the shader did not build: ") +
                 error);
-        return false;
-    }
-    const char* specialised[PROGRAM_VARIANTS];
-    for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) specialised[mask] = packed.specialised[mask].c_str();
-    if (!initRenderer(lookup, packed.fragment.c_str(), &error) || !addSpecialisedPrograms(specialised, &error)) {
-        say(s, "the shader did not build: " + error);
-        s.haveProgram = false;
         return false;
     }
     s.haveProgram = true;
