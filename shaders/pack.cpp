@@ -261,18 +261,15 @@ static bool packFile(const std::string& path, const std::set<std::string>& enabl
 }
 
 // The fragment shader (functions, then main) with these features.
+// The fragment shader (functions, then main) with these features; *functionsEnd is where main() begins.
 static bool packFragment(const ShaderFiles& files, const std::set<std::string>& enabled,
                          const std::set<std::string>& features, const std::string& literal, std::string& fragment,
-                         std::vector<SourceLine>& origins, std::string& error)
+                         std::vector<SourceLine>& origins, size_t* functionsEnd, std::string& error)
 {
-    std::string mainPart;
-    std::vector<SourceLine> mainOrigins;
     for (const std::string& path : files.functions)
         if (!packFile(path, enabled, features, literal, fragment, origins, error)) return false;
-    if (!packFile(files.main, enabled, features, literal, mainPart, mainOrigins, error)) return false;
-    fragment += mainPart;
-    origins.insert(origins.end(), mainOrigins.begin(), mainOrigins.end());
-    return true;
+    *functionsEnd = fragment.size();
+    return packFile(files.main, enabled, features, literal, fragment, origins, error);
 }
 
 bool packShaders(const ShaderFiles& files, const std::set<std::string>& enabled, int width, int height,
@@ -282,21 +279,21 @@ bool packShaders(const ShaderFiles& files, const std::set<std::string>& enabled,
     const std::set<std::string> allFeatures(std::begin(FEATURES), std::end(FEATURES));
     out = PackedShaders{};
     out.resolutionLiteral = literal;
-    std::vector<SourceLine> ignored;
-    std::string functionsOnly;
-    if (!packFile(files.vertex, enabled, allFeatures, literal, out.vertex, ignored, *error)) return false;
-    for (const std::string& path : files.functions)
-        if (!packFile(path, enabled, allFeatures, literal, functionsOnly, ignored, *error)) return false;
-    out.functions = functionsOnly;
-    if (!packFragment(files, enabled, allFeatures, literal, out.fragment, out.origins, *error)) return false;
-    // The specialised programs, indexed by the features they keep.
-    for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) {
+    std::vector<SourceLine> unused;
+    size_t functionsEnd = 0;
+    if (!packFile(files.vertex, enabled, allFeatures, literal, out.vertex, unused, *error) ||
+        !packFragment(files, enabled, allFeatures, literal, out.fragment, out.origins, &functionsEnd, *error))
+        return false;
+    out.functions = out.fragment.substr(0, functionsEnd);
+    // The specialised programs, indexed by the features they keep; the last keeps them all.
+    for (int mask = 0; mask + 1 < PROGRAM_VARIANTS; ++mask) {
         std::set<std::string> features;
         for (size_t bit = 0; bit < std::size(FEATURES); ++bit)
             if (mask & (1 << bit)) features.insert(FEATURES[bit]);
-        std::vector<SourceLine> unused;
-        if (!packFragment(files, enabled, features, literal, out.specialised[mask], unused, *error)) return false;
+        if (!packFragment(files, enabled, features, literal, out.specialised[mask], unused, &functionsEnd, *error))
+            return false;
     }
+    out.specialised[PROGRAM_VARIANTS - 1] = out.fragment;
     return true;
 }
 
