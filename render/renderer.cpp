@@ -191,6 +191,20 @@ bool addSpecialisedPrograms(const char* const specialised[PROGRAM_VARIANTS], std
     return true;
 }
 
+bool initRendererAtSize(GlLookup lookup, const char* fragmentSource, int width, int height, std::string* error)
+{
+    const std::string fragment = withResolution(fragmentSource, width, height);
+    if (!initRenderer(lookup, fragment.c_str(), error)) return false;
+    if (fragmentSource != FRAGMENT_SOURCE) return true;
+    std::string specialised[PROGRAM_VARIANTS];
+    const char* sources[PROGRAM_VARIANTS];
+    for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) {
+        specialised[mask] = withResolution(FRAGMENT_SPECIALISED[mask], width, height);
+        sources[mask] = specialised[mask].c_str();
+    }
+    return addSpecialisedPrograms(sources, error);
+}
+
 // The smallest program that has what this frame's parameters need: a
 // feature whose parameter is 0 is an `if` never taken.
 static GLuint programFor(const FrameParams& params)

@@ -55,5 +55,9 @@ inline constexpr int FEATURE_GLITCH = 1, FEATURE_FINALE = 2, PROGRAM_VARIANTS = 
 // (the same shader without the code of the features outside mask); from then
 // on each frame draws with the smallest one whose features its parameters need.
 bool addSpecialisedPrograms(const char* const specialised[PROGRAM_VARIANTS], std::string* error);
+// initRenderer for this fragment source drawn at width x height (its
+// screen-size literal replaced); the show's own shader (FRAGMENT_SOURCE) also
+// gets its specialised programs, as the show draws it.
+bool initRendererAtSize(GlLookup lookup, const char* fragmentSource, int width, int height, std::string* error);
 // Draws the frame at this music position into the current framebuffer.
 void renderFrame(uint32_t positionMs);

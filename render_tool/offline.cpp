@@ -159,13 +159,7 @@ bool openOfflineRenderer(int width, int height, std::string* error)
 
 bool switchFragmentSource(const char* fragmentSource, int width, int height, std::string* error)
 {
-    const std::string fragment = withResolution(fragmentSource, width, height);
-    if (!initRenderer(headlessLookup, fragment.c_str(), error)) return false;
-    // The show's own shader draws with the same specialised programs as the show.
-    if (std::strcmp(fragmentSource, FRAGMENT_SOURCE) != 0) return true;
-    SpecialisedSources specialised;
-    specialisedWithResolution(width, height, specialised);
-    return addSpecialisedPrograms(specialised.pointers, error);
+    return initRendererAtSize(headlessLookup, fragmentSource, width, height, error);
 }
 
 std::vector<uint8_t> renderImage(uint32_t positionMs, int width, int height)

@@ -12,11 +12,3 @@ std::string withResolution(const char* source, int width, int height)
         text.replace(at, fromLength, literal);
     return text;
 }
-
-void specialisedWithResolution(int width, int height, SpecialisedSources& out)
-{
-    for (int mask = 0; mask < 4; ++mask) {
-        out.text[mask] = withResolution(FRAGMENT_SPECIALISED[mask], width, height);
-        out.pointers[mask] = out.text[mask].c_str();
-    }
-}

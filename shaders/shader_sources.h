@@ -17,9 +17,3 @@ extern const char SHOW_RESOLUTION_LITERAL[];
 
 // `source` with the screen-size literal replaced by one for width x height, for rendering at other sizes.
 std::string withResolution(const char* source, int width, int height);
-// FRAGMENT_SPECIALISED, each withResolution(width, height).
-struct SpecialisedSources {
-    std::string text[4];
-    const char* pointers[4];
-};
-void specialisedWithResolution(int width, int height, SpecialisedSources& out);

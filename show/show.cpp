@@ -43,7 +43,7 @@ int runShow(const char* musicFile)
     // file costs no mode switch; it starts playing once the picture is ready.
     if (!openMusic(player, musicFile, &error)) return failStart(error, player);
     if (!openShowDisplay(&error)) return failStart(error, player);
-    if (!initRenderer(showGlLookup, FRAGMENT_SOURCE, &error) || !addSpecialisedPrograms(FRAGMENT_SPECIALISED, &error))
+    if (!initRendererAtSize(showGlLookup, FRAGMENT_SOURCE, SHOW_WIDTH, SHOW_HEIGHT, &error))
         return failStart(error, player);
     if (!playMusic(player, &error)) return failStart(error, player);
 

@@ -120,12 +120,8 @@ std::vector<Vec4> renderFloatFrame(uint32_t positionMs, int width, int height, c
     if (rendererWidth != width || rendererSource != fragmentSource) {
         std::string error;
         rendererSource = fragmentSource;
-        const std::string fragment = withResolution(fragmentSource, width, height);
-        SpecialisedSources specialised;
-        specialisedWithResolution(width, height, specialised);
         // The show's shader draws as the show does, with its specialised programs.
-        if (!initRenderer(headlessLookup, fragment.c_str(), &error) ||
-            (fragmentSource == FRAGMENT_SOURCE && !addSpecialisedPrograms(specialised.pointers, &error))) {
+        if (!initRendererAtSize(headlessLookup, fragmentSource, width, height, &error)) {
             ADD_FAILURE() << error;
             return {};
         }
