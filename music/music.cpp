@@ -1,9 +1,11 @@
 #include "music/music.h"
 
 #include <SDL.h>
+#include <mpg123.h>
+#ifdef __linux__
 #include <alsa/asoundlib.h>
 #include <dlfcn.h>
-#include <mpg123.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -150,9 +152,12 @@ LibraryVersion runningMpg123Version()
 {
     // libmpg123 reports its version at run time from 1.32 on; an older one
     // is the release the program was built against (the same soname).
+    // Linked statically (Windows), it is exactly that release.
+#ifdef __linux__
     using DistVersion = const char* (*)(unsigned*, unsigned*, unsigned*);
     if (auto distVersion = reinterpret_cast<DistVersion>(dlsym(RTLD_DEFAULT, "mpg123_distversion")))
         return parseVersion(distVersion(nullptr, nullptr, nullptr));
+#endif
     return parseVersion(VANTROP_MPG123_BUILD_VERSION);
 }
 
@@ -395,7 +400,15 @@ static void SDLCALL fillAudio(void* userData, Uint8* stream, int length)
 
 // ALSA prints a screenful while SDL looks for a sound card that is not
 // there; the one line that matters is ours.
+#ifdef __linux__
 static void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
+static void quietenSoundLibraries(bool quiet)
+{
+    snd_lib_error_set_handler(quiet ? quietAlsa : nullptr);
+}
+#else
+static void quietenSoundLibraries(bool) {}
+#endif
 
 static uint64_t queuedFrames(const char* driver, uint64_t bufferFrames)
 {
@@ -529,9 +542,9 @@ bool playMusic(MusicPlayer& player, std::string* error)
 {
     MusicEngine* e = player.engine;
     startDecoder(*e);
-    snd_lib_error_set_handler(quietAlsa);
+    quietenSoundLibraries(true);
     const bool opened = openDevice(*e, error);
-    snd_lib_error_set_handler(nullptr);
+    quietenSoundLibraries(false);
     if (!opened) {
         stopMusic(player);
         return false;

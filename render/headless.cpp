@@ -1,18 +1,46 @@
 #include "render/headless.h"
 
-#define GL_GLEXT_PROTOTYPES
+#include "render/gl.h"
+
+#include <SDL.h>
+#ifdef VANTROP_HAVE_EGL
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
-#include <GL/gl.h>
-#include <GL/glext.h>
+#endif
 
 #include <cstdio>
 #include <cstring>
 
-static EGLDisplay display = EGL_NO_DISPLAY;
-static EGLContext context = EGL_NO_CONTEXT;
+// Where the context came from: EGL where it exists, else a hidden window.
+enum HeadlessBackend { NO_CONTEXT, EGL_CONTEXT, WINDOW_CONTEXT };
+static HeadlessBackend backend = NO_CONTEXT;
+static SDL_Window* hiddenWindow;
+static SDL_GLContext windowContext;
 static GLuint framebuffer;
 static GLuint colourBuffer;
+
+// The framebuffer functions are OpenGL 3.0 (and ARB_framebuffer_object):
+// Windows' opengl32 exports only OpenGL 1.1, so they are looked up like the renderer's.
+#define VANTROP_FRAMEBUFFER_FUNCTIONS(X)                            \
+    X(PFNGLGENFRAMEBUFFERSPROC, glGenFramebuffers)                  \
+    X(PFNGLDELETEFRAMEBUFFERSPROC, glDeleteFramebuffers)            \
+    X(PFNGLGENRENDERBUFFERSPROC, glGenRenderbuffers)                \
+    X(PFNGLDELETERENDERBUFFERSPROC, glDeleteRenderbuffers)          \
+    X(PFNGLBINDRENDERBUFFERPROC, glBindRenderbuffer)                \
+    X(PFNGLRENDERBUFFERSTORAGEPROC, glRenderbufferStorage)          \
+    X(PFNGLBINDFRAMEBUFFERPROC, glBindFramebuffer)                  \
+    X(PFNGLFRAMEBUFFERRENDERBUFFERPROC, glFramebufferRenderbuffer)  \
+    X(PFNGLCHECKFRAMEBUFFERSTATUSPROC, glCheckFramebufferStatus)
+struct FramebufferFunctions {
+#define VANTROP_FRAMEBUFFER_FIELD(type, name) type name;
+    VANTROP_FRAMEBUFFER_FUNCTIONS(VANTROP_FRAMEBUFFER_FIELD)
+#undef VANTROP_FRAMEBUFFER_FIELD
+};
+static FramebufferFunctions fb;
+
+#ifdef VANTROP_HAVE_EGL
+static EGLDisplay display = EGL_NO_DISPLAY;
+static EGLContext context = EGL_NO_CONTEXT;
 
 static bool hasExtension(const char* list, const char* name)
 {
@@ -64,7 +92,7 @@ static EGLDisplay openDisplay(std::string* error)
     return EGL_NO_DISPLAY;
 }
 
-bool openHeadlessContext(std::string* error)
+static bool openEglContext(std::string* error)
 {
     display = openDisplay(error);
     if (display == EGL_NO_DISPLAY) return false;
@@ -94,9 +122,62 @@ bool openHeadlessContext(std::string* error)
     return true;
 }
 
+static void closeEglContext()
+{
+    eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    if (context != EGL_NO_CONTEXT) eglDestroyContext(display, context);
+    eglTerminate(display);
+    display = EGL_NO_DISPLAY;
+    context = EGL_NO_CONTEXT;
+}
+#endif
+
+// Where EGL is missing (Windows, or a Linux without Mesa's EGL driver): a
+// window that is never shown, whose context draws only into the offscreen
+// framebuffer, so the pixels are the same as through EGL on the same driver.
+static bool openHiddenWindowContext(std::string* error)
+{
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        *error = std::string("no window system for a hidden OpenGL window either (") + SDL_GetError() + ")";
+        return false;
+    }
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 0);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+    hiddenWindow = SDL_CreateWindow("vantrop-render", 0, 0, 16, 16, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+    windowContext = hiddenWindow ? SDL_GL_CreateContext(hiddenWindow) : nullptr;
+    if (!windowContext || SDL_GL_MakeCurrent(hiddenWindow, windowContext) != 0) {
+        *error = std::string("no OpenGL 2.0 context in a hidden window either (") + SDL_GetError() +
+            "); install or update the graphics driver";
+        closeHeadlessContext();
+        return false;
+    }
+    return true;
+}
+
+bool openHeadlessContext(std::string* error)
+{
+    std::string eglError;
+#ifdef VANTROP_HAVE_EGL
+    if (openEglContext(&eglError)) {
+        backend = EGL_CONTEXT;
+        return true;
+    }
+    closeHeadlessContext();
+    eglError += "; ";
+#endif
+    backend = WINDOW_CONTEXT;
+    if (openHiddenWindowContext(error)) return true;
+    *error = eglError + *error;
+    return false;
+}
+
 void* headlessLookup(const char* name)
 {
-    return reinterpret_cast<void*>(eglGetProcAddress(name));
+#ifdef VANTROP_HAVE_EGL
+    if (backend == EGL_CONTEXT) return reinterpret_cast<void*>(eglGetProcAddress(name));
+#endif
+    return SDL_GL_GetProcAddress(name);
 }
 
 std::string rendererName()
@@ -107,17 +188,25 @@ std::string rendererName()
 
 bool createOffscreenTarget(int width, int height, std::string* error)
 {
-    if (framebuffer) {
-        glDeleteFramebuffers(1, &framebuffer);
-        glDeleteRenderbuffers(1, &colourBuffer);
+#define VANTROP_FRAMEBUFFER_FETCH(type, name)                                                                  \
+    fb.name = reinterpret_cast<type>(headlessLookup(#name));                                                  \
+    if (!fb.name) {                                                                                           \
+        *error = "the OpenGL driver lacks " #name ": drawing offscreen needs OpenGL 3.0 or framebuffer objects"; \
+        return false;                                                                                         \
     }
-    glGenFramebuffers(1, &framebuffer);
-    glGenRenderbuffers(1, &colourBuffer);
-    glBindRenderbuffer(GL_RENDERBUFFER, colourBuffer);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
-    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colourBuffer);
-    if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+    VANTROP_FRAMEBUFFER_FUNCTIONS(VANTROP_FRAMEBUFFER_FETCH)
+#undef VANTROP_FRAMEBUFFER_FETCH
+    if (framebuffer) {
+        fb.glDeleteFramebuffers(1, &framebuffer);
+        fb.glDeleteRenderbuffers(1, &colourBuffer);
+    }
+    fb.glGenFramebuffers(1, &framebuffer);
+    fb.glGenRenderbuffers(1, &colourBuffer);
+    fb.glBindRenderbuffer(GL_RENDERBUFFER, colourBuffer);
+    fb.glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
+    fb.glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    fb.glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colourBuffer);
+    if (fb.glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
         *error = "the OpenGL driver cannot draw into a " + std::to_string(width) + "x" + std::to_string(height) +
             " offscreen buffer; try a smaller size";
         return false;
@@ -141,11 +230,14 @@ std::vector<uint8_t> readPixelsRgb(int width, int height)
 
 void closeHeadlessContext()
 {
-    if (display == EGL_NO_DISPLAY) return;
-    eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-    if (context != EGL_NO_CONTEXT) eglDestroyContext(display, context);
-    eglTerminate(display);
-    display = EGL_NO_DISPLAY;
-    context = EGL_NO_CONTEXT;
+#ifdef VANTROP_HAVE_EGL
+    if (display != EGL_NO_DISPLAY) closeEglContext();
+#endif
+    if (windowContext) SDL_GL_DeleteContext(windowContext);
+    if (hiddenWindow) SDL_DestroyWindow(hiddenWindow);
+    if (hiddenWindow || backend == WINDOW_CONTEXT) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    windowContext = nullptr;
+    hiddenWindow = nullptr;
+    backend = NO_CONTEXT;
     framebuffer = 0;
 }

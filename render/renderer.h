@@ -1,8 +1,8 @@
 // The GL renderer: OpenGL 2.0 entry points, the scene's shader program, the
 // noise texture and the per-frame draw. Needs a current GL context.
 #pragma once
-#include <GL/gl.h>
-#include <GL/glext.h>
+#include "render/gl.h"
+
 #include <cstdint>
 #include <string>
 

@@ -322,7 +322,7 @@ int runVideo(int argc, char** argv)
         return ok;
     };
 
-    const bool showProgress = isatty(STDERR_FILENO);
+    const bool showProgress = stderrIsTerminal();
     const auto started = std::chrono::steady_clock::now();
     uint32_t sent = 0, readBack = 0;
     bool pipeBroken = false;

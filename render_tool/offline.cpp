@@ -5,8 +5,16 @@
 #include "render/renderer.h"
 #include "shaders/shader_sources.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -14,6 +22,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 static constexpr int MAX_WIDTH = 7680; // pixels: 8K is the largest frame the tools accept
 
@@ -59,11 +69,41 @@ int usageError(const char* command, const std::string& message)
     return EXIT_USAGE;
 }
 
+#ifdef _WIN32
+static constexpr const char* PATH_SEPARATORS = "/\\";
+#else
+static constexpr const char* PATH_SEPARATORS = "/";
+#endif
+
 static std::string folderOf(const std::string& path)
 {
-    const size_t slash = path.rfind('/');
+    const size_t slash = path.find_last_of(PATH_SEPARATORS);
     if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+static std::string nameOf(const std::string& path)
+{
+    const size_t slash = path.find_last_of(PATH_SEPARATORS);
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+static bool folderIsWritable(const std::string& folder)
+{
+#ifdef _WIN32
+    return _access(folder.c_str(), 2) == 0;
+#else
+    return access(folder.c_str(), W_OK) == 0;
+#endif
+}
+
+bool stderrIsTerminal()
+{
+#ifdef _WIN32
+    return _isatty(_fileno(stderr));
+#else
+    return isatty(STDERR_FILENO);
+#endif
 }
 
 static std::string lowerCase(std::string text)
@@ -87,24 +127,23 @@ bool checkOutputPath(const std::string& path, const std::vector<std::string>& ex
         return false;
     }
     const std::string folder = folderOf(path);
-    struct stat info {};
-    if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    std::error_code failed;
+    if (!std::filesystem::is_directory(folder, failed)) {
         *error = "cannot write " + path + ": the folder " + folder + " does not exist";
         return false;
     }
-    if (access(folder.c_str(), W_OK) != 0) {
+    if (!folderIsWritable(folder)) {
         *error = "cannot write " + path + ": the folder " + folder + " is not writable (" + std::strerror(errno) + ")";
         return false;
     }
-    struct stat out {};
-    if (stat(path.c_str(), &out) != 0) return true;
-    if (S_ISDIR(out.st_mode)) {
+    if (!std::filesystem::exists(path, failed)) return true;
+    if (std::filesystem::is_directory(path, failed)) {
         *error = "cannot write " + path + ": it is a folder";
         return false;
     }
+    // The same file under any spelling: a link, "dir/../dir", another case on Windows.
     for (const std::string& input : inputs) {
-        struct stat in {};
-        if (stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
+        if (std::filesystem::exists(input, failed) && std::filesystem::equivalent(input, path, failed)) {
             *error = "will not write " + path + ": it is the input " + input + "; name another output file";
             return false;
         }
@@ -115,8 +154,25 @@ bool checkOutputPath(const std::string& path, const std::vector<std::string>& ex
 std::string makeTemporaryBeside(const std::string& path, const std::string& extension, std::string* error)
 {
     const std::string folder = folderOf(path);
-    const std::string name = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
-    std::string pattern = folder + "/." + name + ".XXXXXX" + extension;
+    std::string pattern = folder + "/." + nameOf(path) + ".XXXXXX" + extension;
+#ifdef _WIN32
+    // No mkstemps: _mktemp_s fills in the Xs, and _O_EXCL makes sure the name is new.
+    const std::string base = pattern.substr(0, pattern.size() - extension.size());
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        std::string name = base;
+        if (_mktemp_s(name.data(), name.size() + 1) != 0) break;
+        pattern = name + extension;
+        if (_sopen_s(&fd, pattern.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _SH_DENYNO,
+                     _S_IREAD | _S_IWRITE) != 0)
+            fd = -1;
+    }
+    if (fd < 0) {
+        *error = "cannot make a temporary file in " + folder + ": " + std::strerror(errno);
+        return "";
+    }
+    _close(fd);
+#else
     const int fd = mkstemps(pattern.data(), int(extension.size()));
     if (fd < 0) {
         *error = "cannot make a temporary file in " + folder + ": " + std::strerror(errno);
@@ -127,13 +183,17 @@ std::string makeTemporaryBeside(const std::string& path, const std::string& exte
     umask(mask);
     fchmod(fd, 0666 & ~mask);
     close(fd);
+#endif
     return pattern;
 }
 
 bool moveIntoPlace(const std::string& temporary, const std::string& path, std::string* error)
 {
-    if (std::rename(temporary.c_str(), path.c_str()) == 0) return true;
-    *error = "cannot move the finished file to " + path + ": " + std::strerror(errno);
+    // Replaces an existing file on Windows too, where plain rename() refuses.
+    std::error_code failed;
+    std::filesystem::rename(temporary, path, failed);
+    if (!failed) return true;
+    *error = "cannot move the finished file to " + path + ": " + failed.message();
     std::remove(temporary.c_str());
     return false;
 }

@@ -32,6 +32,8 @@ bool moveIntoPlace(const std::string& temporary, const std::string& path, std::s
 // Writes a picture through a temporary file, so that a failure leaves nothing and harms no file.
 bool writePngSafely(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb,
                     std::string* error);
+// Whether standard error is a terminal, where progress lines are wanted.
+bool stderrIsTerminal();
 // Opens a headless context and sets up the show's renderer for width x height.
 bool openOfflineRenderer(int width, int height, std::string* error);
 // Rebuilds the renderer with another fragment shader (written for the show's resolution).

@@ -6,8 +6,6 @@
 #include "timeline/schedule.h"
 #include "timeline/timeline.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -84,7 +82,7 @@ int runSheet(int argc, char** argv)
     const int cellHeight = height + LABEL_HEIGHT + GAP;
     const int sheetWidth = columns * cellWidth + GAP, sheetHeight = rows * cellHeight + GAP;
     std::vector<uint8_t> sheet(size_t(sheetWidth) * sheetHeight * 3, BACKGROUND);
-    const bool showProgress = isatty(STDERR_FILENO);
+    const bool showProgress = stderrIsTerminal();
 
     for (size_t i = 0; i < beats.size(); ++i) {
         const uint32_t ms = positionAtBeat(beats[i]);

@@ -1,7 +1,9 @@
 // vantrop-render: the show's companion program. It draws any moment of the
 // show without a display, with the show's own renderer.
 #include "render_tool/bench.h"
+#ifndef _WIN32
 #include "render_tool/export_video.h"
+#endif
 #include "render_tool/offline.h"
 #include "render_tool/sheet.h"
 #include "timeline/timeline.h"
@@ -19,7 +21,8 @@ static const char* const MAIN_HELP =
     "commands:\n"
     "  params [--hex] MS...   print the frame parameters at music positions (milliseconds)\n"
     "  frame --ms MS ...      render the frame at a music position to a PNG file\n"
-    "  video --out FILE.mp4   export the show, with its music, as a video (needs ffmpeg)\n"
+    "  video --out FILE.mp4   export the show, with its music, as a video (needs ffmpeg;\n"
+    "                         Linux only)\n"
     "  sheet --out FILE.png   a contact sheet: a labelled still every few beats\n"
     "  bench                  time the show's frames on this machine's renderer\n"
     "\n"
@@ -146,7 +149,16 @@ int main(int argc, char** argv)
     }
     if (command == "params") return runParams(argc - 2, argv + 2);
     if (command == "frame") return runFrame(argc - 2, argv + 2);
+#ifdef _WIN32
+    if (command == "video") {
+        std::fputs("vantrop-render video: the Windows build does not export videos (the export drives ffmpeg "
+                   "through POSIX pipes); export with the Linux build, or record the show's window\n",
+                   stderr);
+        return 1;
+    }
+#else
     if (command == "video") return runVideo(argc - 2, argv + 2);
+#endif
     if (command == "sheet") return runSheet(argc - 2, argv + 2);
     if (command == "bench") return runBench(argc - 2, argv + 2);
     std::fprintf(stderr, "vantrop-render: unknown command '%s' (see 'vantrop-render --help')\n", command.c_str());

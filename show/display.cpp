@@ -1,130 +1,18 @@
 #include "show/display.h"
 
-#include <SDL.h>
-#include <X11/Xlib.h>
-#include <X11/extensions/Xrandr.h>
-#include <semaphore.h>
-#include <unistd.h>
+#include "show/session.h"
 
-#include <atomic>
-#include <cerrno>
-#include <csignal>
-#include <cstdlib>
+#include <SDL.h>
+
 #include <cstring>
-#include <ctime>
-#include <thread>
-#include <vector>
 
 static constexpr int GL_MAJOR = 2, GL_MINOR = 0;
 static constexpr int COLOUR_BITS = 8, ALPHA_BITS = 8; // per channel
 static constexpr int DEPTH_BITS = 32, FALLBACK_DEPTH_BITS = 24;
 static constexpr int ADAPTIVE_VSYNC = -1, VSYNC = 1; // SDL's swap intervals
 
-// How long the frame in flight may hold up the end after the first signal, seconds.
-static constexpr int SIGNAL_GRACE_S = 2;
-// Exit status of a show ended at once by a signal: the shell's 128 + number.
-static constexpr int EXIT_SIGNAL_BASE = 128;
-
 static SDL_Window* window;
 static SDL_GLContext context;
-static volatile std::sig_atomic_t signalled;
-static volatile std::sig_atomic_t signalNumber;
-static sem_t signalPosted;
-static std::atomic<bool> desktopGivenBack;
-
-// The desktop's screen as it was before the mode switch, to be put back over
-// a connection of our own when the show must end while its own thread is
-// stuck in a frame.
-struct SavedCrtc {
-    RRCrtc crtc;
-    RRMode mode;
-    int x, y;
-    Rotation rotation;
-    std::vector<RROutput> outputs;
-};
-static std::string desktopDisplayName;
-static std::vector<SavedCrtc> desktopCrtcs;
-
-static void saveDesktopMode()
-{
-    const char* name = std::getenv("DISPLAY");
-    Display* display = name ? XOpenDisplay(name) : nullptr;
-    if (!display) return;
-    int eventBase, errorBase;
-    if (XRRQueryExtension(display, &eventBase, &errorBase)) {
-        if (XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display, DefaultRootWindow(display))) {
-            for (int i = 0; i < resources->ncrtc; ++i) {
-                XRRCrtcInfo* info = XRRGetCrtcInfo(display, resources, resources->crtcs[i]);
-                if (!info) continue;
-                if (info->mode != None)
-                    desktopCrtcs.push_back({resources->crtcs[i], info->mode, info->x, info->y, info->rotation,
-                                            std::vector<RROutput>(info->outputs, info->outputs + info->noutput)});
-                XRRFreeCrtcInfo(info);
-            }
-            XRRFreeScreenResources(resources);
-        }
-    }
-    desktopDisplayName = name;
-    XCloseDisplay(display);
-}
-
-static void restoreDesktopModeDirectly()
-{
-    Display* display = desktopCrtcs.empty() ? nullptr : XOpenDisplay(desktopDisplayName.c_str());
-    if (!display) return;
-    if (XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display, DefaultRootWindow(display))) {
-        for (SavedCrtc& c : desktopCrtcs)
-            XRRSetCrtcConfig(display, resources, c.crtc, CurrentTime, c.x, c.y, c.mode, c.rotation, c.outputs.data(),
-                             int(c.outputs.size()));
-        XRRFreeScreenResources(resources);
-    }
-    XSync(display, False);
-    XCloseDisplay(display);
-}
-
-static void onSignal(int number)
-{
-    signalNumber = number;
-    signalled = 1;
-    sem_post(&signalPosted);
-}
-
-// Waits for the first signal, then gives the frame in flight SIGNAL_GRACE_S
-// to end the show the usual way; a second signal or the end of that grace
-// puts the desktop's mode back from here and ends the process at once, so
-// that no frame, however slow, keeps the user's screen.
-static void watchSignals()
-{
-    while (sem_wait(&signalPosted) != 0 && errno == EINTR) {}
-    timespec deadline;
-    clock_gettime(CLOCK_REALTIME, &deadline);
-    deadline.tv_sec += SIGNAL_GRACE_S;
-    const bool second = [&] {
-        int result;
-        while ((result = sem_timedwait(&signalPosted, &deadline)) != 0 && errno == EINTR) {}
-        return result == 0;
-    }();
-    if (desktopGivenBack && !second) return; // the show ended the usual way and is on its way out
-    restoreDesktopModeDirectly();
-    std::fprintf(stderr, "vantrop: ended at once by signal %d; the frame being drawn was not finished\n",
-                 int(signalNumber));
-    _exit(EXIT_SIGNAL_BASE + signalNumber);
-}
-
-// SDL leaves handlers that are already installed alone, so these are ours.
-static void catchSignals()
-{
-    static bool watching = false;
-    if (!watching) {
-        sem_init(&signalPosted, 0, 0);
-        std::thread(watchSignals).detach();
-        watching = true;
-    }
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
-}
 
 static std::string availableModes()
 {
@@ -184,22 +72,23 @@ static SDL_Window* createWindow(const SDL_DisplayMode& mode)
 // falls back to its invisible ones when it finds no display.
 static bool drivesAScreen(const char* driver)
 {
-    return driver && (std::strcmp(driver, "x11") == 0 || std::strcmp(driver, "wayland") == 0);
+    return driver && (std::strcmp(driver, "x11") == 0 || std::strcmp(driver, "wayland") == 0 ||
+                      std::strcmp(driver, "windows") == 0);
 }
 
 bool openShowDisplay(std::string* error)
 {
-    catchSignals();
+    catchStopRequests();
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         *error = std::string("no display to show on (") + SDL_GetError() + "); start vantrop from a desktop session";
         return false;
     }
     if (!drivesAScreen(SDL_GetCurrentVideoDriver())) {
-        *error = std::string("no display to show on (no X or Wayland session answered; SDL offered its invisible '") +
+        *error = std::string("no display to show on (no X, Wayland or Windows desktop answered; SDL offered its invisible '") +
             SDL_GetCurrentVideoDriver() + "' driver); start vantrop from a desktop session (DISPLAY set)";
         return false;
     }
-    saveDesktopMode();
+    rememberDesktopMode();
     SDL_DisplayMode mode;
     if (!findShowMode(mode, error)) return false;
     SDL_ShowCursor(SDL_DISABLE);
@@ -248,7 +137,7 @@ void swapShowBuffers()
 bool stopRequested()
 {
     // Events are latched so that a quick tap between two slow frames counts.
-    bool stop = signalled != 0;
+    bool stop = stopWasRequested();
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
         if (event.type == SDL_QUIT) stop = true;
@@ -269,5 +158,5 @@ void closeShowDisplay()
     window = nullptr;
     SDL_ShowCursor(SDL_ENABLE);
     SDL_Quit();
-    desktopGivenBack = true;
+    desktopModeIsBack();
 }

@@ -4,6 +4,7 @@
 #include "render/renderer.h"
 #include "shaders/shader_sources.h"
 #include "show/display.h"
+#include "show/session.h"
 
 #include <chrono>
 #include <cstdio>
@@ -29,9 +30,9 @@ static FILE* openClockLog()
 
 static int failStart(const std::string& error, MusicPlayer& player)
 {
-    std::fprintf(stderr, "vantrop: %s\n", error.c_str());
     stopMusic(player);
     closeShowDisplay();
+    tellStartFailure(error);
     return EXIT_START_FAILED;
 }
 

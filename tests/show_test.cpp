@@ -1,99 +1,20 @@
 // The show end to end: the real program on a real X server (Xvfb), with the
 // silent audio fallback, as a user starts and stops it.
 #include "image/png_file.h"
-#include "tests/process.h"
-#include "tests/spawn.h"
+#include "tests/show_fixture.h"
 
-#include <gtest/gtest.h>
-
-#include <signal.h>
-
-#include <chrono>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
-#include <thread>
 
 static const std::string SHOW = VANTROP_SHOW_PATH;
 static const std::string SHOW_1080P = VANTROP_SHOW_1080P_PATH;
 static const std::string MAKE_TRACK = VANTROP_MAKE_TRACK_PATH;
 
-using Clock = std::chrono::steady_clock;
-
-class Show : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        x = startXvfb(1280, 720);
-        ASSERT_FALSE(x.display.empty()) << "Xvfb (Debian package xvfb) could not be started";
-        dir = makeTempDir();
-    }
-    void TearDown() override
-    {
-        if (show > 0 && isRunning(show)) {
-            kill(show, SIGKILL);
-            waitForExit(show, 2000);
-        }
-        stopXvfb(x);
-    }
-    void makeTrack(int seconds)
-    {
-        const CommandResult r =
-            runCommand(MAKE_TRACK + " --seconds " + std::to_string(seconds) + " " + dir + "/lomu_hmm.mp3");
-        ASSERT_EQ(0, r.status) << r.output;
-    }
-    void start(const std::string& program = SHOW, std::vector<std::string> arguments = {},
-               std::vector<std::string> environment = {})
-    {
-        environment.push_back("DISPLAY=" + x.display);
-#ifdef VANTROP_SHOW_PRELOAD
-        environment.push_back(std::string("LD_PRELOAD=") + VANTROP_SHOW_PRELOAD);
-#endif
-        arguments.insert(arguments.begin(), program);
-        show = spawnProcess(arguments, dir, environment, dir + "/show.log");
-        ASSERT_GT(show, 0);
-        started = Clock::now();
-    }
-    double secondsSinceStart() const
-    {
-        return std::chrono::duration<double>(Clock::now() - started).count();
-    }
-    std::string log() const
-    {
-        std::ifstream in(dir + "/show.log");
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-    CommandResult onDisplay(const std::string& command) const
-    {
-        return runCommand("DISPLAY=" + x.display + " " + command);
-    }
-    // Waits until the show's window is mapped, so that input reaches it.
-    void waitForWindow()
-    {
-        for (int i = 0; i < 200 && onDisplay("xdotool search --name vantrop").status != 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        ASSERT_EQ(0, onDisplay("xdotool search --name vantrop").status) << "the show opened no window\n" << log();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // the first frames
-    }
-    void expectDesktopBack()
-    {
-        EXPECT_NE(0, onDisplay("xdotool search --name vantrop").status) << "a show window is left over";
-        const CommandResult info = onDisplay("xdpyinfo");
-        EXPECT_NE(std::string::npos, info.output.find("dimensions:    1280x720 pixels")) << info.output;
-    }
-
-    XServer x;
-    std::string dir;
-    pid_t show = -1;
-    Clock::time_point started;
-};
+class Show : public ShowOnXvfb {};
 
 TEST_F(Show, EndsByItselfWhenTheMusicHasPlayed)
 {
     makeTrack(3);
-    start();
+    start(SHOW);
     const int status = waitForExit(show, 30000);
     EXPECT_EQ(0, status) << log();
     EXPECT_GE(secondsSinceStart(), 3.0);
@@ -104,7 +25,7 @@ TEST_F(Show, EscapeEndsTheShowAlsoAsAQuickTap)
 {
     makeTrack(60);
     for (const char* press : {"xdotool key Escape", "xdotool keydown Escape keyup Escape"}) {
-        start();
+        start(SHOW);
         waitForWindow();
         const Clock::time_point pressed = Clock::now();
         EXPECT_EQ(0, onDisplay(press).status);
@@ -119,7 +40,7 @@ TEST_F(Show, SignalsEndTheShowAndRestoreTheDisplay)
 {
     makeTrack(60);
     for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
-        start();
+        start(SHOW);
         waitForWindow();
         kill(show, signal);
         EXPECT_EQ(0, waitForExit(show, 15000)) << "signal " << signal << "\n" << log();
@@ -157,7 +78,7 @@ TEST_F(Show, SignalsEndTheShowEvenInsideAnEndlessFrame)
 
 TEST_F(Show, MissingMusicFailsBeforeTouchingTheScreen)
 {
-    start();
+    start(SHOW);
     EXPECT_EQ(1, waitForExit(show, 30000));
     EXPECT_NE(std::string::npos, log().find("lomu_hmm.mp3: No such file or directory")) << log();
     expectDesktopBack();
@@ -221,7 +142,7 @@ TEST_F(Show, FullHdBuildOnASmallerScreenFailsWithAMessage)
 TEST_F(Show, ScreenshotIsTheFullScreenPicture)
 {
     makeTrack(60);
-    start();
+    start(SHOW);
     waitForWindow();
     // The picture has faded in by 5.5 s of music.
     while (secondsSinceStart() < 8.0) std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -1,0 +1,21 @@
+// How the show lives in the user's session beside its window: requests to
+// end that come from outside it (signals; on Windows the console's Ctrl+C
+// and close), the desktop's display mode put back when the show must end at
+// once, and where a failure to start is told.
+#pragma once
+#include <string>
+
+// Catches the session's requests to end. The first ends the show as ESC
+// does; a second, or a frame still drawing 2 s after the first, puts the
+// desktop's mode back and ends the process at once with 128 + the signal's
+// number (130 for a Windows console's Ctrl+C or close).
+void catchStopRequests();
+// Notes the desktop's display mode before the show switches it.
+void rememberDesktopMode();
+// Whether a request to end has come.
+bool stopWasRequested();
+// Says the show itself has given the desktop its mode back.
+void desktopModeIsBack();
+// Tells why the show could not start: "vantrop: MESSAGE" on standard error,
+// and in a message box where nobody reads that (a double-clicked program on Windows).
+void tellStartFailure(const std::string& message);

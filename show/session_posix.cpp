@@ -1,0 +1,134 @@
+#include "show/session.h"
+
+#include <X11/Xlib.h>
+#include <X11/extensions/Xrandr.h>
+#include <semaphore.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <thread>
+#include <vector>
+
+// How long the frame in flight may hold up the end after the first signal, seconds.
+static constexpr int SIGNAL_GRACE_S = 2;
+// Exit status of a show ended at once by a signal: the shell's 128 + number.
+static constexpr int EXIT_SIGNAL_BASE = 128;
+
+static volatile std::sig_atomic_t signalled;
+static volatile std::sig_atomic_t signalNumber;
+static sem_t signalPosted;
+static std::atomic<bool> desktopGivenBack;
+
+// The desktop's screen as it was before the mode switch, to be put back over
+// a connection of our own when the show must end while its own thread is
+// stuck in a frame.
+struct SavedCrtc {
+    RRCrtc crtc;
+    RRMode mode;
+    int x, y;
+    Rotation rotation;
+    std::vector<RROutput> outputs;
+};
+static std::string desktopDisplayName;
+static std::vector<SavedCrtc> desktopCrtcs;
+
+void rememberDesktopMode()
+{
+    const char* name = std::getenv("DISPLAY");
+    Display* display = name ? XOpenDisplay(name) : nullptr;
+    if (!display) return;
+    int eventBase, errorBase;
+    if (XRRQueryExtension(display, &eventBase, &errorBase)) {
+        if (XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display, DefaultRootWindow(display))) {
+            for (int i = 0; i < resources->ncrtc; ++i) {
+                XRRCrtcInfo* info = XRRGetCrtcInfo(display, resources, resources->crtcs[i]);
+                if (!info) continue;
+                if (info->mode != None)
+                    desktopCrtcs.push_back({resources->crtcs[i], info->mode, info->x, info->y, info->rotation,
+                                            std::vector<RROutput>(info->outputs, info->outputs + info->noutput)});
+                XRRFreeCrtcInfo(info);
+            }
+            XRRFreeScreenResources(resources);
+        }
+    }
+    desktopDisplayName = name;
+    XCloseDisplay(display);
+}
+
+static void restoreDesktopModeDirectly()
+{
+    Display* display = desktopCrtcs.empty() ? nullptr : XOpenDisplay(desktopDisplayName.c_str());
+    if (!display) return;
+    if (XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display, DefaultRootWindow(display))) {
+        for (SavedCrtc& c : desktopCrtcs)
+            XRRSetCrtcConfig(display, resources, c.crtc, CurrentTime, c.x, c.y, c.mode, c.rotation, c.outputs.data(),
+                             int(c.outputs.size()));
+        XRRFreeScreenResources(resources);
+    }
+    XSync(display, False);
+    XCloseDisplay(display);
+}
+
+static void onSignal(int number)
+{
+    signalNumber = number;
+    signalled = 1;
+    sem_post(&signalPosted);
+}
+
+// Waits for the first signal, then gives the frame in flight SIGNAL_GRACE_S
+// to end the show the usual way; a second signal or the end of that grace
+// puts the desktop's mode back from here and ends the process at once, so
+// that no frame, however slow, keeps the user's screen.
+static void watchSignals()
+{
+    while (sem_wait(&signalPosted) != 0 && errno == EINTR) {}
+    timespec deadline;
+    clock_gettime(CLOCK_REALTIME, &deadline);
+    deadline.tv_sec += SIGNAL_GRACE_S;
+    const bool second = [&] {
+        int result;
+        while ((result = sem_timedwait(&signalPosted, &deadline)) != 0 && errno == EINTR) {}
+        return result == 0;
+    }();
+    if (desktopGivenBack && !second) return; // the show ended the usual way and is on its way out
+    restoreDesktopModeDirectly();
+    std::fprintf(stderr, "vantrop: ended at once by signal %d; the frame being drawn was not finished\n",
+                 int(signalNumber));
+    _exit(EXIT_SIGNAL_BASE + signalNumber);
+}
+
+// SDL leaves handlers that are already installed alone, so these are ours.
+void catchStopRequests()
+{
+    static bool watching = false;
+    if (!watching) {
+        sem_init(&signalPosted, 0, 0);
+        std::thread(watchSignals).detach();
+        watching = true;
+    }
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
+}
+
+bool stopWasRequested()
+{
+    return signalled != 0;
+}
+
+void desktopModeIsBack()
+{
+    desktopGivenBack = true;
+}
+
+void tellStartFailure(const std::string& message)
+{
+    std::fprintf(stderr, "vantrop: %s\n", message.c_str());
+}

@@ -1,0 +1,83 @@
+#include "show/session.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+
+// How long the frame in flight may hold up the end after the first request, ms.
+static constexpr DWORD REQUEST_GRACE_MS = 2000;
+// Exit status of a show ended at once: 128 + SIGINT's number, as on Linux.
+static constexpr int EXIT_ENDED_AT_ONCE = 130;
+static constexpr DWORD MESSAGE_BOX_STYLE = MB_OK | MB_ICONERROR | MB_SETFOREGROUND;
+
+static std::atomic<int> requests;
+static HANDLE desktopBack; // a manual-reset event, set once the show has given the mode back
+
+static const char* eventName(DWORD type)
+{
+    switch (type) {
+    case CTRL_C_EVENT: return "Ctrl+C";
+    case CTRL_BREAK_EVENT: return "Ctrl+Break";
+    case CTRL_CLOSE_EVENT: return "closing its console";
+    default: return "the session ending";
+    }
+}
+
+// Windows calls this on a thread of its own. The first request lets the
+// frame in flight end the show the usual way; a second one, or that frame
+// still drawing after REQUEST_GRACE_MS, puts the desktop's mode back from
+// here and ends the process at once.
+static BOOL WINAPI onConsoleEvent(DWORD type)
+{
+    if (++requests == 1 && WaitForSingleObject(desktopBack, REQUEST_GRACE_MS) == WAIT_OBJECT_0) {
+        if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) return TRUE;
+        // Windows ends the process when a close handler returns: let main() end it first.
+        Sleep(INFINITE);
+    }
+    ChangeDisplaySettingsA(nullptr, 0);
+    std::fprintf(stderr, "vantrop: ended at once by %s; the frame being drawn was not finished\n", eventName(type));
+    TerminateProcess(GetCurrentProcess(), EXIT_ENDED_AT_ONCE);
+    return TRUE;
+}
+
+// A double-clicked program gets a console of its own, which nobody reads.
+static bool consoleIsOurOwn()
+{
+    DWORD processes[2];
+    return GetConsoleProcessList(processes, 2) == 1 &&
+        GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_CHAR;
+}
+
+void catchStopRequests()
+{
+    if (desktopBack) return;
+    desktopBack = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+    // Started from Explorer, the empty console window would only flash up behind the show.
+    if (consoleIsOurOwn()) ShowWindow(GetConsoleWindow(), SW_HIDE);
+}
+
+void rememberDesktopMode()
+{
+    // Windows keeps the desktop's mode itself: ChangeDisplaySettings(nullptr, 0) restores it.
+}
+
+bool stopWasRequested()
+{
+    return requests > 0;
+}
+
+void desktopModeIsBack()
+{
+    if (desktopBack) SetEvent(desktopBack);
+}
+
+void tellStartFailure(const std::string& message)
+{
+    std::fprintf(stderr, "vantrop: %s\n", message.c_str());
+    if (consoleIsOurOwn()) MessageBoxA(nullptr, message.c_str(), "vantrop could not start", MESSAGE_BOX_STYLE);
+}

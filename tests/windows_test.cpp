@@ -1,0 +1,114 @@
+// The Windows build as a Windows user runs it: the cross-built programs
+// under Wine, on a real X server (Xvfb) and the same Mesa as the Linux
+// build, with a sound path that ends in ALSA's null device.
+#include "image/png_file.h"
+#include "tests/show_fixture.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+
+static const std::string WINDOWS_BUILD = VANTROP_WINDOWS_BUILD;
+static const std::string WINE_PREFIX = VANTROP_WINE_PREFIX;
+static const std::string LINUX_RENDER = VANTROP_RENDER_PATH;
+
+class WindowsBuild : public ShowOnXvfb {
+protected:
+    void SetUp() override
+    {
+        ShowOnXvfb::SetUp();
+        // Wine's sound goes through ALSA; without a sound card its default device is a null one.
+        std::FILE* alsa = std::fopen((dir + "/alsa.conf").c_str(), "w");
+        ASSERT_NE(nullptr, alsa);
+        std::fputs("pcm.!default { type null }\n", alsa);
+        std::fclose(alsa);
+    }
+    std::vector<std::string> wineEnvironment() const
+    {
+        return {"WINEPREFIX=" + WINE_PREFIX, "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml=",
+                "ALSA_CONFIG_PATH=" + dir + "/alsa.conf"};
+    }
+    void startWindows(const std::string& program, std::vector<std::string> arguments = {})
+    {
+        arguments.insert(arguments.begin(), WINDOWS_BUILD + "/" + program);
+        start("wine", arguments, wineEnvironment());
+    }
+    CommandResult runWindows(const std::string& commandLine) const
+    {
+        std::string environment;
+        for (const std::string& entry : wineEnvironment()) environment += entry + " ";
+        return runCommand("cd " + dir + " && env DISPLAY=" + x.display + " " + environment + "timeout -s KILL 60 wine " +
+                          WINDOWS_BUILD + "/" + commandLine);
+    }
+};
+
+// Windows' own DLLs: what every Windows 10 or 11 has, so the zip needs nothing else.
+TEST_F(WindowsBuild, ProgramsNeedOnlyWindowsOwnDlls)
+{
+    const std::set<std::string> windowsOwn = {"advapi32.dll", "gdi32.dll",    "imm32.dll",   "kernel32.dll",
+                                              "msvcrt.dll",   "ole32.dll",    "oleaut32.dll", "opengl32.dll",
+                                              "setupapi.dll", "shell32.dll",  "shlwapi.dll", "user32.dll",
+                                              "version.dll",  "winmm.dll"};
+    for (const char* program : {"vantrop.exe", "vantrop-1080p.exe", "tools/vantrop-render.exe",
+                                "tools/vantrop-make-track.exe"}) {
+        const CommandResult r = runCommand("x86_64-w64-mingw32-objdump -p " + WINDOWS_BUILD + "/" + program +
+                                           " | sed -n 's/.*DLL Name: //p' | tr A-Z a-z");
+        ASSERT_EQ(0, r.status) << program << ": " << r.output;
+        ASSERT_FALSE(r.output.empty()) << program;
+        std::istringstream names(r.output);
+        for (std::string dll; std::getline(names, dll);)
+            EXPECT_TRUE(windowsOwn.count(dll)) << program << " needs " << dll;
+    }
+}
+
+TEST_F(WindowsBuild, ShowEndsByItselfOnEscapeOnCtrlCAndWithoutItsMusic)
+{
+    makeTrack(3);
+    startWindows("vantrop.exe");
+    EXPECT_EQ(0, waitForExit(show, 60000)) << log();
+    EXPECT_GE(secondsSinceStart(), 3.0);
+    EXPECT_EQ(std::string::npos, log().find("no audio device")) << "the sound went to a device: " << log();
+    expectDesktopBack();
+
+    makeTrack(60);
+    startWindows("vantrop.exe");
+    waitForWindow();
+    EXPECT_EQ(0, onDisplay("xdotool key Escape").status);
+    EXPECT_EQ(0, waitForExit(show, 15000)) << log();
+    expectDesktopBack();
+    // Wine hands SIGINT to the program as its console's Ctrl+C.
+    startWindows("vantrop.exe");
+    waitForWindow();
+    kill(show, SIGINT);
+    EXPECT_EQ(0, waitForExit(show, 15000)) << log();
+    expectDesktopBack();
+
+    const CommandResult missing = runWindows("vantrop.exe --music absent.mp3");
+    EXPECT_EQ(1, missing.status) << missing.output;
+    EXPECT_NE(std::string::npos, missing.output.find("vantrop: cannot open the music file absent.mp3"))
+        << missing.output;
+}
+
+// Both builds draw with llvmpipe, one through EGL, the other through
+// Wine's WGL and a hidden window: the same pixels.
+TEST_F(WindowsBuild, RenderGivesTheLinuxBuildsPixels)
+{
+    for (const char* ms : {"5500", "27000", "41500"}) {
+        const std::string windowsPng = std::string("windows-") + ms + ".png", linuxPng = dir + "/linux.png";
+        const CommandResult w =
+            runWindows("tools/vantrop-render.exe frame --ms " + std::string(ms) + " --size 160x90 --out " + windowsPng);
+        ASSERT_EQ(0, w.status) << w.output;
+        const CommandResult l =
+            runCommand(LINUX_RENDER + " frame --ms " + ms + " --size 160x90 --out " + linuxPng);
+        ASSERT_EQ(0, l.status) << l.output;
+        int width = 0, height = 0, linuxWidth = 0, linuxHeight = 0;
+        std::vector<uint8_t> windowsRgb, linuxRgb;
+        std::string error;
+        ASSERT_TRUE(readPngRgb(dir + "/" + windowsPng, width, height, windowsRgb, &error)) << error;
+        ASSERT_TRUE(readPngRgb(linuxPng, linuxWidth, linuxHeight, linuxRgb, &error)) << error;
+        EXPECT_EQ(160, width);
+        EXPECT_EQ(90, height);
+        EXPECT_TRUE(windowsRgb == linuxRgb) << "at " << ms << " ms";
+        EXPECT_GT(*std::max_element(linuxRgb.begin(), linuxRgb.end()), 40) << "a black frame proves nothing";
+    }
+}
