@@ -21,15 +21,15 @@ static GLuint colourBuffer;
 
 // The framebuffer functions are OpenGL 3.0 (and ARB_framebuffer_object):
 // Windows' opengl32 exports only OpenGL 1.1, so they are looked up like the renderer's.
-#define VANTROP_FRAMEBUFFER_FUNCTIONS(X)                            \
-    X(PFNGLGENFRAMEBUFFERSPROC, glGenFramebuffers)                  \
-    X(PFNGLDELETEFRAMEBUFFERSPROC, glDeleteFramebuffers)            \
-    X(PFNGLGENRENDERBUFFERSPROC, glGenRenderbuffers)                \
-    X(PFNGLDELETERENDERBUFFERSPROC, glDeleteRenderbuffers)          \
-    X(PFNGLBINDRENDERBUFFERPROC, glBindRenderbuffer)                \
-    X(PFNGLRENDERBUFFERSTORAGEPROC, glRenderbufferStorage)          \
-    X(PFNGLBINDFRAMEBUFFERPROC, glBindFramebuffer)                  \
-    X(PFNGLFRAMEBUFFERRENDERBUFFERPROC, glFramebufferRenderbuffer)  \
+#define VANTROP_FRAMEBUFFER_FUNCTIONS(X)                           \
+    X(PFNGLGENFRAMEBUFFERSPROC, glGenFramebuffers)                 \
+    X(PFNGLDELETEFRAMEBUFFERSPROC, glDeleteFramebuffers)           \
+    X(PFNGLGENRENDERBUFFERSPROC, glGenRenderbuffers)               \
+    X(PFNGLDELETERENDERBUFFERSPROC, glDeleteRenderbuffers)         \
+    X(PFNGLBINDRENDERBUFFERPROC, glBindRenderbuffer)               \
+    X(PFNGLRENDERBUFFERSTORAGEPROC, glRenderbufferStorage)         \
+    X(PFNGLBINDFRAMEBUFFERPROC, glBindFramebuffer)                 \
+    X(PFNGLFRAMEBUFFERRENDERBUFFERPROC, glFramebufferRenderbuffer) \
     X(PFNGLCHECKFRAMEBUFFERSTATUSPROC, glCheckFramebufferStatus)
 struct FramebufferFunctions {
 #define VANTROP_FRAMEBUFFER_FIELD(type, name) type name;
@@ -138,7 +138,8 @@ static void closeEglContext()
 static bool openHiddenWindowContext(std::string* error)
 {
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-        *error = std::string("no window system for a hidden OpenGL window either (") + SDL_GetError() + ")";
+        *error = std::string("no window system for a hidden OpenGL window (") + SDL_GetError() + ")";
+        backend = NO_CONTEXT;
         return false;
     }
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2);
@@ -147,7 +148,7 @@ static bool openHiddenWindowContext(std::string* error)
     hiddenWindow = SDL_CreateWindow("vantrop-render", 0, 0, 16, 16, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
     windowContext = hiddenWindow ? SDL_GL_CreateContext(hiddenWindow) : nullptr;
     if (!windowContext || SDL_GL_MakeCurrent(hiddenWindow, windowContext) != 0) {
-        *error = std::string("no OpenGL 2.0 context in a hidden window either (") + SDL_GetError() +
+        *error = std::string("no OpenGL 2.0 context in a hidden window (") + SDL_GetError() +
             "); install or update the graphics driver";
         closeHeadlessContext();
         return false;
@@ -188,11 +189,11 @@ std::string rendererName()
 
 bool createOffscreenTarget(int width, int height, std::string* error)
 {
-#define VANTROP_FRAMEBUFFER_FETCH(type, name)                                                                  \
-    fb.name = reinterpret_cast<type>(headlessLookup(#name));                                                  \
-    if (!fb.name) {                                                                                           \
+#define VANTROP_FRAMEBUFFER_FETCH(type, name)                                                                    \
+    fb.name = reinterpret_cast<type>(headlessLookup(#name));                                                     \
+    if (!fb.name) {                                                                                              \
         *error = "the OpenGL driver lacks " #name ": drawing offscreen needs OpenGL 3.0 or framebuffer objects"; \
-        return false;                                                                                         \
+        return false;                                                                                            \
     }
     VANTROP_FRAMEBUFFER_FUNCTIONS(VANTROP_FRAMEBUFFER_FETCH)
 #undef VANTROP_FRAMEBUFFER_FETCH

@@ -1,6 +1,7 @@
 // A display-less OpenGL context for tools and tests: EGL on Mesa's
-// surfaceless platform, or on a GPU through the EGL device platform, drawing
-// into an offscreen framebuffer.
+// surfaceless platform, or on a GPU through the EGL device platform; where
+// EGL is missing (Windows), a hidden window's. Either draws into an offscreen
+// framebuffer.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -16,5 +17,5 @@ std::string rendererName();
 bool createOffscreenTarget(int width, int height, std::string* error);
 // Reads the bound framebuffer back as 8-bit RGB, top row first.
 std::vector<uint8_t> readPixelsRgb(int width, int height);
-// Releases the context and the EGL display.
+// Releases the context and the EGL display or the hidden window.
 void closeHeadlessContext();

@@ -151,9 +151,10 @@ int main(int argc, char** argv)
     if (command == "frame") return runFrame(argc - 2, argv + 2);
 #ifdef _WIN32
     if (command == "video") {
-        std::fputs("vantrop-render video: the Windows build does not export videos (the export drives ffmpeg "
-                   "through POSIX pipes); export with the Linux build, or record the show's window\n",
-                   stderr);
+        std::fputs(
+            "vantrop-render video: the Windows build does not export videos (the export drives ffmpeg "
+            "through POSIX pipes); export with the Linux build, or record the show's window\n",
+            stderr);
         return 1;
     }
 #else

@@ -1,5 +1,7 @@
 #!/bin/sh
-# Installs what vantrop needs to build, run and test on Debian 12.
+# Installs what vantrop needs to build, run and test on Debian 12, and what
+# its Windows build needs: MinGW-w64, Wine to test it, and deb-src entries
+# for the source packages of the libraries it cross-builds.
 # Runs apt-get through sudo unless it is already running as root.
 set -e
 if [ "$(id -u)" -eq 0 ]; then as_root=""; else as_root="sudo"; fi
@@ -10,4 +12,6 @@ $as_root apt-get install -y --no-install-recommends \
     libsdl2-dev libx11-dev libxrandr-dev libasound2-dev libmpg123-dev libmp3lame-dev \
     libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libpng-dev glslang-tools \
     libgtest-dev libbenchmark-dev clang clang-format libclang-rt-14-dev \
-    xvfb xauth xdotool x11-utils imagemagick ffmpeg lame pulseaudio pulseaudio-utils stress-ng
+    xvfb xauth xdotool x11-utils imagemagick ffmpeg lame pulseaudio pulseaudio-utils stress-ng \
+    g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 dpkg-dev curl zip
+"$(dirname "$0")/enable-debian-sources.sh"

@@ -72,19 +72,23 @@ static SDL_Window* createWindow(const SDL_DisplayMode& mode)
 // falls back to its invisible ones when it finds no display.
 static bool drivesAScreen(const char* driver)
 {
-    return driver && (std::strcmp(driver, "x11") == 0 || std::strcmp(driver, "wayland") == 0 ||
-                      std::strcmp(driver, "windows") == 0);
+    return driver &&
+        (std::strcmp(driver, "x11") == 0 || std::strcmp(driver, "wayland") == 0 || std::strcmp(driver, "windows") == 0);
 }
 
 bool openShowDisplay(std::string* error)
 {
     catchStopRequests();
+    // On a Windows desktop scaled above 100%, the window and the mode are
+    // then in real pixels rather than scaled ones.
+    SDL_SetHint(SDL_HINT_WINDOWS_DPI_AWARENESS, "permonitorv2");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         *error = std::string("no display to show on (") + SDL_GetError() + "); start vantrop from a desktop session";
         return false;
     }
     if (!drivesAScreen(SDL_GetCurrentVideoDriver())) {
-        *error = std::string("no display to show on (no X, Wayland or Windows desktop answered; SDL offered its invisible '") +
+        *error = std::string(
+                     "no display to show on (no X, Wayland or Windows desktop answered; SDL offered its invisible '") +
             SDL_GetCurrentVideoDriver() + "' driver); start vantrop from a desktop session (DISPLAY set)";
         return false;
     }

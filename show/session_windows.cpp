@@ -48,8 +48,7 @@ static BOOL WINAPI onConsoleEvent(DWORD type)
 static bool consoleIsOurOwn()
 {
     DWORD processes[2];
-    return GetConsoleProcessList(processes, 2) == 1 &&
-        GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_CHAR;
+    return GetConsoleProcessList(processes, 2) == 1 && GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_CHAR;
 }
 
 void catchStopRequests()

@@ -35,8 +35,8 @@ protected:
     }
     void makeTrack(int seconds)
     {
-        const CommandResult r =
-            runCommand(std::string(VANTROP_MAKE_TRACK_PATH) + " --seconds " + std::to_string(seconds) + " " + dir + "/lomu_hmm.mp3");
+        const CommandResult r = runCommand(std::string(VANTROP_MAKE_TRACK_PATH) + " --seconds " +
+                                           std::to_string(seconds) + " " + dir + "/lomu_hmm.mp3");
         ASSERT_EQ(0, r.status) << r.output;
     }
     void start(const std::string& program, std::vector<std::string> arguments = {},

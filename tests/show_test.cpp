@@ -174,3 +174,21 @@ TEST_F(Show, ScreenshotIsTheFullScreenPicture)
     kill(show, SIGTERM);
     EXPECT_EQ(0, waitForExit(show, 15000));
 }
+
+// Without EGL (no vendor library here) vantrop-render draws in a hidden
+// window of the X server instead: the same pixels as through EGL.
+TEST_F(Show, RenderWithoutEglUsesAHiddenWindowAndDrawsTheSamePixels)
+{
+    const std::string render = VANTROP_RENDER_PATH;
+    const std::string frame = " frame --ms 27000 --size 160x90 --out ";
+    ASSERT_EQ(0, runCommand(render + frame + dir + "/egl.png").status);
+    std::string noEgl = "__EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent.json ";
+#ifdef VANTROP_SHOW_PRELOAD
+    noEgl += std::string("LD_PRELOAD=") + VANTROP_SHOW_PRELOAD + " "; // GLX's driver, as for the show
+#endif
+    const CommandResult r = onDisplay(noEgl + render + frame + dir + "/window.png");
+    ASSERT_EQ(0, r.status) << r.output;
+    EXPECT_EQ(0, runCommand("cmp " + dir + "/egl.png " + dir + "/window.png").status);
+    const CommandResult bench = onDisplay(noEgl + render + " bench --frames 1 --size 160x90 --ms 1000");
+    EXPECT_NE(std::string::npos, bench.output.find("renderer: llvmpipe")) << bench.output;
+}

@@ -25,8 +25,8 @@ protected:
     }
     std::vector<std::string> wineEnvironment() const
     {
-        return {"WINEPREFIX=" + WINE_PREFIX, "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml=",
-                "ALSA_CONFIG_PATH=" + dir + "/alsa.conf"};
+        return {"WINEPREFIX=" + WINE_PREFIX, "WINEDEBUG=-all",
+                "WINEDLLOVERRIDES=mscoree,mshtml=", "ALSA_CONFIG_PATH=" + dir + "/alsa.conf"};
     }
     void startWindows(const std::string& program, std::vector<std::string> arguments = {})
     {
@@ -37,20 +37,19 @@ protected:
     {
         std::string environment;
         for (const std::string& entry : wineEnvironment()) environment += entry + " ";
-        return runCommand("cd " + dir + " && env DISPLAY=" + x.display + " " + environment + "timeout -s KILL 60 wine " +
-                          WINDOWS_BUILD + "/" + commandLine);
+        return runCommand("cd " + dir + " && env DISPLAY=" + x.display + " " + environment +
+                          "timeout -s KILL 60 wine " + WINDOWS_BUILD + "/" + commandLine);
     }
 };
 
 // Windows' own DLLs: what every Windows 10 or 11 has, so the zip needs nothing else.
 TEST_F(WindowsBuild, ProgramsNeedOnlyWindowsOwnDlls)
 {
-    const std::set<std::string> windowsOwn = {"advapi32.dll", "gdi32.dll",    "imm32.dll",   "kernel32.dll",
-                                              "msvcrt.dll",   "ole32.dll",    "oleaut32.dll", "opengl32.dll",
-                                              "setupapi.dll", "shell32.dll",  "shlwapi.dll", "user32.dll",
-                                              "version.dll",  "winmm.dll"};
-    for (const char* program : {"vantrop.exe", "vantrop-1080p.exe", "tools/vantrop-render.exe",
-                                "tools/vantrop-make-track.exe"}) {
+    const std::set<std::string> windowsOwn = {
+        "advapi32.dll", "gdi32.dll",    "imm32.dll",   "kernel32.dll", "msvcrt.dll", "ole32.dll",   "oleaut32.dll",
+        "opengl32.dll", "setupapi.dll", "shell32.dll", "shlwapi.dll",  "user32.dll", "version.dll", "winmm.dll"};
+    for (const char* program :
+         {"vantrop.exe", "vantrop-1080p.exe", "tools/vantrop-render.exe", "tools/vantrop-make-track.exe"}) {
         const CommandResult r = runCommand("x86_64-w64-mingw32-objdump -p " + WINDOWS_BUILD + "/" + program +
                                            " | sed -n 's/.*DLL Name: //p' | tr A-Z a-z");
         ASSERT_EQ(0, r.status) << program << ": " << r.output;
@@ -98,8 +97,7 @@ TEST_F(WindowsBuild, RenderGivesTheLinuxBuildsPixels)
         const CommandResult w =
             runWindows("tools/vantrop-render.exe frame --ms " + std::string(ms) + " --size 160x90 --out " + windowsPng);
         ASSERT_EQ(0, w.status) << w.output;
-        const CommandResult l =
-            runCommand(LINUX_RENDER + " frame --ms " + ms + " --size 160x90 --out " + linuxPng);
+        const CommandResult l = runCommand(LINUX_RENDER + " frame --ms " + ms + " --size 160x90 --out " + linuxPng);
         ASSERT_EQ(0, l.status) << l.output;
         int width = 0, height = 0, linuxWidth = 0, linuxHeight = 0;
         std::vector<uint8_t> windowsRgb, linuxRgb;

@@ -1,0 +1,48 @@
+#!/bin/sh
+# Makes the release archives in dist/:
+#   vantrop-windows-x86_64.zip    the Windows programs (build/windows), README.txt
+#                                 and the licences of the libraries linked into them
+#   vantrop-linux-x86_64.tar.gz   what `cmake --install` puts in place (build/720p):
+#                                 bin/, share/man/man1/, with README.md
+# Builds what is missing first; the Windows build needs
+# scripts/build-windows-libraries.sh to have run.
+set -e
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+dist="$root/dist"
+windows="$root/build/windows"
+linux="$root/build/720p"
+prefix=${VANTROP_WINDOWS_PREFIX:-$HOME/.cache/vantrop-windows}
+
+[ -f "$windows/CMakeCache.txt" ] || cmake --preset windows >/dev/null
+cmake --build "$windows" -j"$(nproc)" >/dev/null
+[ -f "$linux/CMakeCache.txt" ] || cmake --preset default -DVANTROP_BUILD_TESTS=OFF >/dev/null
+cmake --build "$linux" -j"$(nproc)" >/dev/null
+
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+mkdir -p "$dist"
+
+folder="$stage/vantrop-windows-x86_64"
+cmake --install "$windows" --prefix "$folder" --strip >/dev/null
+# Notepad and every Windows editor read CRLF line ends.
+sed 's/$/\r/' README.md >"$folder/README.txt"
+mkdir "$folder/licences"
+for library in "$prefix"/licences/*.txt; do
+    sed 's/$/\r/' "$library" >"$folder/licences/$(basename "$library")"
+done
+# The C and C++ runtimes and winpthreads that MinGW-w64 links in, and zlib.
+for package in mingw-w64-common gcc-mingw-w64-base libz-mingw-w64; do
+    sed 's/$/\r/' "/usr/share/doc/$package/copyright" >"$folder/licences/$package.txt"
+done
+rm -f "$dist/vantrop-windows-x86_64.zip"
+(cd "$stage" && zip -qr9 "$dist/vantrop-windows-x86_64.zip" vantrop-windows-x86_64)
+
+folder="$stage/vantrop-linux-x86_64"
+cmake --install "$linux" --prefix "$folder" --strip >/dev/null
+cp README.md "$folder/"
+tar -czf "$dist/vantrop-linux-x86_64.tar.gz" -C "$stage" vantrop-linux-x86_64
+
+for archive in "$dist/vantrop-windows-x86_64.zip" "$dist/vantrop-linux-x86_64.tar.gz"; do
+    echo "make-release: $archive ($(du -k "$archive" | cut -f1) KiB)"
+done
