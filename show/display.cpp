@@ -11,6 +11,13 @@ static constexpr int COLOUR_BITS = 8, ALPHA_BITS = 8; // per channel
 static constexpr int DEPTH_BITS = 32, FALLBACK_DEPTH_BITS = 24;
 static constexpr int ADAPTIVE_VSYNC = -1, VSYNC = 1; // SDL's swap intervals
 
+// Where the user finds the show built for the other screen size.
+#ifdef _WIN32
+static const std::string OTHER_SIZES = "vantrop.exe for 1280x720, vantrop-1080p.exe for 1920x1080";
+#else
+static const std::string OTHER_SIZES = "build/720p or build/1080p";
+#endif
+
 static SDL_Window* window;
 static SDL_GLContext context;
 
@@ -37,8 +44,8 @@ static bool findShowMode(SDL_DisplayMode& mode, std::string* error)
         SDL_BYTESPERPIXEL(mode.format) == 4)
         return true;
     *error = "the display cannot switch to " + std::to_string(SHOW_WIDTH) + "x" + std::to_string(SHOW_HEIGHT) +
-        " at 32 bits per pixel (its modes: " + availableModes() +
-        "); run the build made for one of these sizes (build/720p or build/1080p)";
+        " at 32 bits per pixel (its modes: " + availableModes() + "); run the build made for one of these sizes (" +
+        OTHER_SIZES + ")";
     return false;
 }
 

@@ -23,6 +23,13 @@ protected:
         std::fputs("pcm.!default { type null }\n", alsa);
         std::fclose(alsa);
     }
+    // Wine's desktop process keeps the X server it started on: the next
+    // test, on an X server of its own, must find none running.
+    void TearDown() override
+    {
+        ShowOnXvfb::TearDown();
+        runCommand("WINEPREFIX=" + WINE_PREFIX + " wineserver -k");
+    }
     std::vector<std::string> wineEnvironment() const
     {
         return {"WINEPREFIX=" + WINE_PREFIX, "WINEDEBUG=-all",
@@ -60,7 +67,7 @@ TEST_F(WindowsBuild, ProgramsNeedOnlyWindowsOwnDlls)
     }
 }
 
-TEST_F(WindowsBuild, ShowEndsByItselfOnEscapeOnCtrlCAndWithoutItsMusic)
+TEST_F(WindowsBuild, ShowEndsByItselfOnEscapeAndOnCtrlC)
 {
     makeTrack(3);
     startWindows("vantrop.exe");
@@ -81,11 +88,34 @@ TEST_F(WindowsBuild, ShowEndsByItselfOnEscapeOnCtrlCAndWithoutItsMusic)
     kill(show, SIGINT);
     EXPECT_EQ(0, waitForExit(show, 15000)) << log();
     expectDesktopBack();
+}
 
+TEST_F(WindowsBuild, StartUpMessagesAndTheSilentClock)
+{
     const CommandResult missing = runWindows("vantrop.exe --music absent.mp3");
     EXPECT_EQ(1, missing.status) << missing.output;
     EXPECT_NE(std::string::npos, missing.output.find("vantrop: cannot open the music file absent.mp3"))
         << missing.output;
+
+    makeTrack(2);
+    const CommandResult tooLarge = runWindows("vantrop-1080p.exe");
+    EXPECT_EQ(1, tooLarge.status) << tooLarge.output;
+    EXPECT_NE(std::string::npos,
+              tooLarge.output.find("cannot switch to 1920x1080 at 32 bits per pixel (its modes: "
+                                   "1280x720); run the build made for one of these sizes "
+                                   "(vantrop.exe for 1280x720, vantrop-1080p.exe for 1920x1080)"))
+        << tooLarge.output;
+    expectDesktopBack();
+
+    // An ALSA without any device: Windows reports no audio endpoint.
+    std::FILE* noDevice = std::fopen((dir + "/alsa.conf").c_str(), "w");
+    ASSERT_NE(nullptr, noDevice);
+    std::fclose(noDevice);
+    startWindows("vantrop.exe");
+    EXPECT_EQ(0, waitForExit(show, 60000)) << log();
+    EXPECT_GE(secondsSinceStart(), 2.0) << "the silent clock runs in real time";
+    EXPECT_NE(std::string::npos, log().find("vantrop: no audio device (")) << log();
+    EXPECT_NE(std::string::npos, log().find("the show runs silently, in time")) << log();
 }
 
 // Both builds draw with llvmpipe, one through EGL, the other through
