@@ -85,7 +85,6 @@ static bool drivesAScreen(const char* driver)
 
 bool openShowDisplay(std::string* error)
 {
-    catchStopRequests();
     // On a Windows desktop scaled above 100%, the window and the mode are
     // then in real pixels rather than scaled ones.
     SDL_SetHint(SDL_HINT_WINDOWS_DPI_AWARENESS, "permonitorv2");

@@ -14,8 +14,12 @@ static constexpr DWORD REQUEST_GRACE_MS = 2000;
 static constexpr int EXIT_ENDED_AT_ONCE = 130;
 static constexpr DWORD MESSAGE_BOX_STYLE = MB_OK | MB_ICONERROR | MB_SETFOREGROUND;
 
+// How long giving the desktop back may take once the frame loop has ended, ms.
+static constexpr DWORD GIVING_BACK_LIMIT_MS = 10000;
+
 static std::atomic<int> requests;
-static HANDLE desktopBack; // a manual-reset event, set once the show has given the mode back
+static std::atomic<bool> requestSeen; // by the frame loop, which is then giving the desktop back
+static HANDLE desktopBack;            // a manual-reset event, set once the show has given the mode back
 
 static const char* eventName(DWORD type)
 {
@@ -33,7 +37,13 @@ static const char* eventName(DWORD type)
 // here and ends the process at once.
 static BOOL WINAPI onConsoleEvent(DWORD type)
 {
-    if (++requests == 1 && WaitForSingleObject(desktopBack, REQUEST_GRACE_MS) == WAIT_OBJECT_0) {
+    DWORD waited = WAIT_TIMEOUT;
+    if (++requests == 1) {
+        waited = WaitForSingleObject(desktopBack, REQUEST_GRACE_MS);
+        // Past the frame, closing the window and the mode switch back can be slow too (under Wine).
+        if (waited != WAIT_OBJECT_0 && requestSeen) waited = WaitForSingleObject(desktopBack, GIVING_BACK_LIMIT_MS);
+    }
+    if (waited == WAIT_OBJECT_0) {
         if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) return TRUE;
         // Windows ends the process when a close handler returns: let main() end it first.
         Sleep(INFINITE);
@@ -44,20 +54,20 @@ static BOOL WINAPI onConsoleEvent(DWORD type)
     return TRUE;
 }
 
-// A double-clicked program gets a console of its own, which nobody reads.
-static bool consoleIsOurOwn()
-{
-    DWORD processes[2];
-    return GetConsoleProcessList(processes, 2) == 1 && GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_CHAR;
-}
+// Whether the program was started with a console of its own (a double-click
+// in Explorer), which nobody reads, rather than from a Command Prompt.
+static bool startedOnItsOwn;
 
 void catchStopRequests()
 {
     if (desktopBack) return;
     desktopBack = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD processes[2];
+    startedOnItsOwn =
+        GetConsoleProcessList(processes, 2) == 1 && GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_CHAR;
+    // The empty console window would only stand behind the show and its messages.
+    if (startedOnItsOwn) FreeConsole();
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
-    // Started from Explorer, the empty console window would only flash up behind the show.
-    if (consoleIsOurOwn()) ShowWindow(GetConsoleWindow(), SW_HIDE);
 }
 
 void rememberDesktopMode()
@@ -67,7 +77,9 @@ void rememberDesktopMode()
 
 bool stopWasRequested()
 {
-    return requests > 0;
+    if (requests == 0) return false;
+    requestSeen = true;
+    return true;
 }
 
 void desktopModeIsBack()
@@ -78,5 +90,5 @@ void desktopModeIsBack()
 void tellStartFailure(const std::string& message)
 {
     std::fprintf(stderr, "vantrop: %s\n", message.c_str());
-    if (consoleIsOurOwn()) MessageBoxA(nullptr, message.c_str(), "vantrop could not start", MESSAGE_BOX_STYLE);
+    if (startedOnItsOwn) MessageBoxA(nullptr, message.c_str(), "vantrop could not start", MESSAGE_BOX_STYLE);
 }

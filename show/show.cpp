@@ -38,6 +38,7 @@ static int failStart(const std::string& error, MusicPlayer& player)
 
 int runShow(const char* musicFile)
 {
+    catchStopRequests();
     MusicPlayer player;
     std::string error;
     // The music is checked before the screen is touched, so that a missing

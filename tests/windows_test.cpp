@@ -118,6 +118,32 @@ TEST_F(WindowsBuild, StartUpMessagesAndTheSilentClock)
     EXPECT_NE(std::string::npos, log().find("the show runs silently, in time")) << log();
 }
 
+// As the README says: lomu_hmm.mp3 beside vantrop.exe, and a double-click,
+// which Wine's `start` copies: the program starts in its own folder with a
+// console of its own. The show lets go of that console, and a failure to
+// start is told in a message box, where the user sees it.
+TEST_F(WindowsBuild, StartedLikeADoubleClickItShowsNoConsoleAndFailuresInABox)
+{
+    ASSERT_EQ(0, runCommand("cp " + WINDOWS_BUILD + "/vantrop.exe " + dir).status);
+    const std::vector<std::string> doubleClick = {"start", "/wait", "/unix", dir + "/vantrop.exe"};
+    const std::string console = "xdotool search --onlyvisible --class conhost.exe";
+    makeTrack(60);
+    start("wine", doubleClick, wineEnvironment());
+    waitForWindow();
+    EXPECT_NE(0, onDisplay(console).status) << "a console window is shown";
+    EXPECT_EQ(0, onDisplay("xdotool key Escape").status);
+    EXPECT_EQ(0, waitForExit(show, 15000)) << log();
+    expectDesktopBack();
+
+    std::remove((dir + "/lomu_hmm.mp3").c_str());
+    start("wine", doubleClick, wineEnvironment());
+    const std::string box = "xdotool search --onlyvisible --name 'vantrop could not start'";
+    for (int i = 0; i < 200 && onDisplay(box).status != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(0, onDisplay(box).status) << "no message box\n" << log();
+    EXPECT_NE(0, onDisplay(console).status) << "a console window is shown";
+}
+
 // Both builds draw with llvmpipe, one through EGL, the other through
 // Wine's WGL and a hidden window: the same pixels.
 TEST_F(WindowsBuild, RenderGivesTheLinuxBuildsPixels)
