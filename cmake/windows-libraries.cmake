@@ -1,7 +1,12 @@
 # The libraries of the Windows build, linked statically from the prefix that
 # scripts/build-windows-libraries.sh fills, under the names the Linux build's
 # pkg-config and FindOpenGL give them.
-set(VANTROP_WINDOWS_PREFIX "$ENV{HOME}/.cache/vantrop-windows" CACHE PATH
+if(DEFINED ENV{VANTROP_WINDOWS_PREFIX})
+  set(default_prefix "$ENV{VANTROP_WINDOWS_PREFIX}")
+else()
+  set(default_prefix "$ENV{HOME}/.cache/vantrop-windows")
+endif()
+set(VANTROP_WINDOWS_PREFIX "${default_prefix}" CACHE PATH
     "Where scripts/build-windows-libraries.sh installed the Windows libraries")
 if(NOT EXISTS "${VANTROP_WINDOWS_PREFIX}/versions")
   message(FATAL_ERROR "no Windows libraries in ${VANTROP_WINDOWS_PREFIX}: run scripts/build-windows-libraries.sh first")

@@ -13,5 +13,5 @@ $as_root apt-get install -y --no-install-recommends \
     libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libpng-dev glslang-tools \
     libgtest-dev libbenchmark-dev clang clang-format libclang-rt-14-dev \
     xvfb xauth xdotool x11-utils imagemagick ffmpeg lame pulseaudio pulseaudio-utils stress-ng \
-    g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 dpkg-dev curl zip
+    g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 dpkg-dev curl bzip2 xz-utils zip
 "$(dirname "$0")/enable-debian-sources.sh"
