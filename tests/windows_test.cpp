@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <set>
 
 static const std::string WINDOWS_BUILD = VANTROP_WINDOWS_BUILD;
@@ -28,11 +29,11 @@ protected:
     void TearDown() override
     {
         ShowOnXvfb::TearDown();
-        runCommand("WINEPREFIX=" + WINE_PREFIX + " wineserver -k");
+        runCommand("WINEPREFIX=" + WINE_PREFIX + " wineserver -k; WINEPREFIX=" + WINE_PREFIX + " wineserver -w");
     }
     std::vector<std::string> wineEnvironment() const
     {
-        return {"WINEPREFIX=" + WINE_PREFIX, "WINEDEBUG=-all",
+        return {"WINEPREFIX=" + WINE_PREFIX, "WINEDEBUG=fixme-all",
                 "WINEDLLOVERRIDES=mscoree,mshtml=", "ALSA_CONFIG_PATH=" + dir + "/alsa.conf"};
     }
     void startWindows(const std::string& program, std::vector<std::string> arguments = {})
@@ -126,22 +127,44 @@ TEST_F(WindowsBuild, StartedLikeADoubleClickItShowsNoConsoleAndFailuresInABox)
 {
     ASSERT_EQ(0, runCommand("cp " + WINDOWS_BUILD + "/vantrop.exe " + dir).status);
     const std::vector<std::string> doubleClick = {"start", "/wait", "/unix", dir + "/vantrop.exe"};
-    const std::string console = "xdotool search --onlyvisible --class conhost.exe";
+    // xdotool dies of an X error when a window goes away while it searches: such a search is made again.
+    auto shown = [&](const std::string& criteria) {
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            const CommandResult r = onDisplay("xdotool search --onlyvisible " + criteria);
+            if (r.output.find("X Error") == std::string::npos) return r.status == 0;
+        }
+        return false;
+    };
+    auto within = [](int timeoutMs, const std::function<bool()>& condition) {
+        for (int waited = 0; waited < timeoutMs && !condition(); waited += 50)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return condition();
+    };
+    // Wine closes a console window, and may first flash it up, shortly after
+    // its last program lets go of it: gone means a whole second unseen.
+    auto consoleGone = [&] {
+        int unseenMs = 0;
+        for (int waited = 0; waited < 5000 && unseenMs < 1000; waited += 50) {
+            unseenMs = shown("--class conhost.exe") ? 0 : unseenMs + 50;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return unseenMs >= 1000;
+    };
     makeTrack(60);
     start("wine", doubleClick, wineEnvironment());
-    waitForWindow();
-    EXPECT_NE(0, onDisplay(console).status) << "a console window is shown";
+    // The show's own window; the console's is named after the program's path.
+    ASSERT_TRUE(within(15000, [&] { return shown("--name '^vantrop$'"); })) << "no show window\n" << log();
+    EXPECT_TRUE(consoleGone()) << "a console window is shown";
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // the first frames
     EXPECT_EQ(0, onDisplay("xdotool key Escape").status);
     EXPECT_EQ(0, waitForExit(show, 15000)) << log();
     expectDesktopBack();
 
     std::remove((dir + "/lomu_hmm.mp3").c_str());
     start("wine", doubleClick, wineEnvironment());
-    const std::string box = "xdotool search --onlyvisible --name 'vantrop could not start'";
-    for (int i = 0; i < 200 && onDisplay(box).status != 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(0, onDisplay(box).status) << "no message box\n" << log();
-    EXPECT_NE(0, onDisplay(console).status) << "a console window is shown";
+    EXPECT_TRUE(within(10000, [&] { return shown("--name 'vantrop could not start'"); })) << "no message box\n"
+                                                                                          << log();
+    EXPECT_TRUE(consoleGone()) << "a console window is shown";
 }
 
 // Both builds draw with llvmpipe, one through EGL, the other through
