@@ -22,8 +22,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#ifdef _WIN32
 #include <filesystem>
 #include <system_error>
+#endif
 
 static constexpr int MAX_WIDTH = 7680; // pixels: 8K is the largest frame the tools accept
 
@@ -112,6 +114,48 @@ static std::string lowerCase(std::string text)
     return text;
 }
 
+// What the output checks ask of a path: stat() where there is one; the same
+// file under any spelling (a link, "dir/../dir") by device and inode.
+#ifdef _WIN32
+static bool isFolder(const std::string& path)
+{
+    std::error_code failed;
+    return std::filesystem::is_directory(path, failed);
+}
+
+static bool exists(const std::string& path)
+{
+    std::error_code failed;
+    return std::filesystem::exists(path, failed);
+}
+
+static bool sameFile(const std::string& a, const std::string& b)
+{
+    std::error_code failed;
+    return exists(a) && std::filesystem::equivalent(a, b, failed);
+}
+#else
+static bool isFolder(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+static bool exists(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0;
+}
+
+static bool sameFile(const std::string& a, const std::string& b)
+{
+    struct stat first {};
+    struct stat second {};
+    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+        first.st_ino == second.st_ino;
+}
+#endif
+
 bool checkOutputPath(const std::string& path, const std::vector<std::string>& extensions,
                      const std::vector<std::string>& inputs, std::string* error)
 {
@@ -127,8 +171,7 @@ bool checkOutputPath(const std::string& path, const std::vector<std::string>& ex
         return false;
     }
     const std::string folder = folderOf(path);
-    std::error_code failed;
-    if (!std::filesystem::is_directory(folder, failed)) {
+    if (!isFolder(folder)) {
         *error = "cannot write " + path + ": the folder " + folder + " does not exist";
         return false;
     }
@@ -136,14 +179,13 @@ bool checkOutputPath(const std::string& path, const std::vector<std::string>& ex
         *error = "cannot write " + path + ": the folder " + folder + " is not writable (" + std::strerror(errno) + ")";
         return false;
     }
-    if (!std::filesystem::exists(path, failed)) return true;
-    if (std::filesystem::is_directory(path, failed)) {
+    if (!exists(path)) return true;
+    if (isFolder(path)) {
         *error = "cannot write " + path + ": it is a folder";
         return false;
     }
-    // The same file under any spelling: a link, "dir/../dir", another case on Windows.
     for (const std::string& input : inputs) {
-        if (std::filesystem::exists(input, failed) && std::filesystem::equivalent(input, path, failed)) {
+        if (sameFile(input, path)) {
             *error = "will not write " + path + ": it is the input " + input + "; name another output file";
             return false;
         }
@@ -189,11 +231,14 @@ std::string makeTemporaryBeside(const std::string& path, const std::string& exte
 
 bool moveIntoPlace(const std::string& temporary, const std::string& path, std::string* error)
 {
-    // Replaces an existing file on Windows too, where plain rename() refuses.
-    std::error_code failed;
-    std::filesystem::rename(temporary, path, failed);
-    if (!failed) return true;
-    *error = "cannot move the finished file to " + path + ": " + failed.message();
+#ifdef _WIN32
+    // Plain rename() refuses to replace an existing file on Windows.
+    if (MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    *error = "cannot move the finished file to " + path + ": " + std::system_category().message(int(GetLastError()));
+#else
+    if (std::rename(temporary.c_str(), path.c_str()) == 0) return true;
+    *error = "cannot move the finished file to " + path + ": " + std::strerror(errno);
+#endif
     std::remove(temporary.c_str());
     return false;
 }
