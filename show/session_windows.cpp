@@ -10,12 +10,11 @@
 
 // How long the frame in flight may hold up the end after the first request, ms.
 static constexpr DWORD REQUEST_GRACE_MS = 2000;
+// How long giving the desktop back may take once the frame loop has ended, ms.
+static constexpr DWORD GIVING_BACK_LIMIT_MS = 10000;
 // Exit status of a show ended at once: 128 + SIGINT's number, as on Linux.
 static constexpr int EXIT_ENDED_AT_ONCE = 130;
 static constexpr DWORD MESSAGE_BOX_STYLE = MB_OK | MB_ICONERROR | MB_SETFOREGROUND;
-
-// How long giving the desktop back may take once the frame loop has ended, ms.
-static constexpr DWORD GIVING_BACK_LIMIT_MS = 10000;
 
 static std::atomic<int> requests;
 static std::atomic<bool> requestSeen; // by the frame loop, which is then giving the desktop back
