@@ -236,7 +236,7 @@ void closeHeadlessContext()
 #endif
     if (windowContext) SDL_GL_DeleteContext(windowContext);
     if (hiddenWindow) SDL_DestroyWindow(hiddenWindow);
-    if (hiddenWindow || backend == WINDOW_CONTEXT) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    if (backend == WINDOW_CONTEXT) SDL_QuitSubSystem(SDL_INIT_VIDEO);
     windowContext = nullptr;
     hiddenWindow = nullptr;
     backend = NO_CONTEXT;

@@ -11,6 +11,9 @@
 #include <share.h>
 #include <sys/stat.h>
 #include <windows.h>
+
+#include <filesystem>
+#include <system_error>
 #else
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,10 +25,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#ifdef _WIN32
-#include <filesystem>
-#include <system_error>
-#endif
 
 static constexpr int MAX_WIDTH = 7680; // pixels: 8K is the largest frame the tools accept
 

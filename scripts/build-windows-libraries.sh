@@ -3,7 +3,7 @@
 # mpg123, libpng, LAME) from Debian's source packages, at the versions this
 # Debian release ships, into $VANTROP_WINDOWS_PREFIX (default
 # ~/.cache/vantrop-windows), outside the source tree. A prefix already built
-# from the same source versions is kept; the first build takes about five
+# from the same source versions is kept; the first build takes about two
 # minutes on two cores. Needs scripts/setup-debian.sh (MinGW-w64 and the
 # deb-src entries) first.
 set -e
