@@ -1,5 +1,6 @@
 // vantrop-make-track: synthesizes a placeholder soundtrack at the show's
 // tempo and encodes it as MP3, for users without the show's own music.
+#include "files/output_file.h"
 #include "timeline/schedule.h"
 #include "timeline/timeline.h"
 
@@ -7,6 +8,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,16 +20,21 @@ static constexpr double DEFAULT_SECONDS = 70.0;
 static constexpr double MAX_SECONDS = 3600.0;
 static constexpr int BITRATE_KBPS = 128;
 static constexpr double PI = 3.14159265358979323846;
+static constexpr int EXIT_USAGE = 2;
+// The shell's 128 + the signal's number, as if the signal had ended the program.
+static constexpr int EXIT_SIGNAL_BASE = 128;
 
 static const char* const HELP =
-    "usage: vantrop-make-track [--seconds S] OUT.mp3\n"
+    "usage: vantrop-make-track [--seconds S] [--force] OUT.mp3\n"
     "\n"
     "Synthesizes a placeholder soundtrack for vantrop at its tempo (88 beats per\n"
     "minute, first beat at 0 ms): a kick on every beat, a hi-hat between beats,\n"
     "strong accents on the show's hit beats (%g, %g, %g and %g), fading out from\n"
     "beat %g to silence at beat %g, where the picture fades out too.\n"
     "Writes a 44.1 kHz stereo MP3 with a LAME tag, so its length reads exactly.\n"
-    "--seconds sets the length (default 70); --version prints the version.\n";
+    "--seconds sets the length (default 70); --version prints the version.\n"
+    "An existing OUT.mp3 is never replaced unless --force is given; the track is\n"
+    "written to a temporary file beside it and moved into place when complete.\n";
 
 // A deterministic noise source, so every run writes the same file.
 static uint32_t noiseState = 12345;
@@ -80,68 +87,28 @@ static short toSample(double x)
     return short(std::lround(std::fmax(-1.0, std::fmin(1.0, x * 0.8)) * 32767.0));
 }
 
-int main(int argc, char** argv)
+static volatile std::sig_atomic_t interrupted;
+
+static void onInterrupt(int signal)
 {
-    double seconds = DEFAULT_SECONDS;
-    std::string out;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            std::printf(HELP, double(HIT_BEATS[0]), double(HIT_BEATS[1]), double(HIT_BEATS[2]), double(HIT_BEATS[3]),
-                        double(FADE_OUT_START_BEAT), double(FADE_OUT_END_BEAT));
-            return 0;
-        }
-        if (arg == "--version") {
-            std::printf("vantrop-make-track %s\n", VANTROP_VERSION);
-            return 0;
-        }
-        if (arg == "--seconds") {
-            char* end = nullptr;
-            seconds = i + 1 < argc ? std::strtod(argv[++i], &end) : 0.0;
-            if (!end || *end || !(seconds > 0.0) || seconds > MAX_SECONDS) {
-                std::fprintf(stderr, "vantrop-make-track: --seconds needs a length above 0, up to 3600 seconds\n");
-                return 2;
-            }
-        } else if (!arg.empty() && arg[0] == '-') {
-            std::fprintf(stderr, "vantrop-make-track: unknown option '%s' (see --help)\n", arg.c_str());
-            return 2;
-        } else if (out.empty()) {
-            out = arg;
-        } else {
-            std::fprintf(stderr, "vantrop-make-track: give one output file (see --help)\n");
-            return 2;
-        }
-    }
-    if (out.empty()) {
-        std::fprintf(stderr, "vantrop-make-track: give the output file, e.g. lomu_hmm.mp3 (see --help)\n");
-        return 2;
-    }
+    interrupted = signal;
+}
 
-    lame_global_flags* lame = lame_init();
-    lame_set_in_samplerate(lame, SAMPLE_RATE);
-    lame_set_out_samplerate(lame, SAMPLE_RATE);
-    lame_set_num_channels(lame, 2);
-    lame_set_brate(lame, BITRATE_KBPS);
-    lame_set_quality(lame, 5);
-    lame_set_bWriteVbrTag(lame, 1); // the tag carries the exact sample count
-    if (lame_init_params(lame) < 0) {
-        std::fprintf(stderr, "vantrop-make-track: libmp3lame refused the encoder settings; update libmp3lame0\n");
-        lame_close(lame);
-        return 1;
-    }
-    FILE* file = std::fopen(out.c_str(), "w+b");
-    if (!file) {
-        std::fprintf(stderr, "vantrop-make-track: cannot write %s: %s\n", out.c_str(), std::strerror(errno));
-        lame_close(lame);
-        return 1;
-    }
+static int fail(const std::string& message, int status)
+{
+    std::fprintf(stderr, "vantrop-make-track: %s\n", message.c_str());
+    return status;
+}
 
+// Encodes `seconds` of the track into `file`; false when writing failed.
+static bool encodeTrack(lame_global_flags* lame, double seconds, FILE* file)
+{
     const long total = std::lround(seconds * SAMPLE_RATE);
     constexpr int CHUNK = 4096; // samples per encoder call
     std::vector<short> left(CHUNK), right(CHUNK);
     std::vector<unsigned char> mp3(size_t(1.25 * CHUNK + 7200));
     bool ok = true;
-    for (long done = 0; done < total && ok; done += CHUNK) {
+    for (long done = 0; done < total && ok && !interrupted; done += CHUNK) {
         const int count = int(std::min<long>(CHUNK, total - done));
         for (int i = 0; i < count; ++i) {
             double l, r;
@@ -155,10 +122,94 @@ int main(int argc, char** argv)
     const int bytes = lame_encode_flush(lame, mp3.data(), int(mp3.size()));
     ok = ok && bytes >= 0 && std::fwrite(mp3.data(), 1, size_t(bytes), file) == size_t(bytes);
     if (ok) lame_mp3_tags_fid(lame, file);
-    lame_close(lame);
-    if (std::fclose(file) != 0 || !ok) {
-        std::fprintf(stderr, "vantrop-make-track: writing %s failed: %s\n", out.c_str(), std::strerror(errno));
-        return 1;
+    return ok;
+}
+
+int main(int argc, char** argv)
+{
+    double seconds = DEFAULT_SECONDS;
+    bool secondsGiven = false, force = false;
+    std::string out;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::printf(HELP, double(HIT_BEATS[0]), double(HIT_BEATS[1]), double(HIT_BEATS[2]), double(HIT_BEATS[3]),
+                        double(FADE_OUT_START_BEAT), double(FADE_OUT_END_BEAT));
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("vantrop-make-track %s\n", VANTROP_VERSION);
+            return 0;
+        }
+        if (arg == "--seconds") {
+            if (secondsGiven) return fail("--seconds is given twice; give it once (see --help)", EXIT_USAGE);
+            secondsGiven = true;
+            char* end = nullptr;
+            seconds = i + 1 < argc ? std::strtod(argv[++i], &end) : 0.0;
+            if (!end || *end || !(seconds > 0.0) || seconds > MAX_SECONDS)
+                return fail("--seconds needs a length above 0, up to 3600 seconds", EXIT_USAGE);
+        } else if (arg == "--force") {
+            force = true;
+        } else if (!arg.empty() && arg[0] == '-') {
+            return fail("unknown option '" + arg + "' (see --help)", EXIT_USAGE);
+        } else if (out.empty()) {
+            out = arg;
+        } else {
+            return fail("give one output file (see --help)", EXIT_USAGE);
+        }
     }
-    return 0;
+    if (out.empty()) return fail("give the output file, e.g. lomu_hmm.mp3 (see --help)", EXIT_USAGE);
+    std::string error;
+    if (!checkOutputPath(out, {".mp3"}, {}, &error)) return fail(error, 1);
+    if (!force && pathExists(out))
+        return fail(out + " already exists; give --force to replace it, or name another file", 1);
+
+    lame_global_flags* lame = lame_init();
+    lame_set_in_samplerate(lame, SAMPLE_RATE);
+    lame_set_out_samplerate(lame, SAMPLE_RATE);
+    lame_set_num_channels(lame, 2);
+    lame_set_brate(lame, BITRATE_KBPS);
+    lame_set_quality(lame, 5);
+    lame_set_bWriteVbrTag(lame, 1); // the tag carries the exact sample count
+    if (lame_init_params(lame) < 0) {
+        lame_close(lame);
+        return fail("libmp3lame refused the encoder settings; update libmp3lame0", 1);
+    }
+    // A signal stops the encoding, and the temporary file goes with it.
+    for (int signal : {SIGINT, SIGTERM
+#ifdef SIGHUP
+                       ,
+                       SIGHUP
+#endif
+         })
+        std::signal(signal, onInterrupt);
+    const std::string temporary = makeTemporaryBeside(out, ".mp3", &error);
+    if (temporary.empty()) {
+        lame_close(lame);
+        return fail(error, 1);
+    }
+    FILE* file = std::fopen(temporary.c_str(), "w+b");
+    if (!file) {
+        const std::string reason = std::strerror(errno);
+        lame_close(lame);
+        std::remove(temporary.c_str());
+        return fail("cannot write " + temporary + ": " + reason, 1);
+    }
+    bool ok = encodeTrack(lame, seconds, file);
+    lame_close(lame);
+    ok = std::fclose(file) == 0 && ok;
+    const std::string reason = std::strerror(errno);
+    if (interrupted) {
+        std::remove(temporary.c_str());
+        std::fprintf(stderr, "vantrop-make-track: stopped by a signal; %s was not written\n", out.c_str());
+        return EXIT_SIGNAL_BASE + interrupted;
+    }
+    if (!ok) {
+        std::remove(temporary.c_str());
+        return fail("writing " + out + " failed: " + reason + "; nothing was written", 1);
+    }
+    if (force) return moveIntoPlace(temporary, out, &error) ? 0 : fail(error, 1);
+    if (moveIntoPlaceIfNew(temporary, out, &error)) return 0;
+    std::remove(temporary.c_str());
+    return fail(error.empty() ? out + " appeared while the track was made; it was left as it is" : error, 1);
 }

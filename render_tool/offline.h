@@ -1,6 +1,8 @@
 // Offline rendering for the companion tools: the show's own renderer in a
 // headless context, at any 16:9 size.
 #pragma once
+#include "files/output_file.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,16 +21,6 @@ bool parseSize(const char* text, int& width, int& height, std::string* error);
 bool isHelp(const char* arg);
 // Prints "vantrop-render COMMAND: MESSAGE (see ... --help)" and returns the usage exit status, 2.
 int usageError(const char* command, const std::string& message);
-// Checks, before any work, that `path` ends in one of `extensions` (".png"),
-// that its folder exists and is writable and that it is not the same file as
-// any of `inputs`; *error says which check failed and what to do.
-bool checkOutputPath(const std::string& path, const std::vector<std::string>& extensions,
-                     const std::vector<std::string>& inputs, std::string* error);
-// A new empty file in `path`'s folder, named after it and with its extension,
-// to write into before moving it into place; "" with *error when none can be made.
-std::string makeTemporaryBeside(const std::string& path, const std::string& extension, std::string* error);
-// Renames the finished temporary file to `path`; removes it and sets *error when that fails.
-bool moveIntoPlace(const std::string& temporary, const std::string& path, std::string* error);
 // Writes a picture through a temporary file, so that a failure leaves nothing and harms no file.
 bool writePngSafely(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb,
                     std::string* error);

@@ -1,0 +1,26 @@
+// Files the programs write for the user: checked before any work, written
+// to a temporary file beside the final name and moved into place only when
+// complete, so that a failure or a signal never leaves half a file and never
+// harms one that was there.
+#pragma once
+#include <string>
+#include <vector>
+
+// Checks, before any work, that `path` ends in one of `extensions` (".png"),
+// that its name fits the folder's limit, that its folder exists and is
+// writable, that it is not a folder and not the same file as any of
+// `inputs`; *error says which check failed and what to do.
+bool checkOutputPath(const std::string& path, const std::vector<std::string>& extensions,
+                     const std::vector<std::string>& inputs, std::string* error);
+// Whether something (a file, a folder, a link) already has this name.
+bool pathExists(const std::string& path);
+// A new empty hidden file in `path`'s folder, with `extension`, to write into
+// before moving it into place; "" with *error when none can be made.
+std::string makeTemporaryBeside(const std::string& path, const std::string& extension, std::string* error);
+// Renames the finished temporary file to `path`, replacing what was there;
+// removes it and sets *error when that fails.
+bool moveIntoPlace(const std::string& temporary, const std::string& path, std::string* error);
+// Gives the finished temporary file the name `path` only if nothing has that
+// name yet; false (the temporary file kept) when something has it, with *error
+// set only for other failures.
+bool moveIntoPlaceIfNew(const std::string& temporary, const std::string& path, std::string* error);
