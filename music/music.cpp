@@ -335,6 +335,35 @@ bool decodeMusicFile(const char* fileName, std::vector<int16_t>* samples, uint64
     return true;
 }
 
+struct MusicReader {
+    mpg123_handle* decoder = nullptr;
+    bool finished = false;
+};
+
+MusicReader* openMusicReader(const char* fileName, uint32_t fromMs, long* rate, std::string* error)
+{
+    mpg123_handle* decoder = openDecoder(fileName, rate, error);
+    if (!decoder) return nullptr;
+    MusicReader* reader = new MusicReader{decoder};
+    // A position past the end reads as silence.
+    const uint64_t frame = uint64_t(fromMs) * uint64_t(*rate) / 1000;
+    reader->finished = frame > 0 && mpg123_seek(decoder, off_t(frame), SEEK_SET) < 0;
+    return reader;
+}
+
+void readMusicFrames(MusicReader* reader, int16_t* out, uint64_t frames)
+{
+    const uint64_t got = decodeFrames(reader->decoder, out, frames, &reader->finished);
+    std::memset(out + got * CHANNELS, 0, (frames - got) * CHANNELS * sizeof(int16_t));
+}
+
+void closeMusicReader(MusicReader* reader)
+{
+    if (!reader) return;
+    closeDecoder(reader->decoder);
+    delete reader;
+}
+
 // Decodes up to one chunk into the ring when there is room; false once the stream has ended.
 static bool decodeIntoRing(MusicEngine& e)
 {

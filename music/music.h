@@ -41,6 +41,17 @@ bool readMusicLength(const char* fileName, uint32_t* lengthMs, std::string* erro
 bool decodeMusicFile(const char* fileName, std::vector<int16_t>* samples, uint64_t* sampleFrames, long* rate,
                      std::string* error);
 
+// A stretch of a stream decoded as playback decodes it, from any position,
+// holding only what one read asks for: long tracks cost no more memory.
+struct MusicReader;
+// Opens the stream at sample frame fromMs * rate / 1000 (rounded down); *rate gets the rate in Hz. Null with
+// *error naming the file and the reason.
+MusicReader* openMusicReader(const char* fileName, uint32_t fromMs, long* rate, std::string* error);
+// Reads the next `frames` interleaved 16-bit stereo sample frames; silence once the stream has ended.
+void readMusicFrames(MusicReader* reader, int16_t* out, uint64_t frames);
+// Releases the reader (null is fine).
+void closeMusicReader(MusicReader* reader);
+
 // A line naming where the stream has damaged bytes that decoding skips, or "" when it has none.
 std::string describeMusicDamage(const char* fileName);
 // Opens the stream, reads its exact length (going on past damaged bytes,

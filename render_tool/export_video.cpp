@@ -82,14 +82,12 @@ struct Encoder {
 static bool startEncoder(Encoder& encoder, const std::vector<std::string>& args)
 {
     int fds[2];
-    if (pipe(fds) != 0) return false;
+    if (pipe2(fds, O_CLOEXEC) != 0) return false;
     encoder.pid = fork();
     if (encoder.pid < 0) return false;
     if (encoder.pid == 0) {
         setpgid(0, 0);
         dup2(fds[0], STDIN_FILENO);
-        close(fds[0]);
-        close(fds[1]);
         std::vector<char*> argv;
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -114,13 +112,21 @@ static bool writeAll(int fd, const void* data, size_t size)
     return true;
 }
 
-static int finishEncoder(Encoder& encoder)
+// Closes the pipes, waits for ffmpeg and says how it ended: "" when it
+// succeeded, otherwise what happened to it.
+static std::string finishEncoder(Encoder& encoder)
 {
     if (encoder.input >= 0) close(encoder.input);
     encoder.input = -1;
     int status = 0;
     while (waitpid(encoder.pid, &status, 0) < 0 && errno == EINTR) {}
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return "";
+    if (WIFEXITED(status))
+        return "ffmpeg failed with exit status " + std::to_string(WEXITSTATUS(status)) + " (its message is above)";
+    if (WIFSIGNALED(status))
+        return "ffmpeg was ended by signal " + std::to_string(WTERMSIG(status)) + " (" + strsignal(WTERMSIG(status)) +
+            ") from outside";
+    return "ffmpeg ended abnormally";
 }
 
 static std::string clockText(double seconds)
@@ -173,17 +179,12 @@ static int parseVideoOptions(int argc, char** argv, VideoOptions& o)
     return -1;
 }
 
-// Writes the music's stretch from `fromMs` as a 16-bit stereo WAV file of
-// exactly `frames` sample frames, silent where the music has ended.
-static bool writeSoundStretch(const std::string& music, uint32_t fromMs, uint64_t frames, long rate,
-                              const std::vector<int16_t>& samples, const std::string& path, std::string* error)
+// Writes (or, at the start of the file, rewrites) the header of a 16-bit
+// stereo WAV file of `frames` sample frames, leaving the file at its end.
+static bool writeWavHeader(FILE* file, long rate, uint64_t frames)
 {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        *error = "cannot write the sound of the video to " + path + ": " + std::strerror(errno);
-        return false;
-    }
     const uint64_t dataBytes = frames * 4;
+    if (std::fseek(file, 0, SEEK_SET) != 0) return false;
     auto le32 = [&](uint32_t v) {
         for (int i = 0; i < 4; ++i) std::fputc(int((v >> (8 * i)) & 0xff), file);
     };
@@ -194,25 +195,25 @@ static bool writeSoundStretch(const std::string& music, uint32_t fromMs, uint64_
     le32(16), le16(1), le16(2), le32(uint32_t(rate)), le32(uint32_t(rate) * 4), le16(4), le16(16);
     std::fputs("data", file);
     le32(uint32_t(std::min<uint64_t>(dataBytes, UINT32_MAX)));
-    const uint64_t first = uint64_t(fromMs) * uint64_t(rate) / 1000, available = samples.size() / 2;
-    const uint64_t fromMusic = first < available ? std::min(frames, available - first) : 0;
-    if (fromMusic) std::fwrite(samples.data() + first * 2, 4, fromMusic, file);
-    const std::vector<int16_t> silence(8192 * 2, 0);
-    for (uint64_t left = frames - fromMusic; left > 0;) {
-        const uint64_t n = std::min<uint64_t>(left, 8192);
-        std::fwrite(silence.data(), 4, n, file);
-        left -= n;
-    }
-    const bool written = std::ferror(file) == 0;
-    if (std::fclose(file) != 0 || !written) {
-        *error = "cannot write the sound of the video to " + path + " (" + music + "): " + std::strerror(errno);
-        return false;
-    }
-    return true;
+    return std::fseek(file, 0, SEEK_END) == 0 && std::ferror(file) == 0;
+}
+
+// Ends the export after a signal: nothing of the temporary files is left.
+static int stoppedBeforeAnyFrame(const std::string& out)
+{
+    std::fprintf(stderr, "vantrop-render video: stopped by signal %d (%s) before any frame; %s was not written\n",
+                 int(interrupted), strsignal(interrupted), out.c_str());
+    return EXIT_SIGNAL_BASE + interrupted;
 }
 
 int runVideo(int argc, char** argv)
 {
+    // Caught from the start, so that no signal leaves a temporary file behind.
+    std::signal(SIGPIPE, SIG_IGN);
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+
     VideoOptions o;
     if (const int status = parseVideoOptions(argc, argv, o); status >= 0) return status;
 
@@ -241,71 +242,80 @@ int runVideo(int argc, char** argv)
                      "(Debian package ffmpeg)\n");
         return 1;
     }
+    if (interrupted) return stoppedBeforeAnyFrame(o.out);
 
     // Frame n shows FROM + floor(n * 1000 / FPS) ms; the frames are those before TO.
     const uint32_t frameCount = uint32_t((uint64_t(o.to - o.from) * o.fps + 999) / 1000);
 
-    std::string extension = o.out.substr(o.out.rfind('.'));
-    const std::string temporary = makeTemporaryBeside(o.out, extension, &error);
-    if (temporary.empty()) {
+    // Only the stretch being exported is decoded, a frame's worth at a time.
+    long rate = 0;
+    MusicReader* music = haveMusic ? openMusicReader(o.music.c_str(), o.from, &rate, &error) : nullptr;
+    if (haveMusic && !music) {
         std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
         return 1;
     }
-    std::string sound;
-    auto cleanUp = [&] {
-        std::remove(temporary.c_str());
-        if (!sound.empty()) std::remove(sound.c_str());
-    };
-    if (haveMusic) {
-        std::vector<int16_t> samples;
-        uint64_t decoded = 0;
-        long rate = 0;
-        sound = makeTemporaryBeside(o.out, ".wav", &error);
-        if (sound.empty() || !decodeMusicFile(o.music.c_str(), &samples, &decoded, &rate, &error) ||
-            !writeSoundStretch(o.music, o.from, uint64_t(frameCount) * uint64_t(rate) / o.fps, rate, samples, sound,
-                               &error)) {
-            std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
-            cleanUp();
-            return 1;
-        }
-    }
-
     if (!openOfflineRenderer(o.width, o.height, &error)) {
         std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
+        closeMusicReader(music);
+        return 1;
+    }
+    if (interrupted) {
+        closeMusicReader(music);
+        return stoppedBeforeAnyFrame(o.out);
+    }
+    const std::string extension = o.out.substr(o.out.rfind('.'));
+    std::string pictures = makeTemporaryBeside(o.out, extension, &error), temporary, sound;
+    if (!pictures.empty() && music) temporary = makeTemporaryBeside(o.out, extension, &error);
+    auto cleanUp = [&] {
+        for (const std::string* path : {&pictures, &temporary, &sound})
+            if (!path->empty()) std::remove(path->c_str());
+    };
+    if (pictures.empty() || (music && temporary.empty())) {
+        std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
+        closeMusicReader(music);
         cleanUp();
         return 1;
     }
 
+    // Pass one: the frames alone. The sound goes to a WAV file beside it in
+    // step with the frames sent, and pass two puts the two together, so
+    // that the sound ends exactly where the frames end, also when a signal
+    // stops the export early.
     // clang-format off
     std::vector<std::string> args = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y",
         "-f", "rawvideo", "-pix_fmt", "rgb24", "-video_size", std::to_string(o.width) + "x" + std::to_string(o.height),
-        "-framerate", std::to_string(o.fps), "-i", "pipe:0"};
-    if (haveMusic) args.insert(args.end(), {"-i", "file:" + sound});
-    // GL hands rows bottom first; ffmpeg flips them. The colours are turned
-    // into video with the BT.709 matrix and recorded as such, which is what
-    // players assume for HD and are told for every other size.
-    args.insert(args.end(), {"-vf", "vflip,scale=out_color_matrix=bt709:out_range=tv", "-map", "0:v", "-c:v",
-                             "libx264", "-preset", "veryfast", "-crf", "18", "-pix_fmt", "yuv420p", "-colorspace",
-                             "bt709", "-color_primaries", "bt709", "-color_trc", "bt709", "-color_range", "tv",
-                             "-movflags", "+faststart"});
-    if (haveMusic) args.insert(args.end(), {"-map", "1:a", "-c:a", "aac", "-b:a", "192k"});
-    args.push_back("file:" + temporary);
+        "-framerate", std::to_string(o.fps), "-i", "pipe:0",
+        // GL hands rows bottom first; ffmpeg flips them. The colours are turned
+        // into video with the BT.709 matrix and recorded as such, which is what
+        // players assume for HD and are told for every other size.
+        "-vf", "vflip,scale=out_color_matrix=bt709:out_range=tv", "-c:v", "libx264", "-preset", "veryfast",
+        "-crf", "18", "-pix_fmt", "yuv420p", "-colorspace", "bt709", "-color_primaries", "bt709",
+        "-color_trc", "bt709", "-color_range", "tv", "-movflags", "+faststart", "file:" + pictures};
     // clang-format on
-
-    std::signal(SIGPIPE, SIG_IGN);
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    FILE* soundFile = nullptr;
+    if (music) {
+        sound = makeTemporaryBeside(o.out, ".wav", &error);
+        soundFile = sound.empty() ? nullptr : std::fopen(sound.c_str(), "wb");
+        if (!soundFile || !writeWavHeader(soundFile, rate, 0)) {
+            if (error.empty()) error = "cannot write the sound of the video beside " + o.out + ": " + std::strerror(errno);
+            std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
+            if (soundFile) std::fclose(soundFile);
+            closeMusicReader(music);
+            cleanUp();
+            return 1;
+        }
+    }
     Encoder encoder;
     if (!startEncoder(encoder, args)) {
         std::fprintf(stderr, "vantrop-render video: cannot start ffmpeg: %s\n", std::strerror(errno));
+        if (soundFile) std::fclose(soundFile);
+        closeMusicReader(music);
         cleanUp();
         return 1;
     }
 
     // Two pixel buffers: while frame n is read back into one, frame n - 1
-    // goes from the other to the encoder.
+    // goes from the other to the encoder, and its stretch of sound to the WAV file.
     const size_t frameBytes = size_t(o.width) * o.height * 3;
     GLuint buffers[2];
     glGenBuffers(2, buffers);
@@ -314,11 +324,23 @@ int runVideo(int argc, char** argv)
         glBufferData(GL_PIXEL_PACK_BUFFER, GLsizeiptr(frameBytes), nullptr, GL_STREAM_READ);
     }
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    uint64_t soundFrames = 0;
+    bool soundWritten = true;
+    std::vector<int16_t> samples;
     auto sendFrame = [&](uint32_t n) {
         glBindBuffer(GL_PIXEL_PACK_BUFFER, buffers[n % 2]);
         const void* pixels = glMapBuffer(GL_PIXEL_PACK_BUFFER, GL_READ_ONLY);
         const bool ok = pixels && writeAll(encoder.input, pixels, frameBytes);
         glUnmapBuffer(GL_PIXEL_PACK_BUFFER);
+        if (ok && music) {
+            // Frame n's sound: sample frames n * RATE / FPS up to (n + 1) * RATE / FPS.
+            const uint64_t end = uint64_t(n + 1) * uint64_t(rate) / o.fps;
+            samples.resize(size_t(end - soundFrames) * 2);
+            readMusicFrames(music, samples.data(), end - soundFrames);
+            soundWritten = soundWritten && std::fwrite(samples.data(), 4, end - soundFrames, soundFile) ==
+                    end - soundFrames;
+            soundFrames = end;
+        }
         return ok;
     };
 
@@ -348,26 +370,46 @@ int runVideo(int argc, char** argv)
         sent += !pipeBroken;
     }
     if (showProgress) std::fputc('\n', stderr);
-    const int encoderStatus = finishEncoder(encoder);
-    if (!sound.empty()) std::remove(sound.c_str());
-    if (encoderStatus != 0) {
-        std::fprintf(stderr, "vantrop-render video: ffmpeg failed (exit status %d) writing %s; its message is above\n",
-                     encoderStatus, o.out.c_str());
+    closeMusicReader(music);
+    std::string failure = finishEncoder(encoder);
+    if (failure.empty() && pipeBroken) failure = "ffmpeg stopped taking frames";
+    if (soundFile) {
+        soundWritten = soundWritten && std::fflush(soundFile) == 0 && writeWavHeader(soundFile, rate, soundFrames);
+        soundWritten = std::fclose(soundFile) == 0 && soundWritten;
+        if (failure.empty() && !soundWritten)
+            failure = "the sound could not be written beside it (" + std::string(std::strerror(errno)) + ")";
+    }
+    if (failure.empty() && sent == 0) {
+        cleanUp();
+        return stoppedBeforeAnyFrame(o.out);
+    }
+    if (failure.empty() && music) {
+        // Pass two: the frames as they are, the sound encoded beside them; a
+        // signal now waits for this short pass to end.
+        const std::vector<std::string> join = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y",
+            "-i", "file:" + pictures, "-i", "file:" + sound, "-map", "0:v", "-map", "1:a", "-c:v", "copy",
+            "-c:a", "aac", "-b:a", "192k", "-movflags", "+faststart", "file:" + temporary};
+        Encoder joiner;
+        failure = startEncoder(joiner, join) ? finishEncoder(joiner) : std::string("ffmpeg could not be started");
+    }
+    if (!failure.empty()) {
+        std::fprintf(stderr, "vantrop-render video: after %u of %u frames, %s; %s was not written\n", sent,
+                     frameCount, failure.c_str(), o.out.c_str());
         cleanUp();
         return 1;
     }
-    if (pipeBroken) {
-        std::fprintf(stderr, "vantrop-render video: ffmpeg stopped taking frames after %u of %u; nothing was written\n",
-                     sent, frameCount);
-        cleanUp();
-        return 1;
-    }
-    if (!moveIntoPlace(temporary, o.out, &error)) {
+    const bool moved = moveIntoPlace(music ? temporary : pictures, o.out, &error);
+    cleanUp();
+    if (!moved) {
         std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
         return 1;
     }
     if (interrupted) {
-        std::fprintf(stderr, "vantrop-render video: stopped; %s holds the first %u frames\n", o.out.c_str(), sent);
+        std::fprintf(stderr,
+                     "vantrop-render video: stopped by signal %d (%s); kept %s with the first %u of %u frames "
+                     "(%s of video and sound from %u ms)\n",
+                     int(interrupted), strsignal(interrupted), o.out.c_str(), sent, frameCount,
+                     clockText(double(sent) / o.fps).c_str(), o.from);
         return EXIT_SIGNAL_BASE + interrupted;
     }
     return 0;
