@@ -2,6 +2,7 @@
 
 #include <SDL.h>
 #include <mpg123.h>
+#include <sys/stat.h>
 #ifdef __linux__
 #include <alsa/asoundlib.h>
 #include <dlfcn.h>
@@ -191,6 +192,13 @@ static uint64_t decodeFrames(mpg123_handle* decoder, int16_t* out, uint64_t fram
 
 static std::string fileProblem(const char* fileName)
 {
+    // Asked before opening: opening a FIFO would wait for a writer forever.
+    struct stat info {};
+    if (stat(fileName, &info) == 0 && S_ISDIR(info.st_mode))
+        return std::string("the music file ") + fileName + " is a folder: name an MP3 file";
+    if (stat(fileName, &info) == 0 && !S_ISREG(info.st_mode))
+        return std::string("the music file ") + fileName +
+            " is not a regular file (a FIFO, device or socket): name an MP3 file";
     FILE* file = std::fopen(fileName, "rb");
     if (!file) {
         const int code = errno;
@@ -201,10 +209,8 @@ static std::string fileProblem(const char* fileName)
                              : "";
         return std::string("cannot open the music file ") + fileName + ": " + std::strerror(code) + advice;
     }
-    std::fseek(file, 0, SEEK_END);
-    const long size = std::ftell(file);
     std::fclose(file);
-    if (size <= 0) return std::string("the music file ") + fileName + " is empty: it must be an MP3 stream";
+    if (info.st_size <= 0) return std::string("the music file ") + fileName + " is empty: it must be an MP3 stream";
     return {};
 }
 
@@ -213,6 +219,16 @@ static std::string fileProblem(const char* fileName)
 static void skipDamageToTheEnd(mpg123_handle* decoder)
 {
     mpg123_param(decoder, MPG123_RESYNC_LIMIT, -1, 0.0);
+}
+
+// Whether the file begins as an MP3 stream does: an ID3 tag or a frame's sync bits.
+static bool looksLikeMp3(const char* fileName)
+{
+    unsigned char head[3] = {};
+    FILE* file = std::fopen(fileName, "rb");
+    const bool read = file && std::fread(head, 1, sizeof head, file) == sizeof head;
+    if (file) std::fclose(file);
+    return read && ((head[0] == 'I' && head[1] == 'D' && head[2] == '3') || (head[0] == 0xFF && (head[1] & 0xE0) == 0xE0));
 }
 
 static void closeDecoder(mpg123_handle* decoder)
@@ -247,8 +263,11 @@ static mpg123_handle* openDecoder(const char* fileName, long* rate, std::string*
     int channels = 0, encoding = 0;
     if (mpg123_open(decoder, fileName) != MPG123_OK ||
         mpg123_getformat(decoder, rate, &channels, &encoding) != MPG123_OK || *rate <= 0) {
-        *error = std::string("the music file ") + fileName +
-            " is not an MP3 stream (libmpg123: " + mpg123_strerror(decoder) + "); convert it to MP3";
+        *error = looksLikeMp3(fileName)
+            ? std::string("the music file ") + fileName +
+                " is too short: it ends before its first frame of sound; use a longer track"
+            : std::string("the music file ") + fileName + " is not an MP3 stream (libmpg123: " +
+                mpg123_strerror(decoder) + "); convert it to MP3";
         closeDecoder(decoder);
         return nullptr;
     }

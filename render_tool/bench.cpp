@@ -77,12 +77,14 @@ int runBench(int argc, char** argv)
     uint32_t frames = DEFAULT_FRAMES;
     std::vector<uint32_t> positions;
     std::string error;
+    std::vector<std::string> seen;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         if (isHelp(argv[i])) {
             std::fputs(BENCH_HELP, stdout);
             return 0;
         }
+        if (optionRepeated("bench", seen, arg)) return EXIT_USAGE;
         if (arg == "--compare") {
             compare = true;
         } else if (arg == "--shader" && i + 1 < argc) {

@@ -147,12 +147,14 @@ struct VideoOptions {
 static int parseVideoOptions(int argc, char** argv, VideoOptions& o)
 {
     std::string error;
+    std::vector<std::string> seen;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         if (isHelp(argv[i])) {
             std::fputs(VIDEO_HELP, stdout);
             return 0;
         }
+        if (optionRepeated("video", seen, arg)) return EXIT_USAGE;
         if (i + 1 >= argc) return usageError("video", "unknown argument or missing value: '" + arg + "'");
         const char* value = argv[++i];
         if (arg == "--out") {

@@ -11,6 +11,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -52,6 +53,17 @@ bool parseSize(const char* text, int& width, int& height, std::string* error)
 bool isHelp(const char* arg)
 {
     return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
+}
+
+bool optionRepeated(const char* command, std::vector<std::string>& seen, const std::string& arg)
+{
+    if (arg.rfind("--", 0) != 0) return false;
+    if (std::find(seen.begin(), seen.end(), arg) == seen.end()) {
+        seen.push_back(arg);
+        return false;
+    }
+    usageError(command, arg + " is given twice; give it once");
+    return true;
 }
 
 int usageError(const char* command, const std::string& message)

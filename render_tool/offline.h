@@ -19,6 +19,10 @@ bool parseUint32(const char* text, uint32_t& value);
 bool parseSize(const char* text, int& width, int& height, std::string* error);
 // Whether a command-line argument asks for help (--help or -h).
 bool isHelp(const char* arg);
+// True (and the usage message printed) when `arg` is an option already in
+// `seen`; records it otherwise. A repeated option is refused, not silently
+// taken at its last value.
+bool optionRepeated(const char* command, std::vector<std::string>& seen, const std::string& arg);
 // Prints "vantrop-render COMMAND: MESSAGE (see ... --help)" and returns the usage exit status, 2.
 int usageError(const char* command, const std::string& message);
 // Writes a picture through a temporary file, so that a failure leaves nothing and harms no file.

@@ -31,12 +31,14 @@ int runSheet(int argc, char** argv)
     std::string out, error;
     int width = 320, height = 180; // one still, pixels
     float every = 4.0f;
+    std::vector<std::string> seen;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         if (isHelp(argv[i])) {
             std::fputs(SHEET_HELP, stdout);
             return 0;
         }
+        if (optionRepeated("sheet", seen, arg)) return EXIT_USAGE;
         if (i + 1 >= argc) return usageError("sheet", "unknown argument or missing value: '" + arg + "'");
         const char* value = argv[++i];
         if (arg == "--out") {

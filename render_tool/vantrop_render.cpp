@@ -95,12 +95,14 @@ static int runFrame(int argc, char** argv)
     uint32_t ms = 0;
     int width = DEFAULT_WIDTH, height = DEFAULT_HEIGHT;
     std::string out, error;
+    std::vector<std::string> seen;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         if (isHelp(argv[i])) {
             std::fputs(FRAME_HELP, stdout);
             return 0;
         }
+        if (optionRepeated("frame", seen, arg)) return EXIT_USAGE;
         if (i + 1 >= argc && (arg == "--ms" || arg == "--size" || arg == "--out"))
             return usageError("frame", arg + " needs a value");
         if (arg == "--ms") {

@@ -35,6 +35,7 @@ static int usageError(const std::string& message)
 int main(int argc, char** argv)
 {
     const char* music = MUSIC_FILE_NAME;
+    bool musicGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -45,8 +46,10 @@ int main(int argc, char** argv)
             std::printf("vantrop %s (%dx%d)\n", VANTROP_VERSION, SHOW_WIDTH, SHOW_HEIGHT);
             return 0;
         }
+        if (arg == "--music" && musicGiven) return usageError("--music is given twice; give it once");
         if (arg == "--music" && i + 1 < argc && argv[i + 1][0] != '\0') {
             music = argv[++i];
+            musicGiven = true;
             continue;
         }
         if (arg == "--music") return usageError("--music needs a file name");
