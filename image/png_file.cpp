@@ -1,5 +1,7 @@
 #include "image/png_file.h"
 
+#include <algorithm>
+
 #include <png.h>
 
 #include <cerrno>
@@ -40,4 +42,13 @@ bool readPngRgb(const std::string& path, int& width, int& height, std::vector<ui
     width = int(image.width);
     height = int(image.height);
     return true;
+}
+
+void flipRows(std::vector<uint8_t>& rgb, int width, int height)
+{
+    const size_t stride = size_t(width) * 3;
+    for (int y = 0; y < height / 2; ++y)
+        std::swap_ranges(rgb.begin() + std::ptrdiff_t(size_t(y) * stride),
+                         rgb.begin() + std::ptrdiff_t(size_t(y + 1) * stride),
+                         rgb.begin() + std::ptrdiff_t(size_t(height - 1 - y) * stride));
 }

@@ -4,6 +4,9 @@
 #include <string>
 #include <vector>
 
+// Turns width x height RGB pixels upside down in place: GL's rows run bottom
+// first, pictures' top first.
+void flipRows(std::vector<uint8_t>& rgb, int width, int height);
 // Writes width x height RGB pixels (top row first); *error names the file and the reason.
 bool writePngRgb(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb, std::string* error);
 // Reads a PNG as 8-bit RGB (top row first); *error names the file and the reason.

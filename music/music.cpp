@@ -93,6 +93,16 @@ struct MusicEngine {
     std::mutex stampLock;
     HandedOver handed;
 
+    // The file as it was opened, so that a stream ending early can tell a
+    // file changed under it (cut short, replaced) from its real end.
+    std::string fileName;
+    int64_t fileSize = 0, fileModifiedNs = 0;
+    uint64_t totalFrames = 0; // the stream's length when opened, in sample frames; 0 when unknown
+    // Set by the decoder thread once the file has lost sound it had: from
+    // then on silence stands in for it, up to the length it had.
+    std::atomic<bool> fileChanged{false};
+    bool changeTold = false;
+
     SDL_AudioDeviceID device = 0;
     bool audioInitialised = false;
     bool silent = false;
@@ -319,20 +329,26 @@ std::string describeMusicDamage(const char* fileName)
     return line;
 }
 
-// The exact length from a full scan of the frames, or DEFAULT_SHOW_LENGTH_MS when unknown.
-static uint32_t scanLengthMs(mpg123_handle* decoder, long rate)
+// The exact length in sample frames from a full scan of the frames, or 0 when unknown.
+static uint64_t scanLengthFrames(mpg123_handle* decoder)
 {
-    if (mpg123_scan(decoder) != MPG123_OK) return DEFAULT_SHOW_LENGTH_MS;
+    if (mpg123_scan(decoder) != MPG123_OK) return 0;
     const off_t samples = mpg123_length(decoder);
-    if (samples <= 0) return DEFAULT_SHOW_LENGTH_MS;
-    return uint32_t(std::min<uint64_t>(uint64_t(samples) * 1000 / uint64_t(rate), UINT32_MAX));
+    return samples > 0 ? uint64_t(samples) : 0;
+}
+
+// The exact length from a full scan of the frames, or DEFAULT_SHOW_LENGTH_MS when unknown.
+static uint32_t framesToMs(uint64_t frames, long rate)
+{
+    if (frames == 0) return DEFAULT_SHOW_LENGTH_MS;
+    return uint32_t(std::min<uint64_t>(frames * 1000 / uint64_t(rate), UINT32_MAX));
 }
 
 bool readMusicLength(const char* fileName, uint32_t* lengthMs, std::string* error)
 {
     long rate = 0;
     mpg123_handle* decoder = openDecoder(fileName, &rate, error);
-    *lengthMs = decoder ? scanLengthMs(decoder, rate) : DEFAULT_SHOW_LENGTH_MS;
+    *lengthMs = decoder ? framesToMs(scanLengthFrames(decoder), rate) : DEFAULT_SHOW_LENGTH_MS;
     closeDecoder(decoder);
     return decoder != nullptr;
 }
@@ -383,6 +399,24 @@ void closeMusicReader(MusicReader* reader)
     delete reader;
 }
 
+// The size and modification time of a file, or -1s when it is gone.
+static void fileState(const std::string& fileName, int64_t* size, int64_t* modifiedNs)
+{
+    struct stat info {};
+    const bool found = stat(fileName.c_str(), &info) == 0;
+    *size = found ? int64_t(info.st_size) : -1;
+    *modifiedNs = found ? int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec : -1;
+}
+
+// Whether the stream, ending before sample frame `at`, ends early because its file has changed since it was opened.
+static bool fileChangedUnder(const MusicEngine& e, uint64_t at)
+{
+    if (e.totalFrames == 0 || at >= e.totalFrames) return false;
+    int64_t size = 0, modifiedNs = 0;
+    fileState(e.fileName, &size, &modifiedNs);
+    return size != e.fileSize || modifiedNs != e.fileModifiedNs;
+}
+
 // Decodes up to one chunk into the ring when there is room; false once the stream has ended.
 static bool decodeIntoRing(MusicEngine& e)
 {
@@ -393,7 +427,19 @@ static bool decodeIntoRing(MusicEngine& e)
     }
     int16_t chunk[DECODE_CHUNK_FRAMES * CHANNELS];
     bool finished = false;
-    const uint64_t got = decodeFrames(e.decoder, chunk, DECODE_CHUNK_FRAMES, &finished);
+    const uint64_t streamAt = e.startFrame + written;
+    uint64_t got = 0;
+    if (e.fileChanged.load(std::memory_order_relaxed)) {
+        got = std::min(DECODE_CHUNK_FRAMES, e.totalFrames - std::min(streamAt, e.totalFrames));
+        std::memset(chunk, 0, sizeof chunk);
+        finished = streamAt + got >= e.totalFrames;
+    } else {
+        got = decodeFrames(e.decoder, chunk, DECODE_CHUNK_FRAMES, &finished);
+        if (finished && fileChangedUnder(e, streamAt + got)) {
+            e.fileChanged.store(true, std::memory_order_relaxed);
+            finished = false;
+        }
+    }
     const uint64_t at = written % RING_FRAMES, first = std::min(got, RING_FRAMES - at);
     std::memcpy(e.ring + at * CHANNELS, chunk, first * CHANNELS * sizeof(int16_t));
     std::memcpy(e.ring, chunk + first * CHANNELS, (got - first) * CHANNELS * sizeof(int16_t));
@@ -528,6 +574,8 @@ bool openMusic(MusicPlayer& player, const char* fileName, std::string* error)
     if (!audioLibrariesSupported(runningSdlVersion(), runningMpg123Version(), error)) return false;
     MusicEngine* e = new MusicEngine;
     player.engine = e;
+    e->fileName = fileName;
+    fileState(e->fileName, &e->fileSize, &e->fileModifiedNs);
     e->decoder = openDecoder(fileName, &e->rate, error);
     if (!e->decoder) {
         stopMusic(player);
@@ -535,7 +583,8 @@ bool openMusic(MusicPlayer& player, const char* fileName, std::string* error)
     }
     if (const std::string damage = describeMusicDamage(fileName); !damage.empty())
         std::fprintf(stderr, "vantrop: %s\n", damage.c_str());
-    player.lengthMs = scanLengthMs(e->decoder, e->rate);
+    e->totalFrames = scanLengthFrames(e->decoder);
+    player.lengthMs = framesToMs(e->totalFrames, e->rate);
     player.positionMs = 0;
     prefillRing(*e);
     return true;
@@ -567,8 +616,11 @@ void playMusicFrom(MusicPlayer& player, uint32_t positionMs)
     stopDecoder(*e);
     // The first sample at or after the millisecond, so that the position reads back as asked.
     const uint64_t frame = (uint64_t(positionMs) * uint64_t(e->rate) + 999) / 1000;
+    // A seek the file cannot follow any more (it changed under us) stays
+    // where it was asked to go, in silence.
     const bool sought = mpg123_seek(e->decoder, off_t(frame), SEEK_SET) >= 0;
-    e->startFrame = sought ? frame : 0;
+    if (!sought && fileChangedUnder(*e, frame)) e->fileChanged.store(true);
+    e->startFrame = sought || e->fileChanged.load() ? frame : 0;
     prefillRing(*e);
     startDecoder(*e);
     e->prerollLeft = PREROLL_FRAMES;
@@ -649,6 +701,18 @@ uint32_t readMusicPosition(MusicPlayer& player)
     ms = std::max<uint64_t>(std::min<uint64_t>(ms, UINT32_MAX), player.positionMs);
     player.positionMs = uint32_t(ms);
     return player.positionMs;
+}
+
+std::string takeMusicNotice(MusicPlayer& player)
+{
+    MusicEngine* e = player.engine;
+    if (!e || e->changeTold || !e->fileChanged.load()) return "";
+    e->changeTold = true;
+    const uint32_t ms = player.lengthMs;
+    char length[32];
+    std::snprintf(length, sizeof length, "%u:%02u.%03u", ms / 60000, ms / 1000 % 60, ms % 1000);
+    return "the music file " + e->fileName + " changed while it played (cut short or replaced); silence stands in " +
+        "for the sound it lost, up to the length it had (" + length + ")";
 }
 
 bool musicIsSilent(const MusicPlayer& player)

@@ -72,6 +72,10 @@ void pauseMusic(MusicPlayer& player);
 // Plays on from positionMs, to the sample: the position reads positionMs
 // until that sample is heard, then runs on from it.
 void playMusicFrom(MusicPlayer& player, uint32_t positionMs);
+// Once, when the music file has changed under playback (cut short or
+// replaced), a line saying so; "" otherwise. The position runs on to the
+// length the file had, in silence where its sound is gone.
+std::string takeMusicNotice(MusicPlayer& player);
 // True when playback runs on the silent clock (no audio device, or it was lost).
 bool musicIsSilent(const MusicPlayer& player);
 // Stops playback and the decoder, releases the stream and the device, shuts SDL's audio down.

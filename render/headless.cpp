@@ -1,5 +1,6 @@
 #include "render/headless.h"
 
+#include "image/png_file.h"
 #include "render/gl.h"
 
 #include <SDL.h>
@@ -218,14 +219,10 @@ bool createOffscreenTarget(int width, int height, std::string* error)
 
 std::vector<uint8_t> readPixelsRgb(int width, int height)
 {
-    std::vector<uint8_t> rows(size_t(width) * height * 3);
+    std::vector<uint8_t> image(size_t(width) * height * 3);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, rows.data());
-    // GL hands rows bottom first; images are stored top first.
-    std::vector<uint8_t> image(rows.size());
-    const size_t stride = size_t(width) * 3;
-    for (int y = 0; y < height; ++y)
-        std::memcpy(&image[size_t(y) * stride], &rows[size_t(height - 1 - y) * stride], stride);
+    glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, image.data());
+    flipRows(image, width, height);
     return image;
 }
 

@@ -165,19 +165,33 @@ void createNoiseTexture(GLuint names[2])
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, NOISE_SIZE, NOISE_SIZE, 0, GL_RGBA, GL_UNSIGNED_BYTE, noise.data());
 }
 
-bool initRenderer(GlLookup lookup, const char* fragmentSource, std::string* error)
+bool initRendererFromSources(GlLookup lookup, const char* vertexSource, const char* fragmentSource,
+                             const char* const specialised[PROGRAM_VARIANTS], std::string* error)
 {
     GlEntryPoints table{};
     if (!loadGlEntryPoints(lookup, table, error)) return false;
     gl = table;
     activeLookup = lookup;
-    // A rejected shader leaves the renderer drawing as it did.
-    const GLuint built = buildShaderProgram(VERTEX_SOURCE, fragmentSource, error);
-    if (!built) return false;
+    // Every program is built before any is replaced: a rejected source
+    // leaves the renderer drawing as it did, with programs of one set.
+    GLuint built[PROGRAM_VARIANTS + 1] = {};
+    bool ok = (built[0] = buildShaderProgram(vertexSource, fragmentSource, error)) != 0;
+    for (int mask = 0; ok && specialised && mask < PROGRAM_VARIANTS; ++mask)
+        ok = (built[mask + 1] = buildShaderProgram(vertexSource, specialised[mask], error)) != 0;
+    if (!ok) {
+        for (GLuint& p : built) deleteProgram(p);
+        return false;
+    }
     releaseRenderer();
-    program = built;
+    program = built[0];
+    for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) specialisedPrograms[mask] = built[mask + 1];
     createNoiseTexture(textures);
     return true;
+}
+
+bool initRenderer(GlLookup lookup, const char* fragmentSource, std::string* error)
+{
+    return initRendererFromSources(lookup, VERTEX_SOURCE, fragmentSource, nullptr, error);
 }
 
 bool addSpecialisedPrograms(const char* const specialised[PROGRAM_VARIANTS], std::string* error)

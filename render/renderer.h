@@ -55,6 +55,12 @@ inline constexpr int FEATURE_GLITCH = 1, FEATURE_FINALE = 2, PROGRAM_VARIANTS = 
 // (the same shader without the code of the features outside mask); from then
 // on each frame draws with the smallest one whose features its parameters need.
 bool addSpecialisedPrograms(const char* const specialised[PROGRAM_VARIANTS], std::string* error);
+// Entry points, noise texture and the programs of these sources: the full
+// fragment shader and, when `specialised` is not null, the programs without
+// some features' code, as addSpecialisedPrograms takes them. All or nothing:
+// a rejected source leaves the renderer drawing as before.
+bool initRendererFromSources(GlLookup lookup, const char* vertexSource, const char* fragmentSource,
+                             const char* const specialised[PROGRAM_VARIANTS], std::string* error);
 // initRenderer for this fragment source drawn at width x height (its
 // screen-size literal replaced); the show's own shader (FRAGMENT_SOURCE) also
 // gets its specialised programs, as the show draws it.

@@ -66,8 +66,9 @@ int main(int argc, char** argv)
     files.main = argv[6];
     for (int i = 7; i < argc; ++i) files.functions.push_back(argv[i]);
 
+    ShaderSources sources;
     PackedShaders packed;
-    if (!packShaders(files, enabled, width, height, packed, &error)) {
+    if (!readShaderSources(files, sources, &error) || !packShaders(sources, enabled, width, height, packed, &error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
@@ -77,7 +78,7 @@ int main(int argc, char** argv)
         // The reference the targets are set against: the baseline with the
         // march exit that any straightforward shader has.
         PackedShaders reference;
-        if (!packShaders(files, {"march"}, width, height, reference, &error)) {
+        if (!packShaders(sources, {"march"}, width, height, reference, &error)) {
             std::fprintf(stderr, "%s\n", error.c_str());
             return 1;
         }

@@ -2,11 +2,20 @@
 
 #include "timeline/schedule.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <set>
 #include <sstream>
@@ -30,6 +39,8 @@ static const char* const OPTIMISATIONS[] = {"march", "hoist", "bound", "logomin"
 static const char* const FEATURES[] = {"glitch", "finale"};
 static constexpr int PROGRAM_VARIANTS = 1 << (sizeof FEATURES / sizeof FEATURES[0]);
 static const char* const MARKER = "// @";
+static constexpr int MAX_STATEMENT_OPERATORS = 1000;
+static constexpr int MAX_NESTING = 64;
 
 struct Schedule {
     const char* name;
@@ -164,13 +175,88 @@ static std::string substituteSchedule(std::string text)
     return text;
 }
 
-static bool readFile(const char* path, std::string& text)
+// Reads a regular file of at most SHADER_FILE_MAX_BYTES. Opened without
+// blocking, so that a FIFO or a device in the folder is refused, not waited on.
+static bool readShaderFile(const std::string& path, std::string& text, std::string& error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream s;
-    s << in.rdbuf();
-    text = s.str();
+#ifdef _WIN32
+    const int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
+#else
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+#endif
+    if (fd < 0) {
+        error = "cannot read the shader file " + path + ": " + std::strerror(errno) +
+            (errno == EACCES ? " (make it readable)" : errno == ENOENT ? " (put it back, or check --shaders)" : "");
+        return false;
+    }
+    struct stat info {};
+    bool ok = fstat(fd, &info) == 0;
+    if (ok && !S_ISREG(info.st_mode)) {
+        error = "cannot read the shader file " + path +
+            ": it is not a regular file (a folder, FIFO or device); the shader folder holds GLSL files only";
+        ok = false;
+    }
+    text.clear();
+    char chunk[65536];
+    while (ok) {
+        const auto got = read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            error = "cannot read the shader file " + path + ": " + std::strerror(errno);
+            ok = false;
+        } else if (got == 0) {
+            break;
+        } else if (text.size() + size_t(got) > size_t(SHADER_FILE_MAX_BYTES)) {
+            error = "the shader file " + path + " is larger than " + std::to_string(SHADER_FILE_MAX_BYTES / 1024) +
+                " KiB, more than a shader file may hold; is it the right file?";
+            ok = false;
+        } else {
+            text.append(chunk, size_t(got));
+        }
+    }
+#ifdef _WIN32
+    _close(fd);
+#else
+    close(fd);
+#endif
+    return ok;
+}
+
+bool readShaderSources(const ShaderFiles& files, ShaderSources& out, std::string* error)
+{
+    out = ShaderSources{files, {}, {}, std::vector<std::string>(files.functions.size())};
+    if (!readShaderFile(files.vertex, out.vertex, *error) || !readShaderFile(files.main, out.main, *error))
+        return false;
+    for (size_t i = 0; i < files.functions.size(); ++i)
+        if (!readShaderFile(files.functions[i], out.functions[i], *error)) return false;
+    return true;
+}
+
+// Refuses what a GLSL compiler might take only by recursing too deep: a
+// statement with more than MAX_STATEMENT_OPERATORS operators, or brackets
+// nested deeper than MAX_NESTING. Mesa's compiler overflowed its stack (and
+// took the program down with it) at about 18,000 operators in one
+// expression; the show's own shaders have at most 13 and nest 5 deep.
+static bool checkComplexity(const std::string& packed, const std::vector<SourceLine>& origins,
+                            const std::vector<std::string>& files, std::string& error)
+{
+    int operators = 0, depth = 0;
+    for (size_t i = 0; i < packed.size(); ++i) {
+        const char c = packed[i];
+        if (c == ';' || c == '{' || c == '}') operators = 0;
+        if (std::strchr("+-*/%<>=!&|^?:,", c)) ++operators;
+        if (c == '(' || c == '[' || c == '{') ++depth;
+        if (c == ')' || c == ']' || c == '}') --depth;
+        if (operators > MAX_STATEMENT_OPERATORS || depth > MAX_NESTING) {
+            const SourceLine& at = origins[std::min(i, origins.size() - 1)];
+            error = files[size_t(at.file)] + ":" + std::to_string(at.line) + ": " +
+                (depth > MAX_NESTING ? "brackets nested more than " + std::to_string(MAX_NESTING) + " deep"
+                                     : "a statement with more than " + std::to_string(MAX_STATEMENT_OPERATORS) +
+                         " operators") +
+                ", more than the shader compiler can be trusted with; split it up";
+            return false;
+        }
+    }
     return true;
 }
 
@@ -180,14 +266,14 @@ static bool isWordChar(char c)
 }
 
 // Drops comments and every space that does not separate two words or numbers.
-static bool minify(const std::string& src, const char* path, std::string& out, std::vector<SourceLine>& origins,
-                   std::string& error)
+static bool minify(const std::string& src, const char* path, int fileIndex, std::string& out,
+                   std::vector<SourceLine>& origins, std::string& error)
 {
     bool pendingSpace = false;
     int line = 1;
     auto emit = [&](char c) {
         out += c;
-        origins.push_back({path, line});
+        origins.push_back({fileIndex, line});
     };
     for (size_t i = 0; i < src.size(); ++i) {
         const char c = src[i];
@@ -246,43 +332,50 @@ bool parseOptimisations(const std::string& list, std::set<std::string>& enabled,
 }
 
 // One file's part of a variant, the schedule and the size written in, minified.
-static bool packFile(const std::string& path, const std::set<std::string>& enabled,
-                     const std::set<std::string>& features, const std::string& literal, std::string& out,
-                     std::vector<SourceLine>& origins, std::string& error)
+static bool packFile(const std::string& text, const std::string& path, int fileIndex,
+                     const std::set<std::string>& enabled, const std::set<std::string>& features,
+                     const std::string& literal, std::string& out, std::vector<SourceLine>& origins,
+                     std::string& error)
 {
-    std::string text, selected;
-    if (!readFile(path.c_str(), text)) {
-        error = "cannot read the shader file " + path;
-        return false;
-    }
+    std::string selected;
     if (!selectVariant(text, path.c_str(), enabled, features, selected, error)) return false;
     selected = substituteSchedule(replaceAll(selected, RESOLUTION_TOKEN, literal));
-    return minify(selected, path.c_str(), out, origins, error);
+    return minify(selected, path.c_str(), fileIndex, out, origins, error);
 }
 
-// The fragment shader (functions, then main) with these features.
+// Indices of the files in PackedShaders::originFiles: the vertex shader, main, then the functions.
+static constexpr int VERTEX_FILE = 0, MAIN_FILE = 1, FIRST_FUNCTIONS_FILE = 2;
+
 // The fragment shader (functions, then main) with these features; *functionsEnd is where main() begins.
-static bool packFragment(const ShaderFiles& files, const std::set<std::string>& enabled,
+static bool packFragment(const ShaderSources& sources, const std::set<std::string>& enabled,
                          const std::set<std::string>& features, const std::string& literal, std::string& fragment,
                          std::vector<SourceLine>& origins, size_t* functionsEnd, std::string& error)
 {
-    for (const std::string& path : files.functions)
-        if (!packFile(path, enabled, features, literal, fragment, origins, error)) return false;
+    for (size_t i = 0; i < sources.functions.size(); ++i)
+        if (!packFile(sources.functions[i], sources.files.functions[i], FIRST_FUNCTIONS_FILE + int(i), enabled,
+                      features, literal, fragment, origins, error))
+            return false;
     *functionsEnd = fragment.size();
-    return packFile(files.main, enabled, features, literal, fragment, origins, error);
+    return packFile(sources.main, sources.files.main, MAIN_FILE, enabled, features, literal, fragment, origins, error);
 }
 
-bool packShaders(const ShaderFiles& files, const std::set<std::string>& enabled, int width, int height,
+bool packShaders(const ShaderSources& sources, const std::set<std::string>& enabled, int width, int height,
                  PackedShaders& out, std::string* error)
 {
     const std::string literal = "vec2(" + std::to_string(width) + ".," + std::to_string(height) + ".)";
     const std::set<std::string> allFeatures(std::begin(FEATURES), std::end(FEATURES));
     out = PackedShaders{};
     out.resolutionLiteral = literal;
+    out.originFiles = {sources.files.vertex, sources.files.main};
+    out.originFiles.insert(out.originFiles.end(), sources.files.functions.begin(), sources.files.functions.end());
     std::vector<SourceLine> unused;
     size_t functionsEnd = 0;
-    if (!packFile(files.vertex, enabled, allFeatures, literal, out.vertex, unused, *error) ||
-        !packFragment(files, enabled, allFeatures, literal, out.fragment, out.origins, &functionsEnd, *error))
+    if (!packFile(sources.vertex, sources.files.vertex, VERTEX_FILE, enabled, allFeatures, literal, out.vertex,
+                  out.vertexOrigins, *error) ||
+        !packFragment(sources, enabled, allFeatures, literal, out.fragment, out.origins, &functionsEnd, *error))
+        return false;
+    if (!checkComplexity(out.vertex, out.vertexOrigins, out.originFiles, *error) ||
+        !checkComplexity(out.fragment, out.origins, out.originFiles, *error))
         return false;
     out.functions = out.fragment.substr(0, functionsEnd);
     // The specialised programs, indexed by the features they keep; the last keeps them all.
@@ -290,7 +383,8 @@ bool packShaders(const ShaderFiles& files, const std::set<std::string>& enabled,
         std::set<std::string> features;
         for (size_t bit = 0; bit < std::size(FEATURES); ++bit)
             if (mask & (1 << bit)) features.insert(FEATURES[bit]);
-        if (!packFragment(files, enabled, features, literal, out.specialised[mask], unused, &functionsEnd, *error))
+        unused.clear();
+        if (!packFragment(sources, enabled, features, literal, out.specialised[mask], unused, &functionsEnd, *error))
             return false;
     }
     out.specialised[PROGRAM_VARIANTS - 1] = out.fragment;
@@ -312,9 +406,10 @@ std::vector<std::string> optimisationNames()
     return std::vector<std::string>(std::begin(OPTIMISATIONS), std::end(OPTIMISATIONS));
 }
 
-std::string readableLocation(const PackedShaders& packed, size_t offset)
+std::string readableLocation(const PackedShaders& packed, size_t offset, bool vertex)
 {
-    if (offset >= packed.origins.size()) return "";
-    const SourceLine& at = packed.origins[offset];
-    return at.file + ":" + std::to_string(at.line);
+    const std::vector<SourceLine>& origins = vertex ? packed.vertexOrigins : packed.origins;
+    if (offset >= origins.size()) return "";
+    const SourceLine& at = origins[offset];
+    return packed.originFiles[size_t(at.file)] + ":" + std::to_string(at.line);
 }

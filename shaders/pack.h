@@ -12,29 +12,47 @@ struct ShaderFiles {
     std::vector<std::string> functions; // the fragment shader's other files, in order
 };
 
-// Where a character of a packed source came from.
+// The files' texts, read once for everything packed from them.
+struct ShaderSources {
+    ShaderFiles files;
+    std::string vertex, main;
+    std::vector<std::string> functions;
+};
+
+// Where a character of a packed source came from: an index into PackedShaders::originFiles, and a line.
 struct SourceLine {
-    std::string file;
+    int file;
     int line;
 };
 
 struct PackedShaders {
     std::string vertex;
-    std::string functions;           // the fragment shader without main()
-    std::string fragment;            // the complete fragment shader
-    std::string specialised[4];      // without the glitch (mask & 1 clear) or the finale (mask & 2 clear) code
-    std::vector<SourceLine> origins; // for each character of `fragment`
-    std::string resolutionLiteral;   // e.g. "vec2(1280.,720.)"
+    std::string functions;                 // the fragment shader without main()
+    std::string fragment;                  // the complete fragment shader
+    std::string specialised[4];            // without the glitch (mask & 1 clear) or the finale (mask & 2 clear) code
+    std::vector<SourceLine> origins;       // for each character of `fragment`
+    std::vector<SourceLine> vertexOrigins; // for each character of `vertex`
+    std::vector<std::string> originFiles;  // the paths the origins name
+    std::string resolutionLiteral;         // e.g. "vec2(1280.,720.)"
 };
+
+// The largest shader file read, in bytes (256 KiB; the show's own are a few KiB).
+inline constexpr long SHADER_FILE_MAX_BYTES = 256 * 1024;
 
 // The readable sources in `folder` (vertex, main, interface, scene, camera, shading).
 ShaderFiles shaderFilesIn(const std::string& folder);
-// Packs with the optimisations in `enabled`; false with *error naming the file and line at fault.
-bool packShaders(const ShaderFiles& files, const std::set<std::string>& enabled, int width, int height,
+// Reads each file once: regular files only (never waiting on a FIFO or a
+// device), up to SHADER_FILE_MAX_BYTES; *error names the file and the system's reason.
+bool readShaderSources(const ShaderFiles& files, ShaderSources& out, std::string* error);
+// Packs with the optimisations in `enabled`; false with *error naming the file
+// and line at fault, also for a statement or a nesting too large for a GLSL
+// compiler to take safely.
+bool packShaders(const ShaderSources& sources, const std::set<std::string>& enabled, int width, int height,
                  PackedShaders& out, std::string* error);
 // Reads "all", "none" or "NAME,NAME"; false with *error naming an unknown optimisation.
 bool parseOptimisations(const std::string& list, std::set<std::string>& enabled, std::string* error);
 // The names of the exact optimisations, in order.
 std::vector<std::string> optimisationNames();
-// "scene.glsl:42": the readable file and line of a character of the packed fragment shader.
-std::string readableLocation(const PackedShaders& packed, size_t offset);
+// "scene.glsl:42": the readable file and line of a character of the packed
+// fragment shader (or, with `vertex`, of the vertex shader); "" when out of range.
+std::string readableLocation(const PackedShaders& packed, size_t offset, bool vertex = false);

@@ -62,6 +62,8 @@ int runShow(const char* musicFile)
                          player.positionMs);
         // Line by line, so that whoever watches the file sees each frame as it starts.
         if (clockLog) std::fflush(clockLog);
+        if (const std::string notice = takeMusicNotice(player); !notice.empty())
+            std::fprintf(stderr, "vantrop: %s\n", notice.c_str());
         renderFrame(player.positionMs);
         swapShowBuffers();
         stop = stopRequested();

@@ -2,6 +2,7 @@
 // the shader reloads when its files change, and the music can be paused,
 // stepped by beats and bars, shuttled and looped while the picture follows it.
 #define GL_GLEXT_PROTOTYPES
+#include "files/output_file.h"
 #include "image/png_file.h"
 #include "image/text.h"
 #include "music/music.h"
@@ -86,6 +87,15 @@ struct StudioOptions {
     int preview = AUTO_PREVIEW;
 };
 
+// What a look at a shader file sees: any change of it, its permissions
+// included, differs here (a chmod changes the inode's time, not the file's).
+struct FileStamp {
+    int64_t modifiedNs = 0, changedNs = 0, size = -1;
+    uint64_t inode = 0;
+    uint32_t mode = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
 // What the studio draws with: the window, the offscreen picture, the shader's state.
 struct Studio {
     SDL_Window* window = nullptr;
@@ -94,7 +104,8 @@ struct Studio {
     int drawWidth = 0, drawHeight = 0; // the picture's size: the window's 16:9 box divided by the scale
     int scale = 1;
     ShaderFiles files;
-    std::vector<time_t> shaderTimes;
+    std::vector<FileStamp> shaderStamps;
+    ShaderSources good; // the sources of the programs drawing now, repacked when the picture's size changes
     bool haveProgram = false;
     std::string banner;
     int64_t bannerUntilMs = 0;
@@ -120,9 +131,13 @@ static bool parseNumber(const char* text, uint32_t& value)
 // -1: go on; otherwise the exit status.
 static int parseOptions(int argc, char** argv, StudioOptions& o)
 {
+    std::vector<std::string> seen;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
+        if (arg.rfind("--", 0) == 0 && std::find(seen.begin(), seen.end(), arg) != seen.end())
+            return usageError(arg + " is given twice; give it once");
+        seen.push_back(arg);
         if (arg == "--help" || arg == "-h") {
             std::fputs(HELP, stdout);
             return 0;
@@ -179,22 +194,27 @@ static void say(Studio& s, const std::string& message)
     s.bannerUntilMs = nowMs() + BANNER_MS;
 }
 
-static std::vector<time_t> modificationTimes(const ShaderFiles& files)
+static std::vector<FileStamp> fileStamps(const ShaderFiles& files)
 {
     std::vector<std::string> paths = files.functions;
     paths.push_back(files.vertex);
     paths.push_back(files.main);
-    std::vector<time_t> times;
+    std::vector<FileStamp> stamps;
     for (const std::string& path : paths) {
         struct stat info {};
-        times.push_back(stat(path.c_str(), &info) == 0 ? info.st_mtim.tv_sec * 1000000000 + info.st_mtim.tv_nsec : 0);
+        FileStamp stamp;
+        if (stat(path.c_str(), &info) == 0)
+            stamp = {info.st_mtim.tv_sec * 1000000000 + info.st_mtim.tv_nsec,
+                     info.st_ctim.tv_sec * 1000000000 + info.st_ctim.tv_nsec, int64_t(info.st_size),
+                     uint64_t(info.st_ino), uint32_t(info.st_mode)};
+        stamps.push_back(stamp);
     }
-    return times;
+    return stamps;
 }
 
 // The driver's log with each "0:1(COLUMN)" of the packed single line turned
 // into the readable file and line it came from.
-static std::string readableLog(const PackedShaders& packed, const std::string& log)
+static std::string readableLog(const PackedShaders& packed, const std::string& log, bool vertex)
 {
     std::string out;
     size_t at = 0;
@@ -205,7 +225,7 @@ static std::string readableLog(const PackedShaders& packed, const std::string& l
         if (close == std::string::npos) break;
         out += log.substr(at, marker - at);
         const size_t column = size_t(std::strtoul(log.c_str() + marker + 4, nullptr, 10));
-        const std::string where = readableLocation(packed, column > 0 ? column - 1 : 0);
+        const std::string where = readableLocation(packed, column > 0 ? column - 1 : 0, vertex);
         out += where.empty() ? log.substr(marker, close + 1 - marker) : where;
         at = close + 1;
     }
@@ -217,23 +237,23 @@ static void* lookup(const char* name)
     return SDL_GL_GetProcAddress(name);
 }
 
-// Packs the sources for the picture's size and builds the programs; on a
+// Packs these sources for the picture's size and builds the programs; on a
 // failure the last good programs stay (the renderer keeps them) and the
 // message says where, in the readable files.
-static bool rebuildShader(Studio& s)
+static bool buildShader(Studio& s, const ShaderSources& sources)
 {
     PackedShaders packed;
     std::string error;
     std::set<std::string> all;
     for (const std::string& name : optimisationNames()) all.insert(name);
-    bool built = packShaders(s.files, all, s.drawWidth, s.drawHeight, packed, &error);
+    bool built = packShaders(sources, all, s.drawWidth, s.drawHeight, packed, &error);
     if (built) {
         const char* specialised[PROGRAM_VARIANTS];
         for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) specialised[mask] = packed.specialised[mask].c_str();
-        built = initRenderer(lookup, packed.fragment.c_str(), &error) && addSpecialisedPrograms(specialised, &error);
+        built = initRendererFromSources(lookup, packed.vertex.c_str(), packed.fragment.c_str(), specialised, &error);
         // The driver's log is about the user's edit, not the driver: keep the log alone.
         if (const size_t log = error.find(":\n"); !built && log != std::string::npos)
-            error = readableLog(packed, error.substr(log + 2));
+            error = readableLog(packed, error.substr(log + 2), error.find("vertex shader") < log);
     }
     if (!built) {
         say(s,
@@ -242,7 +262,20 @@ static bool rebuildShader(Studio& s)
         return false;
     }
     s.haveProgram = true;
+    if (&sources != &s.good) s.good = sources;
     return true;
+}
+
+// Reads the shader folder once and builds what it holds.
+static bool reloadShader(Studio& s)
+{
+    ShaderSources sources;
+    std::string error;
+    if (!readShaderSources(s.files, sources, &error)) {
+        say(s, (s.haveProgram ? "the shader was not rebuilt; drawing the last good one: " : "") + error);
+        return false;
+    }
+    return buildShader(s, sources);
 }
 
 // The window's 16:9 box (letterboxed), in window pixels: x, y, width, height.
@@ -278,7 +311,11 @@ static void fitPicture(Studio& s)
     glBindFramebuffer(GL_FRAMEBUFFER, s.framebuffer);
     glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, s.picture, 0);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    rebuildShader(s);
+    // A new size repacks what is drawing now, never an edit that failed.
+    if (s.haveProgram)
+        buildShader(s, s.good);
+    else
+        reloadShader(s);
 }
 
 static std::string clockText(uint32_t ms)
@@ -329,34 +366,49 @@ static void drawOverlay(Studio& s, const std::vector<std::string>& lines)
     std::vector<uint8_t> rgb(size_t(bandWidth) * size_t(bandHeight) * 3, 0);
     for (size_t i = 0; i < all.size(); ++i)
         drawText(rgb, bandWidth, bandHeight, 4, 4 + int(i) * lineHeight, all[i], OVERLAY_SCALE, OVERLAY_INK);
-    // GL's rows run bottom up.
-    std::vector<uint8_t> flipped(rgb.size());
-    for (int y = 0; y < bandHeight; ++y)
-        std::copy_n(&rgb[size_t(y) * bandWidth * 3], size_t(bandWidth) * 3,
-                    &flipped[size_t(bandHeight - 1 - y) * bandWidth * 3]);
+    flipRows(rgb, bandWidth, bandHeight);
     glUseProgram(0);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glWindowPos2i(0, h - bandHeight);
-    glDrawPixels(bandWidth, bandHeight, GL_RGB, GL_UNSIGNED_BYTE, flipped.data());
+    glDrawPixels(bandWidth, bandHeight, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
 }
 
-// The picture as drawn, to a PNG named by its position.
+// Snapshots at one position get numbered names rather than replace each other.
+static constexpr int MAX_SNAPSHOT_NUMBER = 999;
+
+// The picture as drawn, to a new PNG named by its position: written to a
+// temporary file first and given a name nothing has yet, so that neither a
+// full disk nor a second snapshot harms an earlier one.
 static void saveFrame(Studio& s, uint32_t positionMs)
 {
-    std::vector<uint8_t> rgb(size_t(s.drawWidth) * size_t(s.drawHeight) * 3), rows(rgb.size());
+    std::vector<uint8_t> rgb(size_t(s.drawWidth) * size_t(s.drawHeight) * 3);
     glBindFramebuffer(GL_FRAMEBUFFER, s.framebuffer);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, s.drawWidth, s.drawHeight, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    for (int y = 0; y < s.drawHeight; ++y)
-        std::copy_n(&rgb[size_t(y) * s.drawWidth * 3], size_t(s.drawWidth) * 3,
-                    &rows[size_t(s.drawHeight - 1 - y) * s.drawWidth * 3]);
-    const std::string name = "vantrop-studio-" + std::to_string(positionMs) + ".png";
+    flipRows(rgb, s.drawWidth, s.drawHeight);
+    const std::string stem = "vantrop-studio-" + std::to_string(positionMs);
     std::string error;
-    if (writePngRgb(name, s.drawWidth, s.drawHeight, rows, &error))
-        say(s, "saved the frame to " + name);
-    else
-        say(s, error);
+    const std::string temporary = makeTemporaryBeside(stem + ".png", ".png", &error);
+    if (temporary.empty() || !writePngRgb(temporary, s.drawWidth, s.drawHeight, rgb, &error)) {
+        if (!temporary.empty()) std::remove(temporary.c_str());
+        say(s, "the frame was not saved: " + error);
+        return;
+    }
+    for (int number = 1; number <= MAX_SNAPSHOT_NUMBER && error.empty(); ++number) {
+        std::string name = stem;
+        if (number > 1) name += '-' + std::to_string(number);
+        name += ".png";
+        if (moveIntoPlaceIfNew(temporary, name, &error)) {
+            say(s, "saved the frame to " + name);
+            return;
+        }
+    }
+    std::remove(temporary.c_str());
+    say(s, "the frame was not saved: " +
+            (error.empty() ? "there are " + std::to_string(MAX_SNAPSHOT_NUMBER) + " snapshots of " + stem +
+                     " already; move some away"
+                           : error));
 }
 
 static bool keyToTransport(SDL_Keycode key, bool shift, TransportKey& out)
@@ -426,7 +478,7 @@ int main(int argc, char** argv)
     }
     Studio s;
     s.files = shaderFilesIn(o.shaders);
-    s.shaderTimes = modificationTimes(s.files);
+    s.shaderStamps = fileStamps(s.files);
     s.scale = o.preview == AUTO_PREVIEW ? 1 : o.preview;
     if (!openWindow(s, o, &error)) {
         std::fprintf(stderr, "vantrop-studio: %s\n", error.c_str());
@@ -496,12 +548,19 @@ int main(int argc, char** argv)
         const int64_t now = nowMs();
         if (now - lastPoll >= SHADER_POLL_MS) {
             lastPoll = now;
-            const std::vector<time_t> times = modificationTimes(s.files);
-            if (times != s.shaderTimes) {
-                s.shaderTimes = times;
+            const std::vector<FileStamp> stamps = fileStamps(s.files);
+            if (stamps != s.shaderStamps) {
+                s.shaderStamps = stamps;
                 changed = true;
-                if (rebuildShader(s)) s.reloadSavedAtNs = *std::max_element(times.begin(), times.end());
+                if (reloadShader(s))
+                    s.reloadSavedAtNs = std::max_element(stamps.begin(), stamps.end(), [](auto& a, auto& b) {
+                                            return a.modifiedNs < b.modifiedNs;
+                                        })->modifiedNs;
             }
+        }
+        if (const std::string notice = takeMusicNotice(player); !notice.empty()) {
+            say(s, notice);
+            changed = true;
         }
         follow(player, t, tick(t, readMusicPosition(player), double(now - lastTick)), sounding);
         lastTick = now;
@@ -516,6 +575,16 @@ int main(int argc, char** argv)
             else if (frameMs * 4 < AUTO_PREVIEW_FRAME_MS &&
                      s.scale > 1) // the next finer scale costs four times as much
                 s.scale /= 2;
+        }
+        // A hidden, minimised or tiny window shows nothing: draw nothing, and
+        // sleep on the events instead of going round flat out.
+        int drawableW = 0, drawableH = 0;
+        SDL_GL_GetDrawableSize(s.window, &drawableW, &drawableH);
+        if ((SDL_GetWindowFlags(s.window) & (SDL_WINDOW_HIDDEN | SDL_WINDOW_MINIMIZED)) || drawableW < ASPECT_W ||
+            drawableH < ASPECT_H) {
+            SDL_WaitEventTimeout(nullptr, int(SHADER_POLL_MS));
+            changed = true;
+            continue;
         }
         fitPicture(s);
         const bool bannerUp = !s.banner.empty() && now < s.bannerUntilMs;
