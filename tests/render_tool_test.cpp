@@ -1,11 +1,13 @@
 // The vantrop-render command line, run as a user runs it.
 #include "image/png_file.h"
 #include "tests/process.h"
+#include "tests/spawn.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <fstream>
+#include <thread>
 
 static const std::string TOOL = VANTROP_RENDER_PATH;
 
@@ -265,20 +267,149 @@ TEST_F(VideoExport, StretchPastTheMusicHasTheLengthAskedFor)
     EXPECT_NE(std::string::npos, volume.output.find("max_volume: -91")) << volume.output;
 }
 
-TEST_F(VideoExport, SigtermKeepsThePlayablePartAndExitsWith143)
+// The video and sound durations of a file, in seconds, as ffprobe reads them.
+static std::pair<double, double> streamDurations(const std::string& video)
 {
-    const std::string video = dir + "/stopped.mp4";
-    const CommandResult r = runCommand("cd " + dir + " && (" + TOOL + " video --out " + video +
-                                       " --size 1280x720 --fps 30 & pid=$!; sleep 2; kill -TERM $pid; wait $pid; "
-                                       "echo status=$?)");
-    EXPECT_NE(std::string::npos, r.output.find("status=143")) << r.output;
-    EXPECT_NE(std::string::npos, r.output.find("holds the first")) << r.output;
-    const CommandResult probe = runCommand(
-        "ffprobe -v error -count_frames -select_streams v -show_entries "
-        "stream=nb_read_frames -of default=noprint_wrappers=1 " +
-        video);
+    const CommandResult probe = runCommand("ffprobe -v error -show_entries stream=codec_type,duration -of "
+                                           "default=noprint_wrappers=1 " +
+                                           video);
     EXPECT_EQ(0, probe.status) << probe.output;
-    EXPECT_NE(std::string::npos, probe.output.find("nb_read_frames=")) << probe.output;
+    const size_t v = probe.output.find("codec_type=video\nduration="), a = probe.output.find("codec_type=audio\nduration=");
+    if (v == std::string::npos || a == std::string::npos) {
+        ADD_FAILURE() << "no video or no audio stream: " << probe.output;
+        return {0, 0};
+    }
+    return {std::stod(probe.output.substr(v + 26)), std::stod(probe.output.substr(a + 26))};
+}
+
+// Stopped by any of the three signals: the file kept has sound exactly as
+// long as its frames, no temporary file is left, and the message says what
+// was kept; stopped before the first frame, nothing is left at all.
+TEST_F(VideoExport, SignalsKeepAFileWhoseSoundEndsWithItsFrames)
+{
+    ASSERT_EQ(0, runCommand("cd " + dir + " && " + MAKE_TRACK + " --seconds 60 --force lomu_hmm.mp3").status);
+    for (const auto& [signal, status] : {std::pair{"TERM", 143}, std::pair{"HUP", 129}, std::pair{"INT", 130}}) {
+        const std::string video = std::string("stopped-") + signal + ".mp4";
+        const CommandResult r = runCommand("cd " + dir + " && (" + TOOL + " video --out " + video +
+                                           " --size 320x180 --fps 30 & pid=$!; sleep 2; kill -" + signal +
+                                           " $pid; wait $pid; echo status=$?)");
+        EXPECT_NE(std::string::npos, r.output.find("status=" + std::to_string(status))) << r.output;
+        EXPECT_NE(std::string::npos, r.output.find("kept " + video + " with the first")) << r.output;
+        const auto [pictures, sound] = streamDurations(dir + "/" + video);
+        EXPECT_GT(pictures, 0.1) << signal;
+        EXPECT_LT(pictures, 50.0) << signal;
+        EXPECT_NEAR(pictures, sound, 0.03) << signal << ": the sound must end with the last frame";
+        EXPECT_EQ(0, std::remove((dir + "/" + video).c_str()));
+        EXPECT_EQ("lomu_hmm.mp3\n", listing(dir)) << signal;
+    }
+    const CommandResult early = runCommand("cd " + dir + " && (" + TOOL +
+                                           " video --out early.mp4 --size 1280x720 & pid=$!; sleep 0.05; kill -INT "
+                                           "$pid; wait $pid; echo status=$?)");
+    EXPECT_NE(std::string::npos, early.output.find("status=130")) << early.output;
+    EXPECT_EQ("lomu_hmm.mp3\n", listing(dir));
+}
+
+// An encoder ended from outside, names at the folder's limit, a folder or a
+// soundless stub as the music, a repeated option: each is told as it is.
+TEST_F(VideoExport, FailuresAreNamedForWhatTheyAre)
+{
+    const std::string bin = dir + "/bin";
+    ASSERT_EQ(0, runCommand("mkdir " + bin + " && printf '#!/bin/sh\\nkill -9 $$\\n' > " + bin +
+                            "/ffmpeg && chmod +x " + bin + "/ffmpeg")
+                     .status);
+    const CommandResult killed =
+        runCommand("cd " + dir + " && PATH=" + bin + ":$PATH " + TOOL + " video --out v.mp4 --size 160x90 --to 500");
+    EXPECT_EQ(1, killed.status);
+    EXPECT_NE(std::string::npos, killed.output.find("ended by signal 9 (Killed)")) << killed.output;
+    EXPECT_EQ(std::string::npos, killed.output.find("message is above")) << killed.output;
+
+    const std::string longest = std::string(251, 'v') + ".mp4", tooLong = std::string(252, 'v') + ".mp4";
+    const CommandResult fits = runCommand("cd " + dir + " && " + TOOL + " video --out " + longest +
+                                          " --size 160x90 --fps 5 --to 400");
+    EXPECT_EQ(0, fits.status) << fits.output;
+    const CommandResult over =
+        runCommand("cd " + dir + " && " + TOOL + " video --out " + tooLong + " --size 160x90 --to 400");
+    EXPECT_EQ(1, over.status);
+    EXPECT_NE(std::string::npos, over.output.find("its name is 256 bytes long")) << over.output;
+    EXPECT_NE(std::string::npos, over.output.find("at most 255")) << over.output;
+
+    ASSERT_EQ(0, runCommand("cd " + dir + " && mkdir folder.mp3 && head -c 417 lomu_hmm.mp3 > stub.mp3").status);
+    const CommandResult folder = runCommand(TOOL + " video --music " + dir + "/folder.mp3 --out " + dir + "/f.mp4");
+    EXPECT_EQ(1, folder.status);
+    EXPECT_NE(std::string::npos, folder.output.find("is a folder")) << folder.output;
+    const CommandResult stub = runCommand(TOOL + " video --music " + dir + "/stub.mp3 --out " + dir + "/f.mp4");
+    EXPECT_EQ(1, stub.status);
+    EXPECT_NE(std::string::npos, stub.output.find("is too short")) << stub.output;
+    for (const char* args : {" video --out a.mp4 --out b.mp4", " frame --ms 1 --ms 2 --out a.png",
+                             " sheet --out a.png --out b.png", " bench --frames 1 --frames 2"}) {
+        const CommandResult r = runCommand("cd " + dir + " && " + TOOL + args);
+        EXPECT_EQ(2, r.status) << args;
+        EXPECT_NE(std::string::npos, r.output.find("is given twice")) << args << ": " << r.output;
+    }
+}
+
+// The highest resident memory a process reached, read from /proc while it runs; -1 when it could not be read.
+static long peakMemoryKiB(pid_t pid)
+{
+    long peak = -1;
+    // Until it has ended (a zombie, not yet waited for, has no memory line).
+    for (bool running = true; running;) {
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        std::string line;
+        running = false;
+        while (std::getline(status, line))
+            if (line.rfind("VmHWM:", 0) == 0) {
+                peak = std::max(peak, std::stol(line.substr(6)));
+                running = true;
+            }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return peak;
+}
+
+// A second of a 40-minute track: only that second is decoded (the whole
+// track as 16-bit stereo would be 423 MB).
+TEST_F(VideoExport, MemoryDoesNotGrowWithTheTrack)
+{
+    const CommandResult made = runCommand("ffmpeg -v error -f lavfi -i anullsrc=r=44100:cl=stereo -t 2400 -b:a 8k " +
+                                          dir + "/long.mp3");
+    ASSERT_EQ(0, made.status) << made.output;
+    const pid_t tool = spawnProcess({TOOL, "video", "--music", "long.mp3", "--out", "clip.mp4", "--size", "160x90",
+                                     "--from", "1200000", "--to", "1201000"},
+                                    dir, {}, dir + "/tool.log");
+    ASSERT_GT(tool, 0);
+    const long peak = peakMemoryKiB(tool);
+    EXPECT_EQ(0, waitForExit(tool, 60000));
+    EXPECT_GT(peak, 0);
+    EXPECT_LT(peak, 300 * 1024) << "peak resident memory in KiB";
+    const auto [pictures, sound] = streamDurations(dir + "/clip.mp4");
+    EXPECT_DOUBLE_EQ(1.0, pictures);
+    EXPECT_NEAR(1.0, sound, 0.01);
+}
+
+// vantrop-make-track never harms a file: an existing one is kept unless
+// --force, a name that is not .mp3 is refused, a signal leaves nothing.
+TEST(MakeTrack, NeverHarmsAFile)
+{
+    const std::string dir = makeTempDir();
+    std::ofstream(dir + "/song.mp3") << "my notes\n";
+    const CommandResult kept = runCommand(MAKE_TRACK + " --seconds 1 " + dir + "/song.mp3");
+    EXPECT_EQ(1, kept.status);
+    EXPECT_NE(std::string::npos, kept.output.find("already exists; give --force")) << kept.output;
+    EXPECT_EQ("my notes\n", readBytes(dir + "/song.mp3"));
+    for (const char* name : {"/out.wav", "/song", "/x.mp3.txt"}) {
+        const CommandResult refused = runCommand(MAKE_TRACK + " --seconds 1 " + dir + name);
+        EXPECT_EQ(1, refused.status) << name;
+        EXPECT_NE(std::string::npos, refused.output.find("name the file with one of .mp3")) << refused.output;
+    }
+    EXPECT_EQ(2, runCommand(MAKE_TRACK + " --seconds 1 --seconds 2 " + dir + "/x.mp3").status);
+    const CommandResult forced = runCommand(MAKE_TRACK + " --seconds 1 --force " + dir + "/song.mp3");
+    EXPECT_EQ(0, forced.status) << forced.output;
+    EXPECT_NE("my notes\n", readBytes(dir + "/song.mp3"));
+    const CommandResult stopped = runCommand("(" + MAKE_TRACK + " --seconds 3600 " + dir +
+                                             "/long.mp3 & pid=$!; sleep 0.3; kill -TERM $pid; wait $pid; echo status=$?)");
+    EXPECT_NE(std::string::npos, stopped.output.find("status=143")) << stopped.output;
+    EXPECT_EQ("song.mp3\n", listing(dir));
 }
 
 TEST(RenderTool, MistakesAreCaughtBeforeAnyWork)
