@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -176,6 +177,156 @@ TEST_F(Studio, ResizedWindowRedrawsAtItsSize)
     ASSERT_EQ(0, onDisplay("xdotool windowsize " + window + " 480 270").status);
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     EXPECT_TRUE(screenshot(480, 270) == frame(18000, 480, 270));
+}
+
+// Whatever the shader folder holds, the studio keeps its window and its
+// last good picture: a line long enough to overflow the compiler's stack, a
+// FIFO, a device, a huge file; edits to the vertex shader are its own, and
+// a change of permissions alone is noticed.
+TEST_F(Studio, HostileShaderFilesNeverStopIt)
+{
+    const std::string shaders = dir + "/shaders", scene = shaders + "/scene.glsl";
+    ASSERT_EQ(0, runCommand("cp -r " + std::string(VANTROP_SHADERS_DIR) + " " + shaders).status);
+    ASSERT_EQ(0, runCommand("cp " + scene + " " + dir + "/scene.good").status);
+    start({"--size", "320x180", "--paused", "--from", "15000", "--shaders", shaders});
+    key("Tab");
+    const auto good = frame(15000, 320, 180);
+    auto stillGood = [&](const std::string& what) {
+        EXPECT_TRUE(isRunning(studio)) << what << "\n" << log();
+        EXPECT_TRUE(screenshot(320, 180) == good) << what;
+    };
+    std::string expression = "float f(){return 1.0";
+    for (int i = 0; i < 20000; ++i) expression += "+1.0";
+    std::ofstream(scene, std::ios::app) << expression << ";}\n";
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_NE(std::string::npos, log().find("scene.glsl:" )) << log();
+    EXPECT_NE(std::string::npos, log().find("more than 1000 operators")) << log();
+    stillGood("a 20000-term expression");
+
+    ASSERT_EQ(0, runCommand("rm " + scene + " && mkfifo " + scene).status);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_NE(std::string::npos, log().find("scene.glsl: it is not a regular file")) << log();
+    key("shift+Right");
+    EXPECT_EQ(17727u, titlePosition()) << "the window must still answer";
+    key("shift+Left");
+    stillGood("a FIFO");
+
+    ASSERT_EQ(0, runCommand("rm " + scene + " && ln -s /dev/zero " + scene).status);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    stillGood("/dev/zero");
+    ASSERT_EQ(0, runCommand("rm " + scene + " && head -c 1048576 /dev/urandom > " + scene).status);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_NE(std::string::npos, log().find("larger than 256 KiB")) << log();
+    stillGood("1 MB of random bytes");
+    std::ifstream status("/proc/" + std::to_string(studio) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) {
+            EXPECT_LT(std::stol(line.substr(6)), 400 * 1024) << line;
+        }
+
+    ASSERT_EQ(0, runCommand("cp " + dir + "/scene.good " + scene).status);
+    ASSERT_EQ(0, runCommand("sed -i 's/gl_Position = v;/gl_Position = v + oops;/' " + shaders + "/vertex.glsl").status);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_NE(std::string::npos, log().find("vertex.glsl:8: error")) << log();
+    stillGood("a broken vertex shader");
+    ASSERT_EQ(0, runCommand("sed -i 's/gl_Position = v + oops;/gl_Position = vec4(v.xy * 0.5, v.zw);/' " + shaders +
+                            "/vertex.glsl")
+                     .status);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_FALSE(screenshot(320, 180) == good) << "the vertex shader's edit must reach the picture\n" << log();
+
+    // Only the inode's time changes with a chmod: it is noticed all the same.
+    const size_t rebuilds = log().rfind("was rebuilt and drawn");
+    ASSERT_EQ(0, runCommand("chmod 600 " + shaders + "/main.glsl").status);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_NE(rebuilds, log().rfind("was rebuilt and drawn")) << log();
+}
+
+// A broken edit while paused, then a resize and preview changes while
+// playing: the last good shader is drawn whole at every size, and the broken
+// one is reported once, not again at every size.
+TEST_F(Studio, BrokenEditKeepsTheWholeLastGoodPicture)
+{
+    ASSERT_EQ(0, runCommand("cp -r " + std::string(VANTROP_SHADERS_DIR) + " " + dir + "/shaders").status);
+    start({"--size", "320x180", "--paused", "--from", "18000", "--shaders", dir + "/shaders"});
+    key("Tab");
+    ASSERT_EQ(0, runCommand("echo 'broken' >> " + dir + "/shaders/main.glsl").status);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    ASSERT_EQ(0, onDisplay("xdotool windowsize " + window + " 480 270").status);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_TRUE(screenshot(480, 270) == frame(18000, 480, 270)) << log();
+    key("space p p p space");
+    const std::string text = log();
+    size_t reports = 0;
+    for (size_t at = text.find("did not build"); at != std::string::npos; at = text.find("did not build", at + 1))
+        ++reports;
+    EXPECT_EQ(1u, reports) << text;
+}
+
+// F12 never writes over a file: a second snapshot of the same moment gets
+// a new name, and a file already there keeps its bytes.
+TEST_F(Studio, SnapshotsNeverReplaceAFile)
+{
+    std::ofstream(dir + "/vantrop-studio-15000.png") << "mine";
+    start({"--size", "320x180", "--paused", "--from", "15000"});
+    key("F12");
+    key("F12");
+    std::ifstream mine(dir + "/vantrop-studio-15000.png");
+    EXPECT_EQ("mine", std::string(std::istreambuf_iterator<char>(mine), {}));
+    int w = 0, h = 0;
+    std::vector<uint8_t> rgb;
+    std::string error;
+    EXPECT_TRUE(readPngRgb(dir + "/vantrop-studio-15000-2.png", w, h, rgb, &error)) << error << log();
+    EXPECT_TRUE(readPngRgb(dir + "/vantrop-studio-15000-3.png", w, h, rgb, &error)) << error << log();
+    EXPECT_EQ("", runCommand("ls -A " + dir + " | grep '^\\.vantrop' || true").output) << "no temporary file is left";
+}
+
+// Processor seconds the studio has used so far.
+static double processorSeconds(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), {});
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    unsigned long long user = 0, system = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) user = std::stoull(field);
+        if (i == 15) system = std::stoull(field);
+    }
+    return double(user + system) / double(sysconf(_SC_CLK_TCK));
+}
+
+// Playing in a window nobody can see (unmapped, or 1x1) costs next to no
+// processor: nothing is drawn. The music goes on.
+TEST_F(Studio, UnseenWindowIsNotDrawn)
+{
+    start({"--size", "320x180", "--from", "1000"});
+    for (const std::string& hide : {"xdotool windowunmap " + window, "xdotool windowmap --sync " + window +
+                                                                         " windowsize --sync " + window + " 1 1"}) {
+        ASSERT_EQ(0, onDisplay(hide).status) << hide;
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const double before = processorSeconds(studio);
+        std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+        EXPECT_LT(processorSeconds(studio) - before, 0.6) << hide << ": processor seconds in 3 s";
+    }
+    EXPECT_TRUE(isRunning(studio)) << log();
+}
+
+// The music file cut to nothing while playing: the studio says so, and a
+// seek lands where it was asked to, not at the start.
+TEST_F(Studio, MusicCutShortKeepsItsPosition)
+{
+    start({"--size", "160x90", "--from", "5000"});
+    ASSERT_EQ(0, runCommand("truncate -s 0 " + dir + "/lomu_hmm.mp3").status);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_NE(std::string::npos, log().find("changed while it played")) << log();
+    key("space");
+    const uint32_t paused = titlePosition();
+    EXPECT_GT(paused, 5000u);
+    key("shift+Right space");
+    EXPECT_GE(titlePosition(), paused + 2727u) << log();
+    EXPECT_TRUE(isRunning(studio));
 }
 
 // The README's table of keys is the program's own.
