@@ -17,8 +17,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <climits>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 

@@ -238,7 +238,8 @@ static bool looksLikeMp3(const char* fileName)
     FILE* file = std::fopen(fileName, "rb");
     const bool read = file && std::fread(head, 1, sizeof head, file) == sizeof head;
     if (file) std::fclose(file);
-    return read && ((head[0] == 'I' && head[1] == 'D' && head[2] == '3') || (head[0] == 0xFF && (head[1] & 0xE0) == 0xE0));
+    return read &&
+        ((head[0] == 'I' && head[1] == 'D' && head[2] == '3') || (head[0] == 0xFF && (head[1] & 0xE0) == 0xE0));
 }
 
 static void closeDecoder(mpg123_handle* decoder)
@@ -273,11 +274,10 @@ static mpg123_handle* openDecoder(const char* fileName, long* rate, std::string*
     int channels = 0, encoding = 0;
     if (mpg123_open(decoder, fileName) != MPG123_OK ||
         mpg123_getformat(decoder, rate, &channels, &encoding) != MPG123_OK || *rate <= 0) {
-        *error = looksLikeMp3(fileName)
-            ? std::string("the music file ") + fileName +
+        *error = looksLikeMp3(fileName) ? std::string("the music file ") + fileName +
                 " is too short: it ends before its first frame of sound; use a longer track"
-            : std::string("the music file ") + fileName + " is not an MP3 stream (libmpg123: " +
-                mpg123_strerror(decoder) + "); convert it to MP3";
+                                        : std::string("the music file ") + fileName +
+                " is not an MP3 stream (libmpg123: " + mpg123_strerror(decoder) + "); convert it to MP3";
         closeDecoder(decoder);
         return nullptr;
     }

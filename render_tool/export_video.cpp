@@ -299,7 +299,8 @@ int runVideo(int argc, char** argv)
         sound = makeTemporaryBeside(o.out, ".wav", &error);
         soundFile = sound.empty() ? nullptr : std::fopen(sound.c_str(), "wb");
         if (!soundFile || !writeWavHeader(soundFile, rate, 0)) {
-            if (error.empty()) error = "cannot write the sound of the video beside " + o.out + ": " + std::strerror(errno);
+            if (error.empty())
+                error = "cannot write the sound of the video beside " + o.out + ": " + std::strerror(errno);
             std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
             if (soundFile) std::fclose(soundFile);
             closeMusicReader(music);
@@ -339,8 +340,8 @@ int runVideo(int argc, char** argv)
             const uint64_t end = uint64_t(n + 1) * uint64_t(rate) / o.fps;
             samples.resize(size_t(end - soundFrames) * 2);
             readMusicFrames(music, samples.data(), end - soundFrames);
-            soundWritten = soundWritten && std::fwrite(samples.data(), 4, end - soundFrames, soundFile) ==
-                    end - soundFrames;
+            soundWritten =
+                soundWritten && std::fwrite(samples.data(), 4, end - soundFrames, soundFile) == end - soundFrames;
             soundFrames = end;
         }
         return ok;
@@ -388,15 +389,35 @@ int runVideo(int argc, char** argv)
     if (failure.empty() && music) {
         // Pass two: the frames as they are, the sound encoded beside them; a
         // signal now waits for this short pass to end.
-        const std::vector<std::string> join = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y",
-            "-i", "file:" + pictures, "-i", "file:" + sound, "-map", "0:v", "-map", "1:a", "-c:v", "copy",
-            "-c:a", "aac", "-b:a", "192k", "-movflags", "+faststart", "file:" + temporary};
+        const std::vector<std::string> join = {"ffmpeg",
+                                               "-hide_banner",
+                                               "-loglevel",
+                                               "error",
+                                               "-nostdin",
+                                               "-y",
+                                               "-i",
+                                               "file:" + pictures,
+                                               "-i",
+                                               "file:" + sound,
+                                               "-map",
+                                               "0:v",
+                                               "-map",
+                                               "1:a",
+                                               "-c:v",
+                                               "copy",
+                                               "-c:a",
+                                               "aac",
+                                               "-b:a",
+                                               "192k",
+                                               "-movflags",
+                                               "+faststart",
+                                               "file:" + temporary};
         Encoder joiner;
         failure = startEncoder(joiner, join) ? finishEncoder(joiner) : std::string("ffmpeg could not be started");
     }
     if (!failure.empty()) {
-        std::fprintf(stderr, "vantrop-render video: after %u of %u frames, %s; %s was not written\n", sent,
-                     frameCount, failure.c_str(), o.out.c_str());
+        std::fprintf(stderr, "vantrop-render video: after %u of %u frames, %s; %s was not written\n", sent, frameCount,
+                     failure.c_str(), o.out.c_str());
         cleanUp();
         return 1;
     }

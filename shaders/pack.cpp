@@ -186,7 +186,9 @@ static bool readShaderFile(const std::string& path, std::string& text, std::stri
 #endif
     if (fd < 0) {
         error = "cannot read the shader file " + path + ": " + std::strerror(errno) +
-            (errno == EACCES ? " (make it readable)" : errno == ENOENT ? " (put it back, or check --shaders)" : "");
+            (errno == EACCES       ? " (make it readable)"
+                 : errno == ENOENT ? " (put it back, or check --shaders)"
+                                   : "");
         return false;
     }
     struct stat info {};
@@ -250,9 +252,9 @@ static bool checkComplexity(const std::string& packed, const std::vector<SourceL
         if (operators > MAX_STATEMENT_OPERATORS || depth > MAX_NESTING) {
             const SourceLine& at = origins[std::min(i, origins.size() - 1)];
             error = files[size_t(at.file)] + ":" + std::to_string(at.line) + ": " +
-                (depth > MAX_NESTING ? "brackets nested more than " + std::to_string(MAX_NESTING) + " deep"
-                                     : "a statement with more than " + std::to_string(MAX_STATEMENT_OPERATORS) +
-                         " operators") +
+                (depth > MAX_NESTING
+                     ? "brackets nested more than " + std::to_string(MAX_NESTING) + " deep"
+                     : "a statement with more than " + std::to_string(MAX_STATEMENT_OPERATORS) + " operators") +
                 ", more than the shader compiler can be trusted with; split it up";
             return false;
         }
@@ -334,8 +336,7 @@ bool parseOptimisations(const std::string& list, std::set<std::string>& enabled,
 // One file's part of a variant, the schedule and the size written in, minified.
 static bool packFile(const std::string& text, const std::string& path, int fileIndex,
                      const std::set<std::string>& enabled, const std::set<std::string>& features,
-                     const std::string& literal, std::string& out, std::vector<SourceLine>& origins,
-                     std::string& error)
+                     const std::string& literal, std::string& out, std::vector<SourceLine>& origins, std::string& error)
 {
     std::string selected;
     if (!selectVariant(text, path.c_str(), enabled, features, selected, error)) return false;

@@ -405,7 +405,8 @@ static void saveFrame(Studio& s, uint32_t positionMs)
         }
     }
     std::remove(temporary.c_str());
-    say(s, "the frame was not saved: " +
+    say(s,
+        "the frame was not saved: " +
             (error.empty() ? "there are " + std::to_string(MAX_SNAPSHOT_NUMBER) + " snapshots of " + stem +
                      " already; move some away"
                            : error));

@@ -270,11 +270,13 @@ TEST_F(VideoExport, StretchPastTheMusicHasTheLengthAskedFor)
 // The video and sound durations of a file, in seconds, as ffprobe reads them.
 static std::pair<double, double> streamDurations(const std::string& video)
 {
-    const CommandResult probe = runCommand("ffprobe -v error -show_entries stream=codec_type,duration -of "
-                                           "default=noprint_wrappers=1 " +
-                                           video);
+    const CommandResult probe = runCommand(
+        "ffprobe -v error -show_entries stream=codec_type,duration -of "
+        "default=noprint_wrappers=1 " +
+        video);
     EXPECT_EQ(0, probe.status) << probe.output;
-    const size_t v = probe.output.find("codec_type=video\nduration="), a = probe.output.find("codec_type=audio\nduration=");
+    const size_t v = probe.output.find("codec_type=video\nduration="),
+                 a = probe.output.find("codec_type=audio\nduration=");
     if (v == std::string::npos || a == std::string::npos) {
         ADD_FAILURE() << "no video or no audio stream: " << probe.output;
         return {0, 0};
@@ -314,9 +316,10 @@ TEST_F(VideoExport, SignalsKeepAFileWhoseSoundEndsWithItsFrames)
 TEST_F(VideoExport, FailuresAreNamedForWhatTheyAre)
 {
     const std::string bin = dir + "/bin";
-    ASSERT_EQ(0, runCommand("mkdir " + bin + " && printf '#!/bin/sh\\nkill -9 $$\\n' > " + bin +
-                            "/ffmpeg && chmod +x " + bin + "/ffmpeg")
-                     .status);
+    ASSERT_EQ(0,
+              runCommand("mkdir " + bin + " && printf '#!/bin/sh\\nkill -9 $$\\n' > " + bin + "/ffmpeg && chmod +x " +
+                         bin + "/ffmpeg")
+                  .status);
     const CommandResult killed =
         runCommand("cd " + dir + " && PATH=" + bin + ":$PATH " + TOOL + " video --out v.mp4 --size 160x90 --to 500");
     EXPECT_EQ(1, killed.status);
@@ -324,8 +327,8 @@ TEST_F(VideoExport, FailuresAreNamedForWhatTheyAre)
     EXPECT_EQ(std::string::npos, killed.output.find("message is above")) << killed.output;
 
     const std::string longest = std::string(251, 'v') + ".mp4", tooLong = std::string(252, 'v') + ".mp4";
-    const CommandResult fits = runCommand("cd " + dir + " && " + TOOL + " video --out " + longest +
-                                          " --size 160x90 --fps 5 --to 400");
+    const CommandResult fits =
+        runCommand("cd " + dir + " && " + TOOL + " video --out " + longest + " --size 160x90 --fps 5 --to 400");
     EXPECT_EQ(0, fits.status) << fits.output;
     const CommandResult over =
         runCommand("cd " + dir + " && " + TOOL + " video --out " + tooLong + " --size 160x90 --to 400");
@@ -371,8 +374,8 @@ static long peakMemoryKiB(pid_t pid)
 // track as 16-bit stereo would be 423 MB).
 TEST_F(VideoExport, MemoryDoesNotGrowWithTheTrack)
 {
-    const CommandResult made = runCommand("ffmpeg -v error -f lavfi -i anullsrc=r=44100:cl=stereo -t 2400 -b:a 8k " +
-                                          dir + "/long.mp3");
+    const CommandResult made =
+        runCommand("ffmpeg -v error -f lavfi -i anullsrc=r=44100:cl=stereo -t 2400 -b:a 8k " + dir + "/long.mp3");
     ASSERT_EQ(0, made.status) << made.output;
     const pid_t tool = spawnProcess({TOOL, "video", "--music", "long.mp3", "--out", "clip.mp4", "--size", "160x90",
                                      "--from", "1200000", "--to", "1201000"},
@@ -406,8 +409,9 @@ TEST(MakeTrack, NeverHarmsAFile)
     const CommandResult forced = runCommand(MAKE_TRACK + " --seconds 1 --force " + dir + "/song.mp3");
     EXPECT_EQ(0, forced.status) << forced.output;
     EXPECT_NE("my notes\n", readBytes(dir + "/song.mp3"));
-    const CommandResult stopped = runCommand("(" + MAKE_TRACK + " --seconds 3600 " + dir +
-                                             "/long.mp3 & pid=$!; sleep 0.3; kill -TERM $pid; wait $pid; echo status=$?)");
+    const CommandResult stopped =
+        runCommand("(" + MAKE_TRACK + " --seconds 3600 " + dir +
+                   "/long.mp3 & pid=$!; sleep 0.3; kill -TERM $pid; wait $pid; echo status=$?)");
     EXPECT_NE(std::string::npos, stopped.output.find("status=143")) << stopped.output;
     EXPECT_EQ("song.mp3\n", listing(dir));
 }

@@ -199,7 +199,7 @@ TEST_F(Studio, HostileShaderFilesNeverStopIt)
     for (int i = 0; i < 20000; ++i) expression += "+1.0";
     std::ofstream(scene, std::ios::app) << expression << ";}\n";
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    EXPECT_NE(std::string::npos, log().find("scene.glsl:" )) << log();
+    EXPECT_NE(std::string::npos, log().find("scene.glsl:")) << log();
     EXPECT_NE(std::string::npos, log().find("more than 1000 operators")) << log();
     stillGood("a 20000-term expression");
 
@@ -230,9 +230,10 @@ TEST_F(Studio, HostileShaderFilesNeverStopIt)
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     EXPECT_NE(std::string::npos, log().find("vertex.glsl:8: error")) << log();
     stillGood("a broken vertex shader");
-    ASSERT_EQ(0, runCommand("sed -i 's/gl_Position = v + oops;/gl_Position = vec4(v.xy * 0.5, v.zw);/' " + shaders +
-                            "/vertex.glsl")
-                     .status);
+    ASSERT_EQ(0,
+              runCommand("sed -i 's/gl_Position = v + oops;/gl_Position = vec4(v.xy * 0.5, v.zw);/' " + shaders +
+                         "/vertex.glsl")
+                  .status);
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     EXPECT_FALSE(screenshot(320, 180) == good) << "the vertex shader's edit must reach the picture\n" << log();
 
@@ -302,8 +303,8 @@ static double processorSeconds(pid_t pid)
 TEST_F(Studio, UnseenWindowIsNotDrawn)
 {
     start({"--size", "320x180", "--from", "1000"});
-    for (const std::string& hide : {"xdotool windowunmap " + window, "xdotool windowmap --sync " + window +
-                                                                         " windowsize --sync " + window + " 1 1"}) {
+    for (const std::string& hide : {"xdotool windowunmap " + window,
+                                    "xdotool windowmap --sync " + window + " windowsize --sync " + window + " 1 1"}) {
         ASSERT_EQ(0, onDisplay(hide).status) << hide;
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         const double before = processorSeconds(studio);
