@@ -405,7 +405,11 @@ static void fileState(const std::string& fileName, int64_t* size, int64_t* modif
     struct stat info {};
     const bool found = stat(fileName.c_str(), &info) == 0;
     *size = found ? int64_t(info.st_size) : -1;
+#ifdef _WIN32
+    *modifiedNs = found ? int64_t(info.st_mtime) * 1000000000 : -1;
+#else
     *modifiedNs = found ? int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec : -1;
+#endif
 }
 
 // Whether the stream, ending before sample frame `at`, ends early because its file has changed since it was opened.
