@@ -4,6 +4,7 @@
 #include "render/renderer.h"
 #include "render_tool/offline.h"
 #include "shaders/baseline_sources.h"
+#include "shaders/pack.h"
 #include "shaders/shader_sources.h"
 #include "timeline/schedule.h"
 #include "timeline/timeline.h"
@@ -13,8 +14,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -88,13 +87,9 @@ int runBench(int argc, char** argv)
         if (arg == "--compare") {
             compare = true;
         } else if (arg == "--shader" && i + 1 < argc) {
-            std::ifstream in(argv[++i]);
-            std::ostringstream text;
-            text << in.rdbuf();
-            if (!in || text.str().empty())
-                return usageError("bench", std::string("cannot read the shader file '") + argv[i] + "'");
-            shaderText = text.str();
-            shaderFile = argv[i];
+            shaderFile = argv[++i];
+            if (!readShaderFile(shaderFile, shaderText, &error)) return usageError("bench", error);
+            if (shaderText.empty()) return usageError("bench", "the shader file " + shaderFile + " is empty");
         } else if (arg == "--ms") {
             uint32_t ms = 0;
             while (i + 1 < argc && parseUint32(argv[i + 1], ms)) {

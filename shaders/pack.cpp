@@ -175,9 +175,8 @@ static std::string substituteSchedule(std::string text)
     return text;
 }
 
-// Reads a regular file of at most SHADER_FILE_MAX_BYTES. Opened without
-// blocking, so that a FIFO or a device in the folder is refused, not waited on.
-static bool readShaderFile(const std::string& path, std::string& text, std::string& error)
+// Opened without blocking, so that a FIFO or a device is refused, not waited on.
+bool readShaderFile(const std::string& path, std::string& text, std::string* error)
 {
 #ifdef _WIN32
     const int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
@@ -185,7 +184,7 @@ static bool readShaderFile(const std::string& path, std::string& text, std::stri
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
 #endif
     if (fd < 0) {
-        error = "cannot read the shader file " + path + ": " + std::strerror(errno) +
+        *error = "cannot read the shader file " + path + ": " + std::strerror(errno) +
             (errno == EACCES       ? " (make it readable)"
                  : errno == ENOENT ? " (put it back, or check --shaders)"
                                    : "");
@@ -194,8 +193,8 @@ static bool readShaderFile(const std::string& path, std::string& text, std::stri
     struct stat info {};
     bool ok = fstat(fd, &info) == 0;
     if (ok && !S_ISREG(info.st_mode)) {
-        error = "cannot read the shader file " + path +
-            ": it is not a regular file (a folder, FIFO or device); the shader folder holds GLSL files only";
+        *error = "cannot read the shader file " + path +
+            ": it is not a regular file (a folder, FIFO or device); name a GLSL file";
         ok = false;
     }
     text.clear();
@@ -204,12 +203,12 @@ static bool readShaderFile(const std::string& path, std::string& text, std::stri
         const auto got = read(fd, chunk, sizeof chunk);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
-            error = "cannot read the shader file " + path + ": " + std::strerror(errno);
+            *error = "cannot read the shader file " + path + ": " + std::strerror(errno);
             ok = false;
         } else if (got == 0) {
             break;
         } else if (text.size() + size_t(got) > size_t(SHADER_FILE_MAX_BYTES)) {
-            error = "the shader file " + path + " is larger than " + std::to_string(SHADER_FILE_MAX_BYTES / 1024) +
+            *error = "the shader file " + path + " is larger than " + std::to_string(SHADER_FILE_MAX_BYTES / 1024) +
                 " KiB, more than a shader file may hold; is it the right file?";
             ok = false;
         } else {
@@ -227,10 +226,9 @@ static bool readShaderFile(const std::string& path, std::string& text, std::stri
 bool readShaderSources(const ShaderFiles& files, ShaderSources& out, std::string* error)
 {
     out = ShaderSources{files, {}, {}, std::vector<std::string>(files.functions.size())};
-    if (!readShaderFile(files.vertex, out.vertex, *error) || !readShaderFile(files.main, out.main, *error))
-        return false;
+    if (!readShaderFile(files.vertex, out.vertex, error) || !readShaderFile(files.main, out.main, error)) return false;
     for (size_t i = 0; i < files.functions.size(); ++i)
-        if (!readShaderFile(files.functions[i], out.functions[i], *error)) return false;
+        if (!readShaderFile(files.functions[i], out.functions[i], error)) return false;
     return true;
 }
 

@@ -41,6 +41,9 @@ inline constexpr long SHADER_FILE_MAX_BYTES = 256 * 1024;
 
 // The readable sources in `folder` (vertex, main, interface, scene, camera, shading).
 ShaderFiles shaderFilesIn(const std::string& folder);
+// Reads one shader file: a regular file of at most SHADER_FILE_MAX_BYTES;
+// *error names the file and the system's reason.
+bool readShaderFile(const std::string& path, std::string& text, std::string* error);
 // Reads each file once: regular files only (never waiting on a FIFO or a
 // device), up to SHADER_FILE_MAX_BYTES; *error names the file and the system's reason.
 bool readShaderSources(const ShaderFiles& files, ShaderSources& out, std::string* error);

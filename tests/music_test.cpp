@@ -334,25 +334,44 @@ TEST(MusicVersions, MinimumIsAcceptedOlderIsRefused)
     EXPECT_TRUE(versionAtLeast(runningMpg123Version(), mpgMin));
 }
 
-// A real sound server with a null sink, stopped in the middle of the stream.
-TEST(MusicClock, LostSoundServerDoesNotFreezeTheClock)
+// A real PulseAudio server with a null sink on a socket of its own, for
+// playback that a real device clocks; -1 when it did not start.
+static pid_t startSoundServer(const std::string& runtime)
 {
-    const std::string runtime = makeTempDir(), socket = runtime + "/native";
+    const std::string socket = runtime + "/native";
     const pid_t server =
         spawnProcess({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "-L",
                       "module-null-sink", "-L", "module-native-protocol-unix socket=" + socket + " auth-anonymous=1"},
                      runtime, {"XDG_RUNTIME_DIR=" + runtime, "HOME=" + runtime}, runtime + "/pulseaudio.log");
-    ASSERT_GT(server, 0);
-    for (int i = 0; i < 100 && access(socket.c_str(), F_OK) != 0; ++i)
+    for (int i = 0; i < 100 && server > 0 && access(socket.c_str(), F_OK) != 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_EQ(0, access(socket.c_str(), F_OK))
-        << "pulseaudio (Debian package pulseaudio) did not start: " << readFile(runtime + "/pulseaudio.log");
-    setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
+    if (server <= 0 || access(socket.c_str(), F_OK) != 0) {
+        ADD_FAILURE() << "pulseaudio (Debian package pulseaudio) did not start: "
+                      << readFile(runtime + "/pulseaudio.log");
+        return -1;
+    }
+    return server;
+}
+
+// Playback through the server at `runtime`, as the show starts it.
+static bool startMusicOnServer(MusicPlayer& player, const std::string& runtime, const std::string& file,
+                               std::string* error)
+{
+    setenv("PULSE_SERVER", ("unix:" + runtime + "/native").c_str(), 1);
+    const bool started = startMusic(player, file.c_str(), error);
+    unsetenv("PULSE_SERVER");
+    return started;
+}
+
+// A real sound server with a null sink, stopped in the middle of the stream.
+TEST(MusicClock, LostSoundServerDoesNotFreezeTheClock)
+{
+    const std::string runtime = makeTempDir();
+    const pid_t server = startSoundServer(runtime);
+    ASSERT_GT(server, 0);
     MusicPlayer player;
     std::string error;
-    const bool started = startMusic(player, track(6.0).c_str(), &error);
-    unsetenv("PULSE_SERVER");
-    ASSERT_TRUE(started) << error;
+    ASSERT_TRUE(startMusicOnServer(player, runtime, track(6.0), &error)) << error;
     EXPECT_FALSE(musicIsSilent(player)) << "the sound server should have taken the stream";
 
     // Playing through the server: the clock follows real time once sound
@@ -380,4 +399,43 @@ TEST(MusicClock, LostSoundServerDoesNotFreezeTheClock)
     EXPECT_TRUE(musicIsSilent(player));
     EXPECT_GE(player.positionMs, player.lengthMs) << "the clock froze when the server went away";
     stopMusic(player);
+}
+
+// The file cut to nothing while it plays through a real device: the clock
+// runs on in real time to the length the file had, instead of jumping to the
+// end, and one notice says why the sound is gone.
+TEST(MusicClock, FileCutShortWhilePlayingRunsOnToItsLength)
+{
+    const std::string runtime = makeTempDir(), path = tempDir() + "/cut-while-playing.mp3";
+    writeFile(path, readFile(track(6.0)));
+    const pid_t server = startSoundServer(runtime);
+    ASSERT_GT(server, 0);
+    MusicPlayer player;
+    std::string error;
+    ASSERT_TRUE(startMusicOnServer(player, runtime, path, &error)) << error;
+    const Clock::time_point opened = Clock::now();
+    while (readMusicPosition(player) < 500 && Clock::now() - opened < std::chrono::seconds(3))
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(0, truncate(path.c_str(), 0));
+    const Clock::time_point cut = Clock::now();
+    const uint32_t atCut = readMusicPosition(player);
+    std::string notice;
+    for (uint32_t last = atCut; Clock::now() - cut < std::chrono::milliseconds(4500);) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        const uint32_t now = readMusicPosition(player);
+        ASSERT_LE(now - last, 100u) << "the position jumped from " << last << " to " << now;
+        last = now;
+        if (const std::string taken = takeMusicNotice(player); !taken.empty()) {
+            EXPECT_TRUE(notice.empty()) << "said twice: " << taken;
+            notice = taken;
+        }
+    }
+    EXPECT_NE(std::string::npos, notice.find("changed while it played")) << notice;
+    EXPECT_NE(std::string::npos, notice.find(path)) << notice;
+    const uint32_t later = readMusicPosition(player);
+    EXPECT_NEAR(4500.0, double(later - atCut), 300.0) << "the clock keeps real time after the cut";
+    EXPECT_LT(later, player.lengthMs);
+    stopMusic(player);
+    kill(server, SIGKILL);
+    waitForExit(server, 5000);
 }

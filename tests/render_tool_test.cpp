@@ -343,6 +343,10 @@ TEST_F(VideoExport, FailuresAreNamedForWhatTheyAre)
     const CommandResult stub = runCommand(TOOL + " video --music " + dir + "/stub.mp3 --out " + dir + "/f.mp4");
     EXPECT_EQ(1, stub.status);
     EXPECT_NE(std::string::npos, stub.output.find("is too short")) << stub.output;
+    ASSERT_EQ(0, runCommand("mkfifo " + dir + "/shader.frag").status);
+    const CommandResult fifo = runCommand(TOOL + " bench --frames 1 --shader " + dir + "/shader.frag");
+    EXPECT_EQ(2, fifo.status);
+    EXPECT_NE(std::string::npos, fifo.output.find("not a regular file")) << fifo.output;
     for (const char* args : {" video --out a.mp4 --out b.mp4", " frame --ms 1 --ms 2 --out a.png",
                              " sheet --out a.png --out b.png", " bench --frames 1 --frames 2"}) {
         const CommandResult r = runCommand("cd " + dir + " && " + TOOL + args);
