@@ -35,15 +35,16 @@ protected:
             waitForExit(studio, 2000);
         }
         stopXvfb(x);
+        if (!mounted.empty()) runCommand("umount -l " + mounted);
     }
-    void start(std::vector<std::string> arguments)
+    void start(std::vector<std::string> arguments, std::string cwd = "")
     {
         arguments.insert(arguments.begin(), STUDIO);
         std::vector<std::string> environment = {"DISPLAY=" + x.display};
 #ifdef VANTROP_SHOW_PRELOAD
         environment.push_back(std::string("LD_PRELOAD=") + VANTROP_SHOW_PRELOAD);
 #endif
-        studio = spawnProcess(arguments, dir, environment, dir + "/studio.log");
+        studio = spawnProcess(arguments, cwd.empty() ? dir : cwd, environment, dir + "/studio.log");
         ASSERT_GT(studio, 0);
         for (int i = 0; i < 200 && window.empty(); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -106,7 +107,7 @@ protected:
     }
 
     XServer x;
-    std::string dir, window;
+    std::string dir, window, mounted;
     pid_t studio = -1;
 };
 
@@ -281,6 +282,30 @@ TEST_F(Studio, SnapshotsNeverReplaceAFile)
     EXPECT_TRUE(readPngRgb(dir + "/vantrop-studio-15000-2.png", w, h, rgb, &error)) << error << log();
     EXPECT_TRUE(readPngRgb(dir + "/vantrop-studio-15000-3.png", w, h, rgb, &error)) << error << log();
     EXPECT_EQ("", runCommand("ls -A " + dir + " | grep '^\\.vantrop' || true").output) << "no temporary file is left";
+}
+
+// On a full disk a snapshot fails with a message, and the snapshot taken
+// before the disk filled up keeps every byte.
+TEST_F(Studio, FullDiskKeepsEarlierSnapshots)
+{
+    const std::string disk = dir + "/disk";
+    ASSERT_EQ(0, runCommand("mkdir " + disk + " && mount -t tmpfs -o size=2m tmpfs " + disk).status)
+        << "mounting a small tmpfs needs root, as CI runs";
+    mounted = disk;
+    start({"--size", "320x180", "--paused", "--from", "15000", "--music", dir + "/lomu_hmm.mp3"}, disk);
+    key("F12");
+    const std::string first = disk + "/vantrop-studio-15000.png";
+    std::ifstream before(first, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(before)), {});
+    EXPECT_GT(bytes.size(), 1000u) << log();
+    runCommand("dd if=/dev/zero of=" + disk + "/filler bs=64k");
+    ASSERT_EQ(0, onDisplay("xdotool windowsize " + window + " 480 270").status);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    key("F12");
+    EXPECT_NE(std::string::npos, log().find("the frame was not saved")) << log();
+    std::ifstream after(first, std::ios::binary);
+    EXPECT_TRUE(bytes == std::string((std::istreambuf_iterator<char>(after)), {})) << "the earlier snapshot changed";
+    EXPECT_EQ("filler\nvantrop-studio-15000.png\n", runCommand("ls -A " + disk).output);
 }
 
 // Processor seconds the studio has used so far.
