@@ -35,7 +35,7 @@ protected:
     }
     void makeTrack(int seconds)
     {
-        const CommandResult r = runCommand(std::string(VANTROP_MAKE_TRACK_PATH) + " --seconds " +
+        const CommandResult r = runCommand(std::string(VANTROP_MAKE_TRACK_PATH) + " --force --seconds " +
                                            std::to_string(seconds) + " " + dir + "/lomu_hmm.mp3");
         ASSERT_EQ(0, r.status) << r.output;
     }
