@@ -3,6 +3,8 @@
 #include "shaders/shader_sources.h"
 #include "timeline/timeline.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 const char* const GL_ENTRY_POINT_NAMES[GL_ENTRY_POINT_COUNT] = {
@@ -21,11 +23,20 @@ static constexpr const char* VERTEX_INPUT_NAME = "v";
 // depth; the value is the show's own, kept as it has always been.
 static constexpr double CLEAR_DEPTH = 10000.0;
 
+// Names a file that gets one line per frame drawn: the music position and
+// the program that drew it (lastDrawnProgram), so that tests can see every
+// program draw each frame with the same one.
+static constexpr const char* PROGRAM_LOG_VARIABLE = "VANTROP_PROGRAM_LOG";
+
 static GlEntryPoints gl;
 static GlLookup activeLookup; // for the functions beside the table
-static GLuint program;
-// Programs without some features' code, by the features they keep; 0 where there is none.
-static GLuint specialisedPrograms[PROGRAM_VARIANTS];
+// The programs by the features they keep (a set of the show's own shader), or
+// one program alone in the last entry (single); 0 where none is built yet.
+static GLuint programs[PROGRAM_VARIANTS];
+static bool single;
+// The sources of the programs not built yet, built when a frame first needs one.
+static std::string vertexSource, pendingSources[PROGRAM_VARIANTS];
+static int lastDrawn = SINGLE_PROGRAM;
 // Two texture names, as the show has always made: the first holds the noise, the second is never used.
 static GLuint textures[2];
 static uint32_t randomState;
@@ -83,8 +94,7 @@ static void deleteProgram(GLuint& p)
 // again (another shader, the benchmark's comparisons) costs nothing.
 static void releaseRenderer()
 {
-    deleteProgram(program);
-    for (GLuint& p : specialisedPrograms) deleteProgram(p);
+    for (GLuint& p : programs) deleteProgram(p);
     if (textures[0] || textures[1]) glDeleteTextures(2, textures);
     textures[0] = textures[1] = 0;
 }
@@ -165,66 +175,145 @@ void createNoiseTexture(GLuint names[2])
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, NOISE_SIZE, NOISE_SIZE, 0, GL_RGBA, GL_UNSIGNED_BYTE, noise.data());
 }
 
-bool initRendererFromSources(GlLookup lookup, const char* vertexSource, const char* fragmentSource,
-                             const char* const specialised[PROGRAM_VARIANTS], std::string* error)
+// Replaces the programs with `built` (all or nothing has been built), the
+// rest to be built from `pending` when a frame first needs them.
+static void takePrograms(const GLuint built[PROGRAM_VARIANTS], const std::string pending[PROGRAM_VARIANTS],
+                         const char* vertex, bool alone)
+{
+    releaseRenderer();
+    for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) {
+        programs[mask] = built[mask];
+        pendingSources[mask] = built[mask] ? std::string() : pending[mask];
+    }
+    vertexSource = vertex;
+    single = alone;
+    createNoiseTexture(textures);
+}
+
+// Builds the programs of `sources` whose entry in `now` is set; all or none.
+static bool buildPrograms(const char* vertex, const std::string sources[PROGRAM_VARIANTS],
+                          const bool now[PROGRAM_VARIANTS], GLuint built[PROGRAM_VARIANTS], std::string* error)
+{
+    // The complete shader first: a rejection is reported against its text.
+    for (int mask = PROGRAM_VARIANTS - 1; mask >= 0; --mask) {
+        built[mask] = now[mask] ? buildShaderProgram(vertex, sources[mask].c_str(), error) : 0;
+        if (now[mask] && !built[mask]) {
+            for (int m = mask + 1; m < PROGRAM_VARIANTS; ++m) deleteProgram(built[m]);
+            return false;
+        }
+    }
+    return true;
+}
+
+static bool useLookup(GlLookup lookup, std::string* error)
 {
     GlEntryPoints table{};
     if (!loadGlEntryPoints(lookup, table, error)) return false;
     gl = table;
     activeLookup = lookup;
-    // Every program is built before any is replaced: a rejected source
-    // leaves the renderer drawing as it did, with programs of one set.
-    GLuint built[PROGRAM_VARIANTS + 1] = {};
-    bool ok = (built[0] = buildShaderProgram(vertexSource, fragmentSource, error)) != 0;
-    for (int mask = 0; ok && specialised && mask < PROGRAM_VARIANTS; ++mask)
-        ok = (built[mask + 1] = buildShaderProgram(vertexSource, specialised[mask], error)) != 0;
-    if (!ok) {
-        for (GLuint& p : built) deleteProgram(p);
-        return false;
-    }
-    releaseRenderer();
-    program = built[0];
-    for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) specialisedPrograms[mask] = built[mask + 1];
-    createNoiseTexture(textures);
     return true;
+}
+
+bool initRendererFromSources(GlLookup lookup, const char* vertex, const char* const sources[PROGRAM_VARIANTS],
+                             std::string* error)
+{
+    if (!useLookup(lookup, error)) return false;
+    std::string texts[PROGRAM_VARIANTS];
+    for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) texts[mask] = sources[mask];
+    const bool all[PROGRAM_VARIANTS] = {true, true, true, true};
+    GLuint built[PROGRAM_VARIANTS];
+    if (!buildPrograms(vertex, texts, all, built, error)) return false;
+    takePrograms(built, texts, vertex, false);
+    return true;
+}
+
+// The show's own programs at this size; only those marked in `now` are built at once.
+static bool initShowPrograms(GlLookup lookup, int width, int height, const bool now[PROGRAM_VARIANTS],
+                             std::string* error)
+{
+    if (!useLookup(lookup, error)) return false;
+    std::string texts[PROGRAM_VARIANTS];
+    for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask)
+        texts[mask] = withResolution(FRAGMENT_SPECIALISED[mask], width, height);
+    GLuint built[PROGRAM_VARIANTS];
+    if (!buildPrograms(VERTEX_SOURCE, texts, now, built, error)) return false;
+    takePrograms(built, texts, VERTEX_SOURCE, false);
+    return true;
+}
+
+bool initShowRenderer(GlLookup lookup, int width, int height, std::string* error)
+{
+    const bool all[PROGRAM_VARIANTS] = {true, true, true, true};
+    return initShowPrograms(lookup, width, height, all, error);
+}
+
+bool initShowRendererForFrame(GlLookup lookup, int width, int height, uint32_t positionMs, std::string* error)
+{
+    bool now[PROGRAM_VARIANTS] = {};
+    now[programVariantFor(computeFrameParams(positionMs))] = true;
+    return initShowPrograms(lookup, width, height, now, error);
+}
+
+// One program alone, from this text as it stands.
+static bool initSingle(GlLookup lookup, const std::string& text, std::string* error)
+{
+    if (!useLookup(lookup, error)) return false;
+    std::string texts[PROGRAM_VARIANTS];
+    texts[PROGRAM_VARIANTS - 1] = text;
+    const bool now[PROGRAM_VARIANTS] = {false, false, false, true};
+    GLuint built[PROGRAM_VARIANTS];
+    if (!buildPrograms(VERTEX_SOURCE, texts, now, built, error)) return false;
+    takePrograms(built, texts, VERTEX_SOURCE, true);
+    return true;
+}
+
+bool initSingleProgramRenderer(GlLookup lookup, const char* fragmentSource, int width, int height, std::string* error)
+{
+    return initSingle(lookup, withResolution(fragmentSource, width, height), error);
 }
 
 bool initRenderer(GlLookup lookup, const char* fragmentSource, std::string* error)
 {
-    return initRendererFromSources(lookup, VERTEX_SOURCE, fragmentSource, nullptr, error);
+    return initSingle(lookup, fragmentSource, error);
 }
 
-bool addSpecialisedPrograms(const char* const specialised[PROGRAM_VARIANTS], std::string* error)
+int programVariantFor(const FrameParams& params)
 {
-    for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) {
-        const GLuint built = buildShaderProgram(VERTEX_SOURCE, specialised[mask], error);
-        if (!built) return false;
-        deleteProgram(specialisedPrograms[mask]);
-        specialisedPrograms[mask] = built;
-    }
-    return true;
+    return (params.glitch > 0.0f ? FEATURE_GLITCH : 0) | (params.finale > 0.0f ? FEATURE_FINALE : 0);
 }
 
-bool initRendererAtSize(GlLookup lookup, const char* fragmentSource, int width, int height, std::string* error)
+int lastDrawnProgram()
 {
-    const std::string fragment = withResolution(fragmentSource, width, height);
-    if (!initRenderer(lookup, fragment.c_str(), error)) return false;
-    if (fragmentSource != FRAGMENT_SOURCE) return true;
-    std::string specialised[PROGRAM_VARIANTS];
-    const char* sources[PROGRAM_VARIANTS];
-    for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) {
-        specialised[mask] = withResolution(FRAGMENT_SPECIALISED[mask], width, height);
-        sources[mask] = specialised[mask].c_str();
-    }
-    return addSpecialisedPrograms(sources, error);
+    return lastDrawn;
 }
 
-// The smallest program that has what this frame's parameters need: a
-// feature whose parameter is 0 is an `if` never taken.
+// The program for this frame: the smallest of the set that has what its
+// parameters need (a feature whose parameter is 0 is an `if` never taken),
+// built now if no frame has needed it yet; 0 when the driver rejects it.
 static GLuint programFor(const FrameParams& params)
 {
-    const int mask = (params.glitch > 0.0f ? FEATURE_GLITCH : 0) | (params.finale > 0.0f ? FEATURE_FINALE : 0);
-    return specialisedPrograms[mask] ? specialisedPrograms[mask] : program;
+    const int variant = single ? PROGRAM_VARIANTS - 1 : programVariantFor(params);
+    lastDrawn = single ? SINGLE_PROGRAM : variant;
+    GLuint& p = programs[variant];
+    if (!p && !pendingSources[variant].empty()) {
+        std::string error;
+        p = buildShaderProgram(vertexSource.c_str(), pendingSources[variant].c_str(), &error);
+        if (!p) std::fprintf(stderr, "vantrop: %s\n", error.c_str());
+        pendingSources[variant].clear();
+    }
+    return p;
+}
+
+// Appends the frame to the program log, when one is asked for.
+static void logProgram(uint32_t positionMs)
+{
+    static FILE* log = [] {
+        const char* path = std::getenv(PROGRAM_LOG_VARIABLE);
+        return path && *path ? std::fopen(path, "a") : nullptr;
+    }();
+    if (!log) return;
+    std::fprintf(log, "%u %d\n", positionMs, lastDrawn);
+    std::fflush(log);
 }
 
 void renderFrame(uint32_t positionMs)
@@ -237,6 +326,8 @@ void renderFrame(uint32_t positionMs)
     glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
     const FrameParams params = computeFrameParams(positionMs);
     const GLuint drawing = programFor(params);
+    logProgram(positionMs);
+    if (!drawing) return;
     gl.glUseProgram(drawing);
     // FrameParams is laid out as the two vec4 of m, slot by slot.
     gl.glUniform4fv(gl.glGetUniformLocation(drawing, "m"), 2, reinterpret_cast<const GLfloat*>(&params));

@@ -2,6 +2,7 @@
 // noise texture and the per-frame draw. Needs a current GL context.
 #pragma once
 #include "render/gl.h"
+#include "timeline/timeline.h"
 
 #include <cstdint>
 #include <string>
@@ -44,26 +45,35 @@ uint32_t nextRandom();
 void fillNoise(uint8_t* bytes);
 // Makes two texture names into `names`, the noise texture in the first, and leaves it bound on texture unit 0.
 void createNoiseTexture(GLuint names[2]);
-// Entry points, shader program (this fragment source), noise texture; *error
-// says what failed. Called again (another source), it replaces the last
-// call's programs and textures once the new program has built; a rejected
-// shader leaves the renderer drawing as before.
-bool initRenderer(GlLookup lookup, const char* fragmentSource, std::string* error);
-// Features a specialised program may leave out, as bits of its index.
+// Features a program of the show's set may leave out, as bits of its index;
+// the last index keeps them all.
 inline constexpr int FEATURE_GLITCH = 1, FEATURE_FINALE = 2, PROGRAM_VARIANTS = 4;
-// Adds, beside initRenderer's program, programs built from specialised[mask]
-// (the same shader without the code of the features outside mask); from then
-// on each frame draws with the smallest one whose features its parameters need.
-bool addSpecialisedPrograms(const char* const specialised[PROGRAM_VARIANTS], std::string* error);
-// Entry points, noise texture and the programs of these sources: the full
-// fragment shader and, when `specialised` is not null, the programs without
-// some features' code, as addSpecialisedPrograms takes them. All or nothing:
-// a rejected source leaves the renderer drawing as before.
-bool initRendererFromSources(GlLookup lookup, const char* vertexSource, const char* fragmentSource,
-                             const char* const specialised[PROGRAM_VARIANTS], std::string* error);
-// initRenderer for this fragment source drawn at width x height (its
-// screen-size literal replaced); the show's own shader (FRAGMENT_SOURCE) also
-// gets its specialised programs, as the show draws it.
-bool initRendererAtSize(GlLookup lookup, const char* fragmentSource, int width, int height, std::string* error);
+// What lastDrawnProgram says of a renderer set up with one program alone.
+inline constexpr int SINGLE_PROGRAM = -1;
+
+// Each set-up loads the entry points, makes the noise texture and builds its
+// programs; called again, it replaces the last set-up's programs and textures
+// once the new ones have built. A rejected shader leaves the renderer drawing
+// as it did; *error says what failed.
+//
+// The show's own shader at width x height, as a set of programs: one per
+// features a frame may need, each frame drawn with the smallest one that has
+// them. All four are built now, so that no frame waits for one.
+bool initShowRenderer(GlLookup lookup, int width, int height, std::string* error);
+// The same set, with only the program of the frame at positionMs built now
+// (one picture); the others are built when a frame first needs them.
+bool initShowRendererForFrame(GlLookup lookup, int width, int height, uint32_t positionMs, std::string* error);
+// A set of programs from these sources, indexed as PROGRAM_VARIANTS (the last
+// the complete shader), with this vertex shader; all built now.
+bool initRendererFromSources(GlLookup lookup, const char* vertexSource, const char* const sources[PROGRAM_VARIANTS],
+                             std::string* error);
+// One fragment shader alone (written for the show's size), drawn at width x height: every frame draws with it.
+bool initSingleProgramRenderer(GlLookup lookup, const char* fragmentSource, int width, int height, std::string* error);
+// One fragment shader alone, as it stands.
+bool initRenderer(GlLookup lookup, const char* fragmentSource, std::string* error);
+// The index of the show's program that draws a frame with these parameters.
+int programVariantFor(const FrameParams& params);
+// Which program drew the last frame: its index in the show's set, or SINGLE_PROGRAM.
+int lastDrawnProgram();
 // Draws the frame at this music position into the current framebuffer.
 void renderFrame(uint32_t positionMs);

@@ -5,7 +5,6 @@
 #include "render_tool/offline.h"
 #include "shaders/baseline_sources.h"
 #include "shaders/pack.h"
-#include "shaders/shader_sources.h"
 #include "timeline/schedule.h"
 #include "timeline/timeline.h"
 
@@ -14,7 +13,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 static constexpr int WARM_UP_FRAMES = 2;
@@ -38,6 +40,24 @@ static const char* const BENCH_HELP =
     "ratios and whether the pictures are identical to the baseline's. --shader FILE times a fragment\n"
     "shader of your own (GLSL 1.10, the show's uniforms, with the 1280x720\n"
     "resolution literal vec2(1280.,720.)) in place of the shipped one.\n";
+
+// The processor's model name, as the system tells it.
+static std::string processorName()
+{
+#ifdef _WIN32
+    const char* identifier = std::getenv("PROCESSOR_IDENTIFIER");
+    return identifier ? identifier : "unknown processor";
+#else
+    std::ifstream info("/proc/cpuinfo");
+    std::string line;
+    while (std::getline(info, line)) {
+        const size_t colon = line.find(':');
+        const size_t name = colon == std::string::npos ? colon : line.find_first_not_of(" \t", colon + 1);
+        if (line.rfind("model name", 0) == 0 && name != std::string::npos) return line.substr(name);
+    }
+    return "unknown processor";
+#endif
+}
 
 // Milliseconds one frame takes, drawn and finished.
 static double timeFrame(uint32_t positionMs)
@@ -71,7 +91,7 @@ static FrameTimes timePosition(uint32_t ms, uint32_t frames)
 int runBench(int argc, char** argv)
 {
     bool compare = false;
-    std::string shaderText = FRAGMENT_SOURCE, shaderFile;
+    std::string shaderText, shaderFile;
     int width = DEFAULT_WIDTH, height = DEFAULT_HEIGHT;
     uint32_t frames = DEFAULT_FRAMES;
     std::vector<uint32_t> positions;
@@ -113,7 +133,12 @@ int runBench(int argc, char** argv)
         std::fprintf(stderr, "vantrop-render bench: %s\n", error.c_str());
         return 1;
     }
-    if (!switchFragmentSource(shaderText.c_str(), width, height, &error)) {
+    // The show's own shader draws as the show does, with its set of programs; a user's shader alone.
+    auto useMeasuredShader = [&] {
+        return shaderFile.empty() ? useShowShader(width, height, &error)
+                                  : useSingleShader(shaderText.c_str(), width, height, &error);
+    };
+    if (!useMeasuredShader()) {
         // The driver that compiled the show's own shader is fine: the fault is in the user's file.
         const size_t log = error.find(":\n");
         if (!shaderFile.empty())
@@ -122,8 +147,12 @@ int runBench(int argc, char** argv)
         std::fprintf(stderr, "vantrop-render bench: %s\n", error.c_str());
         return 1;
     }
-    std::printf("renderer: %s\nsize %dx%d, %u frames per position after %d warm-up frames\n", rendererName().c_str(),
-                width, height, frames, WARM_UP_FRAMES);
+    // A software renderer's figures are the processor's: they say where they were taken.
+    std::printf(
+        "renderer: %s\nprocessor: %s, %u logical cores\nsize %dx%d, %u frames per position after %d warm-up "
+        "frames\n",
+        rendererName().c_str(), processorName().c_str(), std::thread::hardware_concurrency(), width, height, frames,
+        WARM_UP_FRAMES);
     if (!compare) {
         std::printf("%8s %7s %10s %8s %8s %8s\n", "ms", "beat", "median ms", "min ms", "max ms", "fps");
         std::vector<double> medians;
@@ -144,7 +173,7 @@ int runBench(int argc, char** argv)
     std::vector<FrameTimes> baseline, reference;
     std::vector<std::vector<uint8_t>> baselineImages;
     for (const char* source : {BASELINE_FRAGMENT_SOURCE, REFERENCE_FRAGMENT_SOURCE}) {
-        if (!switchFragmentSource(source, width, height, &error)) {
+        if (!useSingleShader(source, width, height, &error)) {
             std::fprintf(stderr, "vantrop-render bench: %s\n", error.c_str());
             return 1;
         }
@@ -153,7 +182,7 @@ int runBench(int argc, char** argv)
             if (source == BASELINE_FRAGMENT_SOURCE) baselineImages.push_back(renderImage(ms, width, height));
         }
     }
-    if (!switchFragmentSource(shaderText.c_str(), width, height, &error)) {
+    if (!useMeasuredShader()) {
         std::fprintf(stderr, "vantrop-render bench: %s\n", error.c_str());
         return 1;
     }

@@ -3,7 +3,6 @@
 #include "image/png_file.h"
 #include "render/headless.h"
 #include "render/renderer.h"
-#include "shaders/shader_sources.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -95,14 +94,24 @@ bool writePngSafely(const std::string& path, int width, int height, const std::v
 
 bool openOfflineRenderer(int width, int height, std::string* error)
 {
-    if (!openHeadlessContext(error)) return false;
-    if (!createOffscreenTarget(width, height, error)) return false;
-    return switchFragmentSource(FRAGMENT_SOURCE, width, height, error);
+    return openHeadlessContext(error) && createOffscreenTarget(width, height, error) &&
+        initShowRenderer(headlessLookup, width, height, error);
 }
 
-bool switchFragmentSource(const char* fragmentSource, int width, int height, std::string* error)
+bool openOfflineRendererForFrame(int width, int height, uint32_t positionMs, std::string* error)
 {
-    return initRendererAtSize(headlessLookup, fragmentSource, width, height, error);
+    return openHeadlessContext(error) && createOffscreenTarget(width, height, error) &&
+        initShowRendererForFrame(headlessLookup, width, height, positionMs, error);
+}
+
+bool useShowShader(int width, int height, std::string* error)
+{
+    return initShowRenderer(headlessLookup, width, height, error);
+}
+
+bool useSingleShader(const char* fragmentSource, int width, int height, std::string* error)
+{
+    return initSingleProgramRenderer(headlessLookup, fragmentSource, width, height, error);
 }
 
 std::vector<uint8_t> renderImage(uint32_t positionMs, int width, int height)

@@ -30,9 +30,13 @@ bool writePngSafely(const std::string& path, int width, int height, const std::v
                     std::string* error);
 // Whether standard error is a terminal, where progress lines are wanted.
 bool stderrIsTerminal();
-// Opens a headless context and sets up the show's renderer for width x height.
+// Opens a headless context and sets up the show's renderer for width x height, every program built.
 bool openOfflineRenderer(int width, int height, std::string* error);
-// Rebuilds the renderer with another fragment shader (written for the show's resolution).
-bool switchFragmentSource(const char* fragmentSource, int width, int height, std::string* error);
+// The same for one picture: only the program of the frame at positionMs is built.
+bool openOfflineRendererForFrame(int width, int height, uint32_t positionMs, std::string* error);
+// Draws with the show's own shader again, as the show does.
+bool useShowShader(int width, int height, std::string* error);
+// Draws every frame with this fragment shader alone (written for the show's resolution).
+bool useSingleShader(const char* fragmentSource, int width, int height, std::string* error);
 // The frame the show draws at this music position, as RGB bytes, top row first.
 std::vector<uint8_t> renderImage(uint32_t positionMs, int width, int height);

@@ -2,7 +2,6 @@
 // draw calls, with the shader's work kept to one pixel.
 #include "render/headless.h"
 #include "render/renderer.h"
-#include "shaders/shader_sources.h"
 
 #include <GL/gl.h>
 #include <benchmark/benchmark.h>
@@ -28,7 +27,7 @@ int main(int argc, char** argv)
 {
     std::string error;
     if (!openHeadlessContext(&error) || !createOffscreenTarget(1, 1, &error) ||
-        !initRenderer(headlessLookup, FRAGMENT_SOURCE, &error)) {
+        !initShowRenderer(headlessLookup, 1, 1, &error)) {
         std::fprintf(stderr, "render_frame_benchmark: %s\n", error.c_str());
         return 1;
     }

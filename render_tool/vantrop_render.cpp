@@ -123,7 +123,7 @@ static int runFrame(int argc, char** argv)
         std::fprintf(stderr, "vantrop-render frame: %s\n", error.c_str());
         return 1;
     }
-    if (!openOfflineRenderer(width, height, &error)) {
+    if (!openOfflineRendererForFrame(width, height, ms, &error)) {
         std::fprintf(stderr, "vantrop-render frame: %s\n", error.c_str());
         return 1;
     }

@@ -2,7 +2,6 @@
 
 #include "music/music.h"
 #include "render/renderer.h"
-#include "shaders/shader_sources.h"
 #include "show/display.h"
 #include "show/session.h"
 
@@ -45,8 +44,7 @@ int runShow(const char* musicFile)
     // file costs no mode switch; it starts playing once the picture is ready.
     if (!openMusic(player, musicFile, &error)) return failStart(error, player);
     if (!openShowDisplay(&error)) return failStart(error, player);
-    if (!initRendererAtSize(showGlLookup, FRAGMENT_SOURCE, SHOW_WIDTH, SHOW_HEIGHT, &error))
-        return failStart(error, player);
+    if (!initShowRenderer(showGlLookup, SHOW_WIDTH, SHOW_HEIGHT, &error)) return failStart(error, player);
     if (!playMusic(player, &error)) return failStart(error, player);
 
     FILE* clockLog = openClockLog();

@@ -249,9 +249,9 @@ static bool buildShader(Studio& s, const ShaderSources& sources)
     for (const std::string& name : optimisationNames()) all.insert(name);
     bool built = packShaders(sources, all, s.drawWidth, s.drawHeight, packed, &error);
     if (built) {
-        const char* specialised[PROGRAM_VARIANTS];
-        for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) specialised[mask] = packed.specialised[mask].c_str();
-        built = initRendererFromSources(lookup, packed.vertex.c_str(), packed.fragment.c_str(), specialised, &error);
+        const char* programs[PROGRAM_VARIANTS];
+        for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) programs[mask] = packed.specialised[mask].c_str();
+        built = initRendererFromSources(lookup, packed.vertex.c_str(), programs, &error);
         // The driver's log is about the user's edit, not the driver: keep the log alone.
         if (const size_t log = error.find(":\n"); !built && log != std::string::npos)
             error = readableLog(packed, error.substr(log + 2), error.find("vertex shader") < log);

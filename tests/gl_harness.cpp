@@ -116,12 +116,12 @@ FrameParams paramsAtBeat(float beat)
 std::vector<Vec4> renderFloatFrame(uint32_t positionMs, int width, int height, const char* fragmentSource)
 {
     if (!ensureHeadlessGl()) return {};
-    if (!fragmentSource) fragmentSource = FRAGMENT_SOURCE;
     if (rendererWidth != width || rendererSource != fragmentSource) {
         std::string error;
         rendererSource = fragmentSource;
-        // The show's shader draws as the show does, with its specialised programs.
-        if (!initRendererAtSize(headlessLookup, fragmentSource, width, height, &error)) {
+        // Without a source, the show's shader draws as the show does, with its set of programs.
+        if (!(fragmentSource ? initSingleProgramRenderer(headlessLookup, fragmentSource, width, height, &error)
+                             : initShowRenderer(headlessLookup, width, height, &error))) {
             ADD_FAILURE() << error;
             return {};
         }

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <vector>
 
 CommandResult runCommand(const std::string& commandLine)
@@ -36,4 +38,33 @@ std::string makeTempDir()
     if (tempDirs.empty()) std::atexit(removeTempDirs);
     tempDirs.push_back(dir);
     return dir;
+}
+
+std::string programLogMismatches(const std::string& renderTool, const std::string& logFile)
+{
+    std::ifstream log(logFile);
+    std::vector<std::pair<unsigned, int>> frames;
+    unsigned ms = 0;
+    int program = 0;
+    std::string positions;
+    while (log >> ms >> program) {
+        frames.push_back({ms, program});
+        positions += ' ';
+        positions += std::to_string(ms);
+    }
+    if (frames.empty()) return "no frame in " + logFile;
+    const CommandResult params = runCommand(renderTool + " params" + positions);
+    std::istringstream lines(params.output);
+    std::string line, mismatches;
+    std::getline(lines, line); // the header
+    for (const auto& [position, drawn] : frames) {
+        double time = 0, finale = 0, glitch = 0;
+        std::getline(lines, line);
+        std::sscanf(line.c_str(), "%u %lf %lf %lf", &ms, &time, &finale, &glitch);
+        const int expected = (glitch > 0 ? 1 : 0) | (finale > 0 ? 2 : 0);
+        if (ms != position || drawn != expected)
+            mismatches += std::to_string(position) + " ms drawn by program " + std::to_string(drawn) + ", not " +
+                std::to_string(expected) + "\n";
+    }
+    return mismatches;
 }

@@ -188,6 +188,7 @@ TEST(RenderTool, SheetAndBench)
     const CommandResult bench = runCommand(TOOL + " bench --size 160x90 --frames 2 --ms 41500 66000");
     ASSERT_EQ(0, bench.status) << bench.output;
     EXPECT_NE(std::string::npos, bench.output.find("renderer: ")) << bench.output;
+    EXPECT_NE(std::string::npos, bench.output.find("logical cores\n")) << "bench names the processor: " << bench.output;
     EXPECT_NE(std::string::npos, bench.output.find("   41500   60.87")) << bench.output;
     EXPECT_NE(std::string::npos, bench.output.find("median over positions")) << bench.output;
 }
@@ -392,6 +393,38 @@ TEST_F(VideoExport, MemoryDoesNotGrowWithTheTrack)
     const auto [pictures, sound] = streamDurations(dir + "/clip.mp4");
     EXPECT_DOUBLE_EQ(1.0, pictures);
     EXPECT_NEAR(1.0, sound, 0.01);
+}
+
+// Every command draws each frame with the program the show draws it with:
+// the smallest of the show's set that its parameters need.
+TEST_F(VideoExport, EveryCommandDrawsWithTheShowsProgram)
+{
+    const std::string log = dir + "/programs.log", env = "VANTROP_PROGRAM_LOG=" + log + " ";
+    for (const char* command :
+         {" frame --ms 5500 --size 160x90 --out f.png", " frame --ms 52000 --size 160x90 --out g.png",
+          " frame --ms 62000 --size 160x90 --out h.png",
+          " bench --size 16x9 --frames 1 --ms 5500 30000 47000 52000 62000 66000",
+          " bench --compare --size 16x9 --frames 1 --ms 5500 47000 62000", " sheet --size 16x9 --every 8 --out s.png",
+          " video --size 160x90 --fps 5 --from 46000 --to 48000 --out v.mp4"}) {
+        ASSERT_EQ(0, runCommand("cd " + dir + " && rm -f " + log + " && " + env + TOOL + command).status) << command;
+        // --compare draws the baseline and the reference alone first: the show's frames are the rest.
+        ASSERT_EQ(0, runCommand("grep -v ' -1$' " + log + " > " + log + ".show; true").status);
+        EXPECT_EQ("", programLogMismatches(TOOL, log + ".show")) << command;
+    }
+    // A shader of one's own is drawn alone, whatever the position.
+    std::ofstream(dir + "/mine.frag") << "uniform vec4 m[2];\nvoid main() { gl_FragColor = vec4(m[0].x); }\n";
+    ASSERT_EQ(0,
+              runCommand("cd " + dir + " && rm -f " + log + " && " + env + TOOL +
+                         " bench --size 16x9 --frames 1 --ms 52000 62000 --shader mine.frag")
+                  .status);
+    std::ifstream drawn(log);
+    std::string line;
+    int frames = 0;
+    while (std::getline(drawn, line)) {
+        EXPECT_EQ(" -1", line.substr(line.find(' '))) << line;
+        ++frames;
+    }
+    EXPECT_GT(frames, 0);
 }
 
 // vantrop-make-track never harms a file: an existing one is kept unless

@@ -14,11 +14,12 @@ class Show : public ShowOnXvfb {};
 TEST_F(Show, EndsByItselfWhenTheMusicHasPlayed)
 {
     makeTrack(3);
-    start(SHOW);
+    start(SHOW, {}, {"VANTROP_PROGRAM_LOG=" + dir + "/programs.log"});
     const int status = waitForExit(show, 30000);
     EXPECT_EQ(0, status) << log();
     EXPECT_GE(secondsSinceStart(), 3.0);
     expectDesktopBack();
+    EXPECT_EQ("", programLogMismatches(VANTROP_RENDER_PATH, dir + "/programs.log"));
 }
 
 TEST_F(Show, EscapeEndsTheShowAlsoAsAQuickTap)

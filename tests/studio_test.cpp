@@ -40,7 +40,7 @@ protected:
     void start(std::vector<std::string> arguments, std::string cwd = "")
     {
         arguments.insert(arguments.begin(), STUDIO);
-        std::vector<std::string> environment = {"DISPLAY=" + x.display};
+        std::vector<std::string> environment = {"DISPLAY=" + x.display, "VANTROP_PROGRAM_LOG=" + dir + "/programs.log"};
 #ifdef VANTROP_SHOW_PRELOAD
         environment.push_back(std::string("LD_PRELOAD=") + VANTROP_SHOW_PRELOAD);
 #endif
@@ -129,8 +129,11 @@ TEST_F(Studio, ShowsTheShowsFrameAndStepsByBars)
     EXPECT_LT(after, 12045u + 1000u) << "Space twice holds the music where it was";
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_EQ(after, titlePosition()) << "paused again";
+    key("6"); // the glitch
+    key("7"); // the finale
     key("Escape");
     EXPECT_EQ(0, waitForExit(studio, 5000)) << log();
+    EXPECT_EQ("", programLogMismatches(RENDER, dir + "/programs.log")) << "the studio draws with the show's programs";
 }
 
 TEST_F(Studio, LoopOfOneBarWraps)
