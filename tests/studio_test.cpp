@@ -70,6 +70,25 @@ protected:
         s << in.rdbuf();
         return s.str();
     }
+    // Waits up to 15 s for `text` in the log after its first `from` bytes; true when it came.
+    bool waitForLog(const std::string& text, size_t from = 0)
+    {
+        for (int i = 0; i < 300; ++i) {
+            if (log().find(text, from) != std::string::npos) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        ADD_FAILURE() << "waited in vain for \"" << text << "\"\n" << log();
+        return false;
+    }
+    // Waits up to 15 s for the window to show exactly `expected`; true when it did.
+    bool waitForPicture(const std::vector<uint8_t>& expected, int width, int height)
+    {
+        for (int i = 0; i < 50; ++i) {
+            if (screenshot(width, height) == expected) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+        return false;
+    }
     // The window's title: "vantrop-studio  m:ss.mmm  beat ..."; its position in milliseconds.
     uint32_t titlePosition()
     {
@@ -201,26 +220,27 @@ TEST_F(Studio, HostileShaderFilesNeverStopIt)
     };
     std::string expression = "float f(){return 1.0";
     for (int i = 0; i < 20000; ++i) expression += "+1.0";
+    size_t mark = log().size();
     std::ofstream(scene, std::ios::app) << expression << ";}\n";
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    EXPECT_NE(std::string::npos, log().find("scene.glsl:")) << log();
-    EXPECT_NE(std::string::npos, log().find("more than 1000 operators")) << log();
+    EXPECT_TRUE(waitForLog("more than 1000 operators", mark));
+    EXPECT_NE(std::string::npos, log().find("scene.glsl:", mark)) << log();
     stillGood("a 20000-term expression");
 
+    mark = log().size();
     ASSERT_EQ(0, runCommand("rm " + scene + " && mkfifo " + scene).status);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    EXPECT_NE(std::string::npos, log().find("scene.glsl: it is not a regular file")) << log();
+    EXPECT_TRUE(waitForLog("scene.glsl: it is not a regular file", mark));
     key("shift+Right");
     EXPECT_EQ(17727u, titlePosition()) << "the window must still answer";
     key("shift+Left");
     stillGood("a FIFO");
 
+    mark = log().size();
     ASSERT_EQ(0, runCommand("rm " + scene + " && ln -s /dev/zero " + scene).status);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_TRUE(waitForLog("scene.glsl: it is not a regular file", mark));
     stillGood("/dev/zero");
+    mark = log().size();
     ASSERT_EQ(0, runCommand("rm " + scene + " && head -c 1048576 /dev/urandom > " + scene).status);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    EXPECT_NE(std::string::npos, log().find("larger than 256 KiB")) << log();
+    EXPECT_TRUE(waitForLog("larger than 256 KiB", mark));
     stillGood("1 MB of random bytes");
     std::ifstream status("/proc/" + std::to_string(studio) + "/status");
     std::string line;
@@ -229,23 +249,25 @@ TEST_F(Studio, HostileShaderFilesNeverStopIt)
             EXPECT_LT(std::stol(line.substr(6)), 400 * 1024) << line;
         }
 
+    mark = log().size();
     ASSERT_EQ(0, runCommand("cp " + dir + "/scene.good " + scene).status);
+    EXPECT_TRUE(waitForLog("was rebuilt and drawn", mark));
+    mark = log().size();
     ASSERT_EQ(0, runCommand("sed -i 's/gl_Position = v;/gl_Position = v + oops;/' " + shaders + "/vertex.glsl").status);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    EXPECT_NE(std::string::npos, log().find("vertex.glsl:8: error")) << log();
+    EXPECT_TRUE(waitForLog("vertex.glsl:8: error", mark));
     stillGood("a broken vertex shader");
+    mark = log().size();
     ASSERT_EQ(0,
               runCommand("sed -i 's/gl_Position = v + oops;/gl_Position = vec4(v.xy * 0.5, v.zw);/' " + shaders +
                          "/vertex.glsl")
                   .status);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_TRUE(waitForLog("was rebuilt and drawn", mark));
     EXPECT_FALSE(screenshot(320, 180) == good) << "the vertex shader's edit must reach the picture\n" << log();
 
     // Only the inode's time changes with a chmod: it is noticed all the same.
-    const size_t rebuilds = log().rfind("was rebuilt and drawn");
+    mark = log().size();
     ASSERT_EQ(0, runCommand("chmod 600 " + shaders + "/main.glsl").status);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    EXPECT_NE(rebuilds, log().rfind("was rebuilt and drawn")) << log();
+    EXPECT_TRUE(waitForLog("was rebuilt and drawn", mark));
 }
 
 // A broken edit while paused, then a resize and preview changes while
@@ -257,10 +279,9 @@ TEST_F(Studio, BrokenEditKeepsTheWholeLastGoodPicture)
     start({"--size", "320x180", "--paused", "--from", "18000", "--shaders", dir + "/shaders"});
     key("Tab");
     ASSERT_EQ(0, runCommand("echo 'broken' >> " + dir + "/shaders/main.glsl").status);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_TRUE(waitForLog("did not build"));
     ASSERT_EQ(0, onDisplay("xdotool windowsize " + window + " 480 270").status);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    EXPECT_TRUE(screenshot(480, 270) == frame(18000, 480, 270)) << log();
+    EXPECT_TRUE(waitForPicture(frame(18000, 480, 270), 480, 270)) << log();
     key("space p p p space");
     const std::string text = log();
     size_t reports = 0;
@@ -276,7 +297,9 @@ TEST_F(Studio, SnapshotsNeverReplaceAFile)
     std::ofstream(dir + "/vantrop-studio-15000.png") << "mine";
     start({"--size", "320x180", "--paused", "--from", "15000"});
     key("F12");
+    EXPECT_TRUE(waitForLog("saved the frame to vantrop-studio-15000-2.png"));
     key("F12");
+    EXPECT_TRUE(waitForLog("saved the frame to vantrop-studio-15000-3.png"));
     std::ifstream mine(dir + "/vantrop-studio-15000.png");
     EXPECT_EQ("mine", std::string(std::istreambuf_iterator<char>(mine), {}));
     int w = 0, h = 0;
@@ -297,15 +320,15 @@ TEST_F(Studio, FullDiskKeepsEarlierSnapshots)
     mounted = disk;
     start({"--size", "320x180", "--paused", "--from", "15000", "--music", dir + "/lomu_hmm.mp3"}, disk);
     key("F12");
+    EXPECT_TRUE(waitForLog("saved the frame to vantrop-studio-15000.png"));
     const std::string first = disk + "/vantrop-studio-15000.png";
     std::ifstream before(first, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(before)), {});
     EXPECT_GT(bytes.size(), 1000u) << log();
     runCommand("dd if=/dev/zero of=" + disk + "/filler bs=64k");
     ASSERT_EQ(0, onDisplay("xdotool windowsize " + window + " 480 270").status);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     key("F12");
-    EXPECT_NE(std::string::npos, log().find("the frame was not saved")) << log();
+    EXPECT_TRUE(waitForLog("the frame was not saved"));
     std::ifstream after(first, std::ios::binary);
     EXPECT_TRUE(bytes == std::string((std::istreambuf_iterator<char>(after)), {})) << "the earlier snapshot changed";
     EXPECT_EQ("filler\nvantrop-studio-15000.png\n", runCommand("ls -A " + disk).output);
@@ -348,8 +371,7 @@ TEST_F(Studio, MusicCutShortKeepsItsPosition)
 {
     start({"--size", "160x90", "--from", "5000"});
     ASSERT_EQ(0, runCommand("truncate -s 0 " + dir + "/lomu_hmm.mp3").status);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    EXPECT_NE(std::string::npos, log().find("changed while it played")) << log();
+    EXPECT_TRUE(waitForLog("changed while it played"));
     key("space");
     const uint32_t paused = titlePosition();
     EXPECT_GT(paused, 5000u);
