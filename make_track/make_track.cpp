@@ -1,5 +1,6 @@
 // vantrop-make-track: synthesizes a placeholder soundtrack at the show's
 // tempo and encodes it as MP3, for users without the show's own music.
+#include "cli/command_line.h"
 #include "files/output_file.h"
 #include "timeline/schedule.h"
 #include "timeline/timeline.h"
@@ -20,9 +21,7 @@ static constexpr double DEFAULT_SECONDS = 70.0;
 static constexpr double MAX_SECONDS = 3600.0;
 static constexpr int BITRATE_KBPS = 128;
 static constexpr double PI = 3.14159265358979323846;
-static constexpr int EXIT_USAGE = 2;
-// The shell's 128 + the signal's number, as if the signal had ended the program.
-static constexpr int EXIT_SIGNAL_BASE = 128;
+static const char* const PROGRAM = "vantrop-make-track";
 
 static const char* const HELP =
     "usage: vantrop-make-track [--seconds S] [--force] OUT.mp3\n"
@@ -94,10 +93,11 @@ static void onInterrupt(int signal)
     interrupted = signal;
 }
 
-static int fail(const std::string& message, int status)
+// Says what failed; the exit status of a failure.
+static int fail(const std::string& message)
 {
-    std::fprintf(stderr, "vantrop-make-track: %s\n", message.c_str());
-    return status;
+    std::fprintf(stderr, "%s: %s\n", PROGRAM, message.c_str());
+    return EXIT_FAILED;
 }
 
 // Encodes `seconds` of the track into `file`; false when writing failed.
@@ -128,41 +128,41 @@ static bool encodeTrack(lame_global_flags* lame, double seconds, FILE* file)
 int main(int argc, char** argv)
 {
     double seconds = DEFAULT_SECONDS;
-    bool secondsGiven = false, force = false;
+    bool force = false;
     std::string out;
+    std::vector<std::string> seen;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
+        if (optionRepeated(PROGRAM, seen, arg)) return EXIT_USAGE;
+        if (isHelp(argv[i])) {
             std::printf(HELP, double(HIT_BEATS[0]), double(HIT_BEATS[1]), double(HIT_BEATS[2]), double(HIT_BEATS[3]),
                         double(FADE_OUT_START_BEAT), double(FADE_OUT_END_BEAT));
             return 0;
         }
-        if (arg == "--version") {
+        if (isVersion(argv[i])) {
             std::printf("vantrop-make-track %s\n", VANTROP_VERSION);
             return 0;
         }
         if (arg == "--seconds") {
-            if (secondsGiven) return fail("--seconds is given twice; give it once (see --help)", EXIT_USAGE);
-            secondsGiven = true;
             char* end = nullptr;
             seconds = i + 1 < argc ? std::strtod(argv[++i], &end) : 0.0;
             if (!end || *end || !(seconds > 0.0) || seconds > MAX_SECONDS)
-                return fail("--seconds needs a length above 0, up to 3600 seconds", EXIT_USAGE);
+                return usageError(PROGRAM, "--seconds needs a length above 0, up to 3600 seconds");
         } else if (arg == "--force") {
             force = true;
         } else if (!arg.empty() && arg[0] == '-') {
-            return fail("unknown option '" + arg + "' (see --help)", EXIT_USAGE);
+            return usageError(PROGRAM, "unknown option '" + arg + "'");
         } else if (out.empty()) {
             out = arg;
         } else {
-            return fail("give one output file (see --help)", EXIT_USAGE);
+            return usageError(PROGRAM, "give one output file");
         }
     }
-    if (out.empty()) return fail("give the output file, e.g. lomu_hmm.mp3 (see --help)", EXIT_USAGE);
+    if (out.empty()) return usageError(PROGRAM, "give the output file, e.g. lomu_hmm.mp3");
     std::string error;
-    if (!checkOutputPath(out, {".mp3"}, {}, &error)) return fail(error, 1);
+    if (!checkOutputPath(out, {".mp3"}, {}, &error)) return fail(error);
     if (!force && pathExists(out))
-        return fail(out + " already exists; give --force to replace it, or name another file", 1);
+        return fail(out + " already exists; give --force to replace it, or name another file");
 
     lame_global_flags* lame = lame_init();
     lame_set_in_samplerate(lame, SAMPLE_RATE);
@@ -173,7 +173,7 @@ int main(int argc, char** argv)
     lame_set_bWriteVbrTag(lame, 1); // the tag carries the exact sample count
     if (lame_init_params(lame) < 0) {
         lame_close(lame);
-        return fail("libmp3lame refused the encoder settings; update libmp3lame0", 1);
+        return fail("libmp3lame refused the encoder settings; update libmp3lame0");
     }
     // A signal stops the encoding, and the temporary file goes with it.
     for (int signal : {SIGINT, SIGTERM
@@ -186,14 +186,14 @@ int main(int argc, char** argv)
     const std::string temporary = makeTemporaryBeside(out, ".mp3", &error);
     if (temporary.empty()) {
         lame_close(lame);
-        return fail(error, 1);
+        return fail(error);
     }
     FILE* file = std::fopen(temporary.c_str(), "w+b");
     if (!file) {
         const std::string reason = std::strerror(errno);
         lame_close(lame);
         std::remove(temporary.c_str());
-        return fail("cannot write " + temporary + ": " + reason, 1);
+        return fail("cannot write " + temporary + ": " + reason);
     }
     bool ok = encodeTrack(lame, seconds, file);
     lame_close(lame);
@@ -206,10 +206,10 @@ int main(int argc, char** argv)
     }
     if (!ok) {
         std::remove(temporary.c_str());
-        return fail("writing " + out + " failed: " + reason + "; nothing was written", 1);
+        return fail("writing " + out + " failed: " + reason + "; nothing was written");
     }
-    if (force) return moveIntoPlace(temporary, out, &error) ? 0 : fail(error, 1);
-    if (moveIntoPlaceIfNew(temporary, out, &error)) return 0;
+    if (force) return moveIntoPlace(temporary, out, &error) ? EXIT_DONE : fail(error);
+    if (moveIntoPlaceIfNew(temporary, out, &error)) return EXIT_DONE;
     std::remove(temporary.c_str());
-    return fail(error.empty() ? out + " appeared while the track was made; it was left as it is" : error, 1);
+    return fail(error.empty() ? out + " appeared while the track was made; it was left as it is" : error);
 }

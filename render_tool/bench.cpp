@@ -103,29 +103,31 @@ int runBench(int argc, char** argv)
             std::fputs(BENCH_HELP, stdout);
             return 0;
         }
-        if (optionRepeated("bench", seen, arg)) return EXIT_USAGE;
+        if (optionRepeated("vantrop-render bench", seen, arg)) return EXIT_USAGE;
         if (arg == "--compare") {
             compare = true;
         } else if (arg == "--shader" && i + 1 < argc) {
             shaderFile = argv[++i];
-            if (!readShaderFile(shaderFile, shaderText, &error)) return usageError("bench", error);
-            if (shaderText.empty()) return usageError("bench", "the shader file " + shaderFile + " is empty");
+            if (!readShaderFile(shaderFile, shaderText, &error)) return usageError("vantrop-render bench", error);
+            if (shaderText.empty())
+                return usageError("vantrop-render bench", "the shader file " + shaderFile + " is empty");
         } else if (arg == "--ms") {
             uint32_t ms = 0;
             while (i + 1 < argc && parseUint32(argv[i + 1], ms)) {
                 positions.push_back(ms);
                 ++i;
             }
-            if (positions.empty()) return usageError("bench", "--ms needs positions in whole milliseconds");
+            if (positions.empty())
+                return usageError("vantrop-render bench", "--ms needs positions in whole milliseconds");
         } else if (i + 1 >= argc) {
-            return usageError("bench", "unknown argument or missing value: '" + arg + "'");
+            return usageError("vantrop-render bench", "unknown argument or missing value: '" + arg + "'");
         } else if (arg == "--size") {
-            if (!parseSize(argv[++i], width, height, &error)) return usageError("bench", error);
+            if (!parseSize(argv[++i], width, height, &error)) return usageError("vantrop-render bench", error);
         } else if (arg == "--frames") {
             if (!parseUint32(argv[++i], frames) || frames == 0 || frames > MAX_FRAMES)
-                return usageError("bench", "--frames needs a count from 1 to 100000");
+                return usageError("vantrop-render bench", "--frames needs a count from 1 to 100000");
         } else {
-            return usageError("bench", "unknown argument '" + arg + "'");
+            return usageError("vantrop-render bench", "unknown argument '" + arg + "'");
         }
     }
     if (positions.empty()) positions.assign(std::begin(BENCH_POSITIONS_MS), std::end(BENCH_POSITIONS_MS));

@@ -24,8 +24,6 @@
 
 static constexpr uint32_t DEFAULT_FPS = 60;
 static constexpr uint32_t MAX_FPS = 240;
-// The shell's 128 + the signal's number, as if the signal had ended the program.
-static constexpr int EXIT_SIGNAL_BASE = 128;
 static constexpr int WAV_HEADER_BYTES = 44;
 
 static const char* const VIDEO_HELP =
@@ -154,8 +152,9 @@ static int parseVideoOptions(int argc, char** argv, VideoOptions& o)
             std::fputs(VIDEO_HELP, stdout);
             return 0;
         }
-        if (optionRepeated("video", seen, arg)) return EXIT_USAGE;
-        if (i + 1 >= argc) return usageError("video", "unknown argument or missing value: '" + arg + "'");
+        if (optionRepeated("vantrop-render video", seen, arg)) return EXIT_USAGE;
+        if (i + 1 >= argc)
+            return usageError("vantrop-render video", "unknown argument or missing value: '" + arg + "'");
         const char* value = argv[++i];
         if (arg == "--out") {
             o.out = value;
@@ -163,21 +162,22 @@ static int parseVideoOptions(int argc, char** argv, VideoOptions& o)
             o.music = value;
             o.musicGiven = true;
         } else if (arg == "--size") {
-            if (!parseSize(value, o.width, o.height, &error)) return usageError("video", error);
-            if (o.width % 2 || o.height % 2) return usageError("video", "H.264 needs an even width and height");
+            if (!parseSize(value, o.width, o.height, &error)) return usageError("vantrop-render video", error);
+            if (o.width % 2 || o.height % 2)
+                return usageError("vantrop-render video", "H.264 needs an even width and height");
         } else if (arg == "--fps") {
             if (!parseUint32(value, o.fps) || o.fps == 0 || o.fps > MAX_FPS)
-                return usageError("video", std::string("bad --fps '") + value + "': give 1 to 240");
+                return usageError("vantrop-render video", std::string("bad --fps '") + value + "': give 1 to 240");
         } else if (arg == "--from" || arg == "--to") {
             uint32_t& target = arg == "--from" ? o.from : o.to;
-            if (!parseUint32(value, target) || target > uint32_t(INT32_MAX))
-                return usageError("video", "bad " + arg + " '" + value + "': give whole milliseconds");
+            if (!parsePosition(value, target))
+                return usageError("vantrop-render video", "bad " + arg + " '" + value + "': give whole milliseconds");
             o.toGiven = o.toGiven || arg == "--to";
         } else {
-            return usageError("video", "unknown argument '" + arg + "'");
+            return usageError("vantrop-render video", "unknown argument '" + arg + "'");
         }
     }
-    if (o.out.empty()) return usageError("video", "--out FILE.mp4 is required");
+    if (o.out.empty()) return usageError("vantrop-render video", "--out FILE.mp4 is required");
     return -1;
 }
 
@@ -233,7 +233,8 @@ int runVideo(int argc, char** argv)
         std::fprintf(stderr, "vantrop-render video: no %s here, so the video is silent (give one with --music)\n",
                      o.music.c_str());
     if (!o.toGiven) o.to = musicLength;
-    if (o.from >= o.to) return usageError("video", "--from must lie before --to (" + std::to_string(o.to) + " ms)");
+    if (o.from >= o.to)
+        return usageError("vantrop-render video", "--from must lie before --to (" + std::to_string(o.to) + " ms)");
     if (!checkOutputPath(o.out, {".mp4", ".mkv", ".mov"}, {o.music}, &error)) {
         std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
         return 1;

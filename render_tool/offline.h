@@ -1,30 +1,17 @@
 // Offline rendering for the companion tools: the show's own renderer in a
 // headless context, at any 16:9 size.
 #pragma once
+#include "cli/command_line.h"
 #include "files/output_file.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// Exit status of a command-line mistake.
-inline constexpr int EXIT_USAGE = 2;
 // The frame size the tools draw unless told otherwise: the show's own, in pixels.
 inline constexpr int DEFAULT_WIDTH = 1280;
 inline constexpr int DEFAULT_HEIGHT = 720;
 
-// Parses a whole unsigned 32-bit decimal number; false on anything else.
-bool parseUint32(const char* text, uint32_t& value);
-// Parses "WxH" as a 16:9 size from 16x9 to 7680x4320; *error explains a refusal.
-bool parseSize(const char* text, int& width, int& height, std::string* error);
-// Whether a command-line argument asks for help (--help or -h).
-bool isHelp(const char* arg);
-// True (and the usage message printed) when `arg` is an option already in
-// `seen`; records it otherwise. A repeated option is refused, not silently
-// taken at its last value.
-bool optionRepeated(const char* command, std::vector<std::string>& seen, const std::string& arg);
-// Prints "vantrop-render COMMAND: MESSAGE (see ... --help)" and returns the usage exit status, 2.
-int usageError(const char* command, const std::string& message);
 // Writes a picture through a temporary file, so that a failure leaves nothing and harms no file.
 bool writePngSafely(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb,
                     std::string* error);

@@ -38,25 +38,26 @@ int runSheet(int argc, char** argv)
             std::fputs(SHEET_HELP, stdout);
             return 0;
         }
-        if (optionRepeated("sheet", seen, arg)) return EXIT_USAGE;
-        if (i + 1 >= argc) return usageError("sheet", "unknown argument or missing value: '" + arg + "'");
+        if (optionRepeated("vantrop-render sheet", seen, arg)) return EXIT_USAGE;
+        if (i + 1 >= argc)
+            return usageError("vantrop-render sheet", "unknown argument or missing value: '" + arg + "'");
         const char* value = argv[++i];
         if (arg == "--out") {
             out = value;
         } else if (arg == "--size") {
-            if (!parseSize(value, width, height, &error)) return usageError("sheet", error);
+            if (!parseSize(value, width, height, &error)) return usageError("vantrop-render sheet", error);
         } else if (arg == "--every") {
             char* end = nullptr;
             every = std::strtof(value, &end);
             if (!end || *end || !(every >= 0.25f) || every > LAST_PICTURE_BEAT)
-                return usageError("sheet",
+                return usageError("vantrop-render sheet",
                                   std::string("bad --every '") + value + "': give 0.25 to " +
                                       std::to_string(int(LAST_PICTURE_BEAT)) + " beats");
         } else {
-            return usageError("sheet", "unknown argument '" + arg + "'");
+            return usageError("vantrop-render sheet", "unknown argument '" + arg + "'");
         }
     }
-    if (out.empty()) return usageError("sheet", "--out FILE.png is required");
+    if (out.empty()) return usageError("vantrop-render sheet", "--out FILE.png is required");
     if (!checkOutputPath(out, {".png"}, {}, &error)) {
         std::fprintf(stderr, "vantrop-render sheet: %s\n", error.c_str());
         return 1;

@@ -67,12 +67,12 @@ static int runParams(int argc, char** argv)
         }
         uint32_t ms = 0;
         if (!parseUint32(argv[i], ms))
-            return usageError("params",
+            return usageError("vantrop-render params",
                               std::string("bad position '") + argv[i] +
                                   "': give milliseconds as a whole number from 0 to 4294967295");
         positions.push_back(ms);
     }
-    if (positions.empty()) return usageError("params", "give at least one position in milliseconds");
+    if (positions.empty()) return usageError("vantrop-render params", "give at least one position in milliseconds");
     std::puts("ms time finale glitch spare beat hit warp pulseGain");
     for (uint32_t ms : positions) {
         const FrameParams p = computeFrameParams(ms);
@@ -102,23 +102,24 @@ static int runFrame(int argc, char** argv)
             std::fputs(FRAME_HELP, stdout);
             return 0;
         }
-        if (optionRepeated("frame", seen, arg)) return EXIT_USAGE;
+        if (optionRepeated("vantrop-render frame", seen, arg)) return EXIT_USAGE;
         if (i + 1 >= argc && (arg == "--ms" || arg == "--size" || arg == "--out"))
-            return usageError("frame", arg + " needs a value");
+            return usageError("vantrop-render frame", arg + " needs a value");
         if (arg == "--ms") {
             if (!parseUint32(argv[++i], ms))
-                return usageError("frame", std::string("bad position '") + argv[i] + "': give whole milliseconds");
+                return usageError("vantrop-render frame",
+                                  std::string("bad position '") + argv[i] + "': give whole milliseconds");
             haveMs = true;
         } else if (arg == "--size") {
-            if (!parseSize(argv[++i], width, height, &error)) return usageError("frame", error);
+            if (!parseSize(argv[++i], width, height, &error)) return usageError("vantrop-render frame", error);
         } else if (arg == "--out") {
             out = argv[++i];
         } else {
-            return usageError("frame", "unknown argument '" + arg + "'");
+            return usageError("vantrop-render frame", "unknown argument '" + arg + "'");
         }
     }
-    if (!haveMs) return usageError("frame", "--ms is required");
-    if (out.empty()) return usageError("frame", "--out is required");
+    if (!haveMs) return usageError("vantrop-render frame", "--ms is required");
+    if (out.empty()) return usageError("vantrop-render frame", "--out is required");
     if (!checkOutputPath(out, {".png"}, {}, &error)) {
         std::fprintf(stderr, "vantrop-render frame: %s\n", error.c_str());
         return 1;

@@ -1,5 +1,6 @@
 // vantrop: the show. Its command line only names another music file; with
 // no arguments it plays lomu_hmm.mp3 from the working directory.
+#include "cli/command_line.h"
 #include "music/music.h"
 #include "show/display.h"
 #include "show/show.h"
@@ -7,8 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-
-static constexpr int EXIT_USAGE = 2;
+#include <vector>
 
 static const char* const HELP =
     "usage: vantrop [--music FILE]\n"
@@ -26,34 +26,29 @@ static const char* const HELP =
     "standard error says why), 2 for a command-line mistake, 128 + N when a second\n"
     "signal N, or a frame still drawing 2 s after the first, ended it at once.\n";
 
-static int usageError(const std::string& message)
-{
-    std::fprintf(stderr, "vantrop: %s (see 'vantrop --help')\n", message.c_str());
-    return EXIT_USAGE;
-}
+static const char* const PROGRAM = "vantrop";
 
 int main(int argc, char** argv)
 {
     const char* music = MUSIC_FILE_NAME;
-    bool musicGiven = false;
+    std::vector<std::string> seen;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
+        if (optionRepeated(PROGRAM, seen, arg)) return EXIT_USAGE;
+        if (isHelp(argv[i])) {
             std::printf(HELP, SHOW_WIDTH, SHOW_HEIGHT);
             return 0;
         }
-        if (arg == "--version") {
+        if (isVersion(argv[i])) {
             std::printf("vantrop %s (%dx%d)\n", VANTROP_VERSION, SHOW_WIDTH, SHOW_HEIGHT);
             return 0;
         }
-        if (arg == "--music" && musicGiven) return usageError("--music is given twice; give it once");
         if (arg == "--music" && i + 1 < argc && argv[i + 1][0] != '\0') {
             music = argv[++i];
-            musicGiven = true;
             continue;
         }
-        if (arg == "--music") return usageError("--music needs a file name");
-        return usageError("unknown argument '" + arg + "'");
+        if (arg == "--music") return usageError(PROGRAM, "--music needs a file name");
+        return usageError(PROGRAM, "unknown argument '" + arg + "'");
     }
     return runShow(music);
 }

@@ -1,5 +1,7 @@
 #include "show/session.h"
 
+#include "cli/command_line.h"
+
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
 #include <semaphore.h>
@@ -16,8 +18,6 @@
 
 // How long the frame in flight may hold up the end after the first signal, seconds.
 static constexpr int SIGNAL_GRACE_S = 2;
-// Exit status of a show ended at once by a signal: the shell's 128 + number.
-static constexpr int EXIT_SIGNAL_BASE = 128;
 
 static volatile std::sig_atomic_t signalled;
 static volatile std::sig_atomic_t signalNumber;

@@ -1,19 +1,22 @@
 #include "show/session.h"
 
+#include "cli/command_line.h"
+
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 
 // How long the frame in flight may hold up the end after the first request, ms.
 static constexpr DWORD REQUEST_GRACE_MS = 2000;
 // How long giving the desktop back may take once the frame loop has ended, ms.
 static constexpr DWORD GIVING_BACK_LIMIT_MS = 10000;
-// Exit status of a show ended at once: 128 + SIGINT's number, as on Linux.
-static constexpr int EXIT_ENDED_AT_ONCE = 130;
+// Exit status of a show ended at once: as on Linux for Ctrl+C.
+static constexpr int EXIT_ENDED_AT_ONCE = EXIT_SIGNAL_BASE + SIGINT;
 static constexpr DWORD MESSAGE_BOX_STYLE = MB_OK | MB_ICONERROR | MB_SETFOREGROUND;
 
 static std::atomic<int> requests;

@@ -2,6 +2,7 @@
 // the shader reloads when its files change, and the music can be paused,
 // stepped by beats and bars, shuttled and looped while the picture follows it.
 #define GL_GLEXT_PROTOTYPES
+#include "cli/command_line.h"
 #include "files/output_file.h"
 #include "image/png_file.h"
 #include "image/text.h"
@@ -29,8 +30,6 @@
 #include <string>
 #include <vector>
 
-static constexpr int EXIT_USAGE = 2;
-static constexpr int EXIT_FAILED = 1;
 static constexpr int DEFAULT_WIDTH = 1280, DEFAULT_HEIGHT = 720; // the window at start, pixels
 static constexpr int ASPECT_W = 16, ASPECT_H = 9;
 // How often the shader files are looked at, and how often the title is redrawn, milliseconds.
@@ -55,7 +54,7 @@ static const char* const HELP =
     "the readable file and line. The picture is always the one the show draws at\n"
     "the music's position.\n"
     "\n"
-    "  --size WxH     the window's size at start (default 1280x720)\n"
+    "  --size WxH     the window's size at start, 16:9 (default 1280x720)\n"
     "  --music FILE   the music (default lomu_hmm.mp3 in the working directory)\n"
     "  --from MS      start at this position, milliseconds\n"
     "  --loop A B     loop from A to B milliseconds\n"
@@ -114,57 +113,40 @@ struct Studio {
     bool overlay = true;
 };
 
-static int usageError(const std::string& message)
-{
-    std::fprintf(stderr, "vantrop-studio: %s (see 'vantrop-studio --help')\n", message.c_str());
-    return EXIT_USAGE;
-}
-
-static bool parseNumber(const char* text, uint32_t& value)
-{
-    char* end = nullptr;
-    const unsigned long long parsed = std::strtoull(text, &end, 10);
-    if (!*text || *text == '-' || *end || parsed > uint64_t(INT32_MAX)) return false;
-    value = uint32_t(parsed);
-    return true;
-}
+static const char* const PROGRAM = "vantrop-studio";
 
 // -1: go on; otherwise the exit status.
 static int parseOptions(int argc, char** argv, StudioOptions& o)
 {
     std::vector<std::string> seen;
+    std::string error;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (arg.rfind("--", 0) == 0 && std::find(seen.begin(), seen.end(), arg) != seen.end())
-            return usageError(arg + " is given twice; give it once");
-        seen.push_back(arg);
-        if (arg == "--help" || arg == "-h") {
+        if (optionRepeated(PROGRAM, seen, arg)) return EXIT_USAGE;
+        if (isHelp(argv[i])) {
             std::fputs(HELP, stdout);
             return 0;
         }
-        if (arg == "--version") {
+        if (isVersion(argv[i])) {
             std::printf("vantrop-studio %s\n", VANTROP_VERSION);
             return 0;
         }
         if (arg == "--paused") {
             o.paused = true;
         } else if (arg == "--size" && hasValue) {
-            unsigned w = 0, h = 0;
-            char tail = 0;
-            if (std::sscanf(argv[++i], "%ux%u%c", &w, &h, &tail) != 2 || w < 16 || h < 9 || w > 7680 || h > 4320)
-                return usageError(std::string("bad --size '") + argv[i] + "': give WIDTHxHEIGHT, e.g. 1280x720");
-            o.width = int(w);
-            o.height = int(h);
+            if (!parseSize(argv[++i], o.width, o.height, &error)) return usageError(PROGRAM, error);
         } else if (arg == "--music" && hasValue) {
             o.music = argv[++i];
         } else if (arg == "--shaders" && hasValue) {
             o.shaders = argv[++i];
         } else if (arg == "--from" && hasValue) {
-            if (!parseNumber(argv[++i], o.from)) return usageError("bad --from: give whole milliseconds");
+            if (!parsePosition(argv[++i], o.from)) return usageError(PROGRAM, "bad --from: give whole milliseconds");
         } else if (arg == "--loop" && i + 2 < argc) {
-            if (!parseNumber(argv[i + 1], o.loopIn) || !parseNumber(argv[i + 2], o.loopOut) || o.loopOut <= o.loopIn)
-                return usageError("bad --loop: give two positions in milliseconds, the first before the second");
+            if (!parsePosition(argv[i + 1], o.loopIn) || !parsePosition(argv[i + 2], o.loopOut) ||
+                o.loopOut <= o.loopIn)
+                return usageError(PROGRAM,
+                                  "bad --loop: give two positions in milliseconds, the first before the second");
             o.loop = true;
             i += 2;
         } else if (arg == "--preview" && hasValue) {
@@ -174,9 +156,9 @@ static int parseOptions(int argc, char** argv, StudioOptions& o)
             else if (s == "1" || s == "2" || s == "4")
                 o.preview = std::atoi(s.c_str());
             else
-                return usageError("bad --preview '" + s + "': give 1, 2, 4 or auto");
+                return usageError(PROGRAM, "bad --preview '" + s + "': give 1, 2, 4 or auto");
         } else {
-            return usageError("unknown argument or missing value: '" + arg + "'");
+            return usageError(PROGRAM, "unknown argument or missing value: '" + arg + "'");
         }
     }
     return -1;

@@ -130,6 +130,29 @@ TEST_F(Show, CommandLine)
         << r.output;
 }
 
+// The four programs share one set of rules: a repeated option, a size that
+// is not 16:9 and --help mean the same in each, with the same exit statuses.
+TEST(CommandLine, SameRulesInEveryProgram)
+{
+    const std::string studio = VANTROP_STUDIO_PATH;
+    for (const std::string& program : {SHOW, studio, MAKE_TRACK, std::string(VANTROP_RENDER_PATH) + " frame"}) {
+        const std::string name = program.substr(program.rfind('/') + 1);
+        EXPECT_EQ(0, runCommand(program + " --help").status) << name;
+        const std::string twice = name.rfind("vantrop-make-track", 0) == 0 ? " --seconds 1 --seconds 2 x.mp3"
+            : name == "vantrop"                                            ? " --music a.mp3 --music b.mp3"
+                                                                           : " --size 320x180 --size 320x180";
+        const CommandResult r = runCommand(program + twice);
+        EXPECT_EQ(2, r.status) << name << ": " << r.output;
+        EXPECT_NE(std::string::npos, r.output.find("is given twice; give it once (see '" + name + " --help')"))
+            << r.output;
+    }
+    for (const std::string& program : {studio, std::string(VANTROP_RENDER_PATH) + " frame --ms 0 --out x.png"}) {
+        const CommandResult r = runCommand(program + " --size 100x100");
+        EXPECT_EQ(2, r.status) << program << ": " << r.output;
+        EXPECT_NE(std::string::npos, r.output.find("the show is framed for 16:9")) << r.output;
+    }
+}
+
 TEST_F(Show, FullHdBuildOnASmallerScreenFailsWithAMessage)
 {
     makeTrack(3);

@@ -1,0 +1,77 @@
+#include "cli/command_line.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+static constexpr int MAX_WIDTH = 7680; // pixels: 8K is the largest picture any program draws
+static constexpr int ASPECT_W = 16, ASPECT_H = 9;
+static constexpr uint32_t MAX_POSITION_MS = 2147483647; // INT32_MAX: positions that signed arithmetic may take
+
+bool isHelp(const char* arg)
+{
+    return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
+}
+
+bool isVersion(const char* arg)
+{
+    return std::strcmp(arg, "--version") == 0;
+}
+
+int usageError(const std::string& command, const std::string& message)
+{
+    std::fprintf(stderr, "%s: %s (see '%s --help')\n", command.c_str(), message.c_str(), command.c_str());
+    return EXIT_USAGE;
+}
+
+bool optionRepeated(const std::string& command, std::vector<std::string>& seen, const std::string& arg)
+{
+    if (arg.rfind("--", 0) != 0) return false;
+    if (std::find(seen.begin(), seen.end(), arg) == seen.end()) {
+        seen.push_back(arg);
+        return false;
+    }
+    usageError(command, arg + " is given twice; give it once");
+    return true;
+}
+
+bool parseUint32(const char* text, uint32_t& value)
+{
+    if (!text || *text < '0' || *text > '9') return false;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long parsed = std::strtoull(text, &end, 10);
+    if (errno || *end || parsed > 0xFFFFFFFFull) return false;
+    value = uint32_t(parsed);
+    return true;
+}
+
+bool parsePosition(const char* text, uint32_t& ms)
+{
+    uint32_t parsed = 0;
+    if (!parseUint32(text, parsed) || parsed > MAX_POSITION_MS) return false;
+    ms = parsed;
+    return true;
+}
+
+bool parseSize(const char* text, int& width, int& height, std::string* error)
+{
+    const std::string s = text ? text : "";
+    const size_t x = s.find('x');
+    uint32_t w = 0, h = 0;
+    if (x == std::string::npos || !parseUint32(s.substr(0, x).c_str(), w) || !parseUint32(s.substr(x + 1).c_str(), h)) {
+        *error = "bad size '" + s + "': write it as WIDTHxHEIGHT, for example 320x180";
+        return false;
+    }
+    if (w == 0 || h == 0 || uint64_t(w) * ASPECT_H != uint64_t(h) * ASPECT_W || w > MAX_WIDTH) {
+        *error = "bad size '" + s +
+            "': the show is framed for 16:9, from 16x9 to 7680x4320 (for example 320x180, "
+            "1280x720, 1920x1080)";
+        return false;
+    }
+    width = int(w);
+    height = int(h);
+    return true;
+}

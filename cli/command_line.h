@@ -1,0 +1,29 @@
+// The command line, with the same rules in every program: exit statuses,
+// numbers, positions and sizes, help, repeated options and mistakes.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Exit statuses: done; failed (a line on standard error says why); a
+// command-line mistake; and 128 + N for a program ended by signal N, as the
+// shell reports one that the signal itself ended.
+inline constexpr int EXIT_DONE = 0, EXIT_FAILED = 1, EXIT_USAGE = 2, EXIT_SIGNAL_BASE = 128;
+
+// Whether an argument asks for help (--help or -h).
+bool isHelp(const char* arg);
+// Whether an argument asks for the version (--version).
+bool isVersion(const char* arg);
+// Prints "COMMAND: MESSAGE (see 'COMMAND --help')" on standard error and
+// returns EXIT_USAGE; COMMAND is the program, or the program and its command.
+int usageError(const std::string& command, const std::string& message);
+// True, with the usage message printed, when `arg` is an option already in
+// `seen`; records it otherwise. A repeated option is refused, never silently
+// taken at its last value.
+bool optionRepeated(const std::string& command, std::vector<std::string>& seen, const std::string& arg);
+// Parses a whole unsigned 32-bit decimal number; false on anything else.
+bool parseUint32(const char* text, uint32_t& value);
+// Parses a music position to start or end at: whole milliseconds from 0 to 2147483647.
+bool parsePosition(const char* text, uint32_t& ms);
+// Parses "WxH" as a 16:9 size from 16x9 to 7680x4320; *error explains a refusal.
+bool parseSize(const char* text, int& width, int& height, std::string* error);
