@@ -1,0 +1,106 @@
+// Playback: opening the stream, starting, pausing and seeking it, and stopping it.
+#include "music/engine.h"
+
+#include <cstdio>
+
+bool openMusic(MusicPlayer& player, const char* fileName, std::string* error)
+{
+    stopMusic(player);
+    if (!audioLibrariesSupported(runningSdlVersion(), runningMpg123Version(), error)) return false;
+    MusicEngine* e = new MusicEngine;
+    player.engine = e;
+    e->fileName = fileName;
+    fileState(e->fileName, &e->fileSize, &e->fileModifiedNs);
+    e->decoder = openDecoder(fileName, &e->rate, error);
+    if (!e->decoder) {
+        stopMusic(player);
+        return false;
+    }
+    if (const std::string damage = describeMusicDamage(fileName); !damage.empty())
+        std::fprintf(stderr, "vantrop: %s\n", damage.c_str());
+    e->totalFrames = scanLengthFrames(e->decoder);
+    player.lengthMs = framesToMs(e->totalFrames, e->rate);
+    player.positionMs = 0;
+    prefillRing(*e);
+    return true;
+}
+
+void pauseMusic(MusicPlayer& player)
+{
+    MusicEngine* e = player.engine;
+    if (!e || e->paused) return;
+    readMusicPosition(player);
+    e->paused = true;
+    if (e->device) SDL_PauseAudioDevice(e->device, 1);
+}
+
+void playMusicFrom(MusicPlayer& player, uint32_t positionMs)
+{
+    MusicEngine* e = player.engine;
+    if (!e) return;
+    // With the callback held off, the ring and the stamps start again from
+    // the wanted sample; the lead-in silence plays first, as at the start.
+    if (e->device) SDL_LockAudioDevice(e->device);
+    stopDecoder(*e);
+    // The first sample at or after the millisecond, so that the position reads back as asked.
+    const uint64_t frame = (uint64_t(positionMs) * uint64_t(e->rate) + 999) / 1000;
+    // A seek the file cannot follow any more (it changed under us) stays
+    // where it was asked to go, in silence.
+    const bool sought = mpg123_seek(e->decoder, off_t(frame), SEEK_SET) >= 0;
+    if (!sought && fileChangedUnder(*e, frame)) e->fileChanged.store(true);
+    e->startFrame = sought || e->fileChanged.load() ? frame : 0;
+    prefillRing(*e);
+    startDecoder(*e);
+    e->prerollLeft = PREROLL_FRAMES;
+    resetHandedOver(*e);
+    player.positionMs = uint32_t(e->startFrame * 1000 / uint64_t(e->rate));
+    e->silentBaseMs = player.positionMs;
+    e->silentStart = Clock::now();
+    e->paused = false;
+    if (e->device) {
+        SDL_UnlockAudioDevice(e->device);
+        SDL_PauseAudioDevice(e->device, 0);
+    }
+}
+
+bool playMusic(MusicPlayer& player, std::string* error)
+{
+    MusicEngine* e = player.engine;
+    startDecoder(*e);
+    quietenSoundLibraries(true);
+    const bool opened = openDevice(*e, error);
+    quietenSoundLibraries(false);
+    if (!opened) {
+        stopMusic(player);
+        return false;
+    }
+    e->silentStart = Clock::now();
+    SDL_PauseAudioDevice(e->device, 0);
+    return true;
+}
+
+std::string takeMusicNotice(MusicPlayer& player)
+{
+    MusicEngine* e = player.engine;
+    if (!e || e->changeTold || !e->fileChanged.load()) return "";
+    e->changeTold = true;
+    const uint32_t ms = player.lengthMs;
+    char length[32];
+    std::snprintf(length, sizeof length, "%u:%02u.%03u", ms / 60000, ms / 1000 % 60, ms % 1000);
+    return "the music file " + e->fileName + " changed while it played (cut short or replaced); silence stands in " +
+        "for the sound it lost, up to the length it had (" + length + ")";
+}
+
+void stopMusic(MusicPlayer& player)
+{
+    MusicEngine* e = player.engine;
+    if (!e) return;
+    // The device first: closing it waits for a callback in progress.
+    if (e->device) SDL_CloseAudioDevice(e->device);
+    if (e->audioInitialised) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    SDL_ResetHint(SDL_HINT_AUDIODRIVER);
+    stopDecoder(*e);
+    closeDecoder(e->decoder);
+    delete e;
+    player.engine = nullptr;
+}
