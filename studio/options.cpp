@@ -1,0 +1,91 @@
+// vantrop-studio's command line.
+#include "cli/command_line.h"
+#include "studio/studio.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+static const char* const PROGRAM = "vantrop-studio";
+
+static const char* const HELP =
+    "usage: vantrop-studio [--size WxH] [--music FILE] [--from MS] [--loop A B] [--paused]\n"
+    "                      [--shaders DIR] [--preview 1|2|4|auto]\n"
+    "\n"
+    "Plays the vantrop show in a resizable window (no display mode change), with\n"
+    "the music, for editing it: the shader is repacked and rebuilt whenever a file\n"
+    "in its folder changes; a broken edit keeps the last good picture and names\n"
+    "the readable file and line. The picture is always the one the show draws at\n"
+    "the music's position.\n"
+    "\n"
+    "  --size WxH     the window's size at start, 16:9 (default 1280x720)\n"
+    "  --music FILE   the music (default lomu_hmm.mp3 in the working directory)\n"
+    "  --from MS      start at this position, milliseconds\n"
+    "  --loop A B     loop from A to B milliseconds\n"
+    "  --paused       start paused\n"
+    "  --shaders DIR  the readable shader sources (default: those the build used)\n"
+    "  --preview S    draw at 1/S of the window's size and scale up; auto keeps\n"
+    "                 moving frames under 50 ms and draws full size when paused\n"
+    "\n"
+    "keys:\n"
+    "  Space          pause / play (the sound resumes at the same sample)\n"
+    "  Left, Right    one beat back / ahead; with Shift one bar (4 beats)\n"
+    "  PgUp, PgDn     8 bars back / ahead\n"
+    "  Home           the start\n"
+    "  J, K, L        back / stop / ahead; each further L doubles the speed up to\n"
+    "                 8x (sound only at 1x)\n"
+    "  [, ]           loop in / out at the current position\n"
+    "  Backspace      clear the loop\n"
+    "  1 to 8         the start of the show's sections, in order\n"
+    "  P              cycle the preview scale (1, 2, 4, auto)\n"
+    "  Tab            show / hide the overlay\n"
+    "  F12            save the frame as drawn to a new vantrop-studio-MS.png here\n"
+    "                 (MS-2, MS-3... when taken)\n"
+    "  Esc            quit\n";
+
+int parseStudioOptions(int argc, char** argv, StudioOptions& o)
+{
+    std::vector<std::string> seen;
+    std::string error;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (optionRepeated(PROGRAM, seen, arg)) return EXIT_USAGE;
+        if (isHelp(argv[i])) {
+            std::fputs(HELP, stdout);
+            return 0;
+        }
+        if (isVersion(argv[i])) {
+            std::printf("vantrop-studio %s\n", VANTROP_VERSION);
+            return 0;
+        }
+        if (arg == "--paused") {
+            o.paused = true;
+        } else if (arg == "--size" && hasValue) {
+            if (!parseSize(argv[++i], o.width, o.height, &error)) return usageError(PROGRAM, error);
+        } else if (arg == "--music" && hasValue) {
+            o.music = argv[++i];
+        } else if (arg == "--shaders" && hasValue) {
+            o.shaders = argv[++i];
+        } else if (arg == "--from" && hasValue) {
+            if (!parsePosition(argv[++i], o.from)) return usageError(PROGRAM, "bad --from: give whole milliseconds");
+        } else if (arg == "--loop" && i + 2 < argc) {
+            if (!parsePosition(argv[i + 1], o.loopIn) || !parsePosition(argv[i + 2], o.loopOut) ||
+                o.loopOut <= o.loopIn)
+                return usageError(PROGRAM,
+                                  "bad --loop: give two positions in milliseconds, the first before the second");
+            o.loop = true;
+            i += 2;
+        } else if (arg == "--preview" && hasValue) {
+            const std::string s = argv[++i];
+            if (s == "auto")
+                o.preview = AUTO_PREVIEW;
+            else if (s == "1" || s == "2" || s == "4")
+                o.preview = std::atoi(s.c_str());
+            else
+                return usageError(PROGRAM, "bad --preview '" + s + "': give 1, 2, 4 or auto");
+        } else {
+            return usageError(PROGRAM, "unknown argument or missing value: '" + arg + "'");
+        }
+    }
+    return -1;
+}

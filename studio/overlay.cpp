@@ -1,0 +1,84 @@
+// The overlay: the status lines and the latest message, over the picture.
+#define GL_GLEXT_PROTOTYPES
+#include "image/png_file.h"
+#include "image/text.h"
+#include "studio/studio.h"
+#include "timeline/schedule.h"
+#include "timeline/timeline.h"
+
+#include <GL/glext.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+
+static constexpr int OVERLAY_SCALE = 2; // screen pixels per font pixel
+static constexpr uint8_t OVERLAY_INK = 235;
+static constexpr int64_t BANNER_MS = 4000; // how long a message stays on the overlay
+
+int64_t nowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void say(Studio& s, const std::string& message)
+{
+    std::fprintf(stderr, "vantrop-studio: %s\n", message.c_str());
+    s.banner = message;
+    s.bannerUntilMs = nowMs() + BANNER_MS;
+}
+
+static std::string clockText(uint32_t ms)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%u:%02u.%03u", ms / 60000, ms / 1000 % 60, ms % 1000);
+    return text;
+}
+
+static const char* sectionAt(float beat)
+{
+    const char* name = SHOW_SECTIONS[0].name;
+    for (const ShowSection& section : SHOW_SECTIONS)
+        if (beat >= section.beat) name = section.name;
+    return name;
+}
+
+std::vector<std::string> statusLines(const Transport& t, const Studio& s, double fps, double frameMs,
+                                     int previewSetting)
+{
+    const float beat = computeFrameParams(t.positionMs).beat;
+    const int bar = int(std::floor(beat / 4.0f)) + 1, beatInBar = int(std::floor(beat)) % 4 + 1;
+    char line[160];
+    std::vector<std::string> lines;
+    std::snprintf(line, sizeof line, "%s  beat %.2f  bar %d.%d  %s", clockText(t.positionMs).c_str(), double(beat), bar,
+                  beatInBar, sectionAt(beat));
+    lines.push_back(line);
+    std::snprintf(line, sizeof line, "%.1f fps  %.0f ms  %s%s  preview 1/%d%s", fps, frameMs, transportStateText(t),
+                  t.looping ? "  LOOP" : "", s.scale, previewSetting == AUTO_PREVIEW ? " auto" : "");
+    lines.push_back(line);
+    return lines;
+}
+
+void drawOverlay(Studio& s, const std::vector<std::string>& lines)
+{
+    int w = 0, h = 0;
+    SDL_GL_GetDrawableSize(s.window, &w, &h);
+    std::vector<std::string> all = lines;
+    if (!s.banner.empty() && nowMs() < s.bannerUntilMs) all.push_back(s.banner.substr(0, s.banner.find('\n')));
+    size_t longest = 0;
+    for (const std::string& line : all) longest = std::max(longest, line.size());
+    const int lineHeight = (GLYPH_HEIGHT + 2) * OVERLAY_SCALE;
+    const int bandWidth = std::min(w, int(longest) * GLYPH_ADVANCE * OVERLAY_SCALE + 8);
+    const int bandHeight = std::min(h, int(all.size()) * lineHeight + 6);
+    if (bandWidth <= 0 || bandHeight <= 0) return;
+    std::vector<uint8_t> rgb(size_t(bandWidth) * size_t(bandHeight) * 3, 0);
+    for (size_t i = 0; i < all.size(); ++i)
+        drawText(rgb, bandWidth, bandHeight, 4, 4 + int(i) * lineHeight, all[i], OVERLAY_SCALE, OVERLAY_INK);
+    flipRows(rgb, bandWidth, bandHeight);
+    glUseProgram(0);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glWindowPos2i(0, h - bandHeight);
+    glDrawPixels(bandWidth, bandHeight, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
+}
