@@ -3,13 +3,12 @@
 #define GL_GLEXT_PROTOTYPES
 #include "music/music.h"
 #include "render/renderer.h"
+#include "render_tool/encoder.h"
 #include "render_tool/offline.h"
 #include "timeline/schedule.h"
 
 #include <GL/gl.h>
 #include <GL/glext.h>
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,7 +23,6 @@
 
 static constexpr uint32_t DEFAULT_FPS = 60;
 static constexpr uint32_t MAX_FPS = 240;
-static constexpr int WAV_HEADER_BYTES = 44;
 
 static const char* const VIDEO_HELP =
     "usage: vantrop-render video --out FILE.mp4 [--fps N] [--size WxH] [--from MS] [--to MS] [--music FILE]\n"
@@ -52,79 +50,6 @@ static volatile std::sig_atomic_t interrupted;
 static void onInterrupt(int signal)
 {
     interrupted = signal;
-}
-
-static bool onPath(const char* program)
-{
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "";
-    size_t start = 0;
-    while (start <= dirs.size()) {
-        size_t end = dirs.find(':', start);
-        if (end == std::string::npos) end = dirs.size();
-        const std::string candidate = (end > start ? dirs.substr(start, end - start) : ".") + "/" + program;
-        if (access(candidate.c_str(), X_OK) == 0) return true;
-        start = end + 1;
-    }
-    return false;
-}
-
-struct Encoder {
-    pid_t pid = -1;
-    int input = -1; // raw frames go here
-};
-
-// Starts ffmpeg reading raw RGB frames (bottom row first) on a pipe. It runs
-// in its own process group, so that Ctrl+C reaches only this program, which
-// then closes the pipe and lets ffmpeg finish a playable file.
-static bool startEncoder(Encoder& encoder, const std::vector<std::string>& args)
-{
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return false;
-    encoder.pid = fork();
-    if (encoder.pid < 0) return false;
-    if (encoder.pid == 0) {
-        setpgid(0, 0);
-        dup2(fds[0], STDIN_FILENO);
-        std::vector<char*> argv;
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    close(fds[0]);
-    encoder.input = fds[1];
-    return true;
-}
-
-static bool writeAll(int fd, const void* data, size_t size)
-{
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t written = write(fd, bytes, size);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        bytes += written;
-        size -= size_t(written);
-    }
-    return true;
-}
-
-// Closes the pipes, waits for ffmpeg and says how it ended: "" when it
-// succeeded, otherwise what happened to it.
-static std::string finishEncoder(Encoder& encoder)
-{
-    if (encoder.input >= 0) close(encoder.input);
-    encoder.input = -1;
-    int status = 0;
-    while (waitpid(encoder.pid, &status, 0) < 0 && errno == EINTR) {}
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return "";
-    if (WIFEXITED(status))
-        return "ffmpeg failed with exit status " + std::to_string(WEXITSTATUS(status)) + " (its message is above)";
-    if (WIFSIGNALED(status))
-        return "ffmpeg was ended by signal " + std::to_string(WTERMSIG(status)) + " (" + strsignal(WTERMSIG(status)) +
-            ") from outside";
-    return "ffmpeg ended abnormally";
 }
 
 static std::string clockText(double seconds)
@@ -179,25 +104,6 @@ static int parseVideoOptions(int argc, char** argv, VideoOptions& o)
     }
     if (o.out.empty()) return usageError("vantrop-render video", "--out FILE.mp4 is required");
     return -1;
-}
-
-// Writes (or, at the start of the file, rewrites) the header of a 16-bit
-// stereo WAV file of `frames` sample frames, leaving the file at its end.
-static bool writeWavHeader(FILE* file, long rate, uint64_t frames)
-{
-    const uint64_t dataBytes = frames * 4;
-    if (std::fseek(file, 0, SEEK_SET) != 0) return false;
-    auto le32 = [&](uint32_t v) {
-        for (int i = 0; i < 4; ++i) std::fputc(int((v >> (8 * i)) & 0xff), file);
-    };
-    auto le16 = [&](uint16_t v) { std::fputc(v & 0xff, file), std::fputc(v >> 8, file); };
-    std::fputs("RIFF", file);
-    le32(uint32_t(std::min<uint64_t>(dataBytes + WAV_HEADER_BYTES - 8, UINT32_MAX)));
-    std::fputs("WAVEfmt ", file);
-    le32(16), le16(1), le16(2), le32(uint32_t(rate)), le32(uint32_t(rate) * 4), le16(4), le16(16);
-    std::fputs("data", file);
-    le32(uint32_t(std::min<uint64_t>(dataBytes, UINT32_MAX)));
-    return std::fseek(file, 0, SEEK_END) == 0 && std::ferror(file) == 0;
 }
 
 // Ends the export after a signal: nothing of the temporary files is left.
