@@ -2,17 +2,8 @@
 
 #include "timeline/schedule.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -175,63 +166,6 @@ static std::string substituteSchedule(std::string text)
     return text;
 }
 
-// Opened without blocking, so that a FIFO or a device is refused, not waited on.
-bool readShaderFile(const std::string& path, std::string& text, std::string* error)
-{
-#ifdef _WIN32
-    const int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
-#else
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-#endif
-    if (fd < 0) {
-        *error = "cannot read the shader file " + path + ": " + std::strerror(errno) +
-            (errno == EACCES       ? " (make it readable)"
-                 : errno == ENOENT ? " (put it back, or check --shaders)"
-                                   : "");
-        return false;
-    }
-    struct stat info {};
-    bool ok = fstat(fd, &info) == 0;
-    if (ok && !S_ISREG(info.st_mode)) {
-        *error = "cannot read the shader file " + path +
-            ": it is not a regular file (a folder, FIFO or device); name a GLSL file";
-        ok = false;
-    }
-    text.clear();
-    char chunk[65536];
-    while (ok) {
-        const auto got = read(fd, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            *error = "cannot read the shader file " + path + ": " + std::strerror(errno);
-            ok = false;
-        } else if (got == 0) {
-            break;
-        } else if (text.size() + size_t(got) > size_t(SHADER_FILE_MAX_BYTES)) {
-            *error = "the shader file " + path + " is larger than " + std::to_string(SHADER_FILE_MAX_BYTES / 1024) +
-                " KiB, more than a shader file may hold; is it the right file?";
-            ok = false;
-        } else {
-            text.append(chunk, size_t(got));
-        }
-    }
-#ifdef _WIN32
-    _close(fd);
-#else
-    close(fd);
-#endif
-    return ok;
-}
-
-bool readShaderSources(const ShaderFiles& files, ShaderSources& out, std::string* error)
-{
-    out = ShaderSources{files, {}, {}, std::vector<std::string>(files.functions.size())};
-    if (!readShaderFile(files.vertex, out.vertex, error) || !readShaderFile(files.main, out.main, error)) return false;
-    for (size_t i = 0; i < files.functions.size(); ++i)
-        if (!readShaderFile(files.functions[i], out.functions[i], error)) return false;
-    return true;
-}
-
 // Refuses what a GLSL compiler might take only by recursing too deep: a
 // statement with more than MAX_STATEMENT_OPERATORS operators, or brackets
 // nested deeper than MAX_NESTING. Mesa's compiler overflowed its stack (and
@@ -388,16 +322,6 @@ bool packShaders(const ShaderSources& sources, const std::set<std::string>& enab
     }
     out.specialised[PROGRAM_VARIANTS - 1] = out.fragment;
     return true;
-}
-
-ShaderFiles shaderFilesIn(const std::string& folder)
-{
-    ShaderFiles files;
-    files.vertex = folder + "/vertex.glsl";
-    files.main = folder + "/main.glsl";
-    for (const char* name : {"interface.glsl", "scene.glsl", "camera.glsl", "shading.glsl"})
-        files.functions.push_back(folder + "/" + name);
-    return files;
 }
 
 std::vector<std::string> optimisationNames()
