@@ -126,6 +126,17 @@ static uint64_t queuedFrames(const char* driver, uint64_t bufferFrames)
     return bufferFrames * DEFAULT_QUEUED_HALF_BUFFERS / 2;
 }
 
+// Starts SDL's audio with the driver it is told to use and opens the default
+// device; false, with SDL's audio shut down again, when none opens.
+static bool openWithSdlsDriver(MusicEngine& e, const SDL_AudioSpec& want, SDL_AudioSpec& have)
+{
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+    e.device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    e.audioInitialised = e.device != 0;
+    if (!e.device) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    return e.device != 0;
+}
+
 bool openDevice(MusicEngine& e, std::string* error)
 {
     SDL_AudioSpec want{};
@@ -136,32 +147,21 @@ bool openDevice(MusicEngine& e, std::string* error)
     want.callback = fillAudio;
     want.userdata = &e;
     SDL_AudioSpec have{};
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
-        e.audioInitialised = true;
-        e.device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-        if (e.device) {
-            // SDL_AUDIODRIVER=dummy in the environment also lands here.
-            e.silent = std::strcmp(SDL_GetCurrentAudioDriver(), "dummy") == 0;
-            e.latencyFrames = queuedFrames(SDL_GetCurrentAudioDriver(), have.samples);
-            return true;
-        }
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    if (openWithSdlsDriver(e, want, have)) {
+        // SDL_AUDIODRIVER=dummy in the environment also lands here.
+        e.silent = std::strcmp(SDL_GetCurrentAudioDriver(), "dummy") == 0;
+        e.latencyFrames = queuedFrames(SDL_GetCurrentAudioDriver(), have.samples);
+        return true;
     }
     const std::string reason = SDL_GetError();
     // No sound card or sound server: play on the dummy driver, which
     // consumes the stream silently, so the show still runs in time.
     SDL_SetHintWithPriority(SDL_HINT_AUDIODRIVER, "dummy", SDL_HINT_OVERRIDE); // over SDL_AUDIODRIVER too
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
-        e.audioInitialised = true;
-        e.device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-        if (e.device) {
-            std::fprintf(stderr, "vantrop: no audio device (%s); the show runs silently, in time\n", reason.c_str());
-            e.silent = true;
-            return true;
-        }
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    if (openWithSdlsDriver(e, want, have)) {
+        std::fprintf(stderr, "vantrop: no audio device (%s); the show runs silently, in time\n", reason.c_str());
+        e.silent = true;
+        return true;
     }
-    e.audioInitialised = false;
     *error = std::string("no audio output could be opened, not even SDL's silent one: ") + SDL_GetError();
     return false;
 }
