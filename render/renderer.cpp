@@ -3,6 +3,7 @@
 #include "shaders/shader_sources.h"
 #include "timeline/timeline.h"
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -37,6 +38,12 @@ static bool single;
 // The sources of the programs not built yet, built when a frame first needs one.
 static std::string vertexSource, pendingSources[PROGRAM_VARIANTS];
 static int lastDrawn = SINGLE_PROGRAM;
+// Every program of a set, built at once.
+static constexpr auto ALL_PROGRAMS = [] {
+    std::array<bool, PROGRAM_VARIANTS> all{};
+    all.fill(true);
+    return all;
+}();
 // Two texture names, as the show has always made: the first holds the noise, the second is never used.
 static GLuint textures[2];
 static uint32_t randomState;
@@ -220,7 +227,7 @@ bool initRendererFromSources(GlLookup lookup, const char* vertex, const char* co
     if (!useLookup(lookup, error)) return false;
     std::string texts[PROGRAM_VARIANTS];
     for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) texts[mask] = sources[mask];
-    const bool all[PROGRAM_VARIANTS] = {true, true, true, true};
+    const bool* all = ALL_PROGRAMS.data();
     GLuint built[PROGRAM_VARIANTS];
     if (!buildPrograms(vertex, texts, all, built, error)) return false;
     takePrograms(built, texts, vertex, false);
@@ -243,7 +250,7 @@ static bool initShowPrograms(GlLookup lookup, int width, int height, const bool 
 
 bool initShowRenderer(GlLookup lookup, int width, int height, std::string* error)
 {
-    const bool all[PROGRAM_VARIANTS] = {true, true, true, true};
+    const bool* all = ALL_PROGRAMS.data();
     return initShowPrograms(lookup, width, height, all, error);
 }
 
@@ -260,7 +267,8 @@ static bool initSingle(GlLookup lookup, const std::string& text, std::string* er
     if (!useLookup(lookup, error)) return false;
     std::string texts[PROGRAM_VARIANTS];
     texts[PROGRAM_VARIANTS - 1] = text;
-    const bool now[PROGRAM_VARIANTS] = {false, false, false, true};
+    bool now[PROGRAM_VARIANTS] = {};
+    now[PROGRAM_VARIANTS - 1] = true;
     GLuint built[PROGRAM_VARIANTS];
     if (!buildPrograms(VERTEX_SOURCE, texts, now, built, error)) return false;
     takePrograms(built, texts, VERTEX_SOURCE, true);

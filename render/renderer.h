@@ -2,6 +2,7 @@
 // noise texture and the per-frame draw. Needs a current GL context.
 #pragma once
 #include "render/gl.h"
+#include "shaders/features.h"
 #include "timeline/timeline.h"
 
 #include <cstdint>
@@ -45,9 +46,6 @@ uint32_t nextRandom();
 void fillNoise(uint8_t* bytes);
 // Makes two texture names into `names`, the noise texture in the first, and leaves it bound on texture unit 0.
 void createNoiseTexture(GLuint names[2]);
-// Features a program of the show's set may leave out, as bits of its index;
-// the last index keeps them all.
-inline constexpr int FEATURE_GLITCH = 1, FEATURE_FINALE = 2, PROGRAM_VARIANTS = 4;
 // What lastDrawnProgram says of a renderer set up with one program alone.
 inline constexpr int SINGLE_PROGRAM = -1;
 

@@ -92,14 +92,15 @@ int main(int argc, char** argv)
             << "const char FRAGMENT_FUNCTIONS[] = " << cString(packed.functions) << ";\n"
             << "const char FRAGMENT_SOURCE[] = " << cString(packed.fragment) << ";\n"
             << "const char SHOW_RESOLUTION_LITERAL[] = " << cString(packed.resolutionLiteral) << ";\n";
-        for (int mask = 0; mask < 4; ++mask)
+        for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask)
             cpp << "static const char SPECIALISED_" << mask << "[] = " << cString(packed.specialised[mask]) << ";\n";
-        cpp << "const char* const FRAGMENT_SPECIALISED[4] = {SPECIALISED_0, SPECIALISED_1, SPECIALISED_2, "
-               "SPECIALISED_3};\n";
+        cpp << "const char* const FRAGMENT_SPECIALISED[PROGRAM_VARIANTS] = {";
+        for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) cpp << (mask ? ", " : "") << "SPECIALISED_" << mask;
+        cpp << "};\n";
     }
     bool written = writeFile(outCpp, cpp.str()) && writeFile(outDir + "/vertex.vert", packed.vertex + "\n") &&
         writeFile(outDir + "/fragment.frag", packed.fragment + "\n");
-    for (int mask = 0; mask < 4; ++mask)
+    for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask)
         written = written &&
             writeFile(outDir + "/specialised" + std::to_string(mask) + ".frag", packed.specialised[mask] + "\n");
     if (!written) {

@@ -1,5 +1,6 @@
 #include "shaders/pack.h"
 
+#include "shaders/features.h"
 #include "timeline/schedule.h"
 
 #include <algorithm>
@@ -21,14 +22,10 @@ static const char* const RESOLUTION_TOKEN = "SHOW_RESOLUTION";
 //   // @end
 // The shipped shader has all of them, the baseline none.
 static const char* const OPTIMISATIONS[] = {"march", "hoist", "bound", "logomin", "fade"};
-// Features that specialised programs may leave out, in the bit order of
-// their index (FEATURE_GLITCH = 1, FEATURE_FINALE = 2 in render/renderer.h):
-//   // @only FEATURE       lines only the programs with FEATURE keep
-//   // @end
-// Each guards code whose `if` is never taken while its parameter is 0, so a
-// program without it draws the same picture wherever the renderer picks it.
-static const char* const FEATURES[] = {"glitch", "finale"};
-static constexpr int PROGRAM_VARIANTS = 1 << (sizeof FEATURES / sizeof FEATURES[0]);
+// The features' names, in the order of their bits (shaders/features.h).
+#define VANTROP_FEATURE_NAME(constant, name, bit) name,
+static const char* const FEATURES[] = {VANTROP_FEATURES(VANTROP_FEATURE_NAME)};
+#undef VANTROP_FEATURE_NAME
 static const char* const MARKER = "// @";
 static constexpr int MAX_STATEMENT_OPERATORS = 1000;
 static constexpr int MAX_NESTING = 64;

@@ -3,6 +3,8 @@
 // written in and one variant of the exact optimisations chosen. The build
 // (glsl_pack) and the studio, which repacks on every edit, share it.
 #pragma once
+#include "shaders/features.h"
+
 #include <set>
 #include <string>
 #include <vector>
@@ -27,13 +29,13 @@ struct SourceLine {
 
 struct PackedShaders {
     std::string vertex;
-    std::string functions;                 // the fragment shader without main()
-    std::string fragment;                  // the complete fragment shader
-    std::string specialised[4];            // without the glitch (mask & 1 clear) or the finale (mask & 2 clear) code
-    std::vector<SourceLine> origins;       // for each character of `fragment`
-    std::vector<SourceLine> vertexOrigins; // for each character of `vertex`
-    std::vector<std::string> originFiles;  // the paths the origins name
-    std::string resolutionLiteral;         // e.g. "vec2(1280.,720.)"
+    std::string functions;                     // the fragment shader without main()
+    std::string fragment;                      // the complete fragment shader
+    std::string specialised[PROGRAM_VARIANTS]; // indexed by the features kept (shaders/features.h)
+    std::vector<SourceLine> origins;           // for each character of `fragment`
+    std::vector<SourceLine> vertexOrigins;     // for each character of `vertex`
+    std::vector<std::string> originFiles;      // the paths the origins name
+    std::string resolutionLiteral;             // e.g. "vec2(1280.,720.)"
 };
 
 // The largest shader file read, in bytes (256 KiB; the show's own are a few KiB).

@@ -1,6 +1,8 @@
 // The scene's GLSL sources as single-line strings for the driver (no #version
 // line: GLSL 1.10), generated at build time from the files in shaders/.
 #pragma once
+#include "shaders/features.h"
+
 #include <string>
 
 extern const char VERTEX_SOURCE[];
@@ -8,10 +10,9 @@ extern const char VERTEX_SOURCE[];
 extern const char FRAGMENT_SOURCE[];
 // The fragment shader without its main(), for programs that add their own entry point.
 extern const char FRAGMENT_FUNCTIONS[];
-// The fragment shader specialised for frames that need only some features:
-// entry mask leaves out the glitch code unless mask & 1 and the finale's
-// unless mask & 2; entry 3 is FRAGMENT_SOURCE.
-extern const char* const FRAGMENT_SPECIALISED[4];
+// The fragment shader specialised for frames that need only some features,
+// indexed by the features kept (shaders/features.h); the last is FRAGMENT_SOURCE.
+extern const char* const FRAGMENT_SPECIALISED[PROGRAM_VARIANTS];
 // The literal that stands for the build's screen size in the sources, e.g. "vec2(1280.,720.)".
 extern const char SHOW_RESOLUTION_LITERAL[];
 
