@@ -3,6 +3,7 @@
 #include "cli/command_line.h"
 #include "music/music.h"
 #include "show/display.h"
+#include "show/session.h"
 #include "show/show.h"
 
 #include <cstdio>
@@ -24,7 +25,7 @@ static const char* const HELP =
     "\n"
     "Exit status: 0 when the show ended, 1 when it could not start (one line on\n"
     "standard error says why), 2 for a command-line mistake, 128 + N when a second\n"
-    "signal N, or a frame still drawing 2 s after the first, ended it at once.\n";
+    "signal N, or a frame still drawing %g s after the first, ended it at once.\n";
 
 static const char* const PROGRAM = "vantrop";
 
@@ -36,7 +37,7 @@ int main(int argc, char** argv)
         const std::string arg = argv[i];
         if (optionRepeated(PROGRAM, seen, arg)) return EXIT_USAGE;
         if (isHelp(argv[i])) {
-            std::printf(HELP, SHOW_WIDTH, SHOW_HEIGHT);
+            std::printf(HELP, SHOW_WIDTH, SHOW_HEIGHT, STOP_GRACE_MS / 1000.0);
             return 0;
         }
         if (isVersion(argv[i])) {

@@ -5,10 +5,13 @@
 #pragma once
 #include <string>
 
+// How long the frame in flight may hold up the end after the first request, milliseconds.
+inline constexpr int STOP_GRACE_MS = 2000;
+
 // Catches the session's requests to end, and on Windows lets go of a console
 // of the program's own (a double-click in Explorer gives it one), whose empty
 // window would stand behind the show. The first request ends the show as ESC
-// does; a second, or a frame still drawing 2 s after the first, puts the
+// does; a second, or a frame still drawing STOP_GRACE_MS after the first, puts the
 // desktop's mode back and ends the process at once with 128 + the signal's
 // number (130 for a Windows console's Ctrl+C or close).
 void catchStopRequests();

@@ -16,9 +16,6 @@
 #include <thread>
 #include <vector>
 
-// How long the frame in flight may hold up the end after the first signal, seconds.
-static constexpr int SIGNAL_GRACE_S = 2;
-
 static volatile std::sig_atomic_t signalled;
 static volatile std::sig_atomic_t signalNumber;
 static sem_t signalPosted;
@@ -81,7 +78,7 @@ static void onSignal(int number)
     sem_post(&signalPosted);
 }
 
-// Waits for the first signal, then gives the frame in flight SIGNAL_GRACE_S
+// Waits for the first signal, then gives the frame in flight STOP_GRACE_MS
 // to end the show the usual way; a second signal or the end of that grace
 // puts the desktop's mode back from here and ends the process at once, so
 // that no frame, however slow, keeps the user's screen.
@@ -90,7 +87,12 @@ static void watchSignals()
     while (sem_wait(&signalPosted) != 0 && errno == EINTR) {}
     timespec deadline;
     clock_gettime(CLOCK_REALTIME, &deadline);
-    deadline.tv_sec += SIGNAL_GRACE_S;
+    deadline.tv_sec += STOP_GRACE_MS / 1000;
+    deadline.tv_nsec += long(STOP_GRACE_MS % 1000) * 1000000;
+    if (deadline.tv_nsec >= 1000000000) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000;
+    }
     const bool second = [&] {
         int result;
         while ((result = sem_timedwait(&signalPosted, &deadline)) != 0 && errno == EINTR) {}

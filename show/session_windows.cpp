@@ -11,8 +11,6 @@
 #include <csignal>
 #include <cstdio>
 
-// How long the frame in flight may hold up the end after the first request, ms.
-static constexpr DWORD REQUEST_GRACE_MS = 2000;
 // How long giving the desktop back may take once the frame loop has ended, ms.
 static constexpr DWORD GIVING_BACK_LIMIT_MS = 10000;
 // Exit status of a show ended at once: as on Linux for Ctrl+C.
@@ -35,13 +33,13 @@ static const char* eventName(DWORD type)
 
 // Windows calls this on a thread of its own. The first request lets the
 // frame in flight end the show the usual way; a second one, or that frame
-// still drawing after REQUEST_GRACE_MS, puts the desktop's mode back from
+// still drawing after STOP_GRACE_MS, puts the desktop's mode back from
 // here and ends the process at once.
 static BOOL WINAPI onConsoleEvent(DWORD type)
 {
     DWORD waited = WAIT_TIMEOUT;
     if (++requests == 1) {
-        waited = WaitForSingleObject(desktopBack, REQUEST_GRACE_MS);
+        waited = WaitForSingleObject(desktopBack, DWORD(STOP_GRACE_MS));
         // Past the frame, closing the window and the mode switch back can be slow too (under Wine).
         if (waited != WAIT_OBJECT_0 && requestSeen) waited = WaitForSingleObject(desktopBack, GIVING_BACK_LIMIT_MS);
     }
