@@ -52,7 +52,13 @@ protected:
             if (r.status == 0) window = r.output.substr(0, r.output.find('\n'));
         }
         ASSERT_FALSE(window.empty()) << "the studio opened no window\n" << log();
-        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        // The title gets its position once the first frame is up.
+        std::string title;
+        for (int i = 0; i < 300 && title.find(':') == std::string::npos; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            title = onDisplay("xdotool getwindowname " + window).output;
+        }
+        ASSERT_NE(std::string::npos, title.find(':')) << "the studio drew no frame\n" << log();
     }
     CommandResult onDisplay(const std::string& command) const
     {
