@@ -32,17 +32,19 @@ static int64_t microsecondsNow()
     return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch()).count();
 }
 
+// The fields are stored with release and loaded with acquire: a reader that
+// sees any field of a write also sees the odd count that began it, so a torn
+// read always shows as a changed count.
 static void publish(StampChannel& channel, const HandedOver& h)
 {
     const uint32_t sequence = channel.sequence.load(std::memory_order_relaxed);
     channel.sequence.store(sequence + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    channel.framesBefore.store(h.stamp.framesBefore, std::memory_order_relaxed);
-    channel.bufferFrames.store(h.stamp.bufferFrames, std::memory_order_relaxed);
-    channel.handedAtUs.store(h.stamp.handedAtUs, std::memory_order_relaxed);
-    channel.started.store(h.started, std::memory_order_relaxed);
-    channel.streamHandedOut.store(h.streamHandedOut, std::memory_order_relaxed);
-    channel.musicFrames.store(h.musicFrames, std::memory_order_relaxed);
+    channel.framesBefore.store(h.stamp.framesBefore, std::memory_order_release);
+    channel.bufferFrames.store(h.stamp.bufferFrames, std::memory_order_release);
+    channel.handedAtUs.store(h.stamp.handedAtUs, std::memory_order_release);
+    channel.started.store(h.started, std::memory_order_release);
+    channel.streamHandedOut.store(h.streamHandedOut, std::memory_order_release);
+    channel.musicFrames.store(h.musicFrames, std::memory_order_release);
     channel.sequence.store(sequence + 2, std::memory_order_release);
 }
 
@@ -52,13 +54,12 @@ HandedOver readHandedOver(const MusicEngine& e)
     for (;;) {
         const uint32_t before = channel.sequence.load(std::memory_order_acquire);
         HandedOver h;
-        h.stamp = {channel.framesBefore.load(std::memory_order_relaxed),
-                   channel.bufferFrames.load(std::memory_order_relaxed),
-                   channel.handedAtUs.load(std::memory_order_relaxed)};
-        h.started = channel.started.load(std::memory_order_relaxed);
-        h.streamHandedOut = channel.streamHandedOut.load(std::memory_order_relaxed);
-        h.musicFrames = channel.musicFrames.load(std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_acquire);
+        h.stamp = {channel.framesBefore.load(std::memory_order_acquire),
+                   channel.bufferFrames.load(std::memory_order_acquire),
+                   channel.handedAtUs.load(std::memory_order_acquire)};
+        h.started = channel.started.load(std::memory_order_acquire);
+        h.streamHandedOut = channel.streamHandedOut.load(std::memory_order_acquire);
+        h.musicFrames = channel.musicFrames.load(std::memory_order_acquire);
         if (!(before & 1) && channel.sequence.load(std::memory_order_relaxed) == before) return h;
         std::this_thread::yield(); // the callback is writing: a few assignments
     }

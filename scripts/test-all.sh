@@ -11,12 +11,20 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc)
 # Warnings are errors here, not in users' builds.
 strict=-DVANTROP_WERROR=ON
+# One command a line: `set -e` stops at the first that fails (inside an
+# `a && b` list it would not, and a failed build would pass unnoticed).
 scripts/check-format.sh
 scripts/build-windows-libraries.sh
-cmake --preset windows $strict && cmake --build --preset windows -j"$jobs"
-cmake --preset default $strict -DVANTROP_WINDOWS_BUILD="$PWD/build/windows" && cmake --build --preset default -j"$jobs" &&
-    ctest --preset default -j2
+cmake --preset windows $strict
+cmake --build --preset windows -j"$jobs"
+cmake --preset default $strict -DVANTROP_WINDOWS_BUILD="$PWD/build/windows"
+cmake --build --preset default -j"$jobs"
+ctest --preset default -j2
 scripts/make-release.sh
-cmake --preset debug $strict && cmake --build --preset debug -j"$jobs" && ctest --preset debug -j2
-cmake --preset tsan $strict && cmake --build --preset tsan -j"$jobs" && ctest --preset tsan
+cmake --preset debug $strict
+cmake --build --preset debug -j"$jobs"
+ctest --preset debug -j2
+cmake --preset tsan $strict
+cmake --build --preset tsan -j"$jobs"
+ctest --preset tsan
 tests/fuzz/run.sh 30
