@@ -8,12 +8,6 @@
 #include <cstdlib>
 #include <vector>
 
-const char* const GL_ENTRY_POINT_NAMES[GL_ENTRY_POINT_COUNT] = {
-#define VANTROP_GL_ENTRY_NAME(type, name) #name,
-    VANTROP_GL_ENTRY_POINTS(VANTROP_GL_ENTRY_NAME)
-#undef VANTROP_GL_ENTRY_NAME
-};
-
 static constexpr int NOISE_SIZE = 256; // texels per side
 static constexpr uint32_t RANDOM_MULTIPLIER = 214013;
 static constexpr uint32_t RANDOM_INCREMENT = 2531011;

@@ -34,7 +34,6 @@ struct GlEntryPoints {
 #define VANTROP_GL_ENTRY_ONE(type, name) +1
 inline constexpr int GL_ENTRY_POINT_COUNT = 0 VANTROP_GL_ENTRY_POINTS(VANTROP_GL_ENTRY_ONE);
 #undef VANTROP_GL_ENTRY_ONE
-extern const char* const GL_ENTRY_POINT_NAMES[GL_ENTRY_POINT_COUNT];
 
 // Fetches the table in order; stops at the first missing function and names it in *error.
 bool loadGlEntryPoints(GlLookup lookup, GlEntryPoints& table, std::string* error);

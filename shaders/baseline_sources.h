@@ -4,8 +4,6 @@
 
 // The complete baseline fragment shader with the build's screen size compiled in.
 extern const char BASELINE_FRAGMENT_SOURCE[];
-// The same without its main(), for programs that add their own entry point.
-extern const char BASELINE_FRAGMENT_FUNCTIONS[];
 // The baseline with only the march's exit, as any straightforward shader has
 // it: the reference that performance targets are measured against.
 extern const char REFERENCE_FRAGMENT_SOURCE[];

@@ -83,7 +83,6 @@ int main(int argc, char** argv)
             return 1;
         }
         cpp << "#include \"shaders/baseline_sources.h\"\n\n"
-            << "const char BASELINE_FRAGMENT_FUNCTIONS[] = " << cString(packed.functions) << ";\n"
             << "const char BASELINE_FRAGMENT_SOURCE[] = " << cString(packed.fragment) << ";\n"
             << "const char REFERENCE_FRAGMENT_SOURCE[] = " << cString(reference.fragment) << ";\n";
     } else {
