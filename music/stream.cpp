@@ -29,9 +29,10 @@ static std::string fileProblem(const char* fileName)
 {
     // Asked before opening: opening a FIFO would wait for a writer forever.
     struct stat info {};
-    if (stat(fileName, &info) == 0 && S_ISDIR(info.st_mode))
+    const bool found = stat(fileName, &info) == 0;
+    if (found && S_ISDIR(info.st_mode))
         return std::string("the music file ") + fileName + " is a folder: name an MP3 file";
-    if (stat(fileName, &info) == 0 && !S_ISREG(info.st_mode))
+    if (found && !S_ISREG(info.st_mode))
         return std::string("the music file ") + fileName +
             " is not a regular file (a FIFO, device or socket): name an MP3 file";
     FILE* file = std::fopen(fileName, "rb");

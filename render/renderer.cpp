@@ -215,37 +215,40 @@ static bool useLookup(GlLookup lookup, std::string* error)
     return true;
 }
 
+// Loads the entry points and replaces the programs with a set from these
+// sources (the last the complete shader), those marked in `now` built at
+// once; all or nothing.
+static bool initPrograms(GlLookup lookup, const char* vertex, const std::string sources[PROGRAM_VARIANTS],
+                         const bool now[PROGRAM_VARIANTS], bool alone, std::string* error)
+{
+    if (!useLookup(lookup, error)) return false;
+    GLuint built[PROGRAM_VARIANTS];
+    if (!buildPrograms(vertex, sources, now, built, error)) return false;
+    takePrograms(built, sources, vertex, alone);
+    return true;
+}
+
 bool initRendererFromSources(GlLookup lookup, const char* vertex, const char* const sources[PROGRAM_VARIANTS],
                              std::string* error)
 {
-    if (!useLookup(lookup, error)) return false;
     std::string texts[PROGRAM_VARIANTS];
     for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) texts[mask] = sources[mask];
-    const bool* all = ALL_PROGRAMS.data();
-    GLuint built[PROGRAM_VARIANTS];
-    if (!buildPrograms(vertex, texts, all, built, error)) return false;
-    takePrograms(built, texts, vertex, false);
-    return true;
+    return initPrograms(lookup, vertex, texts, ALL_PROGRAMS.data(), false, error);
 }
 
 // The show's own programs at this size; only those marked in `now` are built at once.
 static bool initShowPrograms(GlLookup lookup, int width, int height, const bool now[PROGRAM_VARIANTS],
                              std::string* error)
 {
-    if (!useLookup(lookup, error)) return false;
     std::string texts[PROGRAM_VARIANTS];
     for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask)
         texts[mask] = withResolution(FRAGMENT_SPECIALISED[mask], width, height);
-    GLuint built[PROGRAM_VARIANTS];
-    if (!buildPrograms(VERTEX_SOURCE, texts, now, built, error)) return false;
-    takePrograms(built, texts, VERTEX_SOURCE, false);
-    return true;
+    return initPrograms(lookup, VERTEX_SOURCE, texts, now, false, error);
 }
 
 bool initShowRenderer(GlLookup lookup, int width, int height, std::string* error)
 {
-    const bool* all = ALL_PROGRAMS.data();
-    return initShowPrograms(lookup, width, height, all, error);
+    return initShowPrograms(lookup, width, height, ALL_PROGRAMS.data(), error);
 }
 
 bool initShowRendererForFrame(GlLookup lookup, int width, int height, uint32_t positionMs, std::string* error)
@@ -255,18 +258,14 @@ bool initShowRendererForFrame(GlLookup lookup, int width, int height, uint32_t p
     return initShowPrograms(lookup, width, height, now, error);
 }
 
-// One program alone, from this text as it stands.
+// One program alone, from this text as it stands, in the last entry.
 static bool initSingle(GlLookup lookup, const std::string& text, std::string* error)
 {
-    if (!useLookup(lookup, error)) return false;
     std::string texts[PROGRAM_VARIANTS];
     texts[PROGRAM_VARIANTS - 1] = text;
     bool now[PROGRAM_VARIANTS] = {};
     now[PROGRAM_VARIANTS - 1] = true;
-    GLuint built[PROGRAM_VARIANTS];
-    if (!buildPrograms(VERTEX_SOURCE, texts, now, built, error)) return false;
-    takePrograms(built, texts, VERTEX_SOURCE, true);
-    return true;
+    return initPrograms(lookup, VERTEX_SOURCE, texts, now, true, error);
 }
 
 bool initSingleProgramRenderer(GlLookup lookup, const char* fragmentSource, int width, int height, std::string* error)

@@ -205,6 +205,18 @@ static std::string listing(const std::string& dir)
     return runCommand("ls -A " + dir).output;
 }
 
+// A half-second export in `dir` through a stand-in ffmpeg (dir/bin/ffmpeg)
+// made of these shell lines.
+static CommandResult exportWithStandInFfmpeg(const std::string& dir, const std::string& lines, const std::string& out)
+{
+    const std::string bin = dir + "/bin";
+    const CommandResult made = runCommand("mkdir " + bin + " && printf '#!/bin/sh\\n" + lines + "\\n' > " + bin +
+                                          "/ffmpeg && chmod +x " + bin + "/ffmpeg");
+    EXPECT_EQ(0, made.status) << made.output;
+    return runCommand("cd " + dir + " && PATH=" + bin + ":$PATH " + TOOL + " video --out " + out +
+                      " --size 160x90 --to 500");
+}
+
 TEST_F(VideoExport, OutputsThatWouldHarmAFileAreRefusedAndFailuresLeaveNothing)
 {
     const std::string music = readBytes(dir + "/lomu_hmm.mp3");
@@ -227,13 +239,7 @@ TEST_F(VideoExport, OutputsThatWouldHarmAFileAreRefusedAndFailuresLeaveNothing)
         EXPECT_NE(std::string::npos, r.output.find(".mp4, .mkv, .mov")) << r.output;
     }
     // An encoder that fails: its message reaches the user, and no file is left.
-    const std::string bin = dir + "/bin";
-    ASSERT_EQ(0,
-              runCommand("mkdir " + bin + " && printf '#!/bin/sh\\necho ffmpeg: out of cheese >&2\\nexit 3\\n' > " +
-                         bin + "/ffmpeg && chmod +x " + bin + "/ffmpeg")
-                  .status);
-    const CommandResult failed =
-        runCommand("cd " + dir + " && PATH=" + bin + ":$PATH " + TOOL + " video --out v.mkv --size 160x90 --to 500");
+    const CommandResult failed = exportWithStandInFfmpeg(dir, "echo ffmpeg: out of cheese >&2\\nexit 3", "v.mkv");
     EXPECT_EQ(1, failed.status);
     EXPECT_NE(std::string::npos, failed.output.find("out of cheese")) << failed.output;
     EXPECT_NE(std::string::npos, failed.output.find("exit status 3")) << failed.output;
@@ -316,13 +322,7 @@ TEST_F(VideoExport, SignalsKeepAFileWhoseSoundEndsWithItsFrames)
 // soundless stub as the music, a repeated option: each is told as it is.
 TEST_F(VideoExport, FailuresAreNamedForWhatTheyAre)
 {
-    const std::string bin = dir + "/bin";
-    ASSERT_EQ(0,
-              runCommand("mkdir " + bin + " && printf '#!/bin/sh\\nkill -9 $$\\n' > " + bin + "/ffmpeg && chmod +x " +
-                         bin + "/ffmpeg")
-                  .status);
-    const CommandResult killed =
-        runCommand("cd " + dir + " && PATH=" + bin + ":$PATH " + TOOL + " video --out v.mp4 --size 160x90 --to 500");
+    const CommandResult killed = exportWithStandInFfmpeg(dir, "kill -9 $$", "v.mp4");
     EXPECT_EQ(1, killed.status);
     EXPECT_NE(std::string::npos, killed.output.find("ended by signal 9 (Killed)")) << killed.output;
     EXPECT_EQ(std::string::npos, killed.output.find("message is above")) << killed.output;
