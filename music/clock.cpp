@@ -2,7 +2,6 @@
 // stamps, or from real time when nobody hears it.
 #include "music/engine.h"
 
-#include <algorithm>
 #include <cstdio>
 
 // A device that has stopped asking for sound for this long (about 11
@@ -11,14 +10,6 @@
 // buffer or two and then wait over a second before it starts playing.
 static constexpr int64_t AUDIO_STALL_US = 1000000;
 static constexpr uint64_t FLOWING_AFTER_MS = 250; // of sound handed over
-
-uint64_t heardFrame(const AudioStamp& stamp, int64_t nowUs, uint64_t latencyFrames, long rate)
-{
-    const uint64_t elapsedUs = uint64_t(std::max<int64_t>(0, nowUs - stamp.handedAtUs));
-    const uint64_t played = std::min(stamp.bufferFrames, elapsedUs * uint64_t(rate) / 1000000);
-    const uint64_t handed = stamp.framesBefore + played;
-    return handed > latencyFrames ? handed - latencyFrames : 0;
-}
 
 // A device that SDL reports stopped, or that stopped asking for sound
 // before the stream was played out.
@@ -59,9 +50,7 @@ uint32_t readMusicPosition(MusicPlayer& player)
             playedOut = h.streamHandedOut && music >= h.musicFrames;
         }
     }
-    if (playedOut) ms = std::max<uint64_t>(ms, player.lengthMs);
-    ms = std::max<uint64_t>(std::min<uint64_t>(ms, UINT32_MAX), player.positionMs);
-    player.positionMs = uint32_t(ms);
+    player.positionMs = nextShownMs(player.positionMs, ms, playedOut, player.lengthMs);
     return player.positionMs;
 }
 

@@ -2,6 +2,8 @@
 // thread of its own and played once through SDL2's audio device, and which
 // sample of it is being heard.
 #pragma once
+#include "music/heard.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -80,14 +82,3 @@ std::string takeMusicNotice(MusicPlayer& player);
 bool musicIsSilent(const MusicPlayer& player);
 // Stops playback and the decoder, releases the stream and the device, shuts SDL's audio down.
 void stopMusic(MusicPlayer& player);
-
-// What the audio callback records each time it hands a buffer to the device.
-struct AudioStamp {
-    uint64_t framesBefore; // sample frames handed over before this buffer
-    uint64_t bufferFrames; // sample frames in this buffer
-    int64_t handedAtUs;    // when it was handed over, microseconds of the steady clock
-};
-// The sample frame being heard at nowUs, given the last stamp, the frames
-// still queued ahead of a buffer when it is handed over, and the rate in Hz:
-// advances in real time from the stamp, never beyond the frames handed over.
-uint64_t heardFrame(const AudioStamp& stamp, int64_t nowUs, uint64_t latencyFrames, long rate);
