@@ -66,6 +66,11 @@ static std::string trimmed(const std::string& line)
     return line.substr(first, line.find_last_not_of(" \t\r") - first + 1);
 }
 
+// The drivers a text is packed for: desktop OpenGL (GLSL 1.10) or WebGL (GLSL
+// ES 1.00). Lines between "// @target NAME" and "// @end" are kept only for
+// that one; the target travels in the features as "target:NAME".
+static const std::string TARGET_DESKTOP = "desktop", TARGET_ES = "es", TARGET_PREFIX = "target:";
+
 // Keeps the lines of the variant with `enabled` switched on; false (with a
 // message naming the file and line) on a marker that is unknown, misspelt or
 // out of order.
@@ -73,8 +78,9 @@ static bool selectVariant(const std::string& src, const char* path, const std::s
                           const std::set<std::string>& features, std::string& out, std::string& error)
 {
     std::istringstream in(src);
-    std::string line, open; // the optimisation of the open block, if any
-    bool keep = true, fastSeen = false;
+    std::string line, open; // the optimisation or feature of the open block, if any
+    std::string target;     // the open target block, inside it or alone
+    bool keep = true, keepTarget = true, fastSeen = false;
     int number = 0, openedAt = 0;
     auto fail = [&](const std::string& message) {
         error = std::string(path) + ":" + std::to_string(number) + ": " + message;
@@ -87,7 +93,7 @@ static bool selectVariant(const std::string& src, const char* path, const std::s
             if (line.find(MARKER) != std::string::npos)
                 return fail("a variant marker must stand on a line of its own: " + text);
             // Dropped lines stay as empty ones, so that every line keeps its number.
-            out += (keep ? line : std::string()) + "\n";
+            out += (keep && keepTarget ? line : std::string()) + "\n";
             continue;
         }
         out += "\n";
@@ -95,7 +101,12 @@ static bool selectVariant(const std::string& src, const char* path, const std::s
         std::string kind, name, extra;
         words >> kind >> name >> extra;
         if (!extra.empty()) return fail("unexpected text after the marker: " + text);
-        if (kind == "end" && name.empty()) {
+        if (!target.empty() && kind != "end")
+            return fail("a marker inside the block of target " + target + ": " + text);
+        if (kind == "end" && name.empty() && !target.empty()) {
+            target.clear();
+            keepTarget = true;
+        } else if (kind == "end" && name.empty()) {
             if (open.empty()) return fail("// @end without a block to end");
             open.clear();
             keep = true;
@@ -106,6 +117,13 @@ static bool selectVariant(const std::string& src, const char* path, const std::s
             openedAt = number;
             fastSeen = false;
             keep = features.count(name) > 0;
+        } else if (kind == "target") {
+            if (name != TARGET_DESKTOP && name != TARGET_ES)
+                return fail("unknown target '" + name + "' (known: desktop, es)");
+            // A target block may stand alone or inside another block.
+            target = name;
+            if (open.empty()) openedAt = number;
+            keepTarget = features.count(TARGET_PREFIX + name) > 0;
         } else if (kind == "fast" || kind == "baseline") {
             if (!isOptimisation(name)) return fail("unknown optimisation '" + name + "' (known: " + knownList() + ")");
             if (kind == "fast" && !open.empty()) return fail("// @fast " + name + " inside the block of " + open);
@@ -117,12 +135,12 @@ static bool selectVariant(const std::string& src, const char* path, const std::s
             keep = (kind == "fast") == (enabled.count(name) > 0);
         } else {
             return fail("unknown marker '" + text +
-                        "' (use // @fast NAME, // @baseline NAME, // @only FEATURE, // @end)");
+                        "' (use // @fast NAME, // @baseline NAME, // @only FEATURE, // @target desktop|es, // @end)");
         }
     }
-    if (!open.empty()) {
+    if (!open.empty() || !target.empty()) {
         number = openedAt;
-        return fail("the block of " + open + " is never ended with // @end");
+        return fail("the block of " + (open.empty() ? "target " + target : open) + " is never ended with // @end");
     }
     return true;
 }
@@ -289,11 +307,13 @@ static bool packFragment(const ShaderSources& sources, const std::set<std::strin
     return packFile(sources.main, sources.files.main, MAIN_FILE, enabled, features, literal, fragment, origins, error);
 }
 
-bool packShaders(const ShaderSources& sources, const std::set<std::string>& enabled, int width, int height,
+bool packShaders(const ShaderSources& sources, const std::set<std::string>& enabled, int width, int height, bool es,
                  PackedShaders& out, std::string* error)
 {
     const std::string literal = "vec2(" + std::to_string(width) + ".," + std::to_string(height) + ".)";
-    const std::set<std::string> allFeatures(std::begin(FEATURES), std::end(FEATURES));
+    const std::string target = TARGET_PREFIX + (es ? TARGET_ES : TARGET_DESKTOP);
+    std::set<std::string> allFeatures(std::begin(FEATURES), std::end(FEATURES));
+    allFeatures.insert(target);
     out = PackedShaders{};
     out.resolutionLiteral = literal;
     out.originFiles = {sources.files.vertex, sources.files.main};
@@ -310,7 +330,7 @@ bool packShaders(const ShaderSources& sources, const std::set<std::string>& enab
     out.functions = out.fragment.substr(0, functionsEnd);
     // The specialised programs, indexed by the features they keep; the last keeps them all.
     for (int mask = 0; mask + 1 < PROGRAM_VARIANTS; ++mask) {
-        std::set<std::string> features;
+        std::set<std::string> features = {target};
         for (size_t bit = 0; bit < std::size(FEATURES); ++bit)
             if (mask & (1 << bit)) features.insert(FEATURES[bit]);
         unused.clear();

@@ -49,10 +49,10 @@ bool readShaderFile(const std::string& path, std::string& text, std::string* err
 // Reads each file once: regular files only (never waiting on a FIFO or a
 // device), up to SHADER_FILE_MAX_BYTES; *error names the file and the system's reason.
 bool readShaderSources(const ShaderFiles& files, ShaderSources& out, std::string* error);
-// Packs with the optimisations in `enabled`; false with *error naming the file
-// and line at fault, also for a statement or a nesting too large for a GLSL
-// compiler to take safely.
-bool packShaders(const ShaderSources& sources, const std::set<std::string>& enabled, int width, int height,
+// Packs with the optimisations in `enabled`, for WebGL's GLSL ES (`es`) or
+// desktop OpenGL; false with *error naming the file and line at fault, also
+// for a statement or a nesting too large for a GLSL compiler to take safely.
+bool packShaders(const ShaderSources& sources, const std::set<std::string>& enabled, int width, int height, bool es,
                  PackedShaders& out, std::string* error);
 // Reads "all", "none" or "NAME,NAME"; false with *error naming an unknown optimisation.
 bool parseOptimisations(const std::string& list, std::set<std::string>& enabled, std::string* error);

@@ -118,8 +118,14 @@ vec2 sceneDist(vec3 p)
     float period = 5.0 + m[1].z / length(p);
     // The two bend angles come from different axes on purpose, so the
     // matrix also scales; it is never normalised.
+    // @target desktop
     float c = cos(0.05 * p.y);
     float s = sin(0.05 * p.z);
+    // @end
+    // @target es
+    float c = llvmpipeSinCos(0.05 * p.y, true);
+    float s = llvmpipeSinCos(0.05 * p.z, false);
+    // @end
     vec3 bent = vec3(m[1].z * (mat2(c, -s, s, c) * p.xy), p.z);
     // @fast hoist
     vec3 w = mix(bent, p, blendWeight);

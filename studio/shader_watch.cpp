@@ -57,7 +57,7 @@ bool buildShader(Studio& s, const ShaderSources& sources)
     std::string error;
     std::set<std::string> all;
     for (const std::string& name : optimisationNames()) all.insert(name);
-    bool built = packShaders(sources, all, s.drawWidth, s.drawHeight, packed, &error);
+    bool built = packShaders(sources, all, s.drawWidth, s.drawHeight, false, packed, &error);
     if (built) {
         const char* programs[PROGRAM_VARIANTS];
         for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) programs[mask] = packed.specialised[mask].c_str();

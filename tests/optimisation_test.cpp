@@ -107,6 +107,8 @@ TEST(Optimisations, PackerRefusesUnknownNamesAndMarkers)
         {"0,\\|// @end|s|// @end||", "inside the block of hoist"},
         {"$ a // @fast fade", "never ended"},
         {"s|// @baseline logomin|// @baseline hoist|", "must follow"},
+        {"s|// @target es|// @target gles|", "unknown target 'gles'"},
+        {"/@target desktop/,/@end/ s|// @end|// @fast fade|", "inside the block of target desktop"},
     };
     for (const Broken& c : cases) {
         ASSERT_EQ(
