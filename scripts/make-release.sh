@@ -4,6 +4,7 @@
 #                                 and the licences of the libraries linked into them
 #   vantrop-linux-x86_64.tar.gz   what `cmake --install` puts in place (build/720p):
 #                                 bin/, share/man/man1/, with README.md
+#   vantrop-web.zip               the web site (build/web/site), for any static host
 # Builds what is missing first; the Windows build needs
 # scripts/build-windows-libraries.sh to have run.
 set -e
@@ -12,12 +13,15 @@ cd "$root"
 dist="$root/dist"
 windows="$root/build/windows"
 linux="$root/build/720p"
+web="$root/build/web"
 prefix=${VANTROP_WINDOWS_PREFIX:-$HOME/.cache/vantrop-windows}
 
 [ -f "$windows/CMakeCache.txt" ] || cmake --preset windows >/dev/null
 cmake --build "$windows" -j"$(nproc)" >/dev/null
 [ -f "$linux/CMakeCache.txt" ] || cmake --preset default -DVANTROP_BUILD_TESTS=OFF >/dev/null
 cmake --build "$linux" -j"$(nproc)" >/dev/null
+[ -f "$web/CMakeCache.txt" ] || cmake --preset web >/dev/null
+cmake --build --preset web -j"$(nproc)" >/dev/null
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
@@ -43,6 +47,9 @@ cmake --install "$linux" --prefix "$folder" --strip >/dev/null
 cp README.md "$folder/"
 tar -czf "$dist/vantrop-linux-x86_64.tar.gz" -C "$stage" vantrop-linux-x86_64
 
-for archive in "$dist/vantrop-windows-x86_64.zip" "$dist/vantrop-linux-x86_64.tar.gz"; do
+rm -f "$dist/vantrop-web.zip"
+(cd "$web/site" && zip -qr9 "$dist/vantrop-web.zip" index.html page.js style.css vantrop.js vantrop.wasm)
+
+for archive in "$dist/vantrop-windows-x86_64.zip" "$dist/vantrop-linux-x86_64.tar.gz" "$dist/vantrop-web.zip"; do
     echo "make-release: $archive ($(du -k "$archive" | cut -f1) KiB)"
 done

@@ -1,8 +1,9 @@
 #!/bin/sh
 # Everything CI checks, in order: the sources' format, the Windows build
-# (cross-built with its libraries), the release build and its tests (with the
-# sync check against a real sound server, and the Windows programs under
-# Wine), the release archives, the sanitizer build
+# (cross-built with its libraries), the web build, the release build and its
+# tests (with the sync check against a real sound server, the Windows
+# programs under Wine, and the web site in headless Chromium), the release
+# archives, the sanitizer build
 # (AddressSanitizer, UBSan, LeakSanitizer) and its tests with the whole
 # 70-second show, the music tests under ThreadSanitizer, and a 30-second
 # fuzzing run of the music decoder.
@@ -17,7 +18,9 @@ scripts/check-format.sh
 scripts/build-windows-libraries.sh
 cmake --preset windows $strict
 cmake --build --preset windows -j"$jobs"
-cmake --preset default $strict -DVANTROP_WINDOWS_BUILD="$PWD/build/windows"
+cmake --preset web $strict
+cmake --build --preset web -j"$jobs"
+cmake --preset default $strict -DVANTROP_WINDOWS_BUILD="$PWD/build/windows" -DVANTROP_WEB_BUILD="$PWD/build/web"
 cmake --build --preset default -j"$jobs"
 ctest --preset default -j2
 scripts/make-release.sh

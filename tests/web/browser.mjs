@@ -1,0 +1,154 @@
+// Drives the web build in Debian's headless Chromium (SwiftShader draws
+// WebGL without a GPU) for the web tests. It serves the site itself, on
+// 127.0.0.1 at a free port, with the music the test gives as lomu_hmm.mp3.
+//
+//   node browser.mjs SITE stills OUT_DIR WxH MS...   still pictures, OUT_DIR/MS.png
+//   node browser.mjs SITE play MUSIC|-                plays (- : no music); prints a report
+//   node browser.mjs SITE page QUERY MUSIC|-          opens index.html?QUERY and plays if it can
+//   node browser.mjs SITE frametime WxH MUSIC         plays at WxH
+// A report is one NAME=VALUE a line: what the page said, whether it still
+// plays, console errors, and the frames' positions and times.
+import { chromium } from 'playwright-core';
+import { createServer } from 'node:http';
+import { readFile, writeFile } from 'node:fs/promises';
+import { extname, join, normalize } from 'node:path';
+
+const BROWSER = process.env.VANTROP_CHROMIUM || '/usr/lib/chromium/chromium-headless-shell';
+const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.wasm': 'application/wasm',
+                '.mp3': 'audio/mpeg', '.txt': 'text/plain' };
+const STILL_TIMEOUT_MS = 60000;
+const PLAY_TIMEOUT_MS = 120000;
+
+const [site, command, ...rest] = process.argv.slice(2);
+if (!site || !command) {
+    console.error('usage: node browser.mjs SITE stills|play|page|frametime ...');
+    process.exit(2);
+}
+
+// The site's files, and the test's music (or none) as lomu_hmm.mp3.
+function serve(musicPath, extra) {
+    const server = createServer(async (request, response) => {
+        const path = normalize(decodeURIComponent(new URL(request.url, 'http://x').pathname)).replace(/^\/+/, '');
+        let file = join(site, path || 'index.html');
+        if (path === 'lomu_hmm.mp3') file = musicPath;
+        if (extra && extra[path]) file = extra[path];
+        try {
+            if (!file || path.includes('..')) throw new Error('not served');
+            const body = await readFile(file);
+            response.writeHead(200, { 'Content-Type': TYPES[extname(file)] || 'application/octet-stream' });
+            response.end(body);
+        } catch (e) {
+            response.writeHead(404, { 'Content-Type': 'text/plain' });
+            response.end('not found');
+        }
+    });
+    return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
+}
+
+async function launch() {
+    return chromium.launch({
+        executablePath: BROWSER,
+        args: ['--no-sandbox', '--enable-unsafe-swiftshader', '--use-angle=swiftshader', '--hide-scrollbars',
+               '--autoplay-policy=no-user-gesture-required', '--mute-audio'],
+    });
+}
+
+// Console errors and uncaught exceptions on a page: none are expected.
+function watchErrors(page) {
+    const errors = [];
+    page.on('console', (message) => {
+        if (message.type() === 'error') errors.push(message.text());
+    });
+    page.on('pageerror', (error) => errors.push(String(error)));
+    return errors;
+}
+
+async function stills(base, outDir, size, positions) {
+    const [width, height] = size.split('x').map(Number);
+    const browser = await launch();
+    const page = await browser.newPage({ viewport: { width, height }, deviceScaleFactor: 1 });
+    const errors = watchErrors(page);
+    for (const ms of positions) {
+        await page.goto(`${base}/index.html?ms=${ms}&size=${size}&still`);
+        await page.waitForFunction(() => / (ready|failed)$/.test(document.title), null, { timeout: STILL_TIMEOUT_MS });
+        const title = await page.title();
+        if (!title.endsWith('ready')) throw new Error(`${ms} ms: ${await page.textContent('#panel')}`);
+        await page.screenshot({ path: join(outDir, `${ms}.png`), clip: { x: 0, y: 0, width, height } });
+    }
+    await browser.close();
+    if (errors.length) throw new Error('console errors: ' + errors.join('\n'));
+}
+
+// Starts the show with a key, as a viewer does, and waits for its end.
+async function play(base, query, size) {
+    const browser = await launch();
+    const viewport = size ? { width: size[0], height: size[1] } : { width: 320, height: 180 };
+    const page = await browser.newPage({ viewport, deviceScaleFactor: 1 });
+    const errors = watchErrors(page);
+    await page.goto(`${base}/index.html${query}`);
+    await page.waitForFunction(() => /start|no music|not an MP3|could not/.test(
+        document.getElementById('message').textContent), null, { timeout: STILL_TIMEOUT_MS });
+    const prompt = await page.textContent('#message');
+    const detail = await page.textContent('#detail');
+    if (!prompt.includes('start')) {
+        await browser.close();
+        return { prompt, detail, errors };
+    }
+    const startedAt = Date.now();
+    await page.keyboard.press('Space');
+    await page.waitForFunction(() => window.vantropTrace && window.vantropTrace.ended, null,
+                               { timeout: PLAY_TIMEOUT_MS });
+    const trace = await page.evaluate(() => window.vantropTrace);
+    const report = { prompt, detail, wallMs: Date.now() - startedAt, message: await page.textContent('#message'),
+                     playing: await page.evaluate(() => document.body.classList.contains('playing')),
+                     cursor: await page.evaluate(() => getComputedStyle(document.body).cursor), trace, errors };
+    await browser.close();
+    return report;
+}
+
+// The report's lines, from what play() saw.
+function report(seen) {
+    const lines = [`prompt=${seen.prompt}`, `detail=${seen.detail}`, `errors=${seen.errors.length}`];
+    for (const error of seen.errors) lines.push(`error=${error.replace(/\n/g, ' ')}`);
+    if (!seen.trace) return lines.join('\n');
+    const { shown, times } = seen.trace;
+    let backwards = 0, largestStepMs = 0;
+    for (let i = 1; i < shown.length; ++i) {
+        if (shown[i] < shown[i - 1]) ++backwards;
+        if (shown[i - 1] > 0) largestStepMs = Math.max(largestStepMs, shown[i] - shown[i - 1]);
+    }
+    const moving = shown.findIndex((ms) => ms > 0);
+    const end = shown.length - 1;
+    const rate = moving >= 0 && end > moving ? (shown[end] - shown[moving]) / (times[end] - times[moving]) : 0;
+    const intervals = times.slice(moving + 1).map((t, i) => t - times[moving + i]).sort((a, b) => a - b);
+    lines.push(`message=${seen.message}`, `ended=${seen.trace.ended}`, `playing=${seen.playing}`,
+               `cursor=${seen.cursor}`, `frames=${shown.length}`, `lastMs=${shown[end]}`,
+               `lengthMs=${seen.trace.lengthMs}`, `backwards=${backwards}`, `largestStepMs=${largestStepMs}`,
+               `rate=${rate.toFixed(4)}`, `medianFrameMs=${intervals[intervals.length >> 1] || 0}`,
+               `wallMs=${seen.wallMs}`);
+    return lines.join('\n');
+}
+
+const music = (name) => (name === '-' ? null : name);
+const server = await serve(command === 'stills' ? null : music(rest[command === 'page' ? 1 : rest.length - 1]),
+                           { 'notes.txt': process.env.VANTROP_NOT_MP3 });
+const base = `http://127.0.0.1:${server.address().port}`;
+try {
+    if (command === 'stills') {
+        await stills(base, rest[0], rest[1], rest.slice(2));
+    } else if (command === 'play') {
+        console.log(report(await play(base, '')));
+    } else if (command === 'page') {
+        console.log(report(await play(base, '?' + rest[0])));
+    } else if (command === 'frametime') {
+        const size = rest[0].split('x').map(Number);
+        console.log(report(await play(base, `?size=${rest[0]}`, size)));
+    } else {
+        throw new Error(`unknown command ${command}`);
+    }
+} catch (e) {
+    console.error(`browser.mjs: ${e.message || e}`);
+    process.exitCode = 1;
+} finally {
+    server.close();
+}

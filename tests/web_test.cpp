@@ -1,0 +1,158 @@
+// The web build in a real browser (Debian's headless Chromium, WebGL through
+// SwiftShader) and its timeline in node, held to the native programs.
+#include "image/png_file.h"
+#include "process.h"
+#include "timeline/schedule.h"
+#include "timeline/timeline.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <vector>
+
+static const std::string SITE = std::string(VANTROP_WEB_BUILD) + "/site";
+static const std::string BROWSER =
+    std::string(VANTROP_NODE) + " " + VANTROP_SOURCE_DIR + "/tests/web/browser.mjs " + SITE + " ";
+// What the still pictures must keep to, against vantrop-render frame: a mean
+// difference of at most 1 level in 255, and at most 2% of pixels off by more
+// than 16 levels.
+static constexpr double MAX_MEAN_DIFFERENCE = 1.0;
+static constexpr double MAX_FAR_OFF_SHARE = 0.02;
+static constexpr int FAR_OFF_LEVELS = 16;
+static constexpr int STILL_WIDTH = 160, STILL_HEIGHT = 90;
+
+// A report of browser.mjs: NAME=VALUE lines (error= may repeat, the last kept).
+static std::map<std::string, std::string> readReport(const std::string& output)
+{
+    std::map<std::string, std::string> values;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t at = line.find('=');
+        if (at != std::string::npos) values[line.substr(0, at)] = line.substr(at + 1);
+    }
+    return values;
+}
+
+static const char* sectionAt(uint32_t ms)
+{
+    const char* name = SHOW_SECTIONS[0].name;
+    for (const ShowSection& section : SHOW_SECTIONS)
+        if (positionAtBeat(section.beat) <= ms) name = section.name;
+    return name;
+}
+
+TEST(Web, TimelineInWebAssemblyEqualsTheNativeOneBitForBit)
+{
+    constexpr uint32_t LAST_MS = 120000;
+    const std::string file = makeTempDir() + "/params.bin";
+    const CommandResult r = runCommand(std::string(VANTROP_NODE) + " " + VANTROP_WEB_BUILD +
+                                       "/web/timeline_dump.js " + file + " " + std::to_string(LAST_MS));
+    ASSERT_EQ(0, r.status) << r.output;
+    std::ifstream in(file, std::ios::binary);
+    std::vector<FrameParams> web(LAST_MS + 1);
+    in.read(reinterpret_cast<char*>(web.data()), std::streamsize(web.size() * sizeof(FrameParams)));
+    ASSERT_EQ(std::streamsize(web.size() * sizeof(FrameParams)), in.gcount());
+    int differing = 0;
+    for (uint32_t ms = 0; ms <= LAST_MS; ++ms) {
+        const FrameParams native = computeFrameParams(ms);
+        if (std::memcmp(&native, &web[ms], sizeof native) != 0 && ++differing <= 5)
+            ADD_FAILURE() << "the frame parameters differ at " << ms << " ms";
+    }
+    EXPECT_EQ(0, differing);
+}
+
+// Every second of the show, and closer together inside the glitch, where a
+// browser's own noise filter and sin/cos drew another picture.
+TEST(Web, StillPicturesMatchTheNativeRendererAtEverySecond)
+{
+    std::vector<uint32_t> positions;
+    for (uint32_t ms = 0; ms <= positionAtBeat(FADE_OUT_END_BEAT); ms += 1000) positions.push_back(ms);
+    for (uint32_t ms = positionAtBeat(GLITCH_START_BEAT) + 250; ms < positionAtBeat(GLITCH_END_BEAT); ms += 1500)
+        positions.push_back(ms);
+    const std::string dir = makeTempDir();
+    std::string size = std::to_string(STILL_WIDTH), list;
+    size += 'x';
+    size += std::to_string(STILL_HEIGHT);
+    for (uint32_t ms : positions) {
+        list += ' ';
+        list += std::to_string(ms);
+    }
+    const CommandResult shots = runCommand(BROWSER + "stills " + dir + " " + size + list);
+    ASSERT_EQ(0, shots.status) << shots.output;
+
+    std::printf("%8s  %-9s %10s %10s\n", "ms", "section", "mean/255", ">16 off");
+    for (uint32_t ms : positions) {
+        const std::string native = dir + "/native-" + std::to_string(ms) + ".png";
+        const CommandResult frame = runCommand(std::string(VANTROP_RENDER_PATH) + " frame --ms " +
+                                               std::to_string(ms) + " --size " + size + " --out " + native);
+        ASSERT_EQ(0, frame.status) << frame.output;
+        int w = 0, h = 0, ww = 0, wh = 0;
+        std::vector<uint8_t> a, b;
+        std::string error;
+        ASSERT_TRUE(readPngRgb(native, w, h, a, &error)) << error;
+        ASSERT_TRUE(readPngRgb(dir + "/" + std::to_string(ms) + ".png", ww, wh, b, &error)) << error;
+        ASSERT_EQ(w, ww);
+        ASSERT_EQ(h, wh);
+        double total = 0;
+        int farOff = 0;
+        for (size_t pixel = 0; pixel < a.size() / 3; ++pixel) {
+            int largest = 0;
+            for (size_t c = 0; c < 3; ++c) {
+                const int d = std::abs(int(a[pixel * 3 + c]) - int(b[pixel * 3 + c]));
+                total += d;
+                largest = std::max(largest, d);
+            }
+            farOff += largest > FAR_OFF_LEVELS;
+        }
+        const double mean = total / double(a.size()), share = double(farOff) / double(a.size() / 3);
+        std::printf("%8u  %-9s %10.3f %9.2f%%\n", ms, sectionAt(ms), mean, 100.0 * share);
+        EXPECT_LE(mean, MAX_MEAN_DIFFERENCE) << "at " << ms << " ms";
+        EXPECT_LE(share, MAX_FAR_OFF_SHARE) << "at " << ms << " ms";
+    }
+}
+
+// A 3-second track, started with a key as a viewer does.
+TEST(Web, PlaysToTheEndOnTheClockOfWhatIsHeard)
+{
+    const std::string track = makeTempDir() + "/three.mp3";
+    ASSERT_EQ(0, runCommand(std::string(VANTROP_MAKE_TRACK_PATH) + " --seconds 3 " + track).status);
+    const CommandResult r = runCommand(BROWSER + "play " + track);
+    ASSERT_EQ(0, r.status) << r.output;
+    auto report = readReport(r.output);
+    EXPECT_EQ("click or press a key to start", report["prompt"]) << r.output;
+    EXPECT_EQ("0", report["errors"]) << r.output;
+    EXPECT_EQ("the show has played", report["ended"]) << r.output;
+    EXPECT_EQ("false", report["playing"]);
+    EXPECT_EQ("auto", report["cursor"]) << "the cursor stays hidden after the show";
+    EXPECT_EQ("0", report["backwards"]) << r.output;
+    EXPECT_GE(std::stod(report["lastMs"]), 3000.0) << r.output;
+    // The picture follows the sound in real time: what is shown advances by
+    // the time between frames, give or take the sound's own buffers.
+    EXPECT_NEAR(1.0, std::stod(report["rate"]), 0.2) << r.output;
+    EXPECT_GT(std::stoi(report["frames"]), 10) << r.output;
+}
+
+TEST(Web, SaysWhatToDoWhenTheMusicIsMissingOrNotMp3)
+{
+    const CommandResult missing = runCommand(BROWSER + "play -");
+    ASSERT_EQ(0, missing.status) << missing.output;
+    auto report = readReport(missing.output);
+    EXPECT_NE(std::string::npos, report["prompt"].find("no music: lomu_hmm.mp3 could not be loaded")) << missing.output;
+    EXPECT_NE(std::string::npos, report["detail"].find("put lomu_hmm.mp3 beside index.html")) << missing.output;
+    EXPECT_NE(std::string::npos, report["detail"].find("drop an MP3 file on this page")) << missing.output;
+    // The browser's own line about the failed request is the only error.
+    EXPECT_EQ("1", report["errors"]) << missing.output;
+    EXPECT_NE(std::string::npos, report["error"].find("404")) << missing.output;
+
+    const std::string notMp3 = makeTempDir() + "/notes.txt";
+    std::ofstream(notMp3) << "these are notes, not music\n";
+    const CommandResult text =
+        runCommand("VANTROP_NOT_MP3=" + notMp3 + " " + BROWSER + "page music=notes.txt -");
+    ASSERT_EQ(0, text.status) << text.output;
+    EXPECT_EQ("notes.txt is not an MP3 file", readReport(text.output)["prompt"]) << text.output;
+}

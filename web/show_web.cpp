@@ -1,0 +1,132 @@
+// The show in a browser: what the page (site/page.js) calls in the
+// WebAssembly module. The page owns the sound and the events; this side
+// draws with the native show's renderer and keeps the native show's clock.
+#include "music/heard.h"
+#include "render/renderer.h"
+#include "timeline/schedule.h"
+#include "timeline/timeline.h"
+#include "web/webgl.h"
+
+#include <emscripten/emscripten.h>
+#include <emscripten/html5.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+// The page's canvas.
+static constexpr const char* CANVAS = "#show";
+// How far the clock runs on from the audio context's last time stamp before
+// it waits for the next (0.1 s; Chromium stamps every 10 to 40 ms): if the
+// sound stalls, the picture stops with it.
+static constexpr double STAMP_RUN_ON_S = 0.1;
+
+// Frames looked at for a position that each program draws: one every 250 ms.
+static constexpr uint32_t WARM_UP_STEP_MS = 250;
+
+static EMSCRIPTEN_WEBGL_CONTEXT_HANDLE context;
+static std::string lastError;
+static int drawWidth, drawHeight;
+static uint32_t shownMs;
+
+// Opens WebGL 1 on the canvas: no alpha (the shader writes alpha 0 and the
+// desktop ignores it), no antialiasing (every pixel is the shader's own);
+// `keep` keeps each picture for a screenshot after it is shown.
+static bool openContext(bool keep)
+{
+    if (context > 0) return true;
+    EmscriptenWebGLContextAttributes attributes;
+    emscripten_webgl_init_context_attributes(&attributes);
+    attributes.alpha = EM_FALSE;
+    attributes.depth = EM_TRUE;
+    attributes.stencil = EM_FALSE;
+    attributes.antialias = EM_FALSE;
+    attributes.premultipliedAlpha = EM_FALSE;
+    attributes.preserveDrawingBuffer = keep ? EM_TRUE : EM_FALSE;
+    attributes.powerPreference = EM_WEBGL_POWER_PREFERENCE_HIGH_PERFORMANCE;
+    attributes.majorVersion = 1;
+    attributes.minorVersion = 0;
+    context = emscripten_webgl_create_context(CANVAS, &attributes);
+    if (context <= 0) {
+        lastError =
+            "this browser cannot draw with WebGL here: turn on hardware acceleration (or WebGL) in its "
+            "settings, or try another browser";
+        return false;
+    }
+    emscripten_webgl_make_context_current(context);
+    return true;
+}
+
+// A browser may prepare a program for drawing only when it first draws
+// (SwiftShader takes about a second): every program of the show draws one
+// frame now, before the sound starts, so that none stalls the show later.
+static void warmUp()
+{
+    bool drawn[PROGRAM_VARIANTS] = {};
+    const uint32_t last = positionAtBeat(LAST_PICTURE_BEAT);
+    for (uint32_t ms = 0; ms <= last; ms += WARM_UP_STEP_MS) {
+        const int variant = programVariantFor(computeFrameParams(ms));
+        if (drawn[variant]) continue;
+        drawn[variant] = true;
+        glViewport(0, 0, drawWidth, drawHeight);
+        renderFrame(ms);
+    }
+    // Reading a pixel waits until every draw has been done.
+    uint8_t pixel[4];
+    glReadPixels(0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
+}
+
+extern "C" {
+
+// Sets up drawing at width x height on the canvas: every program of the show
+// built now (`everyProgram`, before playing) or only the one for positionMs
+// (a still picture). 0 on success; otherwise vantropError() says why.
+EMSCRIPTEN_KEEPALIVE int vantropSetUp(int width, int height, int positionMs, int everyProgram, int keep)
+{
+    if (!openContext(keep != 0)) return 1;
+    const bool built = everyProgram
+        ? initShowRenderer(webGlLookup, width, height, &lastError)
+        : initShowRendererForFrame(webGlLookup, width, height, uint32_t(positionMs), &lastError);
+    if (!built) return 1;
+    drawWidth = width;
+    drawHeight = height;
+    if (everyProgram) warmUp();
+    return 0;
+}
+
+// Why the last set-up failed.
+EMSCRIPTEN_KEEPALIVE const char* vantropError()
+{
+    return lastError.c_str();
+}
+
+// Draws the frame at this music position.
+EMSCRIPTEN_KEEPALIVE void vantropDraw(int positionMs)
+{
+    glViewport(0, 0, drawWidth, drawHeight);
+    renderFrame(uint32_t(positionMs));
+}
+
+// Starts the clock again from 0, for a new playing.
+EMSCRIPTEN_KEEPALIVE void vantropRestartClock()
+{
+    shownMs = 0;
+}
+
+// The millisecond to draw now: the audio context's output stamp (the context
+// time being heard at a moment of performance.now()), the time now, when the
+// track started in context time, its rate and its length in sample frames.
+EMSCRIPTEN_KEEPALIVE double vantropShownMs(double stampContextS, double stampPerformanceMs, double nowPerformanceMs,
+                                           double startContextS, double rate, double trackFrames)
+{
+    const AudioStamp stamp{uint64_t(std::llround(std::max(0.0, stampContextS) * rate)),
+                           uint64_t(std::llround(STAMP_RUN_ON_S * rate)), std::llround(stampPerformanceMs * 1000.0)};
+    const uint64_t heard = heardFrame(stamp, std::llround(nowPerformanceMs * 1000.0), 0, long(rate));
+    const uint64_t startFrame = uint64_t(std::llround(std::max(0.0, startContextS) * rate));
+    const uint64_t music = heard > startFrame ? heard - startFrame : 0;
+    const bool playedOut = double(music) >= trackFrames;
+    const uint32_t lengthMs = uint32_t(std::llround(trackFrames * 1000.0 / rate));
+    shownMs = nextShownMs(shownMs, music * 1000 / uint64_t(rate), playedOut, lengthMs);
+    return shownMs;
+}
+}

@@ -1,0 +1,302 @@
+// The page around the show: the canvas's size, the sound (Web Audio), the
+// prompt, full screen, and what to say when something is missing. Drawing
+// and the clock are the native show's own, in the module (vantrop.js).
+'use strict';
+
+const query = new URLSearchParams(location.search);
+const STILL = query.has('still');
+const MUSIC_NAME = 'lomu_hmm.mp3';
+const ASPECT_W = 16, ASPECT_H = 9;
+const MAX_WIDTH = 7680; // pixels, as the native programs allow
+// The sound starts this long after the press (seconds of the audio
+// context), so that the first buffers are not cut.
+const START_DELAY_S = 0.1;
+// ?preview=auto: frames slower than this (ms between animation frames,
+// averaged over PREVIEW_WINDOW frames) draw at a lower size; four times
+// faster draws at a higher one again. The studio's rule.
+const AUTO_PREVIEW_FRAME_MS = 50;
+const PREVIEW_WINDOW = 8;
+const PREVIEW_SCALES = [1, 2, 4];
+
+const canvas = document.getElementById('show');
+const panel = document.getElementById('panel');
+const message = document.getElementById('message');
+const detail = document.getElementById('detail');
+
+let vantrop = null;      // the module, once loaded
+let audio = null;        // AudioContext
+let track = null;        // the decoded music: an AudioBuffer
+let trackName = '';
+let source = null;       // what plays it
+let startedAt = 0;       // context time of the track's first sample
+let playing = false;
+let drawn = { width: 0, height: 0 };
+let previewScale = 1;
+let frameTimes = [];
+
+function say(text, more, isError) {
+    message.textContent = text;
+    detail.textContent = more || '';
+    panel.hidden = false;
+    panel.classList.toggle('error', !!isError);
+}
+
+function quiet() {
+    panel.hidden = true;
+}
+
+function fail(text, more) {
+    say(text, more, true);
+    if (STILL) document.title = 'vantrop: failed';
+}
+
+// WIDTHxHEIGHT at 16:9, from 16x9 to 7680x4320, or null.
+function parseSize(text) {
+    const match = /^(\d+)x(\d+)$/.exec(text || '');
+    if (!match) return null;
+    const width = Number(match[1]), height = Number(match[2]);
+    if (width < ASPECT_W || width > MAX_WIDTH || width * ASPECT_H !== height * ASPECT_W) return null;
+    return { width, height };
+}
+
+// The canvas's place (CSS pixels): the largest 16:9 box in the window,
+// centred, or the asked size; and the pixels it draws.
+function layOut() {
+    const asked = parseSize(query.get('size'));
+    let cssWidth, cssHeight, width, height;
+    if (asked && STILL) {
+        cssWidth = width = asked.width;
+        cssHeight = height = asked.height;
+    } else {
+        cssWidth = Math.min(innerWidth, innerHeight * ASPECT_W / ASPECT_H);
+        cssHeight = cssWidth * ASPECT_H / ASPECT_W;
+        if (asked) {
+            width = asked.width;
+            height = asked.height;
+        } else {
+            const ratio = devicePixelRatio || 1;
+            width = Math.max(ASPECT_W, Math.round(cssWidth * ratio / ASPECT_W) * ASPECT_W);
+            height = width * ASPECT_H / ASPECT_W;
+        }
+    }
+    canvas.style.width = cssWidth + 'px';
+    canvas.style.height = cssHeight + 'px';
+    if (!STILL) {
+        canvas.style.left = (innerWidth - cssWidth) / 2 + 'px';
+        canvas.style.top = (innerHeight - cssHeight) / 2 + 'px';
+    }
+    return { width, height };
+}
+
+// Builds the show's programs for `size` (all of them before playing, or only
+// the one of the frame at ms); false when the browser cannot.
+function setUp(size, ms, everyProgram) {
+    const width = Math.max(ASPECT_W, Math.round(size.width / previewScale / ASPECT_W) * ASPECT_W);
+    const height = width * ASPECT_H / ASPECT_W;
+    canvas.width = width;
+    canvas.height = height;
+    if (vantrop._vantropSetUp(width, height, ms, everyProgram ? 1 : 0, STILL ? 1 : 0) !== 0) {
+        const why = vantrop.UTF8ToString(vantrop._vantropError());
+        const newline = why.indexOf('\n');
+        fail(newline < 0 ? why : why.slice(0, newline), newline < 0 ? '' : why.slice(newline + 1));
+        return false;
+    }
+    drawn = { width, height };
+    return true;
+}
+
+async function drawStill() {
+    const ms = Math.max(0, Math.floor(Number(query.get('ms')) || 0));
+    document.body.classList.add('still');
+    if (query.has('size') && !parseSize(query.get('size'))) {
+        fail(`bad size '${query.get('size')}'`, 'the show is framed for 16:9, from 16x9 to 7680x4320 (for example ' +
+             '320x180, 1280x720, 1920x1080)');
+        return;
+    }
+    if (!setUp(layOut(), ms, false)) return;
+    vantrop._vantropDraw(ms);
+    // Shown with the next frame: only then is the picture on the page.
+    requestAnimationFrame(() => requestAnimationFrame(() => { document.title = `vantrop ${ms} ms ready`; }));
+}
+
+// True when the bytes begin as an MP3 file does: an ID3 tag or an MPEG audio frame.
+function looksLikeMp3(bytes) {
+    const b = new Uint8Array(bytes, 0, Math.min(3, bytes.byteLength));
+    if (b.length < 3) return false;
+    if (b[0] === 0x49 && b[1] === 0x44 && b[2] === 0x33) return true; // "ID3"
+    return b[0] === 0xff && (b[1] & 0xe0) === 0xe0;
+}
+
+function ensureAudio() {
+    if (!audio) audio = new AudioContext({ latencyHint: 'playback' });
+    return audio;
+}
+
+async function takeMusic(bytes, name) {
+    if (!looksLikeMp3(bytes)) {
+        fail(`${name} is not an MP3 file`, 'drop an MP3 file on this page, or give another with ?music=URL');
+        return;
+    }
+    try {
+        track = await ensureAudio().decodeAudioData(bytes);
+    } catch (e) {
+        fail(`${name} could not be decoded (${e.message || e})`,
+             'it may be damaged: drop another MP3 file on this page, or make a placeholder with vantrop-make-track');
+        return;
+    }
+    trackName = name;
+    prompt();
+}
+
+async function loadMusic() {
+    const url = query.get('music') || MUSIC_NAME;
+    let response;
+    try {
+        response = await fetch(url);
+    } catch (e) {
+        response = null;
+    }
+    if (!response || !response.ok) {
+        const status = response ? ` (the server said ${response.status})` : '';
+        fail(`no music: ${url} could not be loaded${status}`,
+             `put ${MUSIC_NAME} beside index.html, give another with ?music=URL, or drop an MP3 file on this page`);
+        return;
+    }
+    await takeMusic(await response.arrayBuffer(), url);
+}
+
+function prompt() {
+    say('click or press a key to start', `${trackName}, ${Math.round(track.duration)} s`, false);
+}
+
+async function start() {
+    if (playing || !track) return;
+    playing = true;
+    quiet();
+    document.body.classList.add('playing');
+    try {
+        await document.documentElement.requestFullscreen({ navigationUI: 'hide' });
+    } catch (e) {
+        // Played in the window instead: some browsers and frames refuse full screen.
+    }
+    if (!setUp(layOut(), 0, true)) {
+        stop();
+        return;
+    }
+    const context = ensureAudio();
+    await context.resume();
+    source = context.createBufferSource();
+    source.buffer = track;
+    source.connect(context.destination);
+    startedAt = context.currentTime + START_DELAY_S;
+    source.start(startedAt);
+    vantrop._vantropRestartClock();
+    frameTimes = [];
+    // What was drawn when, for anyone measuring the page (the tests do).
+    window.vantropTrace = { shown: [], times: [], lengthMs: track.duration * 1000, ended: false };
+    requestAnimationFrame(frame);
+}
+
+// The context time heard at a moment of performance.now(): the output
+// stamp where the browser gives one, else what is played less the latency.
+function heardStamp(context) {
+    if (context.getOutputTimestamp) {
+        const stamp = context.getOutputTimestamp();
+        if (stamp.performanceTime > 0) return stamp;
+    }
+    const latency = context.outputLatency || context.baseLatency || 0;
+    return { contextTime: context.currentTime - latency, performanceTime: performance.now() };
+}
+
+function frame(now) {
+    if (!playing) return;
+    const stamp = heardStamp(audio);
+    const ms = vantrop._vantropShownMs(stamp.contextTime, stamp.performanceTime, performance.now(), startedAt,
+                                       track.sampleRate, track.length);
+    vantrop._vantropDraw(ms);
+    window.vantropTrace.shown.push(ms);
+    window.vantropTrace.times.push(now);
+    if (ms >= track.duration * 1000) {
+        stop('the show has played');
+        return;
+    }
+    adjustPreview(now, ms);
+    requestAnimationFrame(frame);
+}
+
+// ?preview=auto: a lower drawn size while frames are slow.
+function adjustPreview(now, ms) {
+    if (query.get('preview') !== 'auto') return;
+    frameTimes.push(now);
+    if (frameTimes.length <= PREVIEW_WINDOW) return;
+    frameTimes.shift();
+    const frameMs = (frameTimes[frameTimes.length - 1] - frameTimes[0]) / (frameTimes.length - 1);
+    const at = PREVIEW_SCALES.indexOf(previewScale);
+    let next = previewScale;
+    if (frameMs > AUTO_PREVIEW_FRAME_MS && at + 1 < PREVIEW_SCALES.length) next = PREVIEW_SCALES[at + 1];
+    else if (frameMs * 4 < AUTO_PREVIEW_FRAME_MS && at > 0) next = PREVIEW_SCALES[at - 1];
+    if (next === previewScale) return;
+    previewScale = next;
+    frameTimes = [];
+    setUp(layOut(), ms, false);
+}
+
+function stop(why) {
+    if (!playing) return;
+    playing = false;
+    if (source) {
+        source.stop();
+        source.disconnect();
+        source = null;
+    }
+    document.body.classList.remove('playing');
+    window.vantropTrace.ended = why || 'stopped';
+    if (document.fullscreenElement) document.exitFullscreen().catch(() => {});
+    say(why || 'the show was stopped', 'click or press a key to play it again', false);
+}
+
+function listen() {
+    addEventListener('keydown', (event) => {
+        if (event.key === 'Escape') stop();
+        else if (!playing && !event.repeat && !event.ctrlKey && !event.metaKey && !event.altKey) start();
+    });
+    canvas.addEventListener('click', start);
+    panel.addEventListener('click', start);
+    document.addEventListener('fullscreenchange', () => {
+        if (!document.fullscreenElement) stop();
+    });
+    addEventListener('resize', () => { if (!STILL) layOut(); });
+    addEventListener('dragover', (event) => event.preventDefault());
+    addEventListener('drop', async (event) => {
+        event.preventDefault();
+        const file = event.dataTransfer.files[0];
+        if (!file || playing) return;
+        await takeMusic(await file.arrayBuffer(), file.name);
+    });
+}
+
+async function main() {
+    if (typeof createVantrop !== 'function') {
+        fail('the show\'s module (vantrop.js) did not load', 'serve the whole site folder, index.html with ' +
+             'vantrop.js and vantrop.wasm beside it, from a web server');
+        return;
+    }
+    try {
+        vantrop = await createVantrop({ printErr: (text) => console.warn(text) });
+    } catch (e) {
+        fail('the show\'s module could not start: ' + (e.message || e),
+             'serve vantrop.wasm beside index.html, as application/wasm; this browser needs WebAssembly');
+        return;
+    }
+    if (STILL) {
+        await drawStill();
+        return;
+    }
+    if (!setUp(layOut(), 0, false)) return;
+    vantrop._vantropDraw(0);
+    say('loading the music…', '', false);
+    listen();
+    await loadMusic();
+}
+
+main();
