@@ -50,8 +50,8 @@ TEST(Web, TimelineInWebAssemblyEqualsTheNativeOneBitForBit)
 {
     constexpr uint32_t LAST_MS = 120000;
     const std::string file = makeTempDir() + "/params.bin";
-    const CommandResult r = runCommand(std::string(VANTROP_NODE) + " " + VANTROP_WEB_BUILD +
-                                       "/web/timeline_dump.js " + file + " " + std::to_string(LAST_MS));
+    const CommandResult r = runCommand(std::string(VANTROP_NODE) + " " + VANTROP_WEB_BUILD + "/web/timeline_dump.js " +
+                                       file + " " + std::to_string(LAST_MS));
     ASSERT_EQ(0, r.status) << r.output;
     std::ifstream in(file, std::ios::binary);
     std::vector<FrameParams> web(LAST_MS + 1);
@@ -88,8 +88,8 @@ TEST(Web, StillPicturesMatchTheNativeRendererAtEverySecond)
     std::printf("%8s  %-9s %10s %10s\n", "ms", "section", "mean/255", ">16 off");
     for (uint32_t ms : positions) {
         const std::string native = dir + "/native-" + std::to_string(ms) + ".png";
-        const CommandResult frame = runCommand(std::string(VANTROP_RENDER_PATH) + " frame --ms " +
-                                               std::to_string(ms) + " --size " + size + " --out " + native);
+        const CommandResult frame = runCommand(std::string(VANTROP_RENDER_PATH) + " frame --ms " + std::to_string(ms) +
+                                               " --size " + size + " --out " + native);
         ASSERT_EQ(0, frame.status) << frame.output;
         int w = 0, h = 0, ww = 0, wh = 0;
         std::vector<uint8_t> a, b;
@@ -151,8 +151,13 @@ TEST(Web, SaysWhatToDoWhenTheMusicIsMissingOrNotMp3)
 
     const std::string notMp3 = makeTempDir() + "/notes.txt";
     std::ofstream(notMp3) << "these are notes, not music\n";
-    const CommandResult text =
-        runCommand("VANTROP_NOT_MP3=" + notMp3 + " " + BROWSER + "page music=notes.txt -");
+    const CommandResult text = runCommand("VANTROP_NOT_MP3=" + notMp3 + " " + BROWSER + "page music=notes.txt -");
     ASSERT_EQ(0, text.status) << text.output;
     EXPECT_EQ("notes.txt is not an MP3 file", readReport(text.output)["prompt"]) << text.output;
+
+    const CommandResult square = runCommand(BROWSER + "page size=100x100 -");
+    ASSERT_EQ(0, square.status) << square.output;
+    auto bad = readReport(square.output);
+    EXPECT_EQ("bad size '100x100'", bad["prompt"]) << square.output;
+    EXPECT_NE(std::string::npos, bad["detail"].find("16:9")) << square.output;
 }

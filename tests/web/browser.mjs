@@ -86,7 +86,7 @@ async function play(base, query, size) {
     const page = await browser.newPage({ viewport, deviceScaleFactor: 1 });
     const errors = watchErrors(page);
     await page.goto(`${base}/index.html${query}`);
-    await page.waitForFunction(() => /start|no music|not an MP3|could not/.test(
+    await page.waitForFunction(() => /start|no music|not an MP3|could not|bad size/.test(
         document.getElementById('message').textContent), null, { timeout: STILL_TIMEOUT_MS });
     const prompt = await page.textContent('#message');
     const detail = await page.textContent('#detail');

@@ -108,11 +108,6 @@ function setUp(size, ms, everyProgram) {
 async function drawStill() {
     const ms = Math.max(0, Math.floor(Number(query.get('ms')) || 0));
     document.body.classList.add('still');
-    if (query.has('size') && !parseSize(query.get('size'))) {
-        fail(`bad size '${query.get('size')}'`, 'the show is framed for 16:9, from 16x9 to 7680x4320 (for example ' +
-             '320x180, 1280x720, 1920x1080)');
-        return;
-    }
     if (!setUp(layOut(), ms, false)) return;
     vantrop._vantropDraw(ms);
     // Shown with the next frame: only then is the picture on the page.
@@ -286,6 +281,11 @@ async function main() {
     } catch (e) {
         fail('the show\'s module could not start: ' + (e.message || e),
              'serve vantrop.wasm beside index.html, as application/wasm; this browser needs WebAssembly');
+        return;
+    }
+    if (query.has('size') && !parseSize(query.get('size'))) {
+        fail(`bad size '${query.get('size')}'`, 'the show is framed for 16:9, from 16x9 to 7680x4320 (for example ' +
+             '320x180, 1280x720, 1920x1080)');
         return;
     }
     if (STILL) {
