@@ -26,7 +26,8 @@ static constexpr uint32_t MAX_FRAMES = 100000;
 // flashes, warp dip, warp swell with glitch, finale, logo before the fade-out.
 
 static const char* const BENCH_HELP =
-    "usage: vantrop-render bench [--size WxH] [--ms MS...] [--frames N] [--compare] [--shader FILE]\n"
+    "usage: vantrop-render bench [--size WxH] [--ms MS...] [--frames N] [--compare]\n"
+    "                            [--shaders DIR | --shader FILE]\n"
     "\n"
     "Draws each position N times (default 10) after two warm-up frames and prints\n"
     "the median frame time, its spread (fastest and slowest) and the frames per\n"
@@ -39,7 +40,8 @@ static const char* const BENCH_HELP =
     "exit, as any straightforward shader has it), in the same run, and prints the\n"
     "ratios and whether the pictures are identical to the baseline's. --shader FILE times a fragment\n"
     "shader of your own (GLSL 1.10, the show's uniforms, with the 1280x720\n"
-    "resolution literal vec2(1280.,720.)) in place of the shipped one.\n";
+    "resolution literal vec2(1280.,720.)) in place of the shipped one, as one\n"
+    "program; --shaders DIR times a folder of readable sources as the show draws.\n";
 
 // The processor's model name, as the system tells it.
 static std::string processorName()
@@ -92,6 +94,7 @@ int runBench(int argc, char** argv)
 {
     bool compare = false;
     std::string shaderText, shaderFile;
+    bool folderGiven = false;
     int width = DEFAULT_WIDTH, height = DEFAULT_HEIGHT;
     uint32_t frames = DEFAULT_FRAMES;
     std::vector<uint32_t> positions;
@@ -101,6 +104,7 @@ int runBench(int argc, char** argv)
         const std::string arg = argv[i];
         if (isHelp(argv[i])) {
             std::fputs(BENCH_HELP, stdout);
+            std::fputs(SHADERS_OPTION_HELP, stdout);
             return 0;
         }
         if (optionRepeated("vantrop-render bench", seen, arg)) return EXIT_USAGE;
@@ -111,6 +115,9 @@ int runBench(int argc, char** argv)
             if (!readShaderFile(shaderFile, shaderText, &error)) return usageError("vantrop-render bench", error);
             if (shaderText.empty())
                 return usageError("vantrop-render bench", "the shader file " + shaderFile + " is empty");
+        } else if (arg == "--shaders" && i + 1 < argc) {
+            if (!useShaderFolder(argv[++i], &error)) return usageError("vantrop-render bench", error);
+            folderGiven = true;
         } else if (arg == "--ms") {
             uint32_t ms = 0;
             while (i + 1 < argc && parseUint32(argv[i + 1], ms)) {
@@ -130,6 +137,8 @@ int runBench(int argc, char** argv)
             return usageError("vantrop-render bench", "unknown argument '" + arg + "'");
         }
     }
+    if (folderGiven && !shaderFile.empty())
+        return usageError("vantrop-render bench", "give --shaders DIR or --shader FILE, not both");
     if (positions.empty()) positions.assign(std::begin(BENCH_POSITIONS_MS), std::end(BENCH_POSITIONS_MS));
     if (!openOfflineRenderer(width, height, &error)) {
         std::fprintf(stderr, "vantrop-render bench: %s\n", error.c_str());

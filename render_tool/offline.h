@@ -17,6 +17,16 @@ bool writePngSafely(const std::string& path, int width, int height, const std::v
                     std::string* error);
 // Whether standard error is a terminal, where progress lines are wanted.
 bool stderrIsTerminal();
+// What --shaders DIR says in every command that draws, for its help.
+inline constexpr const char* SHADERS_OPTION_HELP =
+    "--shaders DIR draws with the readable shader sources in DIR (vertex.glsl, main.glsl,\n"
+    "interface.glsl, scene.glsl, camera.glsl, shading.glsl; edited copies of the\n"
+    "build's shaders/ folder), packed as the studio packs them.\n";
+
+// From now on the show is drawn with the readable sources in `folder`
+// instead of the build's own shader; false with *error naming the file that
+// cannot be read.
+bool useShaderFolder(const std::string& folder, std::string* error);
 // Opens a headless context and sets up the show's renderer for width x height, every program built.
 bool openOfflineRenderer(int width, int height, std::string* error);
 // The same for one picture: only the program of the frame at positionMs is built.

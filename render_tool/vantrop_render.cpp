@@ -40,7 +40,7 @@ static const char* const PARAMS_HELP =
     "float exactly; --hex prints their IEEE-754 bit patterns instead.\n";
 
 static const char* const FRAME_HELP =
-    "usage: vantrop-render frame --ms MS [--size WxH] --out FILE.png\n"
+    "usage: vantrop-render frame --ms MS [--size WxH] [--shaders DIR] --out FILE.png\n"
     "\n"
     "Renders the frame that the show draws at music position MS (milliseconds) and\n"
     "writes it as an 8-bit RGB PNG. --size takes any 16:9 size (default 1280x720).\n";
@@ -100,10 +100,11 @@ static int runFrame(int argc, char** argv)
         const std::string arg = argv[i];
         if (isHelp(argv[i])) {
             std::fputs(FRAME_HELP, stdout);
+            std::fputs(SHADERS_OPTION_HELP, stdout);
             return 0;
         }
         if (optionRepeated("vantrop-render frame", seen, arg)) return EXIT_USAGE;
-        if (i + 1 >= argc && (arg == "--ms" || arg == "--size" || arg == "--out"))
+        if (i + 1 >= argc && (arg == "--ms" || arg == "--size" || arg == "--out" || arg == "--shaders"))
             return usageError("vantrop-render frame", arg + " needs a value");
         if (arg == "--ms") {
             if (!parseUint32(argv[++i], ms))
@@ -114,6 +115,8 @@ static int runFrame(int argc, char** argv)
             if (!parseSize(argv[++i], width, height, &error)) return usageError("vantrop-render frame", error);
         } else if (arg == "--out") {
             out = argv[++i];
+        } else if (arg == "--shaders") {
+            if (!useShaderFolder(argv[++i], &error)) return usageError("vantrop-render frame", error);
         } else {
             return usageError("vantrop-render frame", "unknown argument '" + arg + "'");
         }

@@ -2,8 +2,12 @@
 #include "cli/command_line.h"
 #include "studio/studio.h"
 
+#include <unistd.h>
+
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 static const char* const PROGRAM = "vantrop-studio";
 
@@ -22,7 +26,9 @@ static const char* const HELP =
     "  --from MS      start at this position, milliseconds\n"
     "  --loop A B     loop from A to B milliseconds\n"
     "  --paused       start paused\n"
-    "  --shaders DIR  the readable shader sources (default: those the build used)\n"
+    "  --shaders DIR  the readable shader sources (default: the installed ones in\n"
+    "                 share/vantrop/shaders beside the program's bin/, else those\n"
+    "                 the build used; the last line below says which)\n"
     "  --preview S    draw at 1/S of the window's size and scale up; auto keeps\n"
     "                 moving frames under 50 ms and draws full size when paused\n"
     "\n"
@@ -52,6 +58,10 @@ int parseStudioOptions(int argc, char** argv, StudioOptions& o)
         if (optionRepeated(PROGRAM, seen, arg)) return EXIT_USAGE;
         if (isHelp(argv[i])) {
             std::fputs(HELP, stdout);
+            std::string looked;
+            const std::string folder = defaultShaderFolder(&looked);
+            std::printf("\nshaders without --shaders: %s\n",
+                        folder.empty() ? ("none found (looked in " + looked + ")").c_str() : folder.c_str());
             return 0;
         }
         if (isVersion(argv[i])) {
@@ -88,4 +98,31 @@ int parseStudioOptions(int argc, char** argv, StudioOptions& o)
         }
     }
     return -1;
+}
+
+// Where the program lies: its folder, from the kernel; "" when it cannot say.
+static std::string programFolder()
+{
+    char path[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return "";
+    const std::string program(path, size_t(length));
+    return program.substr(0, program.rfind('/'));
+}
+
+// A folder with the show's readable shaders in it.
+static bool hasShaders(const std::string& folder)
+{
+    return !folder.empty() && access((folder + "/main.glsl").c_str(), R_OK) == 0;
+}
+
+std::string defaultShaderFolder(std::string* looked)
+{
+    const std::string program = programFolder();
+    const std::string installed = program.empty()
+        ? ""
+        : std::filesystem::path(program + "/" + VANTROP_SHADERS_FROM_PROGRAM).lexically_normal().string();
+    *looked = (installed.empty() ? std::string() : installed + " and ") + VANTROP_SHADERS_DIR;
+    if (hasShaders(installed)) return installed;
+    return hasShaders(VANTROP_SHADERS_DIR) ? VANTROP_SHADERS_DIR : "";
 }

@@ -89,6 +89,19 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "vantrop-studio: %s\n", error.c_str());
         return EXIT_FAILED;
     }
+    if (o.shaders.empty()) {
+        std::string looked;
+        o.shaders = defaultShaderFolder(&looked);
+        if (o.shaders.empty()) {
+            std::fprintf(stderr,
+                         "vantrop-studio: the show's readable shaders are not installed (looked in %s); "
+                         "give --shaders DIR, a folder with main.glsl, scene.glsl and the others (the source "
+                         "tree's shaders/)\n",
+                         looked.c_str());
+            stopMusic(player);
+            return EXIT_FAILED;
+        }
+    }
     Studio s;
     s.files = shaderFilesIn(o.shaders);
     s.shaderStamps = fileStamps(s.files);

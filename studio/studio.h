@@ -17,8 +17,8 @@ inline constexpr int ASPECT_W = 16, ASPECT_H = 9;
 inline constexpr int AUTO_PREVIEW = 0;
 
 struct StudioOptions {
-    int width = 1280, height = 720; // the window at start, pixels
-    std::string music = MUSIC_FILE_NAME, shaders = VANTROP_SHADERS_DIR;
+    int width = 1280, height = 720;               // the window at start, pixels
+    std::string music = MUSIC_FILE_NAME, shaders; // shaders: "" for the default folder
     uint32_t from = 0, loopIn = 0, loopOut = 0;
     bool loop = false, paused = false;
     int preview = AUTO_PREVIEW;
@@ -51,6 +51,10 @@ struct Studio {
 };
 
 // options.cpp: the command line.
+// The readable shaders used without --shaders: share/vantrop/shaders beside
+// the program's folder (installed), else the build's source folder; "" when
+// neither has them, with *looked naming both.
+std::string defaultShaderFolder(std::string* looked);
 // Reads the options into `o`: -1 to go on, otherwise the exit status (help, version, a mistake).
 int parseStudioOptions(int argc, char** argv, StudioOptions& o);
 

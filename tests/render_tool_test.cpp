@@ -59,6 +59,39 @@ static std::vector<uint8_t> loadPng(const std::string& path, int expectWidth, in
     return rgb;
 }
 
+// --shaders DIR: a copy of the build's own sources draws the build's pixels;
+// an edit moves them; a broken edit names its file and line.
+TEST(RenderTool, ShaderFolderDrawsAsTheStudioPacksIt)
+{
+    const std::string dir = makeTempDir(), shaders = dir + "/shaders";
+    ASSERT_EQ(0, runCommand("cp -r " + std::string(VANTROP_SHADERS_DIR) + " " + shaders).status);
+    const std::string frame = TOOL + " frame --ms 52000 --size 160x90 --out ";
+    ASSERT_EQ(0, runCommand(frame + dir + "/own.png").status);
+    const CommandResult copy = runCommand(frame + dir + "/copy.png --shaders " + shaders);
+    ASSERT_EQ(0, copy.status) << copy.output;
+    EXPECT_EQ(loadPng(dir + "/own.png", 160, 90), loadPng(dir + "/copy.png", 160, 90));
+
+    ASSERT_EQ(0, runCommand("sed -i 's/vec3(1.1, 1.0, 1.0)/vec3(0.5, 1.0, 1.0)/' " + shaders + "/main.glsl").status);
+    ASSERT_EQ(0, runCommand(frame + dir + "/edited.png --shaders " + shaders).status);
+    EXPECT_NE(loadPng(dir + "/own.png", 160, 90), loadPng(dir + "/edited.png", 160, 90));
+
+    ASSERT_EQ(
+        0,
+        runCommand("sed -i 's/float c = cos(0.05 \\* p.y);/float c = cos(0.05 * p.y)/' " + shaders + "/scene.glsl")
+            .status);
+    for (const char* command : {" frame --ms 0 --size 160x90 --out ", " sheet --size 160x90 --out "}) {
+        const CommandResult broken = runCommand(TOOL + command + dir + "/broken.png --shaders " + shaders);
+        EXPECT_EQ(1, broken.status) << broken.output;
+        EXPECT_NE(std::string::npos, broken.output.find("do not build")) << broken.output;
+        EXPECT_NE(std::string::npos, broken.output.find("scene.glsl:")) << broken.output;
+    }
+    const CommandResult missing = runCommand(frame + dir + "/none.png --shaders " + dir + "/nothing");
+    EXPECT_EQ(2, missing.status) << missing.output;
+    EXPECT_NE(std::string::npos, missing.output.find(dir + "/nothing/")) << missing.output;
+    const CommandResult both = runCommand(TOOL + " bench --shaders " + shaders + " --shader " + shaders + "/main.glsl");
+    EXPECT_EQ(2, both.status) << both.output;
+}
+
 TEST(RenderTool, FrameWritesAnRgbPng)
 {
     const std::string out = makeTempDir() + "/frame.png";

@@ -59,7 +59,7 @@ static bool openContext(bool keep)
 
 // A browser may prepare a program for drawing only when it first draws
 // (SwiftShader takes about a second): every program of the show draws one
-// frame now, before the sound starts, so that none stalls the show later.
+// pixel now, before the sound starts, so that none stalls the show later.
 static void warmUp()
 {
     bool drawn[PROGRAM_VARIANTS] = {};
@@ -68,7 +68,7 @@ static void warmUp()
         const int variant = programVariantFor(computeFrameParams(ms));
         if (drawn[variant]) continue;
         drawn[variant] = true;
-        glViewport(0, 0, drawWidth, drawHeight);
+        glViewport(0, 0, 1, 1);
         renderFrame(ms);
     }
     // Reading a pixel waits until every draw has been done.

@@ -125,6 +125,7 @@ function report(seen) {
                `cursor=${seen.cursor}`, `frames=${shown.length}`, `lastMs=${shown[end]}`,
                `lengthMs=${seen.trace.lengthMs}`, `backwards=${backwards}`, `largestStepMs=${largestStepMs}`,
                `rate=${rate.toFixed(4)}`, `medianFrameMs=${intervals[intervals.length >> 1] || 0}`,
+               `meanFrameMs=${end > moving ? ((times[end] - times[moving]) / (end - moving)).toFixed(1) : 0}`,
                `wallMs=${seen.wallMs}`);
     return lines.join('\n');
 }

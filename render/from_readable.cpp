@@ -1,0 +1,39 @@
+#include "render/from_readable.h"
+
+#include <cstdlib>
+#include <set>
+
+// The driver's log with each "0:1(COLUMN)" of the packed single line turned
+// into the readable file and line it came from.
+static std::string readableLog(const PackedShaders& packed, const std::string& log, bool vertex)
+{
+    std::string out;
+    size_t at = 0;
+    while (at < log.size()) {
+        const size_t marker = log.find("0:1(", at);
+        if (marker == std::string::npos) break;
+        const size_t close = log.find(')', marker);
+        if (close == std::string::npos) break;
+        out += log.substr(at, marker - at);
+        const size_t column = size_t(std::strtoul(log.c_str() + marker + 4, nullptr, 10));
+        const std::string where = readableLocation(packed, column > 0 ? column - 1 : 0, vertex);
+        out += where.empty() ? log.substr(marker, close + 1 - marker) : where;
+        at = close + 1;
+    }
+    return out + log.substr(at);
+}
+
+bool initRendererFromReadable(GlLookup lookup, const ShaderSources& sources, int width, int height, std::string* error)
+{
+    PackedShaders packed;
+    std::set<std::string> all;
+    for (const std::string& name : optimisationNames()) all.insert(name);
+    if (!packShaders(sources, all, width, height, false, packed, error)) return false;
+    const char* programs[PROGRAM_VARIANTS];
+    for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) programs[mask] = packed.specialised[mask].c_str();
+    if (initRendererFromSources(lookup, packed.vertex.c_str(), programs, error)) return true;
+    // The driver's log is about the edit, not the driver: keep the log alone.
+    if (const size_t log = error->find(":\n"); log != std::string::npos)
+        *error = readableLog(packed, error->substr(log + 2), error->find("vertex shader") < log);
+    return false;
+}

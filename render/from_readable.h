@@ -1,0 +1,13 @@
+// The renderer set up from readable shader sources (a shader folder), as the
+// studio and vantrop-render --shaders draw with them: packed for the size
+// with every exact optimisation, a driver's rejection named by file and line.
+#pragma once
+#include "render/renderer.h"
+#include "shaders/pack.h"
+
+#include <string>
+
+// Packs `sources` for width x height and builds the show's set of programs
+// from them; false with *error saying why, the driver's log pointing at the
+// readable files' lines. A failure leaves the renderer as it was.
+bool initRendererFromReadable(GlLookup lookup, const ShaderSources& sources, int width, int height, std::string* error);
