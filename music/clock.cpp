@@ -31,7 +31,7 @@ uint32_t readMusicPosition(MusicPlayer& player)
     bool playedOut = false;
     if (!e->silent && deviceLost(*e, nowUs)) {
         // The sound is gone, but the show must go on in time and end by itself.
-        std::fprintf(stderr, "vantrop: the audio device was lost; the show goes on silently, in time\n");
+        std::fprintf(stderr, "%s: the audio device was lost; the show goes on silently, in time\n", e->program);
         e->silent = true;
         e->silentStart = now;
         e->silentBaseMs = player.positionMs;

@@ -159,7 +159,7 @@ bool openDevice(MusicEngine& e, std::string* error)
     // consumes the stream silently, so the show still runs in time.
     SDL_SetHintWithPriority(SDL_HINT_AUDIODRIVER, "dummy", SDL_HINT_OVERRIDE); // over SDL_AUDIODRIVER too
     if (openWithSdlsDriver(e, want, have)) {
-        std::fprintf(stderr, "vantrop: no audio device (%s); the show runs silently, in time\n", reason.c_str());
+        std::fprintf(stderr, "%s: no audio device (%s); the show runs silently, in time\n", e.program, reason.c_str());
         e.silent = true;
         return true;
     }

@@ -70,6 +70,7 @@ struct MusicEngine {
     // The file as it was opened, so that a stream ending early can tell a
     // file changed under it (cut short, replaced) from its real end.
     std::string fileName;
+    const char* program = "vantrop"; // the program's name, first on every line printed
     int64_t fileSize = 0, fileModifiedNs = 0;
     uint64_t totalFrames = 0; // the stream's length when opened, in sample frames; 0 when unknown
     // Set by the decoder thread once the file has lost sound it had: from

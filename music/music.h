@@ -21,6 +21,7 @@ struct MusicPlayer {
     uint32_t lengthMs = DEFAULT_SHOW_LENGTH_MS; // stream length, milliseconds
     uint32_t positionMs = 0;                    // last position read, milliseconds
     MusicEngine* engine = nullptr;              // owned; null when not playing
+    const char* program = "vantrop";            // names the program in the lines the music prints
 };
 
 struct LibraryVersion {

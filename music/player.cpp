@@ -10,6 +10,7 @@ bool openMusic(MusicPlayer& player, const char* fileName, std::string* error)
     MusicEngine* e = new MusicEngine;
     player.engine = e;
     e->fileName = fileName;
+    e->program = player.program;
     fileState(e->fileName, &e->fileSize, &e->fileModifiedNs);
     e->decoder = openDecoder(fileName, &e->rate, error);
     if (!e->decoder) {
@@ -17,7 +18,7 @@ bool openMusic(MusicPlayer& player, const char* fileName, std::string* error)
         return false;
     }
     if (const std::string damage = describeMusicDamage(fileName); !damage.empty())
-        std::fprintf(stderr, "vantrop: %s\n", damage.c_str());
+        std::fprintf(stderr, "%s: %s\n", e->program, damage.c_str());
     e->totalFrames = scanLengthFrames(e->decoder);
     player.lengthMs = framesToMs(e->totalFrames, e->rate);
     player.positionMs = 0;

@@ -38,9 +38,13 @@ static std::string fileProblem(const char* fileName)
     FILE* file = std::fopen(fileName, "rb");
     if (!file) {
         const int code = errno;
-        const bool bareName = std::strchr(fileName, '/') == nullptr;
+        // The show's own track missing is the usual first-run case: say every way out.
+        const std::string ownTrack = std::string(" (put ") + MUSIC_FILE_NAME +
+            " in the folder you start from, name another MP3 with --music FILE, or make a placeholder: "
+            "vantrop-make-track " +
+            MUSIC_FILE_NAME + ")";
         std::string advice = code == ENOENT
-            ? (bareName ? " (put the music file in the working directory)" : " (check the path)")
+            ? (std::strcmp(fileName, MUSIC_FILE_NAME) == 0 ? ownTrack : std::string(" (check the name and the folder)"))
             : code == EACCES ? " (make the file readable)"
                              : "";
         return std::string("cannot open the music file ") + fileName + ": " + std::strerror(code) + advice;

@@ -9,6 +9,7 @@
 
 #include <GL/gl.h>
 #include <GL/glext.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,6 +53,19 @@ static void onInterrupt(int signal)
 {
     interrupted = signal;
 }
+
+// "12.3 MB": a file's size for people; "" when it cannot be read.
+static std::string sizeText(const std::string& path)
+{
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return "";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", double(info.st_size) / 1e6);
+    return text;
+}
+
+// Progress lines in a log: one every tenth of the frames.
+static constexpr uint32_t PROGRESS_STEPS = 10;
 
 static std::string clockText(double seconds)
 {
@@ -258,7 +272,9 @@ int runVideo(int argc, char** argv)
         return ok;
     };
 
+    // On a terminal one line kept current; in a log, a line every tenth.
     const bool showProgress = stderrIsTerminal();
+    uint32_t nextTenth = 1;
     const auto started = std::chrono::steady_clock::now();
     uint32_t sent = 0, readBack = 0;
     bool pipeBroken = false;
@@ -276,6 +292,10 @@ int runVideo(int argc, char** argv)
             const double rate = readBack / std::max(elapsed, 1e-6);
             std::fprintf(stderr, "\rframe %u of %u  %.1f frames/s  %s left   ", readBack, frameCount, rate,
                          clockText((frameCount - readBack) / rate).c_str());
+        } else if (uint64_t(readBack) * PROGRESS_STEPS >= uint64_t(nextTenth) * frameCount) {
+            std::fprintf(stderr, "vantrop-render video: %u%% (frame %u of %u)\n", nextTenth * 100 / PROGRESS_STEPS,
+                         readBack, frameCount);
+            nextTenth = uint32_t(uint64_t(readBack) * PROGRESS_STEPS / frameCount) + 1;
         }
     }
     // The last frame read back is still waiting in its buffer.
@@ -346,5 +366,7 @@ int runVideo(int argc, char** argv)
                      clockText(double(sent) / o.fps).c_str(), o.from);
         return EXIT_SIGNAL_BASE + interrupted;
     }
+    std::fprintf(stderr, "vantrop-render video: wrote %s (%s, %u frames at %u fps, %dx%d, %s)\n", o.out.c_str(),
+                 clockText(double(sent) / o.fps).c_str(), sent, o.fps, o.width, o.height, sizeText(o.out).c_str());
     return 0;
 }

@@ -4,6 +4,7 @@
 
 #include <SDL.h>
 
+#include <cstdlib>
 #include <cstring>
 
 static constexpr int GL_MAJOR = 2, GL_MINOR = 0;
@@ -83,8 +84,27 @@ static bool drivesAScreen(const char* driver)
         (std::strcmp(driver, "x11") == 0 || std::strcmp(driver, "wayland") == 0 || std::strcmp(driver, "windows") == 0);
 }
 
+// Without XDG_RUNTIME_DIR no Wayland session can be reached, and asking for
+// one only makes libwayland print "error: XDG_RUNTIME_DIR is invalid..." to
+// the user: X11 then, unless the user chose a driver.
+static void preferX11WithoutWaylandRuntime()
+{
+#ifndef _WIN32
+    if (!std::getenv("XDG_RUNTIME_DIR") && !std::getenv("SDL_VIDEODRIVER")) SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+#endif
+}
+
+#ifdef _WIN32
+static const char* const NO_DESKTOP_ANSWERED = "no Windows desktop answered";
+static const char* const DESKTOP_HINT = "";
+#else
+static const char* const NO_DESKTOP_ANSWERED = "no X or Wayland session answered";
+static const char* const DESKTOP_HINT = " (DISPLAY or WAYLAND_DISPLAY set)";
+#endif
+
 bool openShowDisplay(std::string* error)
 {
+    preferX11WithoutWaylandRuntime();
     // On a Windows desktop scaled above 100%, the window and the mode are
     // then in real pixels rather than scaled ones.
     SDL_SetHint(SDL_HINT_WINDOWS_DPI_AWARENESS, "permonitorv2");
@@ -93,9 +113,8 @@ bool openShowDisplay(std::string* error)
         return false;
     }
     if (!drivesAScreen(SDL_GetCurrentVideoDriver())) {
-        *error = std::string(
-                     "no display to show on (no X, Wayland or Windows desktop answered; SDL offered its invisible '") +
-            SDL_GetCurrentVideoDriver() + "' driver); start vantrop from a desktop session (DISPLAY set)";
+        *error = std::string("no display to show on (") + NO_DESKTOP_ANSWERED + "; SDL offered its invisible '" +
+            SDL_GetCurrentVideoDriver() + "' driver); start vantrop from a desktop session" + DESKTOP_HINT;
         return false;
     }
     rememberDesktopMode();

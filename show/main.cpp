@@ -11,12 +11,22 @@
 #include <string>
 #include <vector>
 
+// What else ends the show, in the words of each system.
+#ifdef _WIN32
+#define STOP_REQUESTS "Ctrl+C, Ctrl+Break, closing its console"
+#define SECOND_STOP_STATUS "130"
+#else
+#define SECOND_STOP_STATUS "128 + N (signal N)"
+#define STOP_REQUESTS "Ctrl+C, SIGTERM, SIGHUP"
+#endif
+
 static const char* const HELP =
     "usage: vantrop [--music FILE]\n"
     "\n"
     "Plays the vantrop show full-screen: the screen switches to %dx%d, the music\n"
     "plays and the picture follows it until the music has played out. ESC (or\n"
-    "closing the window, Ctrl+C, SIGTERM, SIGHUP) ends it early; the desktop's\n"
+    "closing the window, " STOP_REQUESTS
+    ") ends it early; the desktop's\n"
     "display mode and cursor come back either way.\n"
     "\n"
     "  --music FILE  the MP3 to play (default lomu_hmm.mp3 in the working directory)\n"
@@ -24,8 +34,9 @@ static const char* const HELP =
     "  --version     the program's version\n"
     "\n"
     "Exit status: 0 when the show ended, 1 when it could not start (one line on\n"
-    "standard error says why), 2 for a command-line mistake, 128 + N when a second\n"
-    "signal N, or a frame still drawing %g s after the first, ended it at once.\n";
+    "standard error says why), 2 for a command-line mistake, " SECOND_STOP_STATUS
+    " when a\n"
+    "second request, or a frame still drawing %g s after the first, ended it at once.\n";
 
 static const char* const PROGRAM = "vantrop";
 

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 
@@ -53,6 +54,9 @@ static void follow(MusicPlayer& player, const Transport& t, const MusicCommand& 
 
 static bool openWindow(Studio& s, const StudioOptions& o, std::string* error)
 {
+    // Without XDG_RUNTIME_DIR there is no Wayland to reach, and trying makes
+    // libwayland print an error of its own: X11 then, unless a driver is chosen.
+    if (!std::getenv("XDG_RUNTIME_DIR") && !std::getenv("SDL_VIDEODRIVER")) SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         *error = std::string("no display to show on (") + SDL_GetError() + "); start it from a desktop session";
         return false;
@@ -84,6 +88,7 @@ int main(int argc, char** argv)
     StudioOptions o;
     if (const int status = parseStudioOptions(argc, argv, o); status >= 0) return status;
     MusicPlayer player;
+    player.program = "vantrop-studio";
     std::string error;
     if (!openMusic(player, o.music.c_str(), &error)) {
         std::fprintf(stderr, "vantrop-studio: %s\n", error.c_str());

@@ -164,6 +164,10 @@ TEST_F(VideoExport, TwoSecondsWithSoundAndExactFrames)
         << probe.output;
     EXPECT_NE(std::string::npos, probe.output.find("codec_type=audio")) << probe.output;
     EXPECT_NE(std::string::npos, probe.output.find("duration=2.0")) << probe.output;
+    // Off a terminal (a log): a line every tenth, then one naming what was written.
+    for (const char* line : {"video: 10% (frame 2 of 20)\n", "video: 50% (frame 10 of 20)\n",
+                             "video: 100% (frame 20 of 20)\n", "video: wrote ", "(0:02, 20 frames at 10 fps, 160x90, "})
+        EXPECT_NE(std::string::npos, r.output.find(line)) << r.output;
 }
 
 TEST_F(VideoExport, FrameNShowsPositionFromPlusNTimes1000OverFpsRoundedDown)
