@@ -9,6 +9,8 @@
 // command-line mistake; and 128 + N for a program ended by signal N, as the
 // shell reports one that the signal itself ended.
 inline constexpr int EXIT_DONE = 0, EXIT_FAILED = 1, EXIT_USAGE = 2, EXIT_SIGNAL_BASE = 128;
+// The size the tools draw at and the studio's window opens at unless told: pixels.
+inline constexpr int DEFAULT_PICTURE_WIDTH = 1280, DEFAULT_PICTURE_HEIGHT = 720;
 
 // Whether an argument asks for help (--help or -h).
 bool isHelp(const char* arg);

@@ -17,7 +17,8 @@
 #include <vector>
 
 static constexpr int SAMPLE_RATE = 44100; // Hz
-static constexpr double DEFAULT_SECONDS = 70.0;
+// The picture's end and a second of silence after it.
+static constexpr double DEFAULT_SECONDS = SHOW_END_MS / 1000.0 + 1.0;
 static constexpr double MAX_SECONDS = 3600.0;
 static constexpr int BITRATE_KBPS = 128;
 static constexpr double PI = 3.14159265358979323846;
@@ -26,12 +27,12 @@ static const char* const PROGRAM = "vantrop-make-track";
 static const char* const HELP =
     "usage: vantrop-make-track [--seconds S] [--force] OUT.mp3\n"
     "\n"
-    "Synthesizes a placeholder soundtrack for vantrop at its tempo (88 beats per\n"
+    "Synthesizes a placeholder soundtrack for vantrop at its tempo (%d beats per\n"
     "minute, first beat at 0 ms): a kick on every beat, a hi-hat between beats,\n"
     "strong accents on the show's hit beats (%g, %g, %g and %g), fading out from\n"
     "beat %g to silence at beat %g, where the picture fades out too.\n"
     "Writes a 44.1 kHz stereo MP3 with a LAME tag, so its length reads exactly.\n"
-    "--seconds sets the length (default 70); --version prints the version.\n"
+    "--seconds sets the length (default %g); --version prints the version.\n"
     "An existing OUT.mp3 is never replaced unless --force is given; the track is\n"
     "written to a temporary file beside it and moved into place when complete.\n";
 
@@ -135,8 +136,8 @@ int main(int argc, char** argv)
         const std::string arg = argv[i];
         if (optionRepeated(PROGRAM, seen, arg)) return EXIT_USAGE;
         if (isHelp(argv[i])) {
-            std::printf(HELP, double(HIT_BEATS[0]), double(HIT_BEATS[1]), double(HIT_BEATS[2]), double(HIT_BEATS[3]),
-                        double(FADE_OUT_START_BEAT), double(FADE_OUT_END_BEAT));
+            std::printf(HELP, BEATS_PER_MINUTE, double(HIT_BEATS[0]), double(HIT_BEATS[1]), double(HIT_BEATS[2]),
+                        double(HIT_BEATS[3]), double(FADE_OUT_START_BEAT), double(FADE_OUT_END_BEAT), DEFAULT_SECONDS);
             return 0;
         }
         if (isVersion(argv[i])) {

@@ -5,6 +5,7 @@
 #include "render_tool/offline.h"
 #include "shaders/baseline_sources.h"
 #include "shaders/pack.h"
+#include "shaders/shader_sources.h"
 #include "timeline/schedule.h"
 #include "timeline/timeline.h"
 
@@ -39,8 +40,8 @@ static const char* const BENCH_HELP =
     "optimised one is built from, and the reference (the baseline with the march's\n"
     "exit, as any straightforward shader has it), in the same run, and prints the\n"
     "ratios and whether the pictures are identical to the baseline's. --shader FILE times a fragment\n"
-    "shader of your own (GLSL 1.10, the show's uniforms, with the 1280x720\n"
-    "resolution literal vec2(1280.,720.)) in place of the shipped one, as one\n"
+    "shader of your own (GLSL 1.10, the show's uniforms, with this build's\n"
+    "resolution literal %s) in place of the shipped one, as one\n"
     "program; --shaders DIR times a folder of readable sources as the show draws.\n";
 
 // The processor's model name, as the system tells it.
@@ -95,7 +96,7 @@ int runBench(int argc, char** argv)
     bool compare = false;
     std::string shaderText, shaderFile;
     bool folderGiven = false;
-    int width = DEFAULT_WIDTH, height = DEFAULT_HEIGHT;
+    int width = DEFAULT_PICTURE_WIDTH, height = DEFAULT_PICTURE_HEIGHT;
     uint32_t frames = DEFAULT_FRAMES;
     std::vector<uint32_t> positions;
     std::string error;
@@ -103,7 +104,7 @@ int runBench(int argc, char** argv)
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         if (isHelp(argv[i])) {
-            std::fputs(BENCH_HELP, stdout);
+            std::printf(BENCH_HELP, SHOW_RESOLUTION_LITERAL);
             std::fputs(SHADERS_OPTION_HELP, stdout);
             return 0;
         }

@@ -79,7 +79,7 @@ struct VideoOptions {
     std::string out, music = MUSIC_FILE_NAME;
     bool musicGiven = false, toGiven = false;
     uint32_t fps = DEFAULT_FPS, from = 0, to = 0;
-    int width = DEFAULT_WIDTH, height = DEFAULT_HEIGHT;
+    int width = DEFAULT_PICTURE_WIDTH, height = DEFAULT_PICTURE_HEIGHT;
 };
 
 static int parseVideoOptions(int argc, char** argv, VideoOptions& o)

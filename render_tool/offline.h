@@ -8,10 +8,6 @@
 #include <string>
 #include <vector>
 
-// The frame size the tools draw unless told otherwise: the show's own, in pixels.
-inline constexpr int DEFAULT_WIDTH = 1280;
-inline constexpr int DEFAULT_HEIGHT = 720;
-
 // Writes a picture through a temporary file, so that a failure leaves nothing and harms no file.
 bool writePngSafely(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb,
                     std::string* error);

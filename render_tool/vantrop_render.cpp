@@ -93,7 +93,7 @@ static int runFrame(int argc, char** argv)
 {
     bool haveMs = false;
     uint32_t ms = 0;
-    int width = DEFAULT_WIDTH, height = DEFAULT_HEIGHT;
+    int width = DEFAULT_PICTURE_WIDTH, height = DEFAULT_PICTURE_HEIGHT;
     std::string out, error;
     std::vector<std::string> seen;
     for (int i = 0; i < argc; ++i) {

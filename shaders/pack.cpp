@@ -1,6 +1,7 @@
 #include "shaders/pack.h"
 
 #include "shaders/features.h"
+#include "shaders/resolution.h"
 #include "timeline/schedule.h"
 
 #include <algorithm>
@@ -310,7 +311,7 @@ static bool packFragment(const ShaderSources& sources, const std::set<std::strin
 bool packShaders(const ShaderSources& sources, const std::set<std::string>& enabled, int width, int height, bool es,
                  PackedShaders& out, std::string* error)
 {
-    const std::string literal = "vec2(" + std::to_string(width) + ".," + std::to_string(height) + ".)";
+    const std::string literal = resolutionLiteral(width, height);
     const std::string target = TARGET_PREFIX + (es ? TARGET_ES : TARGET_DESKTOP);
     std::set<std::string> allFeatures(std::begin(FEATURES), std::end(FEATURES));
     allFeatures.insert(target);

@@ -1,6 +1,8 @@
 // The readable shader files: where they are, and reading them safely.
 #include "shaders/pack.h"
 
+#include "shaders/file_names.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #ifdef _WIN32
@@ -72,9 +74,8 @@ bool readShaderSources(const ShaderFiles& files, ShaderSources& out, std::string
 ShaderFiles shaderFilesIn(const std::string& folder)
 {
     ShaderFiles files;
-    files.vertex = folder + "/vertex.glsl";
-    files.main = folder + "/main.glsl";
-    for (const char* name : {"interface.glsl", "scene.glsl", "camera.glsl", "shading.glsl"})
-        files.functions.push_back(folder + "/" + name);
+    files.vertex = folder + "/" + VERTEX_FILE_NAME;
+    files.main = folder + "/" + MAIN_FILE_NAME;
+    for (const char* name : FUNCTION_FILE_NAMES) files.functions.push_back(folder + "/" + name);
     return files;
 }

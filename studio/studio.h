@@ -1,5 +1,6 @@
 // Inside vantrop-studio: what its parts share. Only studio/ includes this.
 #pragma once
+#include "cli/command_line.h"
 #include "music/music.h"
 #include "shaders/pack.h"
 #include "studio/transport.h"
@@ -17,8 +18,8 @@ inline constexpr int ASPECT_W = 16, ASPECT_H = 9;
 inline constexpr int AUTO_PREVIEW = 0;
 
 struct StudioOptions {
-    int width = 1280, height = 720;               // the window at start, pixels
-    std::string music = MUSIC_FILE_NAME, shaders; // shaders: "" for the default folder
+    int width = DEFAULT_PICTURE_WIDTH, height = DEFAULT_PICTURE_HEIGHT; // the window at start
+    std::string music = MUSIC_FILE_NAME, shaders;                       // shaders: "" for the default folder
     uint32_t from = 0, loopIn = 0, loopOut = 0;
     bool loop = false, paused = false;
     int preview = AUTO_PREVIEW;

@@ -75,12 +75,9 @@ TEST(Optimisations, EachOptimisationAloneDrawsTheBaselinesPicture)
         std::ifstream in(std::string(SINGLE_VARIANTS_DIR) + "/" + name + "/fragment.frag");
         const std::string text((std::istreambuf_iterator<char>(in)), {});
         ASSERT_FALSE(text.empty()) << "no packed variant for " << name;
-        // Packed at 1280x720, as the build does for the benchmark script.
+        // Packed at the show's size, as the build does for the benchmark script.
         // Each source lives on in its own string: the harness knows a shader by its address.
-        std::string& source = sources.emplace_back(text);
-        const std::string literal = "vec2(1280.,720.)", own = SHOW_RESOLUTION_LITERAL;
-        for (size_t at = source.find(literal); at != std::string::npos; at = source.find(literal, at + own.size()))
-            source.replace(at, literal.size(), own);
+        const std::string& source = sources.emplace_back(text);
         for (size_t k = 0; k < positions.size(); ++k)
             EXPECT_TRUE(renderFloatFrame(positions[k], 160, 90, source.c_str()) == baseline[k])
                 << name << " alone differs at " << positions[k] << " ms";

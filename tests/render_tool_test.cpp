@@ -514,7 +514,8 @@ TEST(RenderTool, MistakesAreCaughtBeforeAnyWork)
     EXPECT_EQ(std::string::npos, listing(dir).find("t.mp3"));
     const CommandResult missing = runCommand("cd " + dir + " && " + TOOL + " video --out v.mp4 --music /x/none.mp3");
     EXPECT_EQ(1, missing.status);
-    EXPECT_NE(std::string::npos, missing.output.find("/x/none.mp3: No such file or directory (check the path)"))
+    EXPECT_NE(std::string::npos,
+              missing.output.find("/x/none.mp3: No such file or directory (check the name and the folder)"))
         << missing.output;
     for (const std::string& program : {TOOL, MAKE_TRACK}) {
         const CommandResult version = runCommand(program + " --version");

@@ -139,7 +139,8 @@ TEST_F(Show, CommandLine)
     EXPECT_GE(secondsSinceStart(), 2.0);
     r = runCommand("cd " + dir + " && env -u DISPLAY timeout -s KILL 20 " + SHOW + " --music " + dir + "/absent.mp3");
     EXPECT_EQ(1, r.status);
-    EXPECT_NE(std::string::npos, r.output.find(dir + "/absent.mp3: No such file or directory (check the path)"))
+    EXPECT_NE(std::string::npos,
+              r.output.find(dir + "/absent.mp3: No such file or directory (check the name and the folder)"))
         << r.output;
 }
 

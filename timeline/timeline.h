@@ -3,8 +3,14 @@
 #pragma once
 #include <cstdint>
 
-// Seconds per beat (88 beats per minute), as a single-precision constant.
+// The show's tempo, beats per minute.
+inline constexpr int BEATS_PER_MINUTE = 88;
+// Seconds per beat as the show computes with it: 60 / 88 written to five
+// places as a single-precision constant (every beat of the schedule lands
+// where this value puts it, so it stays as it is).
 inline constexpr float SECONDS_PER_BEAT = 0.68182f;
+static_assert(60.0 / BEATS_PER_MINUTE - SECONDS_PER_BEAT < 1e-5 && SECONDS_PER_BEAT - 60.0 / BEATS_PER_MINUTE < 1e-5,
+              "SECONDS_PER_BEAT is the tempo's beat length");
 
 // The uniform block m: m[0] = (time, finale, glitch, spare), m[1] = (beat, hit, warp, pulseGain).
 struct FrameParams {
