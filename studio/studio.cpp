@@ -5,6 +5,7 @@
 #include "studio/studio.h"
 #include "cli/command_line.h"
 #include "render/renderer.h"
+#include "timeline/schedule.h"
 
 #include <time.h>
 
@@ -40,6 +41,8 @@ static bool keyToTransport(SDL_Keycode key, bool shift, TransportKey& out)
     case SDLK_LEFTBRACKET: out = TransportKey::LoopIn; return true;
     case SDLK_RIGHTBRACKET: out = TransportKey::LoopOut; return true;
     case SDLK_BACKSPACE: out = TransportKey::ClearLoop; return true;
+    case SDLK_COMMA: out = TransportKey::FrameBack; return true;
+    case SDLK_PERIOD: out = TransportKey::FrameAhead; return true;
     default: return false;
     }
 }
@@ -171,7 +174,10 @@ int main(int argc, char** argv)
             else if (key == SDLK_p) {
                 o.preview = o.preview == AUTO_PREVIEW ? 1 : o.preview == 4 ? AUTO_PREVIEW : o.preview * 2;
                 s.scale = o.preview == AUTO_PREVIEW ? s.scale : o.preview;
-            } else if (key >= SDLK_1 && key <= SDLK_9)
+            } else if (key == SDLK_F11) {
+                const bool full = SDL_GetWindowFlags(s.window) & SDL_WINDOW_FULLSCREEN_DESKTOP;
+                SDL_SetWindowFullscreen(s.window, full ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP);
+            } else if (key >= SDLK_1 && key < SDLK_1 + int(std::size(SHOW_SECTIONS)))
                 follow(player, t, jumpToSection(t, int(key - SDLK_1)), sounding);
             else if (keyToTransport(key, shift, transportKey))
                 follow(player, t, pressKey(t, transportKey), sounding);

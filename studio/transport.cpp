@@ -10,6 +10,7 @@
 static constexpr float BEATS_PER_BAR = 4.0f;
 static constexpr float BARS_PER_PHRASE = 8.0f;
 static constexpr int MAX_SHUTTLE_SPEED = 8;
+static constexpr int64_t FRAMES_PER_SECOND = 60; // of a frame step
 
 static bool soundOn(const Transport& t)
 {
@@ -23,11 +24,25 @@ static MusicCommand seekTo(Transport& t, int64_t ms)
     return {true, soundOn(t)};
 }
 
-// Whole beats from here, in milliseconds rounded as the clock counts them.
-static MusicCommand seekBeats(Transport& t, float beats)
+// To the next (or, with `back`, the previous) line of a grid of `beats`
+// beats: the first millisecond whose frame is on that line, so that a step
+// from between two lines lands on one, and a step from a line on the next.
+static MusicCommand seekGrid(Transport& t, float beats, bool back)
 {
-    const double ms = double(beats) * double(SECONDS_PER_BEAT) * 1000.0;
-    return seekTo(t, int64_t(t.positionMs) + std::llround(ms));
+    const double below = std::floor(double(computeFrameParams(t.positionMs).beat) / double(beats));
+    double line = back ? below : below + 1.0;
+    // A line's first millisecond is already on it: back from there is the line before.
+    if (back && line >= 0.0 && positionAtBeat(float(line * double(beats))) >= t.positionMs) line -= 1.0;
+    if (line < 0.0) return seekTo(t, 0);
+    return seekTo(t, int64_t(positionAtBeat(float(line * double(beats)))));
+}
+
+// One frame of the studio's 60 frames a second back or ahead: to the first
+// millisecond of the frame before or after the one shown.
+static MusicCommand seekFrame(Transport& t, bool back)
+{
+    const int64_t frame = int64_t(t.positionMs) * FRAMES_PER_SECOND / 1000 + (back ? -1 : 1);
+    return seekTo(t, (std::max<int64_t>(frame, 0) * 1000 + FRAMES_PER_SECOND - 1) / FRAMES_PER_SECOND);
 }
 
 MusicCommand pressKey(Transport& t, TransportKey key)
@@ -37,12 +52,14 @@ MusicCommand pressKey(Transport& t, TransportKey key)
         t.paused = !t.paused;
         if (!t.paused) t.speed = 1;
         return {!t.paused, soundOn(t)};
-    case TransportKey::BeatBack: return seekBeats(t, -1.0f);
-    case TransportKey::BeatAhead: return seekBeats(t, 1.0f);
-    case TransportKey::BarBack: return seekBeats(t, -BEATS_PER_BAR);
-    case TransportKey::BarAhead: return seekBeats(t, BEATS_PER_BAR);
-    case TransportKey::PhraseBack: return seekBeats(t, -BEATS_PER_BAR * BARS_PER_PHRASE);
-    case TransportKey::PhraseAhead: return seekBeats(t, BEATS_PER_BAR * BARS_PER_PHRASE);
+    case TransportKey::BeatBack: return seekGrid(t, 1.0f, true);
+    case TransportKey::BeatAhead: return seekGrid(t, 1.0f, false);
+    case TransportKey::BarBack: return seekGrid(t, BEATS_PER_BAR, true);
+    case TransportKey::BarAhead: return seekGrid(t, BEATS_PER_BAR, false);
+    case TransportKey::PhraseBack: return seekGrid(t, BEATS_PER_BAR * BARS_PER_PHRASE, true);
+    case TransportKey::PhraseAhead: return seekGrid(t, BEATS_PER_BAR * BARS_PER_PHRASE, false);
+    case TransportKey::FrameBack: return seekFrame(t, true);
+    case TransportKey::FrameAhead: return seekFrame(t, false);
     case TransportKey::Home: return seekTo(t, 0);
     case TransportKey::ShuttleStop: t.paused = true; return {false, false};
     case TransportKey::ShuttleAhead:

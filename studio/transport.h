@@ -7,12 +7,14 @@
 
 enum class TransportKey {
     PlayPause,  // Space
-    BeatBack,   // Left
-    BeatAhead,  // Right
-    BarBack,    // Shift+Left
-    BarAhead,   // Shift+Right
-    PhraseBack, // PgUp: 8 bars
+    BeatBack,   // Left: to the whole beat before
+    BeatAhead,  // Right: to the next whole beat
+    BarBack,    // Shift+Left: to the bar line before
+    BarAhead,   // Shift+Right: to the next bar line
+    PhraseBack, // PgUp: to the 8-bar line before
     PhraseAhead,
+    FrameBack,  // ,: one frame of 60 frames a second
+    FrameAhead, // .
     Home,
     ShuttleBack,  // J
     ShuttleStop,  // K

@@ -15,19 +15,43 @@ static Transport pausedAt(uint32_t ms)
     return t;
 }
 
-TEST(Transport, SeeksByBeatBarAndPhraseRoundedAsTheClockCounts)
+// The first millisecond whose frame is on `beat`: on it, and the one before is not.
+static void expectOnBeat(const Transport& t, float beat)
 {
-    Transport t = pausedAt(10000);
+    EXPECT_GE(computeFrameParams(t.positionMs).beat, beat) << t.positionMs << " ms";
+    EXPECT_LT(computeFrameParams(t.positionMs - 1).beat, beat) << t.positionMs << " ms";
+}
+
+TEST(Transport, StepsLandOnTheGridOfBeatsBarsAndPhrases)
+{
+    Transport t = pausedAt(10000); // beat 14.67
     MusicCommand c = pressKey(t, TransportKey::BarAhead);
     EXPECT_TRUE(c.seek);
     EXPECT_FALSE(c.sound) << "paused: a seek shows the frame but plays nothing";
-    EXPECT_EQ(10000u + 2727u, t.positionMs); // 4 x 681.82 ms
+    expectOnBeat(t, 16.0f);
     pressKey(t, TransportKey::BarBack);
-    EXPECT_EQ(10000u, t.positionMs);
+    expectOnBeat(t, 12.0f);
     pressKey(t, TransportKey::BeatAhead);
-    EXPECT_EQ(10682u, t.positionMs);
+    expectOnBeat(t, 13.0f);
+    pressKey(t, TransportKey::BeatBack);
+    expectOnBeat(t, 12.0f);
     pressKey(t, TransportKey::PhraseAhead);
-    EXPECT_EQ(10682u + 21818u, t.positionMs); // 32 beats
+    expectOnBeat(t, 32.0f);
+    t.positionMs = 10636; // beat 15.60: the fraction goes, the next whole beat comes
+    pressKey(t, TransportKey::BeatAhead);
+    expectOnBeat(t, 16.0f);
+    t.positionMs = 10636;
+    pressKey(t, TransportKey::BeatBack);
+    expectOnBeat(t, 15.0f);
+    // One frame of 60 a second: 16 or 17 ms, never drifting from the frames' grid.
+    t.positionMs = 1000;
+    pressKey(t, TransportKey::FrameAhead);
+    EXPECT_EQ(1017u, t.positionMs);
+    pressKey(t, TransportKey::FrameAhead);
+    EXPECT_EQ(1034u, t.positionMs);
+    pressKey(t, TransportKey::FrameBack);
+    pressKey(t, TransportKey::FrameBack);
+    EXPECT_EQ(1000u, t.positionMs);
     pressKey(t, TransportKey::Home);
     EXPECT_EQ(0u, t.positionMs);
     pressKey(t, TransportKey::BeatBack);
@@ -77,7 +101,7 @@ TEST(Transport, LoopWrapsWithTheSoundAndClears)
 {
     Transport t = pausedAt(30000);
     pressKey(t, TransportKey::LoopIn);
-    pressKey(t, TransportKey::BarAhead);
+    t.positionMs = 32727;
     pressKey(t, TransportKey::LoopOut);
     EXPECT_TRUE(t.looping);
     pressKey(t, TransportKey::Home);
