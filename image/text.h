@@ -1,5 +1,5 @@
-// A built-in 3x5 pixel font for labels on pictures: digits, letters (upper
-// and lower case alike), and . : - / % ( ) x.
+// A built-in 3x5 pixel font for labels on pictures and the studio's overlay:
+// every printable ASCII character (lower case drawn as upper case).
 #pragma once
 #include <cstdint>
 #include <string>

@@ -1,12 +1,15 @@
 // The vantrop-render command line, run as a user runs it.
 #include "image/png_file.h"
+#include "image/text.h"
 #include "tests/process.h"
 #include "tests/spawn.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <map>
 #include <thread>
 
 static const std::string TOOL = VANTROP_RENDER_PATH;
@@ -90,6 +93,21 @@ TEST(RenderTool, ShaderFolderDrawsAsTheStudioPacksIt)
     EXPECT_NE(std::string::npos, missing.output.find(dir + "/nothing/")) << missing.output;
     const CommandResult both = runCommand(TOOL + " bench --shaders " + shaders + " --shader " + shaders + "/main.glsl");
     EXPECT_EQ(2, both.status) << both.output;
+}
+
+// The overlay shows driver logs ("expecting ',' or ';'"): every printable
+// character must be drawn, and none may look like another.
+TEST(Text, EveryPrintableCharacterHasAGlyphOfItsOwn)
+{
+    std::map<std::string, char> seen; // each glyph's pixels, and the character that drew them
+    for (char c = '!'; c <= '~'; ++c) {
+        if (c >= 'a' && c <= 'z') continue; // drawn as their capitals
+        std::vector<uint8_t> rgb(size_t(GLYPH_ADVANCE) * GLYPH_HEIGHT * 3, 0);
+        drawText(rgb, GLYPH_ADVANCE, GLYPH_HEIGHT, 0, 0, std::string(1, c), 1, 255);
+        EXPECT_NE(std::count(rgb.begin(), rgb.end(), 255), 0) << "'" << c << "' draws nothing";
+        const auto [at, added] = seen.emplace(std::string(rgb.begin(), rgb.end()), c);
+        EXPECT_TRUE(added) << "'" << c << "' looks like '" << at->second << "'";
+    }
 }
 
 TEST(RenderTool, FrameWritesAnRgbPng)
