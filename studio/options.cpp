@@ -46,6 +46,7 @@ static const char* const HELP =
     "  1 to 8         the start of the show's sections, in order\n"
     "  P              cycle the preview scale (1, 2, 4, auto)\n"
     "  Tab            show / hide the overlay\n"
+    "  M              show / hide the eight frame parameters (the uniform m) on it\n"
     "  F11            full screen / window\n"
     "  F12            save the frame as drawn to a new vantrop-studio-MS.png here\n"
     "                 (MS-2, MS-3... when taken)\n"

@@ -55,9 +55,21 @@ std::vector<std::string> statusLines(const Transport& t, const Studio& s, double
     std::snprintf(line, sizeof line, "%s  beat %.2f  bar %d.%d  %s", clockText(t.positionMs).c_str(), double(beat), bar,
                   beatInBar, sectionAt(beat));
     lines.push_back(line);
+    const std::string loop =
+        t.looping ? "  LOOP " + clockText(t.loopInMs) + " - " + clockText(t.loopOutMs) : std::string();
     std::snprintf(line, sizeof line, "%.1f fps  %.0f ms  %s%s  preview 1/%d%s", fps, frameMs, transportStateText(t),
-                  t.looping ? "  LOOP" : "", s.scale, previewSetting == AUTO_PREVIEW ? " auto" : "");
+                  loop.c_str(), s.scale, previewSetting == AUTO_PREVIEW ? " auto" : "");
     lines.push_back(line);
+    if (s.parameters) {
+        // The uniform m as the shader gets it: m[0] and m[1].
+        const FrameParams p = computeFrameParams(t.positionMs);
+        std::snprintf(line, sizeof line, "m0  time %.3f  finale %.3f  glitch %.3f  spare %.3f", double(p.time),
+                      double(p.finale), double(p.glitch), double(p.spare));
+        lines.push_back(line);
+        std::snprintf(line, sizeof line, "m1  beat %.3f  hit %.3f  warp %.3f  pulse %.3f", double(p.beat),
+                      double(p.hit), double(p.warp), double(p.pulseGain));
+        lines.push_back(line);
+    }
     return lines;
 }
 

@@ -35,9 +35,11 @@ bool buildShader(Studio& s, const ShaderSources& sources)
         say(s,
             (s.haveProgram ? "the shader did not build; drawing the last good one: " : "the shader did not build: ") +
                 error);
+        s.shaderFailed = true;
         return false;
     }
     s.haveProgram = true;
+    s.shaderFailed = false;
     if (&sources != &s.good) s.good = sources;
     return true;
 }
@@ -48,6 +50,7 @@ bool reloadShader(Studio& s)
     std::string error;
     if (!readShaderSources(s.files, sources, &error)) {
         say(s, (s.haveProgram ? "the shader was not rebuilt; drawing the last good one: " : "") + error);
+        s.shaderFailed = true;
         return false;
     }
     return buildShader(s, sources);

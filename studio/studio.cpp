@@ -169,6 +169,8 @@ int main(int argc, char** argv)
                 quit = true;
             else if (key == SDLK_TAB)
                 s.overlay = !s.overlay;
+            else if (key == SDLK_m)
+                s.parameters = !s.parameters;
             else if (key == SDLK_F12)
                 saveFrame(s, t.positionMs);
             else if (key == SDLK_p) {
@@ -187,12 +189,16 @@ int main(int argc, char** argv)
             lastPoll = now;
             const std::vector<FileStamp> stamps = fileStamps(s.files);
             if (stamps != s.shaderStamps) {
+                // When the change was made: the latest save or move among
+                // the files that changed (a file moved back in keeps its old
+                // modification time; its inode's change time is the move).
+                int64_t changedAtNs = 0;
+                for (size_t i = 0; i < stamps.size(); ++i)
+                    if (i >= s.shaderStamps.size() || !(stamps[i] == s.shaderStamps[i]))
+                        changedAtNs = std::max({changedAtNs, stamps[i].modifiedNs, stamps[i].changedNs});
                 s.shaderStamps = stamps;
                 changed = true;
-                if (reloadShader(s))
-                    s.reloadSavedAtNs = std::max_element(stamps.begin(), stamps.end(), [](auto& a, auto& b) {
-                                            return a.modifiedNs < b.modifiedNs;
-                                        })->modifiedNs;
+                if (reloadShader(s)) s.reloadSavedAtNs = changedAtNs;
             }
         }
         if (const std::string notice = takeMusicNotice(player); !notice.empty()) {
@@ -262,7 +268,10 @@ int main(int argc, char** argv)
         // A moving picture updates the title ten times a second; a still one at once.
         if (now - lastTitle >= TITLE_EVERY_MS || t.paused) {
             lastTitle = now;
-            SDL_SetWindowTitle(s.window, ("vantrop-studio  " + lines[0] + "  " + lines[1]).c_str());
+            SDL_SetWindowTitle(s.window,
+                               ("vantrop-studio  " + lines[0] + "  " + lines[1] +
+                                (s.shaderFailed ? "  SHADER EDIT FAILED: the last good one draws" : ""))
+                                   .c_str());
         }
     }
     stopMusic(player);

@@ -45,10 +45,12 @@ struct Studio {
     std::vector<FileStamp> shaderStamps;
     ShaderSources good; // the sources of the programs drawing now, repacked when the picture's size changes
     bool haveProgram = false;
+    bool shaderFailed = false; // the last edit did not build: the last good one draws
     std::string banner;
     int64_t bannerUntilMs = 0;
     int64_t reloadSavedAtNs = 0; // when the edit that was just rebuilt was saved; 0 when none waits to be shown
     bool overlay = true;
+    bool parameters = false; // the overlay lists the eight frame parameters
 };
 
 // options.cpp: the command line.

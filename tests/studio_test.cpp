@@ -191,18 +191,21 @@ TEST_F(Studio, ShaderEditsReloadAndBrokenOnesAreNamed)
     key("Tab");
     const auto before = screenshot(320, 180);
     EXPECT_TRUE(before == frame(15000, 320, 180));
+    size_t mark = log().size();
     ASSERT_EQ(0,
               runCommand("sed -i 's/vec3(1.1, 1.0, 1.0)/vec3(0.2, 1.0, 1.0)/' " + dir + "/shaders/main.glsl").status);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_TRUE(waitForLog("the shader was rebuilt and drawn", mark));
     const auto edited = screenshot(320, 180);
     EXPECT_FALSE(edited == before) << "the edit did not reach the picture\n" << log();
+    mark = log().size();
     ASSERT_EQ(
         0,
         runCommand("sed -i '49s/colour \\*= litFactor;/colour *= litFactor + oops;/' " + dir + "/shaders/shading.glsl")
             .status);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    EXPECT_NE(std::string::npos, log().find("shading.glsl:49")) << log();
+    EXPECT_TRUE(waitForLog("shading.glsl:49", mark));
     EXPECT_TRUE(screenshot(320, 180) == edited) << "a broken edit must keep the last good picture";
+    const std::string title = onDisplay("xdotool getwindowname " + window).output;
+    EXPECT_NE(std::string::npos, title.find("SHADER EDIT FAILED")) << title;
 }
 
 TEST_F(Studio, ResizedWindowRedrawsAtItsSize)
