@@ -9,7 +9,8 @@ set -e
 cd "$(dirname "$0")/.."
 size=${1:-320x180}
 frames=${2:-5}
-build=build/720p
+. scripts/paths.sh
+build=$release_build
 for group in $("$build/shaders/glsl_pack" --list); do
     echo "== $group alone"
     "$build/tools/vantrop-render" bench --size "$size" --frames "$frames" --compare \

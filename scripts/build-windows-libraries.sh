@@ -8,7 +8,8 @@
 # deb-src entries) first.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
-prefix=${VANTROP_WINDOWS_PREFIX:-$HOME/.cache/vantrop-windows}
+. "$root/scripts/paths.sh"
+prefix=$windows_prefix
 host=x86_64-w64-mingw32
 packages="libsdl2 mpg123 libpng1.6 lame"
 jobs=$(nproc)

@@ -9,7 +9,8 @@ out=${1:-$(mktemp -d)}
 mkdir -p "$out"
 cmake --preset default -DVANTROP_BUILD_TESTS=OFF > "$out/configure.log"
 cmake --build --preset default -j"$(nproc)" > "$out/build.log"
-render=build/720p/tools/vantrop-render
+. scripts/paths.sh
+render=$release_build/tools/vantrop-render
 # Only Mesa's EGL vendor: its software device is skipped, so llvmpipe draws.
 mesa_only=/usr/share/glvnd/egl_vendor.d/50_mesa.json
 echo "== bench --compare at 1920x1080 on the GPU"

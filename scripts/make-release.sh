@@ -12,9 +12,10 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 dist="$root/dist"
 windows="$root/build/windows"
-linux="$root/build/720p"
+. "$root/scripts/paths.sh"
+linux="$root/$release_build"
 web="$root/build/web"
-prefix=${VANTROP_WINDOWS_PREFIX:-$HOME/.cache/vantrop-windows}
+prefix=$windows_prefix
 
 [ -f "$windows/CMakeCache.txt" ] || cmake --preset windows >/dev/null
 cmake --build "$windows" -j"$(nproc)" >/dev/null

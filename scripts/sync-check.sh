@@ -12,7 +12,8 @@ set -u
 cd "$(dirname "$0")/.."
 seconds=20
 hogs=0
-build=build/720p
+. scripts/paths.sh
+build=$release_build
 while [ $# -gt 0 ]; do
     case "$1" in
         --seconds) seconds=$2; shift 2 ;;
