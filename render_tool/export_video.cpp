@@ -293,8 +293,8 @@ int runVideo(int argc, char** argv)
             std::fprintf(stderr, "\rframe %u of %u  %.1f frames/s  %s left   ", readBack, frameCount, rate,
                          clockText((frameCount - readBack) / rate).c_str());
         } else if (uint64_t(readBack) * PROGRESS_STEPS >= uint64_t(nextTenth) * frameCount) {
-            std::fprintf(stderr, "vantrop-render video: %u%% (frame %u of %u)\n", nextTenth * 100 / PROGRESS_STEPS,
-                         readBack, frameCount);
+            std::fprintf(stderr, "vantrop-render video: %u%% (frame %u of %u)\n",
+                         uint32_t(uint64_t(readBack) * 100 / frameCount), readBack, frameCount);
             nextTenth = uint32_t(uint64_t(readBack) * PROGRESS_STEPS / frameCount) + 1;
         }
     }

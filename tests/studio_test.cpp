@@ -212,9 +212,9 @@ TEST_F(Studio, ResizedWindowRedrawsAtItsSize)
 {
     start({"--size", "320x180", "--paused", "--from", "18000"});
     key("Tab");
-    ASSERT_EQ(0, onDisplay("xdotool windowsize " + window + " 480 270").status);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    EXPECT_TRUE(screenshot(480, 270) == frame(18000, 480, 270));
+    ASSERT_EQ(0, onDisplay("xdotool windowsize --sync " + window + " 480 270").status);
+    EXPECT_TRUE(waitForPicture(frame(18000, 480, 270), 480, 270))
+        << "the window never showed the frame at its new size";
 }
 
 // Whatever the shader folder holds, the studio keeps its window and its
@@ -295,7 +295,7 @@ TEST_F(Studio, BrokenEditKeepsTheWholeLastGoodPicture)
     key("Tab");
     ASSERT_EQ(0, runCommand("echo 'broken' >> " + dir + "/shaders/main.glsl").status);
     EXPECT_TRUE(waitForLog("did not build"));
-    ASSERT_EQ(0, onDisplay("xdotool windowsize " + window + " 480 270").status);
+    ASSERT_EQ(0, onDisplay("xdotool windowsize --sync " + window + " 480 270").status);
     EXPECT_TRUE(waitForPicture(frame(18000, 480, 270), 480, 270)) << log();
     key("space p p p space");
     const std::string text = log();
@@ -341,7 +341,7 @@ TEST_F(Studio, FullDiskKeepsEarlierSnapshots)
     const std::string bytes((std::istreambuf_iterator<char>(before)), {});
     EXPECT_GT(bytes.size(), 1000u) << log();
     runCommand("dd if=/dev/zero of=" + disk + "/filler bs=64k");
-    ASSERT_EQ(0, onDisplay("xdotool windowsize " + window + " 480 270").status);
+    ASSERT_EQ(0, onDisplay("xdotool windowsize --sync " + window + " 480 270").status);
     key("F12");
     EXPECT_TRUE(waitForLog("the frame was not saved"));
     std::ifstream after(first, std::ios::binary);

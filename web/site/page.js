@@ -175,7 +175,10 @@ async function start() {
         // Played in the window instead: some browsers and frames refuse full screen.
     }
     if (!setUp(layOut(), 0, true)) {
-        stop();
+        // The message says why; the page goes back to its window.
+        playing = false;
+        document.body.classList.remove('playing');
+        if (document.fullscreenElement) document.exitFullscreen().catch(() => {});
         return;
     }
     const context = ensureAudio();
@@ -245,7 +248,7 @@ function stop(why) {
         source = null;
     }
     document.body.classList.remove('playing');
-    window.vantropTrace.ended = why || 'stopped';
+    if (window.vantropTrace) window.vantropTrace.ended = why || 'stopped';
     if (document.fullscreenElement) document.exitFullscreen().catch(() => {});
     say(why || 'the show was stopped', 'click or press a key to play it again', false);
 }
