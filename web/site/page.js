@@ -5,6 +5,7 @@
 
 const query = new URLSearchParams(location.search);
 const STILL = query.has('still');
+const PREVIEW_AUTO = query.get('preview') === 'auto';
 const MUSIC_NAME = 'lomu_hmm.mp3';
 const ASPECT_W = 16, ASPECT_H = 9;
 const MAX_WIDTH = 7680; // pixels, as the native programs allow
@@ -224,7 +225,7 @@ function frame(now) {
 
 // ?preview=auto: a lower drawn size while frames are slow.
 function adjustPreview(now, ms) {
-    if (query.get('preview') !== 'auto') return;
+    if (!PREVIEW_AUTO) return;
     frameTimes.push(now);
     if (frameTimes.length <= PREVIEW_WINDOW) return;
     frameTimes.shift();
@@ -269,7 +270,15 @@ function listen() {
         event.preventDefault();
         const file = event.dataTransfer.files[0];
         if (!file || playing) return;
-        await takeMusic(await file.arrayBuffer(), file.name);
+        let bytes;
+        try {
+            bytes = await file.arrayBuffer();
+        } catch (e) {
+            // A dropped folder, or a file that went away or cannot be read.
+            fail(`${file.name} could not be read (${e.message || e})`, 'drop an MP3 file on this page');
+            return;
+        }
+        await takeMusic(bytes, file.name);
     });
 }
 
