@@ -33,6 +33,9 @@ struct SavedCrtc {
 };
 static std::string desktopDisplayName;
 static std::vector<SavedCrtc> desktopCrtcs;
+// The screen's size in pixels and millimetres: a mode switch shrinks the
+// screen to the show's size, and the desktop's mode fits only once it is back.
+static int desktopWidth, desktopHeight, desktopWidthMm, desktopHeightMm;
 
 void rememberDesktopMode()
 {
@@ -53,15 +56,34 @@ void rememberDesktopMode()
             XRRFreeScreenResources(resources);
         }
     }
+    const int screen = DefaultScreen(display);
+    desktopWidth = DisplayWidth(display, screen);
+    desktopHeight = DisplayHeight(display, screen);
+    desktopWidthMm = DisplayWidthMM(display, screen);
+    desktopHeightMm = DisplayHeightMM(display, screen);
     desktopDisplayName = name;
     XCloseDisplay(display);
+}
+
+// The process ends right after the restore: an X error there (a server that
+// refuses a step) must not end it first with Xlib's exit status 1.
+static int ignoreXError(Display*, XErrorEvent*)
+{
+    return 0;
 }
 
 static void restoreDesktopModeDirectly()
 {
     Display* display = desktopCrtcs.empty() ? nullptr : XOpenDisplay(desktopDisplayName.c_str());
     if (!display) return;
-    if (XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display, DefaultRootWindow(display))) {
+    XSetErrorHandler(ignoreXError);
+    const Window root = DefaultRootWindow(display);
+    if (XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display, root)) {
+        // As xrandr does: the screens off, the screen back to the desktop's
+        // size, then each screen in its mode again.
+        for (SavedCrtc& c : desktopCrtcs)
+            XRRSetCrtcConfig(display, resources, c.crtc, CurrentTime, 0, 0, None, RR_Rotate_0, nullptr, 0);
+        XRRSetScreenSize(display, root, desktopWidth, desktopHeight, desktopWidthMm, desktopHeightMm);
         for (SavedCrtc& c : desktopCrtcs)
             XRRSetCrtcConfig(display, resources, c.crtc, CurrentTime, c.x, c.y, c.mode, c.rotation, c.outputs.data(),
                              int(c.outputs.size()));
