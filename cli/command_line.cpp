@@ -1,5 +1,11 @@
 #include "cli/command_line.h"
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -74,4 +80,13 @@ bool parseSize(const char* text, int& width, int& height, std::string* error)
     width = int(w);
     height = int(h);
     return true;
+}
+
+bool stderrIsTerminal()
+{
+#ifdef _WIN32
+    return _isatty(_fileno(stderr));
+#else
+    return isatty(STDERR_FILENO);
+#endif
 }

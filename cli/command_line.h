@@ -29,3 +29,5 @@ bool parseUint32(const char* text, uint32_t& value);
 bool parsePosition(const char* text, uint32_t& ms);
 // Parses "WxH" as a 16:9 size from 16x9 to 7680x4320; *error explains a refusal.
 bool parseSize(const char* text, int& width, int& height, std::string* error);
+// Whether standard error is a terminal: there progress is one line kept current, in a log a line now and then.
+bool stderrIsTerminal();

@@ -1,5 +1,7 @@
 #include "image/png_file.h"
 
+#include "files/output_file.h"
+
 #include <algorithm>
 
 #include <png.h>
@@ -51,4 +53,17 @@ void flipRows(std::vector<uint8_t>& rgb, int width, int height)
         std::swap_ranges(rgb.begin() + std::ptrdiff_t(size_t(y) * stride),
                          rgb.begin() + std::ptrdiff_t(size_t(y + 1) * stride),
                          rgb.begin() + std::ptrdiff_t(size_t(height - 1 - y) * stride));
+}
+
+bool writePngFileSafely(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb,
+                        std::string* error)
+{
+    const std::string temporary = makeTemporaryBeside(path, ".png", error);
+    if (temporary.empty()) return false;
+    if (!writePngRgb(temporary, width, height, rgb, error)) {
+        std::remove(temporary.c_str());
+        *error += " (writing " + path + ")";
+        return false;
+    }
+    return moveIntoPlace(temporary, path, error);
 }

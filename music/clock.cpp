@@ -2,8 +2,6 @@
 // stamps, or from real time when nobody hears it.
 #include "music/engine.h"
 
-#include <cstdio>
-
 // A device that has stopped asking for sound for this long (about 11
 // buffers) once sound has flowed for a while is gone, even where SDL has not
 // noticed: the clock goes on without it. A sound server may take the first
@@ -31,7 +29,7 @@ uint32_t readMusicPosition(MusicPlayer& player)
     bool playedOut = false;
     if (!e->silent && deviceLost(*e, nowUs)) {
         // The sound is gone, but the show must go on in time and end by itself.
-        std::fprintf(stderr, "%s: the audio device was lost; the show goes on silently, in time\n", e->program);
+        e->deviceLossUntold = true;
         e->silent = true;
         e->silentStart = now;
         e->silentBaseMs = player.positionMs;

@@ -81,6 +81,7 @@ struct MusicEngine {
     SDL_AudioDeviceID device = 0;
     bool audioInitialised = false;
     bool silent = false;
+    bool deviceLossUntold = false; // the clock found the device lost; takeMusicNotice says so once
     Clock::time_point silentStart;
     uint64_t silentBaseMs = 0; // the position when the silent clock took over
     uint64_t startFrame = 0;   // the stream's sample frame that playback started from

@@ -67,7 +67,7 @@ bool openMusic(MusicPlayer& player, const char* fileName, std::string* error);
 // where it was when the device is lost mid-stream.
 bool playMusic(MusicPlayer& player, std::string* error);
 // Reads the position (milliseconds heard so far) into player.positionMs and
-// returns it: 0 until the first sample is heard, smooth, never backwards, and
+// returns it, printing nothing: 0 until the first sample is heard, smooth, never backwards, and
 // at least lengthMs once the stream has played out.
 uint32_t readMusicPosition(MusicPlayer& player);
 // Silences the music at once; the position holds where it was until playMusicFrom.
@@ -75,9 +75,10 @@ void pauseMusic(MusicPlayer& player);
 // Plays on from positionMs, to the sample: the position reads positionMs
 // until that sample is heard, then runs on from it.
 void playMusicFrom(MusicPlayer& player, uint32_t positionMs);
-// Once, when the music file has changed under playback (cut short or
-// replaced), a line saying so; "" otherwise. The position runs on to the
-// length the file had, in silence where its sound is gone.
+// A line to tell the user, once each: the audio device was lost (the clock
+// goes on silently, in time), or the music file changed under playback (cut
+// short or replaced: the position runs on to the length the file had, in
+// silence where its sound is gone); "" when there is nothing new.
 std::string takeMusicNotice(MusicPlayer& player);
 // True when playback runs on the silent clock (no audio device, or it was lost).
 bool musicIsSilent(const MusicPlayer& player);

@@ -83,6 +83,10 @@ bool playMusic(MusicPlayer& player, std::string* error)
 std::string takeMusicNotice(MusicPlayer& player)
 {
     MusicEngine* e = player.engine;
+    if (e && e->deviceLossUntold) {
+        e->deviceLossUntold = false;
+        return "the audio device was lost; the show goes on silently, in time";
+    }
     if (!e || e->changeTold || !e->fileChanged.load()) return "";
     e->changeTold = true;
     const uint32_t ms = player.lengthMs;

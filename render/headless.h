@@ -9,7 +9,7 @@
 
 // Makes an OpenGL 2.0-or-later compatibility context current; *error says what is missing.
 bool openHeadlessContext(std::string* error);
-// Looks a GL function up in the headless context (for initRenderer).
+// Looks a GL function up in the headless context (for the renderer's set-ups).
 void* headlessLookup(const char* name);
 // The GL_RENDERER string of the current context, e.g. "llvmpipe (LLVM 15.0.6, 256 bits)".
 std::string rendererName();

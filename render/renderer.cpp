@@ -1,5 +1,7 @@
 #include "render/renderer.h"
 
+#include "render/entry_points.h"
+#include "render/noise.h"
 #include "shaders/shader_sources.h"
 #include "timeline/timeline.h"
 
@@ -8,9 +10,6 @@
 #include <cstdlib>
 #include <vector>
 
-static constexpr int NOISE_SIZE = 256; // texels per side
-static constexpr uint32_t RANDOM_MULTIPLIER = 214013;
-static constexpr uint32_t RANDOM_INCREMENT = 2531011;
 // The vertex shader's one input, fed by the rectangle's corners.
 static constexpr GLuint VERTEX_INPUT_LOCATION = 0;
 static constexpr const char* VERTEX_INPUT_NAME = "v";
@@ -40,22 +39,6 @@ static constexpr auto ALL_PROGRAMS = [] {
 }();
 // Two texture names, as the show has always made: the first holds the noise, the second is never used.
 static GLuint textures[2];
-static uint32_t randomState;
-
-bool loadGlEntryPoints(GlLookup lookup, GlEntryPoints& table, std::string* error)
-{
-#define VANTROP_GL_ENTRY_FETCH(type, name)                         \
-    table.name = reinterpret_cast<type>(lookup(#name));            \
-    if (!table.name) {                                             \
-        *error = "the OpenGL driver lacks " #name                  \
-                 ": an OpenGL 2.0 driver is needed (install your " \
-                 "graphics driver, or Mesa)";                      \
-        return false;                                              \
-    }
-    VANTROP_GL_ENTRY_POINTS(VANTROP_GL_ENTRY_FETCH)
-#undef VANTROP_GL_ENTRY_FETCH
-    return true;
-}
 
 // The status queries are OpenGL 2.0 functions outside the show's table: a
 // driver that has the eleven has them too. Without them the build is not checked.
@@ -91,7 +74,7 @@ static void deleteProgram(GLuint& p)
     p = 0;
 }
 
-// Gives back what the last initRenderer made, so that building the renderer
+// Gives back what the last set-up made, so that building the renderer
 // again (another shader, the benchmark's comparisons) costs nothing.
 static void releaseRenderer()
 {
@@ -143,37 +126,6 @@ static GLuint buildShaderProgram(const char* vertexSource, const char* fragmentS
         return 0;
     }
     return built;
-}
-
-void seedRandom(uint32_t seed)
-{
-    randomState = seed;
-}
-
-uint32_t nextRandom()
-{
-    randomState = randomState * RANDOM_MULTIPLIER + RANDOM_INCREMENT;
-    return randomState >> 16;
-}
-
-void fillNoise(uint8_t* bytes)
-{
-    seedRandom(0);
-    for (int i = 0; i < NOISE_SIZE * NOISE_SIZE * 4; ++i) bytes[i] = uint8_t(nextRandom());
-}
-
-void createNoiseTexture(GLuint names[2])
-{
-    // Nothing reads the bytes after the upload, so they need not outlive it.
-    std::vector<uint8_t> noise(size_t(NOISE_SIZE) * NOISE_SIZE * 4);
-    fillNoise(noise.data());
-    glGenTextures(2, names);
-    glBindTexture(GL_TEXTURE_2D, names[0]);
-    glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, float(GL_LINEAR));
-    glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, float(GL_LINEAR));
-    glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, float(GL_REPEAT));
-    glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, float(GL_REPEAT));
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, NOISE_SIZE, NOISE_SIZE, 0, GL_RGBA, GL_UNSIGNED_BYTE, noise.data());
 }
 
 // Replaces the programs with `built` (all or nothing has been built), the
@@ -258,24 +210,13 @@ bool initShowRendererForFrame(GlLookup lookup, int width, int height, uint32_t p
     return initShowPrograms(lookup, width, height, now, error);
 }
 
-// One program alone, from this text as it stands, in the last entry.
-static bool initSingle(GlLookup lookup, const std::string& text, std::string* error)
+bool initSingleProgramRenderer(GlLookup lookup, const char* fragmentSource, int width, int height, std::string* error)
 {
     std::string texts[PROGRAM_VARIANTS];
-    texts[PROGRAM_VARIANTS - 1] = text;
+    texts[PROGRAM_VARIANTS - 1] = withResolution(fragmentSource, width, height);
     bool now[PROGRAM_VARIANTS] = {};
     now[PROGRAM_VARIANTS - 1] = true;
     return initPrograms(lookup, VERTEX_SOURCE, texts, now, true, error);
-}
-
-bool initSingleProgramRenderer(GlLookup lookup, const char* fragmentSource, int width, int height, std::string* error)
-{
-    return initSingle(lookup, withResolution(fragmentSource, width, height), error);
-}
-
-bool initRenderer(GlLookup lookup, const char* fragmentSource, std::string* error)
-{
-    return initSingle(lookup, fragmentSource, error);
 }
 
 int programVariantFor(const FrameParams& params)

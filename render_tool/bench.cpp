@@ -1,5 +1,7 @@
 #include "render_tool/bench.h"
 
+#include "cli/command_line.h"
+#include "files/output_file.h"
 #include "render/headless.h"
 #include "render/renderer.h"
 #include "render_tool/offline.h"

@@ -11,6 +11,31 @@
 
 static constexpr int WAV_HEADER_BYTES = 44;
 
+std::vector<std::string> pictureEncoderArguments(int width, int height, uint32_t fps, const std::string& path)
+{
+    // clang-format off
+    return {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y",
+        "-f", "rawvideo", "-pix_fmt", "rgb24", "-video_size", std::to_string(width) + "x" + std::to_string(height),
+        "-framerate", std::to_string(fps), "-i", "pipe:0",
+        // GL hands rows bottom first; ffmpeg flips them. The colours are turned
+        // into video with the BT.709 matrix and recorded as such, which is what
+        // players assume for HD and are told for every other size.
+        "-vf", "vflip,scale=out_color_matrix=bt709:out_range=tv", "-c:v", "libx264", "-preset", "veryfast",
+        "-crf", "18", "-pix_fmt", "yuv420p", "-colorspace", "bt709", "-color_primaries", "bt709",
+        "-color_trc", "bt709", "-color_range", "tv", "-movflags", "+faststart", "file:" + path};
+    // clang-format on
+}
+
+std::vector<std::string> soundJoinArguments(const std::string& pictures, const std::string& sound,
+                                            const std::string& path)
+{
+    // clang-format off
+    return {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y",
+        "-i", "file:" + pictures, "-i", "file:" + sound, "-map", "0:v", "-map", "1:a",
+        "-c:v", "copy", "-c:a", "aac", "-b:a", "192k", "-movflags", "+faststart", "file:" + path};
+    // clang-format on
+}
+
 bool onPath(const char* program)
 {
     const char* path = std::getenv("PATH");

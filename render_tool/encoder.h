@@ -13,6 +13,13 @@ struct Encoder {
     int input = -1; // raw frames go here
 };
 
+// ffmpeg's arguments for pass one: raw RGB frames of width x height (bottom
+// row first) at fps on its input, encoded as H.264 in BT.709 into `path`.
+std::vector<std::string> pictureEncoderArguments(int width, int height, uint32_t fps, const std::string& path);
+// ffmpeg's arguments for pass two: pass one's pictures as they are and the
+// WAV file's sound encoded as AAC beside them, into `path`.
+std::vector<std::string> soundJoinArguments(const std::string& pictures, const std::string& sound,
+                                            const std::string& path);
 // Whether a program of this name is on PATH.
 bool onPath(const char* program);
 // Starts ffmpeg with `args`, reading raw RGB frames (bottom row first) on a

@@ -1,6 +1,8 @@
 #include "render_tool/export_video.h"
 
 #define GL_GLEXT_PROTOTYPES
+#include "cli/command_line.h"
+#include "files/output_file.h"
 #include "music/music.h"
 #include "render/renderer.h"
 #include "render_tool/encoder.h"
@@ -208,17 +210,7 @@ int runVideo(int argc, char** argv)
     // step with the frames sent, and pass two puts the two together, so
     // that the sound ends exactly where the frames end, also when a signal
     // stops the export early.
-    // clang-format off
-    std::vector<std::string> args = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y",
-        "-f", "rawvideo", "-pix_fmt", "rgb24", "-video_size", std::to_string(o.width) + "x" + std::to_string(o.height),
-        "-framerate", std::to_string(o.fps), "-i", "pipe:0",
-        // GL hands rows bottom first; ffmpeg flips them. The colours are turned
-        // into video with the BT.709 matrix and recorded as such, which is what
-        // players assume for HD and are told for every other size.
-        "-vf", "vflip,scale=out_color_matrix=bt709:out_range=tv", "-c:v", "libx264", "-preset", "veryfast",
-        "-crf", "18", "-pix_fmt", "yuv420p", "-colorspace", "bt709", "-color_primaries", "bt709",
-        "-color_trc", "bt709", "-color_range", "tv", "-movflags", "+faststart", "file:" + pictures};
-    // clang-format on
+    const std::vector<std::string> args = pictureEncoderArguments(o.width, o.height, o.fps, pictures);
     FILE* soundFile = nullptr;
     if (music) {
         sound = makeTemporaryBeside(o.out, ".wav", &error);
@@ -320,29 +312,7 @@ int runVideo(int argc, char** argv)
     if (failure.empty() && music) {
         // Pass two: the frames as they are, the sound encoded beside them; a
         // signal now waits for this short pass to end.
-        const std::vector<std::string> join = {"ffmpeg",
-                                               "-hide_banner",
-                                               "-loglevel",
-                                               "error",
-                                               "-nostdin",
-                                               "-y",
-                                               "-i",
-                                               "file:" + pictures,
-                                               "-i",
-                                               "file:" + sound,
-                                               "-map",
-                                               "0:v",
-                                               "-map",
-                                               "1:a",
-                                               "-c:v",
-                                               "copy",
-                                               "-c:a",
-                                               "aac",
-                                               "-b:a",
-                                               "192k",
-                                               "-movflags",
-                                               "+faststart",
-                                               "file:" + temporary};
+        const std::vector<std::string> join = soundJoinArguments(pictures, sound, temporary);
         Encoder joiner;
         failure = startEncoder(joiner, join) ? finishEncoder(joiner) : std::string("ffmpeg could not be started");
     }

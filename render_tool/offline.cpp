@@ -1,38 +1,13 @@
 #include "render_tool/offline.h"
 
+#include "cli/command_line.h"
+
 #include "image/png_file.h"
 #include "render/from_readable.h"
 #include "render/headless.h"
 #include "render/renderer.h"
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include <cstdio>
-
-bool stderrIsTerminal()
-{
-#ifdef _WIN32
-    return _isatty(_fileno(stderr));
-#else
-    return isatty(STDERR_FILENO);
-#endif
-}
-
-bool writePngSafely(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb, std::string* error)
-{
-    const std::string temporary = makeTemporaryBeside(path, ".png", error);
-    if (temporary.empty()) return false;
-    if (!writePngRgb(temporary, width, height, rgb, error)) {
-        std::remove(temporary.c_str());
-        *error += " (writing " + path + ")";
-        return false;
-    }
-    return moveIntoPlace(temporary, path, error);
-}
 
 // The readable sources given with --shaders, read once; none: the build's own shader.
 static ShaderSources folderSources;

@@ -1,18 +1,10 @@
 // Offline rendering for the companion tools: the show's own renderer in a
 // headless context, at any 16:9 size.
 #pragma once
-#include "cli/command_line.h"
-#include "files/output_file.h"
-
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// Writes a picture through a temporary file, so that a failure leaves nothing and harms no file.
-bool writePngSafely(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb,
-                    std::string* error);
-// Whether standard error is a terminal, where progress lines are wanted.
-bool stderrIsTerminal();
 // What --shaders DIR says in every command that draws, for its help.
 inline constexpr const char* SHADERS_OPTION_HELP =
     "--shaders DIR draws with the readable shader sources in DIR (vertex.glsl, main.glsl,\n"

@@ -1,5 +1,7 @@
 #include "render_tool/sheet.h"
 
+#include "cli/command_line.h"
+#include "files/output_file.h"
 #include "image/png_file.h"
 #include "image/text.h"
 #include "render_tool/offline.h"
@@ -101,7 +103,7 @@ int runSheet(int argc, char** argv)
         if (showProgress) std::fprintf(stderr, "\rstill %zu of %zu", i + 1, beats.size());
     }
     if (showProgress) std::fputc('\n', stderr);
-    if (!writePngSafely(out, sheetWidth, sheetHeight, sheet, &error)) {
+    if (!writePngFileSafely(out, sheetWidth, sheetHeight, sheet, &error)) {
         std::fprintf(stderr, "vantrop-render sheet: %s\n", error.c_str());
         return 1;
     }

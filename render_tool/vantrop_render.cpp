@@ -4,6 +4,9 @@
 #ifndef _WIN32
 #include "render_tool/export_video.h"
 #endif
+#include "cli/command_line.h"
+#include "files/output_file.h"
+#include "image/png_file.h"
 #include "render_tool/offline.h"
 #include "render_tool/sheet.h"
 #include "timeline/timeline.h"
@@ -131,7 +134,7 @@ static int runFrame(int argc, char** argv)
         std::fprintf(stderr, "vantrop-render frame: %s\n", error.c_str());
         return 1;
     }
-    if (!writePngSafely(out, width, height, renderImage(ms, width, height), &error)) {
+    if (!writePngFileSafely(out, width, height, renderImage(ms, width, height), &error)) {
         std::fprintf(stderr, "vantrop-render frame: %s\n", error.c_str());
         return 1;
     }

@@ -38,13 +38,13 @@ static std::string availableModes()
 // SDL reports no failure for a size the display lacks (it crops or offsets
 // the window), so the mode is checked here: exactly the show's size, 32 bits
 // per pixel (X11 reports 24 bits of colour in 4 bytes).
-static bool findShowMode(SDL_DisplayMode& mode, std::string* error)
+static bool findShowMode(int width, int height, SDL_DisplayMode& mode, std::string* error)
 {
-    const SDL_DisplayMode want{SDL_PIXELFORMAT_RGB888, SHOW_WIDTH, SHOW_HEIGHT, 0, nullptr};
-    if (SDL_GetClosestDisplayMode(0, &want, &mode) && mode.w == SHOW_WIDTH && mode.h == SHOW_HEIGHT &&
+    const SDL_DisplayMode want{SDL_PIXELFORMAT_RGB888, width, height, 0, nullptr};
+    if (SDL_GetClosestDisplayMode(0, &want, &mode) && mode.w == width && mode.h == height &&
         SDL_BYTESPERPIXEL(mode.format) == 4)
         return true;
-    *error = "the display cannot switch to " + std::to_string(SHOW_WIDTH) + "x" + std::to_string(SHOW_HEIGHT) +
+    *error = "the display cannot switch to " + std::to_string(width) + "x" + std::to_string(height) +
         " at 32 bits per pixel (its modes: " + availableModes() + "); run the build made for one of these sizes (" +
         OTHER_SIZES + ")";
     return false;
@@ -65,7 +65,7 @@ static void requestContext(int depthBits)
 
 static SDL_Window* createWindow(const SDL_DisplayMode& mode)
 {
-    SDL_Window* created = SDL_CreateWindow("vantrop", 0, 0, SHOW_WIDTH, SHOW_HEIGHT,
+    SDL_Window* created = SDL_CreateWindow("vantrop", 0, 0, mode.w, mode.h,
                                            SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN);
     if (!created) return nullptr;
     if (SDL_SetWindowDisplayMode(created, &mode) != 0 || SDL_SetWindowFullscreen(created, SDL_WINDOW_FULLSCREEN) != 0) {
@@ -102,7 +102,7 @@ static const char* const NO_DESKTOP_ANSWERED = "no X or Wayland session answered
 static const char* const DESKTOP_HINT = " (DISPLAY or WAYLAND_DISPLAY set)";
 #endif
 
-bool openShowDisplay(std::string* error)
+bool openShowDisplay(int width, int height, std::string* error)
 {
     preferX11WithoutWaylandRuntime();
     // On a Windows desktop scaled above 100%, the window and the mode are
@@ -119,7 +119,7 @@ bool openShowDisplay(std::string* error)
     }
     rememberDesktopMode();
     SDL_DisplayMode mode;
-    if (!findShowMode(mode, error)) return false;
+    if (!findShowMode(width, height, mode, error)) return false;
     SDL_ShowCursor(SDL_DISABLE);
 
     // 32 depth bits as asked; drivers without them get the closest, 24.
@@ -135,8 +135,8 @@ bool openShowDisplay(std::string* error)
         return false;
     }
     SDL_DisplayMode shown;
-    if (SDL_GetWindowDisplayMode(window, &shown) != 0 || shown.w != SHOW_WIDTH || shown.h != SHOW_HEIGHT) {
-        *error = "the display did not switch to " + std::to_string(SHOW_WIDTH) + "x" + std::to_string(SHOW_HEIGHT) +
+    if (SDL_GetWindowDisplayMode(window, &shown) != 0 || shown.w != width || shown.h != height) {
+        *error = "the display did not switch to " + std::to_string(width) + "x" + std::to_string(height) +
             " (its modes: " + availableModes() + ")";
         return false;
     }

@@ -1,15 +1,11 @@
-// The show's screen: the display switched to the build's resolution, a
+// The show's screen: the display switched to the show's resolution, a
 // borderless full-screen window without a cursor, and its OpenGL context.
 #pragma once
 #include <string>
 
-// The build's screen size, in pixels.
-inline constexpr int SHOW_WIDTH = VANTROP_SHOW_WIDTH;
-inline constexpr int SHOW_HEIGHT = VANTROP_SHOW_HEIGHT;
-
-// Switches the display mode, hides the cursor, opens the window and makes an
+// Switches the display mode to width x height, hides the cursor, opens the window and makes an
 // OpenGL 2.0 context current; *error says what failed and what exists instead.
-bool openShowDisplay(std::string* error);
+bool openShowDisplay(int width, int height, std::string* error);
 // Looks up an OpenGL function of the show's context.
 void* showGlLookup(const char* name);
 // Shows the frame just drawn.

@@ -2,7 +2,6 @@
 // no arguments it plays lomu_hmm.mp3 from the working directory.
 #include "cli/command_line.h"
 #include "music/music.h"
-#include "show/display.h"
 #include "show/session.h"
 #include "show/show.h"
 
@@ -39,6 +38,10 @@ static const char* const HELP =
     "second request, or a frame still drawing %g s after the first, ended it at once.\n";
 
 static const char* const PROGRAM = "vantrop";
+// The screen size this program's shader is built for, in pixels; the one
+// file compiled once per size.
+static constexpr int SHOW_WIDTH = VANTROP_SHOW_WIDTH;
+static constexpr int SHOW_HEIGHT = VANTROP_SHOW_HEIGHT;
 
 int main(int argc, char** argv)
 {
@@ -62,5 +65,5 @@ int main(int argc, char** argv)
         if (arg == "--music") return usageError(PROGRAM, "--music needs a file name");
         return usageError(PROGRAM, "unknown argument '" + arg + "'");
     }
-    return runShow(music);
+    return runShow(music, SHOW_WIDTH, SHOW_HEIGHT);
 }

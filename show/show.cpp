@@ -35,7 +35,7 @@ static int failStart(const std::string& error, MusicPlayer& player)
     return EXIT_START_FAILED;
 }
 
-int runShow(const char* musicFile)
+int runShow(const char* musicFile, int width, int height)
 {
     catchStopRequests();
     MusicPlayer player;
@@ -43,8 +43,8 @@ int runShow(const char* musicFile)
     // The music is checked before the screen is touched, so that a missing
     // file costs no mode switch; it starts playing once the picture is ready.
     if (!openMusic(player, musicFile, &error)) return failStart(error, player);
-    if (!openShowDisplay(&error)) return failStart(error, player);
-    if (!initShowRenderer(showGlLookup, SHOW_WIDTH, SHOW_HEIGHT, &error)) return failStart(error, player);
+    if (!openShowDisplay(width, height, &error)) return failStart(error, player);
+    if (!initShowRenderer(showGlLookup, width, height, &error)) return failStart(error, player);
     if (!playMusic(player, &error)) return failStart(error, player);
 
     FILE* clockLog = openClockLog();

@@ -3,7 +3,7 @@
 // stops it; then the desktop back.
 #pragma once
 
-// Runs the whole show to the music in musicFile; returns the process exit
-// status (0 for a normal end, ESC or a signal, 1 when start-up failed, after
-// printing why).
-int runShow(const char* musicFile);
+// Runs the whole show at width x height (the size its renderer was built
+// for) to the music in musicFile; returns the process exit status (0 for a
+// normal end, ESC or a signal, 1 when start-up failed, after printing why).
+int runShow(const char* musicFile, int width, int height);
