@@ -1,5 +1,6 @@
 // Whole frames through the show's renderer, and the renderer's start-up checks.
 #define GL_GLEXT_PROTOTYPES
+#include "render/entry_points.h"
 #include "render/headless.h"
 #include "render/renderer.h"
 #include "shaders/shader_sources.h"
@@ -118,14 +119,13 @@ TEST(Renderer, RebuildingTenTimesReleasesTheOldProgramAndTextures)
 {
     ASSERT_TRUE(ensureHeadlessGl());
     const auto first = renderFloatFrame(41500, 160, 90);
-    const std::string source = withResolution(FRAGMENT_SOURCE, 160, 90);
     std::string error;
     for (int i = 0; i < 10; ++i) {
         renderFrame(41500);
         GLint oldProgram = 0, oldTexture = 0;
         glGetIntegerv(GL_CURRENT_PROGRAM, &oldProgram);
         glGetIntegerv(GL_TEXTURE_BINDING_2D, &oldTexture);
-        ASSERT_TRUE(initRenderer(headlessLookup, source.c_str(), &error)) << error;
+        ASSERT_TRUE(initSingleProgramRenderer(headlessLookup, FRAGMENT_SOURCE, 160, 90, &error)) << error;
         glUseProgram(0);
         EXPECT_FALSE(glIsProgram(GLuint(oldProgram))) << "round " << i;
         EXPECT_FALSE(glIsTexture(GLuint(oldTexture))) << "round " << i;
@@ -137,11 +137,12 @@ TEST(Renderer, RejectedShaderFailsStartUpWithTheDriversLog)
 {
     ASSERT_TRUE(ensureHeadlessGl());
     std::string error;
-    EXPECT_FALSE(initRenderer(headlessLookup, "void main(){gl_FragColor=undefinedThing;}", &error));
+    EXPECT_FALSE(
+        initSingleProgramRenderer(headlessLookup, "void main(){gl_FragColor=undefinedThing;}", 160, 90, &error));
     EXPECT_NE(std::string::npos, error.find("fragment shader")) << error;
     EXPECT_NE(std::string::npos, error.find("undefinedThing")) << error;
     error.clear();
-    EXPECT_TRUE(initRenderer(headlessLookup, FRAGMENT_SOURCE, &error)) << error;
+    EXPECT_TRUE(initSingleProgramRenderer(headlessLookup, FRAGMENT_SOURCE, 160, 90, &error)) << error;
 }
 
 TEST(ShaderText, SingleLineWithTheBuildResolution)

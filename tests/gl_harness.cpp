@@ -2,6 +2,7 @@
 
 #define GL_GLEXT_PROTOTYPES
 #include "render/headless.h"
+#include "render/noise.h"
 #include "render/renderer.h"
 #include "shaders/shader_sources.h"
 

@@ -121,7 +121,7 @@ TEST(MusicClock, HeardFrameIsSmoothBoundedAndMonotonic)
     EXPECT_EQ(88200u - latency + 2205u, heardFrame(later, 2050000, latency, rate));
 }
 
-TEST(MusicClock, SmoothRealTimeAndReachesTheEnd)
+TEST(MusicClockTiming, SmoothRealTimeAndReachesTheEnd)
 {
     MusicPlayer player;
     std::string error;
@@ -197,7 +197,7 @@ TEST(MusicDecode, MonoThenStereoPlaysAsStereo)
 
 // The studio's transport: a pause holds the position, a seek lands on the
 // millisecond asked for and runs on from there.
-TEST(MusicClock, PauseHoldsAndPlayFromSeeks)
+TEST(MusicClockTiming, PauseHoldsAndPlayFromSeeks)
 {
     MusicPlayer player;
     std::string error;
@@ -314,24 +314,31 @@ TEST(MusicErrors, TruncatedTrackPlaysWhatIsThereAndEnds)
     while (readMusicPosition(player) < player.lengthMs && Clock::now() - start < std::chrono::seconds(4))
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_GE(player.positionMs, player.lengthMs);
-    EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 1.6);
+    EXPECT_LT(player.lengthMs, 1100u) << "the length is what is left of the 2 s track";
     stopMusic(player);
 }
 
-TEST(MusicVersions, MinimumIsAcceptedOlderIsRefused)
+// Versions compare by major, then minor, then patch; the check names the
+// library that is too old, and the libraries this test runs with pass.
+TEST(MusicVersions, OlderThanTheMinimumIsRefusedByName)
 {
-    const LibraryVersion sdlMin{2, 24, 0}, mpgMin{1, 25, 0};
+    EXPECT_TRUE(versionAtLeast({2, 24, 0}, {2, 24, 0}));
+    EXPECT_TRUE(versionAtLeast({3, 0, 0}, {2, 99, 99})) << "a newer major beats any minor";
+    EXPECT_TRUE(versionAtLeast({2, 25, 0}, {2, 24, 9})) << "a newer minor beats any patch";
+    EXPECT_FALSE(versionAtLeast({1, 99, 99}, {2, 0, 0}));
+    EXPECT_FALSE(versionAtLeast({2, 23, 99}, {2, 24, 0}));
+    EXPECT_FALSE(versionAtLeast({2, 24, 0}, {2, 24, 1}));
+
+    const LibraryVersion sdl = runningSdlVersion(), mpg123 = runningMpg123Version(), ancient{0, 0, 1};
     std::string error;
-    EXPECT_TRUE(audioLibrariesSupported(sdlMin, mpgMin, &error));
-    EXPECT_TRUE(audioLibrariesSupported({2, 30, 1}, {1, 32, 10}, &error));
-    EXPECT_TRUE(audioLibrariesSupported({3, 0, 0}, {2, 0, 0}, &error));
-    EXPECT_FALSE(audioLibrariesSupported({2, 23, 9}, mpgMin, &error));
+    EXPECT_TRUE(audioLibrariesSupported(sdl, mpg123, &error)) << error;
+    EXPECT_FALSE(audioLibrariesSupported(ancient, mpg123, &error));
     EXPECT_NE(std::string::npos, error.find("SDL2")) << error;
-    EXPECT_FALSE(audioLibrariesSupported(sdlMin, {1, 24, 99}, &error));
+    EXPECT_NE(std::string::npos, error.find("0.0.1")) << error;
+    error.clear();
+    EXPECT_FALSE(audioLibrariesSupported(sdl, ancient, &error));
     EXPECT_NE(std::string::npos, error.find("libmpg123")) << error;
-    EXPECT_FALSE(audioLibrariesSupported({1, 99, 99}, mpgMin, &error));
-    EXPECT_TRUE(versionAtLeast(runningSdlVersion(), sdlMin));
-    EXPECT_TRUE(versionAtLeast(runningMpg123Version(), mpgMin));
+    EXPECT_EQ(std::string::npos, error.find("SDL2")) << error;
 }
 
 // A real PulseAudio server with a null sink on a socket of its own, for
@@ -364,7 +371,7 @@ static bool startMusicOnServer(MusicPlayer& player, const std::string& runtime, 
 }
 
 // A real sound server with a null sink, stopped in the middle of the stream.
-TEST(MusicClock, LostSoundServerDoesNotFreezeTheClock)
+TEST(MusicClockTiming, LostSoundServerDoesNotFreezeTheClock)
 {
     const std::string runtime = makeTempDir();
     const pid_t server = startSoundServer(runtime);
@@ -404,7 +411,7 @@ TEST(MusicClock, LostSoundServerDoesNotFreezeTheClock)
 // The file cut to nothing while it plays through a real device: the clock
 // runs on in real time to the length the file had, instead of jumping to the
 // end, and one notice says why the sound is gone.
-TEST(MusicClock, FileCutShortWhilePlayingRunsOnToItsLength)
+TEST(MusicClockTiming, FileCutShortWhilePlayingRunsOnToItsLength)
 {
     const std::string runtime = makeTempDir(), path = tempDir() + "/cut-while-playing.mp3";
     writeFile(path, readFile(track(6.0)));

@@ -346,6 +346,15 @@ static std::pair<double, double> streamDurations(const std::string& video)
     return {std::stod(probe.output.substr(v + 26)), std::stod(probe.output.substr(a + 26))};
 }
 
+// A shell line that starts `command` in the background, waits (up to 30 s)
+// until the shell test `condition` holds, sends the signal, and prints
+// "status=N" with the command's exit status.
+static std::string signalWhen(const std::string& command, const std::string& condition, const std::string& signal)
+{
+    return "(" + command + " & pid=$!; i=0; until " + condition +
+        " || [ $i -ge 3000 ]; do sleep 0.01; i=$((i + 1)); done; kill -" + signal + " $pid; wait $pid; echo status=$?)";
+}
+
 // Stopped by any of the three signals: the file kept has sound exactly as
 // long as its frames, no temporary file is left, and the message says what
 // was kept; stopped before the first frame, nothing is left at all.
@@ -354,9 +363,13 @@ TEST_F(VideoExport, SignalsKeepAFileWhoseSoundEndsWithItsFrames)
     ASSERT_EQ(0, runCommand("cd " + dir + " && " + MAKE_TRACK + " --seconds 60 --force lomu_hmm.mp3").status);
     for (const auto& [signal, status] : {std::pair{"TERM", 143}, std::pair{"HUP", 129}, std::pair{"INT", 130}}) {
         const std::string video = std::string("stopped-") + signal + ".mp4";
-        const CommandResult r = runCommand("cd " + dir + " && (" + TOOL + " video --out " + video +
-                                           " --size 320x180 --fps 30 & pid=$!; sleep 2; kill -" + signal +
-                                           " $pid; wait $pid; echo status=$?)");
+        // Once ten frames are drawn (the renderer's log has a line per frame).
+        const std::string frames = makeTempDir() + "/programs.log";
+        const CommandResult r =
+            runCommand("cd " + dir + " && " +
+                       signalWhen("VANTROP_PROGRAM_LOG=" + frames + " " + TOOL + " video --out " + video +
+                                      " --size 320x180 --fps 30",
+                                  "[ \"$(cat " + frames + " 2> /dev/null | wc -l)\" -ge 10 ]", signal));
         EXPECT_NE(std::string::npos, r.output.find("status=" + std::to_string(status))) << r.output;
         EXPECT_NE(std::string::npos, r.output.find("kept " + video + " with the first")) << r.output;
         const auto [pictures, sound] = streamDurations(dir + "/" + video);
@@ -366,9 +379,10 @@ TEST_F(VideoExport, SignalsKeepAFileWhoseSoundEndsWithItsFrames)
         EXPECT_EQ(0, std::remove((dir + "/" + video).c_str()));
         EXPECT_EQ("lomu_hmm.mp3\n", listing(dir)) << signal;
     }
-    const CommandResult early = runCommand("cd " + dir + " && (" + TOOL +
-                                           " video --out early.mp4 --size 1280x720 & pid=$!; sleep 0.05; kill -INT "
-                                           "$pid; wait $pid; echo status=$?)");
+    // Once it catches SIGINT (bit 2 of the caught mask), long before its first 1280x720 frame.
+    const CommandResult early = runCommand("cd " + dir + " && " +
+                                           signalWhen(TOOL + " video --out early.mp4 --size 1280x720",
+                                                      "grep -q '^SigCgt:.*[2367abef]$' /proc/$pid/status", "INT"));
     EXPECT_NE(std::string::npos, early.output.find("status=130")) << early.output;
     EXPECT_EQ("lomu_hmm.mp3\n", listing(dir));
 }
@@ -501,9 +515,9 @@ TEST(MakeTrack, NeverHarmsAFile)
     const CommandResult forced = runCommand(MAKE_TRACK + " --seconds 1 --force " + dir + "/song.mp3");
     EXPECT_EQ(0, forced.status) << forced.output;
     EXPECT_NE("my notes\n", readBytes(dir + "/song.mp3"));
-    const CommandResult stopped =
-        runCommand("(" + MAKE_TRACK + " --seconds 3600 " + dir +
-                   "/long.mp3 & pid=$!; sleep 0.3; kill -TERM $pid; wait $pid; echo status=$?)");
+    // Stopped while it writes its temporary file.
+    const CommandResult stopped = runCommand(signalWhen(MAKE_TRACK + " --seconds 3600 " + dir + "/long.mp3",
+                                                        "ls -A " + dir + " | grep -q '^\\.vantrop-'", "TERM"));
     EXPECT_NE(std::string::npos, stopped.output.find("status=143")) << stopped.output;
     EXPECT_EQ("song.mp3\n", listing(dir));
 }

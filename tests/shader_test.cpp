@@ -1,4 +1,5 @@
 // The scene shader's functions, evaluated by the real driver.
+#include "render/noise.h"
 #include "render/renderer.h"
 #include "tests/gl_harness.h"
 #include "timeline/schedule.h"

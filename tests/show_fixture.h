@@ -1,5 +1,7 @@
-// A fixture for running the show end to end: its own Xvfb at 1280x720, a
-// fresh folder to run in, the show started and watched by process id.
+// A fixture for running the show end to end: its own Xvfb whose desktop is
+// 1600x900 with 1280x720 among its modes (so that the show must switch the
+// mode, and a mode not given back shows), a fresh folder to run in, the show
+// started and watched by process id.
 #pragma once
 #include "tests/process.h"
 #include "tests/spawn.h"
@@ -8,7 +10,10 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -21,8 +26,12 @@ class ShowOnXvfb : public testing::Test {
 protected:
     void SetUp() override
     {
-        x = startXvfb(1280, 720);
+        x = startXvfb(DESKTOP_WIDTH, DESKTOP_HEIGHT);
         ASSERT_FALSE(x.display.empty()) << "Xvfb (Debian package xvfb) could not be started";
+        for (const char* step : {"--newmode 1280x720 0 1280 0 0 0 720 0 0 0", "--addmode screen 1280x720"}) {
+            const CommandResult r = onDisplay(std::string("xrandr ") + step);
+            ASSERT_EQ(0, r.status) << "xrandr (Debian package x11-xserver-utils) could not add 1280x720\n" << r.output;
+        }
         dir = makeTempDir();
     }
     void TearDown() override
@@ -43,10 +52,14 @@ protected:
                std::vector<std::string> environment = {})
     {
         environment.push_back("DISPLAY=" + x.display);
+        if (std::none_of(environment.begin(), environment.end(),
+                         [](const std::string& v) { return v.rfind("VANTROP_CLOCK_LOG=", 0) == 0; }))
+            environment.push_back("VANTROP_CLOCK_LOG=" + clockLogFolder + dir + "/clock.log");
 #ifdef VANTROP_SHOW_PRELOAD
         environment.push_back(std::string("LD_PRELOAD=") + VANTROP_SHOW_PRELOAD);
 #endif
         arguments.insert(arguments.begin(), program);
+        std::remove((dir + "/clock.log").c_str()); // an earlier run's frames are not this one's
         show = spawnProcess(arguments, dir, environment, dir + "/show.log");
         ASSERT_GT(show, 0);
         started = Clock::now();
@@ -66,23 +79,49 @@ protected:
     {
         return runCommand("DISPLAY=" + x.display + " " + command);
     }
-    // Waits until the show's window is mapped, so that input reaches it.
+    // The frames the show has begun: lines of its clock log ("microseconds position").
+    std::vector<std::string> framesBegun() const
+    {
+        std::ifstream in(dir + "/clock.log");
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+    // Waits (up to 30 s) until the show's window is up and has shown a frame
+    // (a second one has begun), so that input reaches a show that draws.
     void waitForWindow()
     {
-        for (int i = 0; i < 200 && onDisplay("xdotool search --name vantrop").status != 0; ++i)
+        for (int i = 0; i < 600 && framesBegun().size() < 2 && isRunning(show); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_GE(framesBegun().size(), 2u) << "the show drew no frame\n" << log();
         ASSERT_EQ(0, onDisplay("xdotool search --name vantrop").status) << "the show opened no window\n" << log();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // the first frames
+    }
+    // Waits (up to 60 s) until the show has begun a frame at positionMs or later.
+    void waitForPosition(uint32_t positionMs)
+    {
+        auto reached = [&] {
+            const std::vector<std::string> lines = framesBegun();
+            return !lines.empty() &&
+                std::strtoul(lines.back().substr(lines.back().find(' ') + 1).c_str(), nullptr, 10) >= positionMs;
+        };
+        for (int i = 0; i < 1200 && !reached() && isRunning(show); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_TRUE(reached()) << "the show never reached " << positionMs << " ms\n" << log();
     }
     void expectDesktopBack()
     {
         EXPECT_NE(0, onDisplay("xdotool search --name vantrop").status) << "a show window is left over";
         const CommandResult info = onDisplay("xdpyinfo");
-        EXPECT_NE(std::string::npos, info.output.find("dimensions:    1280x720 pixels")) << info.output;
+        EXPECT_NE(std::string::npos, info.output.find("dimensions:    1600x900 pixels"))
+            << "the desktop's mode was not given back\n"
+            << info.output;
     }
 
+    static constexpr int DESKTOP_WIDTH = 1600, DESKTOP_HEIGHT = 900;
     XServer x;
     std::string dir;
     pid_t show = -1;
     Clock::time_point started;
+    // Put before the clock log's path: how the program under test names a Unix path.
+    std::string clockLogFolder;
 };
