@@ -1,10 +1,14 @@
 # The libraries of the Windows build, linked statically from the prefix that
 # scripts/build-windows-libraries.sh fills, under the names the Linux build's
 # pkg-config and FindOpenGL give them.
+# The default place is named once, in scripts/paths.sh, which the scripts
+# that fill it source: "windows_prefix=${VANTROP_WINDOWS_PREFIX:-$HOME/...}".
 if(DEFINED ENV{VANTROP_WINDOWS_PREFIX})
   set(default_prefix "$ENV{VANTROP_WINDOWS_PREFIX}")
 else()
-  set(default_prefix "$ENV{HOME}/.cache/vantrop-windows")
+  file(STRINGS ${PROJECT_SOURCE_DIR}/scripts/paths.sh prefix_line REGEX "^windows_prefix=")
+  string(REGEX REPLACE "^windows_prefix=\\$\\{VANTROP_WINDOWS_PREFIX:-\\$HOME(.*)\\}$" "$ENV{HOME}\\1" default_prefix
+         "${prefix_line}")
 endif()
 set(VANTROP_WINDOWS_PREFIX "${default_prefix}" CACHE PATH
     "Where scripts/build-windows-libraries.sh installed the Windows libraries")
