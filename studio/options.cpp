@@ -32,6 +32,11 @@ static const char* const HELP =
     "  --preview S    draw at 1/S of the window's size and scale up; auto keeps\n"
     "                 moving frames under 50 ms and draws full size when paused\n"
     "\n"
+    "mouse, on the timeline strip along the bottom (shown with the overlay):\n"
+    "  click: seek there; with Shift to the nearest beat; drag: scrub (the sound\n"
+    "  comes back on release); right-drag or Ctrl+drag: set the loop; wheel: zoom\n"
+    "  around the mouse (a zoomed strip follows the playhead)\n"
+    "\n"
     "keys:\n"
     "  Space          pause / play (the sound resumes at the same sample)\n"
     "  Left, Right    to the whole beat before / the next one; with Shift to the\n"
@@ -50,6 +55,9 @@ static const char* const HELP =
     "  F11            full screen / window\n"
     "  F12            save the frame as drawn to a new vantrop-studio-MS.png here\n"
     "                 (MS-2, MS-3... when taken)\n"
+    "  E              export the loop (or the whole show) as a video, at the\n"
+    "                 picture's size, to a new vantrop-studio-FROM-TO.mp4 here\n"
+    "                 (vantrop-render video draws it; the window goes on)\n"
     "  Esc            quit\n";
 
 int parseStudioOptions(int argc, char** argv, StudioOptions& o)

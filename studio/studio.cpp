@@ -139,6 +139,8 @@ int main(int argc, char** argv)
     // transport's place, or stop it when the studio starts paused.
     bool sounding = true;
     follow(player, t, {true, !t.paused}, sounding);
+    s.strip = wholeTrack(t.lengthMs);
+    startWaveform(s.waveform, o.music, t.lengthMs);
 
     int64_t lastTick = nowMs(), lastPoll = lastTick, lastTitle = 0;
     double fps = 0, frameMs = 0;
@@ -149,8 +151,10 @@ int main(int argc, char** argv)
         int scale, width, height;
         bool overlay;
         std::string banner;
+        uint32_t stripStartMs, stripSpanMs;
+        bool waveform;
         bool operator==(const Shown&) const = default;
-    } shown{UINT32_MAX, 0, 0, 0, false, ""};
+    } shown{UINT32_MAX, 0, 0, 0, false, "", 0, 0, false};
     bool changed = true;
     while (!quit) {
         SDL_Event event;
@@ -160,6 +164,10 @@ int main(int argc, char** argv)
         while (SDL_PollEvent(&event)) {
             if (event.type == SDL_QUIT) quit = true;
             if (event.type == SDL_WINDOWEVENT) changed = true;
+            if (MusicCommand command{false, !t.paused && t.speed == 1}; stripMouse(s, t, event, command)) {
+                follow(player, t, command, sounding);
+                changed = true;
+            }
             if (event.type != SDL_KEYDOWN) continue;
             changed = true;
             const SDL_Keycode key = event.key.keysym.sym;
@@ -173,6 +181,8 @@ int main(int argc, char** argv)
                 s.parameters = !s.parameters;
             else if (key == SDLK_F12)
                 saveFrame(s, t.positionMs);
+            else if (key == SDLK_e)
+                startExport(s, t, o.music, o.shaders);
             else if (key == SDLK_p) {
                 o.preview = o.preview == AUTO_PREVIEW ? 1 : o.preview == 4 ? AUTO_PREVIEW : o.preview * 2;
                 s.scale = o.preview == AUTO_PREVIEW ? s.scale : o.preview;
@@ -201,6 +211,7 @@ int main(int argc, char** argv)
                 if (reloadShader(s)) s.reloadSavedAtNs = changedAtNs;
             }
         }
+        if (pollExport(s)) changed = true;
         if (const std::string notice = takeMusicNotice(player); !notice.empty()) {
             say(s, notice);
             changed = true;
@@ -231,7 +242,11 @@ int main(int argc, char** argv)
         }
         fitPicture(s);
         const bool bannerUp = !s.banner.empty() && now < s.bannerUntilMs;
-        const Shown wanted{t.positionMs, s.scale, s.drawWidth, s.drawHeight, s.overlay, bannerUp ? s.banner : ""};
+        // A zoomed strip keeps the playhead in view, except while the mouse holds it.
+        if (s.drag == StripDrag::None) s.strip = followPlayhead(s.strip, t.positionMs, t.lengthMs);
+        const Shown wanted{t.positionMs,    s.scale,        s.drawWidth,
+                           s.drawHeight,    s.overlay,      bannerUp ? s.banner : "",
+                           s.strip.startMs, s.strip.spanMs, s.waveform.ready};
         if (wanted == shown && !changed && !s.reloadSavedAtNs) continue;
         shown = wanted;
         changed = true;
@@ -255,7 +270,10 @@ int main(int argc, char** argv)
         frameMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
         fps = 1000.0 / std::max(frameMs, 1.0);
         const std::vector<std::string> lines = statusLines(t, s, fps, frameMs, o.preview);
-        if (s.overlay) drawOverlay(s, lines);
+        if (s.overlay) {
+            drawOverlay(s, lines);
+            drawStrip(s, t);
+        }
         SDL_GL_SwapWindow(s.window);
         if (s.reloadSavedAtNs) {
             // From the file's save to the first frame shown with the new program.
@@ -274,6 +292,8 @@ int main(int argc, char** argv)
                                    .c_str());
         }
     }
+    stopExport(s);
+    stopWaveform(s.waveform);
     stopMusic(player);
     SDL_GL_DeleteContext(s.context);
     SDL_DestroyWindow(s.window);

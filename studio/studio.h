@@ -3,14 +3,17 @@
 #include "cli/command_line.h"
 #include "music/music.h"
 #include "shaders/pack.h"
+#include "studio/strip.h"
 #include "studio/transport.h"
 
 #include <SDL.h>
 
 #include <GL/gl.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 inline constexpr int ASPECT_W = 16, ASPECT_H = 9;
@@ -34,6 +37,31 @@ struct FileStamp {
     bool operator==(const FileStamp&) const = default;
 };
 
+// The waveform is measured in buckets of this many milliseconds.
+inline constexpr uint32_t WAVEFORM_BUCKET_MS = 10;
+// The timeline strip's height, in pixels.
+inline constexpr int STRIP_HEIGHT = 64;
+
+// The music's waveform: for each bucket the lowest and highest sample of the
+// two channels mixed, filled by a thread of its own; read once `ready`.
+struct Waveform {
+    std::vector<int16_t> low, high;
+    std::atomic<bool> ready{false}, cancel{false};
+    std::thread worker;
+};
+
+// What a press on the strip started: scrubbing (a left drag) or marking a loop (a right or Ctrl drag).
+enum class StripDrag { None, Scrub, Loop };
+
+// A video export running as a child process, and what it has said.
+struct StudioExport {
+    int pid = -1;
+    int output = -1;           // its standard error, read without waiting
+    std::string file, pending; // the video's name; a line not yet whole
+    std::string lastLine;      // its last word (the "wrote ..." line at the end)
+    int percent = 0;           // its share done
+};
+
 // What the studio draws with: the window, the offscreen picture, the shader's state.
 struct Studio {
     SDL_Window* window = nullptr;
@@ -51,6 +79,13 @@ struct Studio {
     int64_t reloadSavedAtNs = 0; // when the edit that was just rebuilt was saved; 0 when none waits to be shown
     bool overlay = true;
     bool parameters = false; // the overlay lists the eight frame parameters
+    Waveform waveform;
+    StripView strip;
+    StripDrag drag = StripDrag::None;
+    uint32_t dragFromMs = 0, dragToMs = 0; // the loop being marked
+    bool resumeAfterScrub = false;         // the music played when the scrub began
+    StudioExport exporting;
+    bool shiftHeld = false, ctrlHeld = false; // as the key events so far left them
 };
 
 // options.cpp: the command line.
@@ -81,6 +116,32 @@ std::vector<FileStamp> fileStamps(const ShaderFiles& files);
 bool buildShader(Studio& s, const ShaderSources& sources);
 // Reads the shader folder once and builds what it holds.
 bool reloadShader(Studio& s);
+
+// waveform.cpp: the waveform, measured off the audio and drawing threads.
+// Starts measuring the music's waveform (lengthMs long) on a thread of its own.
+void startWaveform(Waveform& w, const std::string& music, uint32_t lengthMs);
+// Stops the measuring, if it still runs, and waits for its thread.
+void stopWaveform(Waveform& w);
+
+// timeline_strip.cpp: the strip along the bottom, and the mouse on it.
+// Whether the strip is up: with the overlay, in a window tall enough for it.
+bool stripShown(const Studio& s);
+// Draws the strip over the bottom of the window: waveform, sections, bars and beats, loop, playhead.
+void drawStrip(Studio& s, const Transport& t);
+// Takes a mouse event on the strip (press, drag, release, wheel); true when
+// it changed what is shown, with what the music must do in `command`.
+bool stripMouse(Studio& s, Transport& t, const SDL_Event& event, MusicCommand& command);
+
+// export.cpp: E, the loop (or the whole show) as a video made by vantrop-render.
+// Starts exporting the loop, or the whole track, at the picture's size with
+// this music and shader folder to a new vantrop-studio-FROM-TO.mp4; says why not when it cannot.
+void startExport(Studio& s, const Transport& t, const std::string& music, const std::string& shaders);
+// Whether an export runs.
+bool exportRunning(const Studio& s);
+// Reads the export's progress and, once it has ended, says how; true when something changed.
+bool pollExport(Studio& s);
+// Stops a running export as Ctrl+C would (it keeps the frames made) and waits for it.
+void stopExport(Studio& s);
 
 // picture.cpp: the offscreen picture and what is saved of it.
 // The window's 16:9 box (letterboxed), in window pixels: x, y, width, height.

@@ -84,6 +84,19 @@ MusicCommand pressKey(Transport& t, TransportKey key)
     return {false, soundOn(t)};
 }
 
+MusicCommand seekTransport(Transport& t, uint32_t ms)
+{
+    return seekTo(t, ms);
+}
+
+MusicCommand setLoop(Transport& t, uint32_t fromMs, uint32_t toMs)
+{
+    t.loopInMs = std::min({fromMs, toMs, t.lengthMs});
+    t.loopOutMs = std::min(std::max(fromMs, toMs), t.lengthMs);
+    t.looping = t.loopOutMs > t.loopInMs;
+    return {false, soundOn(t)};
+}
+
 MusicCommand jumpToSection(Transport& t, int index)
 {
     if (index < 0 || index >= int(std::size(SHOW_SECTIONS))) return {false, soundOn(t)};

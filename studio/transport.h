@@ -42,6 +42,10 @@ struct MusicCommand {
 
 // Applies a key to the transport.
 MusicCommand pressKey(Transport& t, TransportKey key);
+// Seeks to ms (within the track), as a click on the strip does.
+MusicCommand seekTransport(Transport& t, uint32_t ms);
+// Loops from one millisecond to the other (in either order); a stretch of nothing clears the loop.
+MusicCommand setLoop(Transport& t, uint32_t fromMs, uint32_t toMs);
 // Jumps to the start of section `index` (0 for the first); out-of-range indices do nothing.
 MusicCommand jumpToSection(Transport& t, int index);
 // One frame: heardMs is the music clock's position while the sound plays;

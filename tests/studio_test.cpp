@@ -74,6 +74,21 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         ASSERT_GT(framesDrawn(), framesBefore) << "no frame was drawn after " << keys << "\n" << log();
     }
+    // Moves and clicks the mouse (xdotool's words, in window coordinates) and
+    // waits for the frame it causes.
+    void mouse(const std::string& actions)
+    {
+        const size_t framesBefore = framesDrawn();
+        std::string command = "xdotool";
+        std::istringstream words(actions);
+        for (std::string word; words >> word;)
+            command +=
+                " " + word + (word == "mousemove" || word == "keydown" || word == "keyup" ? " --window " + window : "");
+        ASSERT_EQ(0, onDisplay(command).status) << command;
+        for (int i = 0; i < 300 && framesDrawn() == framesBefore; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_GT(framesDrawn(), framesBefore) << "no frame was drawn after " << actions << "\n" << log();
+    }
     size_t framesDrawn() const
     {
         std::ifstream in(dir + "/programs.log");
@@ -86,10 +101,10 @@ protected:
         s << in.rdbuf();
         return s.str();
     }
-    // Waits up to 15 s for `text` in the log after its first `from` bytes; true when it came.
-    bool waitForLog(const std::string& text, size_t from = 0)
+    // Waits (15 s unless told) for `text` in the log after its first `from` bytes; true when it came.
+    bool waitForLog(const std::string& text, size_t from = 0, int timeoutMs = 15000)
     {
-        for (int i = 0; i < 300; ++i) {
+        for (int i = 0; i < timeoutMs / 50; ++i) {
             if (log().find(text, from) != std::string::npos) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
@@ -114,6 +129,16 @@ protected:
             position = titlePosition();
         }
         return position;
+    }
+    // Polls the title for up to 15 s until it holds `text`; the last title read.
+    std::string titleWith(const std::string& text)
+    {
+        std::string title = onDisplay("xdotool getwindowname " + window).output;
+        for (int i = 0; i < 300 && title.find(text) == std::string::npos; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            title = onDisplay("xdotool getwindowname " + window).output;
+        }
+        return title;
     }
     // The title's position once it has held still for half a second (paused), polled for up to 15 s.
     uint32_t stillTitlePosition()
@@ -199,6 +224,61 @@ TEST_F(Studio, ShowsTheShowsFrameAndStepsByBars)
     key("Escape");
     EXPECT_EQ(0, waitForExit(studio, 5000)) << log();
     EXPECT_EQ("", programLogMismatches(RENDER, dir + "/programs.log")) << "the studio draws with the show's programs";
+}
+
+// The strip along the bottom (y 116 to 180 of a 320x180 window) spans the
+// 20 s track: a click at its middle seeks to the middle, Shift+click lands
+// on a whole beat, and a right-drag from 2 s to 4 s sets a loop that the
+// music then wraps in.
+TEST_F(Studio, StripSeeksSnapsAndLoopsWithTheMouse)
+{
+    start({"--size", "320x180", "--paused", "--from", "1000"});
+    mouse("mousemove 160 150 click 1");
+    EXPECT_NEAR(10000.0, double(stillTitlePosition()), 100.0) << "one column is 62.5 ms";
+    mouse("keydown shift mousemove 100 150 click 1 keyup shift");
+    const std::string snapped = titleWith(".00  bar");
+    EXPECT_NE(std::string::npos, snapped.find(".00  bar")) << "not on a whole beat: " << snapped;
+    EXPECT_NEAR(6250.0, double(titlePosition()), 400.0) << "the beat nearest 6.25 s";
+    mouse("mousemove 32 150 mousedown 3 mousemove 64 150 mouseup 3");
+    const std::string looped = titleWith("LOOP");
+    EXPECT_NE(std::string::npos, looped.find("LOOP 0:02.0")) << looped;
+    EXPECT_NE(std::string::npos, looped.find(" - 0:04.0")) << looped;
+    key("Home space");
+    uint32_t previous = titlePosition(), wraps = 0;
+    for (int i = 0; i < 80 && wraps == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const uint32_t now = titlePosition();
+        wraps += now < previous;
+        previous = now;
+    }
+    EXPECT_EQ(1u, std::min(wraps, 1u)) << "the music never wrapped in the loop\n" << log();
+    EXPECT_TRUE(isRunning(studio)) << log();
+}
+
+// E exports the loop as a video of the loop's length at the picture's size;
+// a second E while it runs says so; the next export of the same stretch
+// takes a new name, and quitting stops it without touching the first file.
+TEST_F(Studio, ExportKeyWritesTheLoopAsAVideo)
+{
+    start({"--size", "320x180", "--paused", "--loop", "2000", "4000"});
+    key("e");
+    key("e");
+    EXPECT_TRUE(waitForLog("an export is already running"));
+    const std::string video = dir + "/vantrop-studio-2000-4000.mp4";
+    ASSERT_TRUE(
+        waitForLog("exported: wrote vantrop-studio-2000-4000.mp4 (0:02, 120 frames at 60 fps, 320x180", 0, 120000));
+    const CommandResult duration = runCommand("ffprobe -v error -show_entries format=duration -of csv=p=0 " + video);
+    ASSERT_EQ(0, duration.status) << duration.output;
+    EXPECT_NEAR(2.0, std::stod(duration.output), 0.05);
+    std::ifstream first(video, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(first)), {});
+    key("e");
+    EXPECT_TRUE(waitForLog("exporting vantrop-studio-2000-4000-2.mp4"));
+    key("Escape");
+    EXPECT_EQ(0, waitForExit(studio, 60000)) << log();
+    EXPECT_NE(std::string::npos, log().find("the export was stopped as the studio closed")) << log();
+    std::ifstream after(video, std::ios::binary);
+    EXPECT_TRUE(bytes == std::string((std::istreambuf_iterator<char>(after)), {})) << "the first video changed";
 }
 
 TEST_F(Studio, LoopOfOneBarWraps)

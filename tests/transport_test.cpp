@@ -1,10 +1,13 @@
 // The studio's transport as a state machine: keys and time in, position and
 // what the music must do out.
+#include "studio/strip.h"
 #include "studio/transport.h"
 #include "timeline/schedule.h"
 #include "timeline/timeline.h"
 
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 static Transport pausedAt(uint32_t ms)
 {
@@ -148,3 +151,62 @@ TEST(Transport, SectionKeysLandOnEachSectionsFirstFrame)
     EXPECT_TRUE(end.paused) << "the music has played out";
 }
 
+// The strip's arithmetic: a column and its millisecond map both ways, the
+// wheel zooms around the millisecond under the mouse within the track's
+// bounds, and a zoomed strip pages on to keep the playhead in view.
+TEST(Strip, ColumnsZoomAndFollow)
+{
+    const uint32_t length = 60000;
+    StripView v = wholeTrack(length);
+    EXPECT_EQ(30000u, stripPositionAt(v, 300, 600, length));
+    EXPECT_DOUBLE_EQ(300.0, stripColumnOf(v, 30000, 600));
+    EXPECT_EQ(length, stripPositionAt(v, 900, 600, length)) << "past the end is the end";
+
+    v = zoomStrip(v, 0.5, 45000, length);
+    EXPECT_EQ(30000u, v.spanMs);
+    EXPECT_NEAR(450.0, stripColumnOf(v, 45000, 600), 0.5) << "the anchor stays under the mouse";
+    for (int i = 0; i < 20; ++i) v = zoomStrip(v, 0.5, 45000, length);
+    EXPECT_EQ(MIN_STRIP_SPAN_MS, v.spanMs);
+    EXPECT_LE(v.startMs, 45000u);
+    EXPECT_GE(v.startMs + v.spanMs, 45000u);
+    for (int i = 0; i < 20; ++i) v = zoomStrip(v, 2.0, 100, length);
+    EXPECT_EQ(0u, v.startMs);
+    EXPECT_EQ(length, v.spanMs) << "zoomed out as far as it goes: the whole track";
+    EXPECT_EQ(0u, zoomStrip(v, 0.25, 0, length).startMs) << "zooming at the start keeps the start";
+
+    const StripView zoomed{10000, 5000};
+    EXPECT_EQ(10000u, followPlayhead(zoomed, 12000, length).startMs) << "in view: unchanged";
+    EXPECT_EQ(19500u, followPlayhead(zoomed, 20000, length).startMs) << "a tenth of the way in";
+    EXPECT_EQ(55000u, followPlayhead(zoomed, 59900, length).startMs) << "never past the end";
+    EXPECT_EQ(0u, followPlayhead(zoomed, 100, length).startMs);
+}
+
+// Shift+click lands on the first millisecond of the nearest whole beat.
+TEST(Strip, SnapsToTheNearestBeat)
+{
+    const double beatMs = 1000.0 * double(SECONDS_PER_BEAT);
+    for (uint32_t ms : {0u, 1u, 340u, 341u, 342u, 10000u, 30680u, 45500u, 68999u}) {
+        const uint32_t snapped = nearestBeatMs(ms);
+        const float beat = computeFrameParams(snapped).beat;
+        EXPECT_EQ(std::floor(beat), std::round(beat)) << ms;
+        if (snapped > 0) {
+            EXPECT_LT(computeFrameParams(snapped - 1).beat, std::floor(beat)) << ms << ": the beat's first millisecond";
+        }
+        EXPECT_LE(std::abs(double(snapped) - double(ms)), beatMs / 2 + 1.0) << ms;
+    }
+}
+
+// A loop set by dragging either way runs from the earlier to the later
+// millisecond; a drag of nothing clears it.
+TEST(Strip, DraggedLoopsRunForwardAndEmptyOnesClear)
+{
+    Transport t = pausedAt(10000);
+    setLoop(t, 8000, 3000);
+    EXPECT_TRUE(t.looping);
+    EXPECT_EQ(3000u, t.loopInMs);
+    EXPECT_EQ(8000u, t.loopOutMs);
+    setLoop(t, 5000, 5000);
+    EXPECT_FALSE(t.looping);
+    EXPECT_TRUE(seekTransport(t, 999999).seek);
+    EXPECT_EQ(t.lengthMs, t.positionMs) << "a seek stops at the end";
+}

@@ -1,0 +1,156 @@
+// The studio's export (E): the loop, or the whole show, written as a video
+// by vantrop-render, a child process that draws with the studio's music and
+// shader folder while the window goes on; its progress lines are read as
+// they come.
+#include "files/output_file.h"
+#include "studio/studio.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+// The video's width is a multiple of this, so that its 16:9 height is whole and even (H.264 needs both).
+static constexpr int EXPORT_WIDTH_STEP = 32;
+static constexpr const char* RENDER_PROGRAM = "vantrop-render";
+
+// vantrop-render beside the studio's own program (both in the build's tools/, or both installed in bin/).
+static std::string renderProgram()
+{
+    char self[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0) return RENDER_PROGRAM;
+    const std::string path(self, size_t(length));
+    return path.substr(0, path.rfind('/') + 1) + RENDER_PROGRAM;
+}
+
+// "vantrop-studio-FROM-TO.mp4" in the working folder, or -2, -3 ... after it when that is taken.
+static std::string freeVideoName(uint32_t fromMs, uint32_t toMs)
+{
+    const std::string stem = "vantrop-studio-" + std::to_string(fromMs) + "-" + std::to_string(toMs);
+    std::string name = stem + ".mp4";
+    for (int number = 2; pathExists(name); ++number) name = stem + "-" + std::to_string(number) + ".mp4";
+    return name;
+}
+
+bool exportRunning(const Studio& s)
+{
+    return s.exporting.pid > 0;
+}
+
+void startExport(Studio& s, const Transport& t, const std::string& music, const std::string& shaders)
+{
+    StudioExport& e = s.exporting;
+    if (exportRunning(s)) {
+        say(s,
+            "an export is already running (" + std::to_string(e.percent) + "% of " + e.file + "); wait for it to end");
+        return;
+    }
+    if (s.shaderFailed) {
+        say(s, "not exported: the shader files do not build (the export draws them as they are); fix the edit first");
+        return;
+    }
+    const uint32_t from = t.looping ? t.loopInMs : 0, to = t.looping ? t.loopOutMs : t.lengthMs;
+    int box[4];
+    pictureBox(s.window, box);
+    const int width = std::max(box[2] / EXPORT_WIDTH_STEP, 1) * EXPORT_WIDTH_STEP, height = width * ASPECT_H / ASPECT_W;
+    e.file = freeVideoName(from, to);
+    const std::vector<std::string> args = {renderProgram(), "video",
+                                           "--out",         e.file,
+                                           "--from",        std::to_string(from),
+                                           "--to",          std::to_string(to),
+                                           "--size",        std::to_string(width) + "x" + std::to_string(height),
+                                           "--music",       music,
+                                           "--shaders",     shaders};
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        say(s, std::string("not exported: no pipe to the export (") + std::strerror(errno) + ")");
+        return;
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], STDERR_FILENO);
+        const int nothing = open("/dev/null", O_RDWR);
+        dup2(nothing, STDIN_FILENO);
+        dup2(nothing, STDOUT_FILENO);
+        std::vector<char*> argv;
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        std::fprintf(stderr, "cannot run %s: %s\n", argv[0], std::strerror(errno));
+        _exit(127);
+    }
+    close(fds[1]);
+    if (pid < 0) {
+        close(fds[0]);
+        say(s, std::string("not exported: the export could not be started (") + std::strerror(errno) + ")");
+        return;
+    }
+    fcntl(fds[0], F_SETFL, O_NONBLOCK);
+    e.pid = pid;
+    e.output = fds[0];
+    e.percent = 0;
+    e.pending.clear();
+    e.lastLine.clear();
+    say(s,
+        "exporting " + e.file + " (" + std::to_string(width) + "x" + std::to_string(height) + ", " +
+            std::to_string(from) + " to " + std::to_string(to) + " ms)");
+}
+
+// Takes the lines the export has written so far: its share done, and its last word.
+static bool readExportLines(StudioExport& e)
+{
+    bool changed = false;
+    char buffer[4096];
+    for (ssize_t got; (got = read(e.output, buffer, sizeof buffer)) > 0;) e.pending.append(buffer, size_t(got));
+    for (size_t end; (end = e.pending.find('\n')) != std::string::npos;) {
+        std::string line = e.pending.substr(0, end);
+        e.pending.erase(0, end + 1);
+        const std::string prefix = "vantrop-render video: ";
+        if (line.rfind(prefix, 0) == 0) line.erase(0, prefix.size());
+        int percent = 0;
+        if (std::sscanf(line.c_str(), "%d%%", &percent) == 1)
+            e.percent = percent;
+        else if (!line.empty())
+            e.lastLine = line;
+        changed = true;
+    }
+    return changed;
+}
+
+bool pollExport(Studio& s)
+{
+    StudioExport& e = s.exporting;
+    if (!exportRunning(s)) return false;
+    bool changed = readExportLines(e);
+    int status = 0;
+    if (waitpid(e.pid, &status, WNOHANG) != e.pid) return changed;
+    readExportLines(e);
+    close(e.output);
+    e.pid = -1;
+    e.output = -1;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        say(s, "exported: " + e.lastLine);
+    else
+        say(s, "the export of " + e.file + " failed: " + (e.lastLine.empty() ? "no word why" : e.lastLine));
+    return true;
+}
+
+void stopExport(Studio& s)
+{
+    StudioExport& e = s.exporting;
+    if (!exportRunning(s)) return;
+    // As Ctrl+C would: the export keeps a playable file of what it has drawn.
+    kill(e.pid, SIGINT);
+    while (waitpid(e.pid, nullptr, 0) < 0 && errno == EINTR) {}
+    readExportLines(e);
+    close(e.output);
+    e.pid = -1;
+    std::fprintf(stderr, "vantrop-studio: the export was stopped as the studio closed: %s\n", e.lastLine.c_str());
+}
