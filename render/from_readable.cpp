@@ -1,6 +1,14 @@
 #include "render/from_readable.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <limits.h>
+#include <unistd.h>
+#endif
+
 #include <cstdlib>
+#include <filesystem>
 #include <set>
 
 // The driver's log with each "0:1(COLUMN)" of the packed single line turned
@@ -36,4 +44,39 @@ bool initRendererFromReadable(GlLookup lookup, const ShaderSources& sources, int
     if (const size_t log = error->find(":\n"); log != std::string::npos)
         *error = readableLog(packed, error->substr(log + 2), error->find("vertex shader") < log);
     return false;
+}
+
+// Where the program lies: its folder, from the system; "" when it cannot say.
+static std::string programFolder()
+{
+#ifdef _WIN32
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return "";
+    const std::string program(path, length);
+    return program.substr(0, program.find_last_of("\\/"));
+#else
+    char path[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return "";
+    const std::string program(path, size_t(length));
+    return program.substr(0, program.rfind('/'));
+#endif
+}
+
+// A folder with the show's readable shaders in it.
+static bool hasShaders(const std::string& folder)
+{
+    return !folder.empty() && std::filesystem::is_regular_file(folder + "/main.glsl");
+}
+
+std::string defaultShaderFolder(std::string* looked)
+{
+    const std::string program = programFolder();
+    const std::string installed = program.empty()
+        ? ""
+        : std::filesystem::path(program + "/" + VANTROP_SHADERS_FROM_PROGRAM).lexically_normal().string();
+    *looked = (installed.empty() ? std::string() : installed + " and ") + VANTROP_SHADERS_DIR;
+    if (hasShaders(installed)) return installed;
+    return hasShaders(VANTROP_SHADERS_DIR) ? VANTROP_SHADERS_DIR : "";
 }

@@ -11,3 +11,7 @@
 // from them; false with *error saying why, the driver's log pointing at the
 // readable files' lines. A failure leaves the renderer as it was.
 bool initRendererFromReadable(GlLookup lookup, const ShaderSources& sources, int width, int height, std::string* error);
+// The readable shaders used when none are named: share/vantrop/shaders
+// beside the program's folder (installed), else the build's source folder;
+// "" when neither has them, with *looked naming both.
+std::string defaultShaderFolder(std::string* looked);

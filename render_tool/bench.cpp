@@ -30,7 +30,7 @@ static constexpr uint32_t MAX_FRAMES = 100000;
 
 static const char* const BENCH_HELP =
     "usage: vantrop-render bench [--size WxH] [--ms MS...] [--frames N] [--compare]\n"
-    "                            [--shaders DIR | --shader FILE]\n"
+    "                            [--shaders DIR | --shader FILE] [--schedule FILE]\n"
     "\n"
     "Draws each position N times (default 10) after two warm-up frames and prints\n"
     "the median frame time, its spread (fastest and slowest) and the frames per\n"
@@ -97,7 +97,7 @@ int runBench(int argc, char** argv)
 {
     bool compare = false;
     std::string shaderText, shaderFile;
-    bool folderGiven = false;
+    bool folderGiven = false, scheduleGiven = false;
     int width = DEFAULT_PICTURE_WIDTH, height = DEFAULT_PICTURE_HEIGHT;
     uint32_t frames = DEFAULT_FRAMES;
     std::vector<uint32_t> positions;
@@ -108,6 +108,7 @@ int runBench(int argc, char** argv)
         if (isHelp(argv[i])) {
             std::printf(BENCH_HELP, SHOW_RESOLUTION_LITERAL);
             std::fputs(SHADERS_OPTION_HELP, stdout);
+            std::fputs(SCHEDULE_OPTION_HELP, stdout);
             return 0;
         }
         if (optionRepeated("vantrop-render bench", seen, arg)) return EXIT_USAGE;
@@ -121,6 +122,9 @@ int runBench(int argc, char** argv)
         } else if (arg == "--shaders" && i + 1 < argc) {
             if (!useShaderFolder(argv[++i], &error)) return usageError("vantrop-render bench", error);
             folderGiven = true;
+        } else if (arg == "--schedule" && i + 1 < argc) {
+            if (!useScheduleFile(argv[++i], &error)) return usageError("vantrop-render bench", error);
+            scheduleGiven = true;
         } else if (arg == "--ms") {
             uint32_t ms = 0;
             while (i + 1 < argc && parseUint32(argv[i + 1], ms)) {
@@ -142,6 +146,10 @@ int runBench(int argc, char** argv)
     }
     if (folderGiven && !shaderFile.empty())
         return usageError("vantrop-render bench", "give --shaders DIR or --shader FILE, not both");
+    if (scheduleGiven && compare)
+        return usageError("vantrop-render bench",
+                          "--compare times against the baseline shader, which has the built-in schedule written "
+                          "in; leave out --schedule");
     if (positions.empty()) positions.assign(std::begin(BENCH_POSITIONS_MS), std::end(BENCH_POSITIONS_MS));
     if (!openOfflineRenderer(width, height, &error)) {
         std::fprintf(stderr, "vantrop-render bench: %s\n", error.c_str());

@@ -29,7 +29,7 @@ static constexpr uint32_t MAX_FPS = 240;
 
 static const char* const VIDEO_HELP =
     "usage: vantrop-render video --out FILE.mp4 [--fps N] [--size WxH] [--from MS] [--to MS] [--music FILE]\n"
-    "                            [--shaders DIR]\n"
+    "                            [--shaders DIR] [--schedule FILE]\n"
     "\n"
     "Exports the show as an H.264 MP4 video with the music's matching stretch as\n"
     "its sound, through the ffmpeg program (Debian package ffmpeg). Frame n shows\n"
@@ -93,6 +93,7 @@ static int parseVideoOptions(int argc, char** argv, VideoOptions& o)
         if (isHelp(argv[i])) {
             std::fputs(VIDEO_HELP, stdout);
             std::fputs(SHADERS_OPTION_HELP, stdout);
+            std::fputs(SCHEDULE_OPTION_HELP, stdout);
             return 0;
         }
         if (optionRepeated("vantrop-render video", seen, arg)) return EXIT_USAGE;
@@ -103,6 +104,8 @@ static int parseVideoOptions(int argc, char** argv, VideoOptions& o)
             o.out = value;
         } else if (arg == "--shaders") {
             if (!useShaderFolder(value, &error)) return usageError("vantrop-render video", error);
+        } else if (arg == "--schedule") {
+            if (!useScheduleFile(value, &error)) return usageError("vantrop-render video", error);
         } else if (arg == "--music") {
             o.music = value;
             o.musicGiven = true;

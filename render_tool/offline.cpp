@@ -6,12 +6,38 @@
 #include "render/from_readable.h"
 #include "render/headless.h"
 #include "render/renderer.h"
+#include "timeline/schedule_file.h"
 
 #include <cstdio>
 
 // The readable sources given with --shaders, read once; none: the build's own shader.
 static ShaderSources folderSources;
 static std::string shaderFolder;
+// A schedule file was given: the build's own shader has the built-in values written in.
+static bool scheduleGiven;
+
+bool useScheduleFile(const std::string& path, std::string* error)
+{
+    ScheduleValues values;
+    if (!readScheduleFile(path, values, error)) return false;
+    useSchedule(values);
+    scheduleGiven = true;
+    return true;
+}
+
+// With a schedule file and no --shaders: the installed readable sources.
+static bool findShadersForSchedule(std::string* error)
+{
+    if (!scheduleGiven || !shaderFolder.empty()) return true;
+    std::string looked;
+    const std::string folder = defaultShaderFolder(&looked);
+    if (folder.empty()) {
+        *error = "drawing with --schedule packs the show's readable shaders, and none are installed (looked in " +
+            looked + "); give --shaders DIR";
+        return false;
+    }
+    return useShaderFolder(folder, error);
+}
 
 bool useShaderFolder(const std::string& folder, std::string* error)
 {
@@ -23,6 +49,7 @@ bool useShaderFolder(const std::string& folder, std::string* error)
 // The show's set from the folder given, or the build's own; every program built.
 static bool initShow(int width, int height, std::string* error)
 {
+    if (!findShadersForSchedule(error)) return false;
     if (shaderFolder.empty()) return initShowRenderer(headlessLookup, width, height, error);
     if (initRendererFromReadable(headlessLookup, folderSources, width, height, error)) return true;
     *error = "the shaders in " + shaderFolder + " do not build (fix them, or leave out --shaders): " + *error;
@@ -36,7 +63,7 @@ bool openOfflineRenderer(int width, int height, std::string* error)
 
 bool openOfflineRendererForFrame(int width, int height, uint32_t positionMs, std::string* error)
 {
-    if (!shaderFolder.empty()) return openOfflineRenderer(width, height, error);
+    if (!shaderFolder.empty() || scheduleGiven) return openOfflineRenderer(width, height, error);
     return openHeadlessContext(error) && createOffscreenTarget(width, height, error) &&
         initShowRendererForFrame(headlessLookup, width, height, positionMs, error);
 }

@@ -11,6 +11,17 @@ inline constexpr const char* SHADERS_OPTION_HELP =
     "interface.glsl, scene.glsl, camera.glsl, shading.glsl; edited copies of the\n"
     "build's shaders/ folder), packed as the studio packs them.\n";
 
+// What --schedule FILE says in every command, for its help.
+inline constexpr const char* SCHEDULE_OPTION_HELP =
+    "--schedule FILE times the show by the schedule in FILE (the form that\n"
+    "'vantrop-render schedule' prints) instead of the built-in one; the shader is\n"
+    "then packed from the readable sources (--shaders DIR, else the installed ones)\n"
+    "with its values.\n";
+
+// From now on the frames follow the schedule in `path`, and the shader is
+// packed with its values from the readable sources (those of --shaders, else
+// the installed ones); false with *error naming the file, and the line, at fault.
+bool useScheduleFile(const std::string& path, std::string* error);
 // From now on the show is drawn with the readable sources in `folder`
 // instead of the build's own shader; false with *error naming the file that
 // cannot be read.

@@ -22,6 +22,7 @@ static constexpr uint8_t BACKGROUND = 24, INK = 230;
 
 static const char* const SHEET_HELP =
     "usage: vantrop-render sheet --out FILE.png [--size WxH] [--every BEATS] [--shaders DIR]\n"
+    "                            [--schedule FILE]\n"
     "\n"
     "Draws a contact sheet: one still of the show every BEATS beats (default 4)\n"
     "from the first beat to the last with a picture, six to a row, each labelled\n"
@@ -39,6 +40,7 @@ int runSheet(int argc, char** argv)
         if (isHelp(argv[i])) {
             std::fputs(SHEET_HELP, stdout);
             std::fputs(SHADERS_OPTION_HELP, stdout);
+            std::fputs(SCHEDULE_OPTION_HELP, stdout);
             return 0;
         }
         if (optionRepeated("vantrop-render sheet", seen, arg)) return EXIT_USAGE;
@@ -51,6 +53,8 @@ int runSheet(int argc, char** argv)
             if (!parseSize(value, width, height, &error)) return usageError("vantrop-render sheet", error);
         } else if (arg == "--shaders") {
             if (!useShaderFolder(value, &error)) return usageError("vantrop-render sheet", error);
+        } else if (arg == "--schedule") {
+            if (!useScheduleFile(value, &error)) return usageError("vantrop-render sheet", error);
         } else if (arg == "--every") {
             char* end = nullptr;
             every = std::strtof(value, &end);

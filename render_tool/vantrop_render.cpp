@@ -9,6 +9,7 @@
 #include "image/png_file.h"
 #include "render_tool/offline.h"
 #include "render_tool/sheet.h"
+#include "timeline/schedule_file.h"
 #include "timeline/timeline.h"
 
 #include <cstdio>
@@ -23,6 +24,7 @@ static const char* const MAIN_HELP =
     "\n"
     "commands:\n"
     "  params [--hex] MS...   print the frame parameters at music positions (milliseconds)\n"
+    "  schedule               print the built-in schedule as a file to edit (--schedule FILE)\n"
     "  frame --ms MS ...      render the frame at a music position to a PNG file\n"
     "  video --out FILE.mp4   export the show, with its music, as a video (needs ffmpeg;\n"
     "                         Linux only)\n"
@@ -34,7 +36,7 @@ static const char* const MAIN_HELP =
     "place when complete, so a failed run leaves nothing behind.\n";
 
 static const char* const PARAMS_HELP =
-    "usage: vantrop-render params [--hex] MS...\n"
+    "usage: vantrop-render params [--hex] [--schedule FILE] MS...\n"
     "\n"
     "Prints the eight frame parameters that the show uploads at each music position\n"
     "MS (an unsigned 32-bit count of milliseconds): a header line, then one line per\n"
@@ -43,10 +45,41 @@ static const char* const PARAMS_HELP =
     "float exactly; --hex prints their IEEE-754 bit patterns instead.\n";
 
 static const char* const FRAME_HELP =
-    "usage: vantrop-render frame --ms MS [--size WxH] [--shaders DIR] --out FILE.png\n"
+    "usage: vantrop-render frame --ms MS [--size WxH] [--shaders DIR] [--schedule FILE] --out FILE.png\n"
     "\n"
     "Renders the frame that the show draws at music position MS (milliseconds) and\n"
     "writes it as an 8-bit RGB PNG. --size takes any 16:9 size (default 1280x720).\n";
+
+static const char* const SCHEDULE_HELP =
+    "usage: vantrop-render schedule [--schedule FILE]\n"
+    "\n"
+    "Prints the show's schedule in the form that --schedule FILE reads (every\n"
+    "command here, vantrop and vantrop-studio take it): one NAME = value a line for\n"
+    "every beat at which something starts or ends, the fades' rates and the beat's\n"
+    "length in seconds, with # comments. Save it, change a value, and give the file\n"
+    "with --schedule: the curves, the shader and the sections all follow it. Each\n"
+    "value is written so that it reads back exactly: the printed built-in schedule\n"
+    "draws every frame bit for bit as the show does. With --schedule FILE it prints\n"
+    "that file's values instead, once they are checked.\n";
+
+static int runSchedule(int argc, char** argv)
+{
+    std::string error;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (isHelp(argv[i])) {
+            std::fputs(SCHEDULE_HELP, stdout);
+            return 0;
+        }
+        if (arg == "--schedule" && i + 1 < argc && i == 0 && argc == 2) {
+            if (!useScheduleFile(argv[++i], &error)) return usageError("vantrop-render schedule", error);
+        } else {
+            return usageError("vantrop-render schedule", "unknown argument '" + arg + "'");
+        }
+    }
+    std::fputs(scheduleText(activeSchedule()).c_str(), stdout);
+    return 0;
+}
 
 static uint32_t bits(float value)
 {
@@ -62,10 +95,17 @@ static int runParams(int argc, char** argv)
     for (int i = 0; i < argc; ++i) {
         if (isHelp(argv[i])) {
             std::fputs(PARAMS_HELP, stdout);
+            std::fputs(SCHEDULE_OPTION_HELP, stdout);
             return 0;
         }
         if (std::strcmp(argv[i], "--hex") == 0) {
             hex = true;
+            continue;
+        }
+        if (std::strcmp(argv[i], "--schedule") == 0) {
+            std::string error;
+            if (i + 1 >= argc) return usageError("vantrop-render params", "--schedule needs a file");
+            if (!useScheduleFile(argv[++i], &error)) return usageError("vantrop-render params", error);
             continue;
         }
         uint32_t ms = 0;
@@ -104,10 +144,12 @@ static int runFrame(int argc, char** argv)
         if (isHelp(argv[i])) {
             std::fputs(FRAME_HELP, stdout);
             std::fputs(SHADERS_OPTION_HELP, stdout);
+            std::fputs(SCHEDULE_OPTION_HELP, stdout);
             return 0;
         }
         if (optionRepeated("vantrop-render frame", seen, arg)) return EXIT_USAGE;
-        if (i + 1 >= argc && (arg == "--ms" || arg == "--size" || arg == "--out" || arg == "--shaders"))
+        if (i + 1 >= argc &&
+            (arg == "--ms" || arg == "--size" || arg == "--out" || arg == "--shaders" || arg == "--schedule"))
             return usageError("vantrop-render frame", arg + " needs a value");
         if (arg == "--ms") {
             if (!parseUint32(argv[++i], ms))
@@ -120,6 +162,8 @@ static int runFrame(int argc, char** argv)
             out = argv[++i];
         } else if (arg == "--shaders") {
             if (!useShaderFolder(argv[++i], &error)) return usageError("vantrop-render frame", error);
+        } else if (arg == "--schedule") {
+            if (!useScheduleFile(argv[++i], &error)) return usageError("vantrop-render frame", error);
         } else {
             return usageError("vantrop-render frame", "unknown argument '" + arg + "'");
         }
@@ -157,6 +201,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (command == "params") return runParams(argc - 2, argv + 2);
+    if (command == "schedule") return runSchedule(argc - 2, argv + 2);
     if (command == "frame") return runFrame(argc - 2, argv + 2);
 #ifdef _WIN32
     if (command == "video") {

@@ -3,7 +3,7 @@
 #include "shaders/features.h"
 #include "shaders/minify.h"
 #include "shaders/resolution.h"
-#include "timeline/schedule.h"
+#include "timeline/timeline.h"
 
 #include <algorithm>
 #include <cctype>
@@ -30,12 +30,13 @@ static const char* const FEATURES[] = {VANTROP_FEATURES(VANTROP_FEATURE_NAME)};
 #undef VANTROP_FEATURE_NAME
 static const char* const MARKER = "// @";
 
-struct Schedule {
+// The schedule's names, each with its value in the schedule in use.
+struct ScheduleName {
     const char* name;
-    float value;
+    float ScheduleValues::*value;
 };
-#define VANTROP_SCHEDULE_ENTRY(name, value) {#name, value},
-static const Schedule SCHEDULE[] = {VANTROP_SCHEDULE(VANTROP_SCHEDULE_ENTRY)};
+#define VANTROP_SCHEDULE_ENTRY(name, value) {#name, &ScheduleValues::name},
+static const ScheduleName SCHEDULE[] = {VANTROP_SCHEDULE(VANTROP_SCHEDULE_ENTRY)};
 #undef VANTROP_SCHEDULE_ENTRY
 
 static bool isFeature(const std::string& name)
@@ -165,8 +166,8 @@ static bool isNameChar(char c)
 // Writes the schedule's values in place of their names, whole words only.
 static std::string substituteSchedule(std::string text)
 {
-    for (const Schedule& entry : SCHEDULE) {
-        const std::string name = entry.name, literal = floatLiteral(entry.value);
+    for (const ScheduleName& entry : SCHEDULE) {
+        const std::string name = entry.name, literal = floatLiteral(activeSchedule().*entry.value);
         for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at)) {
             const bool whole = (at == 0 || !isNameChar(text[at - 1])) &&
                 (at + name.size() == text.size() || !isNameChar(text[at + name.size()]));

@@ -2,8 +2,10 @@
 // no arguments it plays lomu_hmm.mp3 from the working directory.
 #include "cli/command_line.h"
 #include "music/music.h"
+#include "render/from_readable.h"
 #include "show/session.h"
 #include "show/show.h"
+#include "timeline/schedule_file.h"
 
 #include <cstdio>
 #include <cstring>
@@ -20,7 +22,7 @@
 #endif
 
 static const char* const HELP =
-    "usage: vantrop [--music FILE]\n"
+    "usage: vantrop [--music FILE] [--schedule FILE]\n"
     "\n"
     "Plays the vantrop show full-screen: the screen switches to %dx%d, the music\n"
     "plays and the picture follows it until the music has played out. ESC (or\n"
@@ -29,6 +31,9 @@ static const char* const HELP =
     "display mode and cursor come back either way.\n"
     "\n"
     "  --music FILE  the MP3 to play (default lomu_hmm.mp3 in the working directory)\n"
+    "  --schedule FILE  the show timed by this schedule (the form 'vantrop-render\n"
+    "                schedule' prints) instead of the built-in one; the shader is\n"
+    "                then packed from the installed readable sources\n"
     "  --help        this text\n"
     "  --version     the program's version\n"
     "\n"
@@ -46,6 +51,7 @@ static constexpr int SHOW_HEIGHT = VANTROP_SHOW_HEIGHT;
 int main(int argc, char** argv)
 {
     const char* music = MUSIC_FILE_NAME;
+    const char* schedule = nullptr;
     std::vector<std::string> seen;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -63,7 +69,34 @@ int main(int argc, char** argv)
             continue;
         }
         if (arg == "--music") return usageError(PROGRAM, "--music needs a file name");
+        if (arg == "--schedule" && i + 1 < argc) {
+            schedule = argv[++i];
+            continue;
+        }
+        if (arg == "--schedule") return usageError(PROGRAM, "--schedule needs a file name");
         return usageError(PROGRAM, "unknown argument '" + arg + "'");
     }
-    return runShow(music, SHOW_WIDTH, SHOW_HEIGHT);
+    // A schedule file is checked, and the readable shaders it needs are
+    // read, before anything touches the screen.
+    ShaderSources readable;
+    if (schedule) {
+        ScheduleValues values;
+        std::string error;
+        if (!readScheduleFile(schedule, values, &error)) return usageError(PROGRAM, error);
+        useSchedule(values);
+        std::string looked;
+        const std::string folder = defaultShaderFolder(&looked);
+        if (folder.empty()) {
+            std::fprintf(stderr,
+                         "vantrop: a show timed by --schedule packs the show's readable shaders, and none are "
+                         "installed (looked in %s); install vantrop with its shaders, or leave out --schedule\n",
+                         looked.c_str());
+            return EXIT_FAILED;
+        }
+        if (!readShaderSources(shaderFilesIn(folder), readable, &error)) {
+            std::fprintf(stderr, "vantrop: %s\n", error.c_str());
+            return EXIT_FAILED;
+        }
+    }
+    return runShow(music, SHOW_WIDTH, SHOW_HEIGHT, schedule ? &readable : nullptr);
 }

@@ -1,6 +1,7 @@
 #include "show/show.h"
 
 #include "music/music.h"
+#include "render/from_readable.h"
 #include "render/renderer.h"
 #include "show/display.h"
 #include "show/session.h"
@@ -35,7 +36,7 @@ static int failStart(const std::string& error, MusicPlayer& player)
     return EXIT_START_FAILED;
 }
 
-int runShow(const char* musicFile, int width, int height)
+int runShow(const char* musicFile, int width, int height, const ShaderSources* readable)
 {
     catchStopRequests();
     MusicPlayer player;
@@ -44,7 +45,9 @@ int runShow(const char* musicFile, int width, int height)
     // file costs no mode switch; it starts playing once the picture is ready.
     if (!openMusic(player, musicFile, &error)) return failStart(error, player);
     if (!openShowDisplay(width, height, &error)) return failStart(error, player);
-    if (!initShowRenderer(showGlLookup, width, height, &error)) return failStart(error, player);
+    if (!(readable ? initRendererFromReadable(showGlLookup, *readable, width, height, &error)
+                   : initShowRenderer(showGlLookup, width, height, &error)))
+        return failStart(error, player);
     if (!playMusic(player, &error)) return failStart(error, player);
 
     FILE* clockLog = openClockLog();

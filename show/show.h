@@ -2,8 +2,11 @@
 // then the music started; frames until the music has played out or the user
 // stops it; then the desktop back.
 #pragma once
+#include "shaders/pack.h"
 
 // Runs the whole show at width x height (the size its renderer was built
-// for) to the music in musicFile; returns the process exit status (0 for a
-// normal end, ESC or a signal, 1 when start-up failed, after printing why).
-int runShow(const char* musicFile, int width, int height);
+// for) to the music in musicFile, drawn with the build's shader or, when
+// `readable` is given, with those sources packed (for a schedule file);
+// returns the process exit status (0 for a normal end, ESC or a signal, 1
+// when start-up failed, after printing why).
+int runShow(const char* musicFile, int width, int height, const ShaderSources* readable);

@@ -1,19 +1,16 @@
 // vantrop-studio's command line.
 #include "cli/command_line.h"
+#include "render/from_readable.h"
 #include "studio/studio.h"
 
-#include <unistd.h>
-
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 
 static const char* const PROGRAM = "vantrop-studio";
 
 static const char* const HELP =
     "usage: vantrop-studio [--size WxH] [--music FILE] [--from MS] [--loop A B] [--paused]\n"
-    "                      [--shaders DIR] [--preview 1|2|4|auto]\n"
+    "                      [--shaders DIR] [--schedule FILE] [--preview 1|2|4|auto]\n"
     "\n"
     "Plays the vantrop show in a resizable window (no display mode change), with\n"
     "the music, for editing it: the shader is repacked and rebuilt whenever a file\n"
@@ -29,6 +26,9 @@ static const char* const HELP =
     "  --shaders DIR  the readable shader sources (default: the installed ones in\n"
     "                 share/vantrop/shaders beside the program's bin/, else those\n"
     "                 the build used; the last line below says which)\n"
+    "  --schedule FILE  time the show by this schedule ('vantrop-render schedule'\n"
+    "                 prints the built-in one to start from), watched like the\n"
+    "                 shaders: an edit is on screen at once, the music where it was\n"
     "  --preview S    draw at 1/S of the window's size and scale up; auto keeps\n"
     "                 moving frames under 50 ms and draws full size when paused\n"
     "\n"
@@ -88,6 +88,8 @@ int parseStudioOptions(int argc, char** argv, StudioOptions& o)
             o.music = argv[++i];
         } else if (arg == "--shaders" && hasValue) {
             o.shaders = argv[++i];
+        } else if (arg == "--schedule" && hasValue) {
+            o.schedule = argv[++i];
         } else if (arg == "--from" && hasValue) {
             if (!parsePosition(argv[++i], o.from)) return usageError(PROGRAM, "bad --from: give whole milliseconds");
         } else if (arg == "--loop" && i + 2 < argc) {
@@ -110,31 +112,4 @@ int parseStudioOptions(int argc, char** argv, StudioOptions& o)
         }
     }
     return -1;
-}
-
-// Where the program lies: its folder, from the kernel; "" when it cannot say.
-static std::string programFolder()
-{
-    char path[PATH_MAX];
-    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0) return "";
-    const std::string program(path, size_t(length));
-    return program.substr(0, program.rfind('/'));
-}
-
-// A folder with the show's readable shaders in it.
-static bool hasShaders(const std::string& folder)
-{
-    return !folder.empty() && access((folder + "/main.glsl").c_str(), R_OK) == 0;
-}
-
-std::string defaultShaderFolder(std::string* looked)
-{
-    const std::string program = programFolder();
-    const std::string installed = program.empty()
-        ? ""
-        : std::filesystem::path(program + "/" + VANTROP_SHADERS_FROM_PROGRAM).lexically_normal().string();
-    *looked = (installed.empty() ? std::string() : installed + " and ") + VANTROP_SHADERS_DIR;
-    if (hasShaders(installed)) return installed;
-    return hasShaders(VANTROP_SHADERS_DIR) ? VANTROP_SHADERS_DIR : "";
 }

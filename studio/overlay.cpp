@@ -40,8 +40,8 @@ static std::string clockText(uint32_t ms)
 static const char* sectionAt(float beat)
 {
     const char* name = SHOW_SECTIONS[0].name;
-    for (const ShowSection& section : SHOW_SECTIONS)
-        if (beat >= section.beat) name = section.name;
+    for (int i = 0; i < SHOW_SECTION_COUNT; ++i)
+        if (beat >= sectionStartBeat(i)) name = SHOW_SECTIONS[i].name;
     return name;
 }
 

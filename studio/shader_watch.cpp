@@ -2,8 +2,18 @@
 // sources kept for every size.
 #include "render/from_readable.h"
 #include "studio/studio.h"
+#include "timeline/schedule_file.h"
 
 #include <sys/stat.h>
+
+FileStamp fileStamp(const std::string& path)
+{
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return {};
+    return {info.st_mtim.tv_sec * 1000000000 + info.st_mtim.tv_nsec,
+            info.st_ctim.tv_sec * 1000000000 + info.st_ctim.tv_nsec, int64_t(info.st_size), uint64_t(info.st_ino),
+            uint32_t(info.st_mode)};
+}
 
 std::vector<FileStamp> fileStamps(const ShaderFiles& files)
 {
@@ -11,15 +21,7 @@ std::vector<FileStamp> fileStamps(const ShaderFiles& files)
     paths.push_back(files.vertex);
     paths.push_back(files.main);
     std::vector<FileStamp> stamps;
-    for (const std::string& path : paths) {
-        struct stat info {};
-        FileStamp stamp;
-        if (stat(path.c_str(), &info) == 0)
-            stamp = {info.st_mtim.tv_sec * 1000000000 + info.st_mtim.tv_nsec,
-                     info.st_ctim.tv_sec * 1000000000 + info.st_ctim.tv_nsec, int64_t(info.st_size),
-                     uint64_t(info.st_ino), uint32_t(info.st_mode)};
-        stamps.push_back(stamp);
-    }
+    for (const std::string& path : paths) stamps.push_back(fileStamp(path));
     return stamps;
 }
 
@@ -54,4 +56,24 @@ bool reloadShader(Studio& s)
         return false;
     }
     return buildShader(s, sources);
+}
+
+bool reloadSchedule(Studio& s, const std::string& path)
+{
+    ScheduleValues values;
+    std::string error;
+    if (!readScheduleFile(path, values, &error)) {
+        say(s, "the schedule was not changed; the last good one times the show: " + error);
+        s.scheduleFailed = true;
+        return false;
+    }
+    const ScheduleValues before = activeSchedule();
+    useSchedule(values);
+    // The shader has the schedule's values written in: the last good sources, packed again.
+    if (!buildShader(s, s.good)) {
+        useSchedule(before);
+        return false;
+    }
+    s.scheduleFailed = false;
+    return true;
 }

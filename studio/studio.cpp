@@ -4,8 +4,10 @@
 #define GL_GLEXT_PROTOTYPES
 #include "studio/studio.h"
 #include "cli/command_line.h"
+#include "render/from_readable.h"
 #include "render/renderer.h"
-#include "timeline/schedule.h"
+#include "timeline/schedule_file.h"
+#include "timeline/timeline.h"
 
 #include <time.h>
 
@@ -90,9 +92,15 @@ int main(int argc, char** argv)
 {
     StudioOptions o;
     if (const int status = parseStudioOptions(argc, argv, o); status >= 0) return status;
+    std::string error;
+    // A schedule file is checked before anything opens.
+    if (!o.schedule.empty()) {
+        ScheduleValues values;
+        if (!readScheduleFile(o.schedule, values, &error)) return usageError("vantrop-studio", error);
+        useSchedule(values);
+    }
     MusicPlayer player;
     player.program = "vantrop-studio";
-    std::string error;
     if (!openMusic(player, o.music.c_str(), &error)) {
         std::fprintf(stderr, "vantrop-studio: %s\n", error.c_str());
         return EXIT_FAILED;
@@ -111,6 +119,7 @@ int main(int argc, char** argv)
         }
     }
     Studio s;
+    s.scheduleStamp = fileStamp(o.schedule);
     s.files = shaderFilesIn(o.shaders);
     s.shaderStamps = fileStamps(s.files);
     s.scale = o.preview == AUTO_PREVIEW ? 1 : o.preview;
@@ -208,7 +217,18 @@ int main(int argc, char** argv)
                         changedAtNs = std::max({changedAtNs, stamps[i].modifiedNs, stamps[i].changedNs});
                 s.shaderStamps = stamps;
                 changed = true;
-                if (reloadShader(s)) s.reloadSavedAtNs = changedAtNs;
+                if (reloadShader(s)) {
+                    s.reloadSavedAtNs = changedAtNs;
+                    s.reloaded = "shader";
+                }
+            }
+            if (const FileStamp stamp = fileStamp(o.schedule); !o.schedule.empty() && !(stamp == s.scheduleStamp)) {
+                s.scheduleStamp = stamp;
+                changed = true;
+                if (reloadSchedule(s, o.schedule)) {
+                    s.reloadSavedAtNs = std::max(stamp.modifiedNs, stamp.changedNs);
+                    s.reloaded = "schedule";
+                }
             }
         }
         if (pollExport(s)) changed = true;
@@ -280,7 +300,9 @@ int main(int argc, char** argv)
             timespec wall{};
             clock_gettime(CLOCK_REALTIME, &wall);
             const int64_t latency = (int64_t(wall.tv_sec) * 1000000000 + wall.tv_nsec - s.reloadSavedAtNs) / 1000000;
-            say(s, "the shader was rebuilt and drawn " + std::to_string(latency) + " ms after it was saved");
+            say(s,
+                std::string("the ") + s.reloaded + " was rebuilt and drawn " + std::to_string(latency) +
+                    " ms after it was saved");
             s.reloadSavedAtNs = 0;
         }
         // A moving picture updates the title ten times a second; a still one at once.
@@ -288,7 +310,8 @@ int main(int argc, char** argv)
             lastTitle = now;
             SDL_SetWindowTitle(s.window,
                                ("vantrop-studio  " + lines[0] + "  " + lines[1] +
-                                (s.shaderFailed ? "  SHADER EDIT FAILED: the last good one draws" : ""))
+                                (s.shaderFailed ? "  SHADER EDIT FAILED: the last good one draws" : "") +
+                                (s.scheduleFailed ? "  SCHEDULE EDIT FAILED: the last good one times the show" : ""))
                                    .c_str());
         }
     }

@@ -23,6 +23,7 @@ inline constexpr int AUTO_PREVIEW = 0;
 struct StudioOptions {
     int width = DEFAULT_PICTURE_WIDTH, height = DEFAULT_PICTURE_HEIGHT; // the window at start
     std::string music = MUSIC_FILE_NAME, shaders;                       // shaders: "" for the default folder
+    std::string schedule;                                               // "" for the built-in one
     uint32_t from = 0, loopIn = 0, loopOut = 0;
     bool loop = false, paused = false;
     int preview = AUTO_PREVIEW;
@@ -73,7 +74,10 @@ struct Studio {
     std::vector<FileStamp> shaderStamps;
     ShaderSources good; // the sources of the programs drawing now, repacked when the picture's size changes
     bool haveProgram = false;
-    bool shaderFailed = false; // the last edit did not build: the last good one draws
+    bool shaderFailed = false;   // the last edit did not build: the last good one draws
+    bool scheduleFailed = false; // the schedule file's last edit is broken: the last good schedule times the show
+    FileStamp scheduleStamp;
+    const char* reloaded = "shader"; // what the rebuild waiting to be shown was for
     std::string banner;
     int64_t bannerUntilMs = 0;
     int64_t reloadSavedAtNs = 0; // when the edit that was just rebuilt was saved; 0 when none waits to be shown
@@ -89,10 +93,6 @@ struct Studio {
 };
 
 // options.cpp: the command line.
-// The readable shaders used without --shaders: share/vantrop/shaders beside
-// the program's folder (installed), else the build's source folder; "" when
-// neither has them, with *looked naming both.
-std::string defaultShaderFolder(std::string* looked);
 // Reads the options into `o`: -1 to go on, otherwise the exit status (help, version, a mistake).
 int parseStudioOptions(int argc, char** argv, StudioOptions& o);
 
@@ -108,6 +108,8 @@ std::vector<std::string> statusLines(const Transport& t, const Studio& s, double
 void drawOverlay(Studio& s, const std::vector<std::string>& lines);
 
 // shader_watch.cpp: the shader folder, looked at and rebuilt.
+// What a look at a file sees now; a missing file's stamp has size -1.
+FileStamp fileStamp(const std::string& path);
 // What a look at each shader file sees now.
 std::vector<FileStamp> fileStamps(const ShaderFiles& files);
 // Packs these sources for the picture's size and builds the programs; on a
@@ -116,6 +118,10 @@ std::vector<FileStamp> fileStamps(const ShaderFiles& files);
 bool buildShader(Studio& s, const ShaderSources& sources);
 // Reads the shader folder once and builds what it holds.
 bool reloadShader(Studio& s);
+// Reads the schedule file and, when it is sound, times the show by it and
+// packs the last good shader with its values; a broken file keeps the last
+// good schedule and says where it is wrong.
+bool reloadSchedule(Studio& s, const std::string& path);
 
 // waveform.cpp: the waveform, measured off the audio and drawing threads.
 // Starts measuring the music's waveform (lengthMs long) on a thread of its own.

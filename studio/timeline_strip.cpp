@@ -101,8 +101,8 @@ static void drawWaveform(Canvas& c, const StripView& v, const Waveform& w)
 static void drawSections(Canvas& c, const StripView& v, uint32_t lengthMs)
 {
     for (size_t i = 0; i < std::size(SHOW_SECTIONS); ++i) {
-        const uint32_t start = positionAtBeat(SHOW_SECTIONS[i].beat);
-        const uint32_t end = i + 1 < std::size(SHOW_SECTIONS) ? positionAtBeat(SHOW_SECTIONS[i + 1].beat) : lengthMs;
+        const uint32_t start = positionAtBeat(sectionStartBeat(int(i)));
+        const uint32_t end = i + 1 < std::size(SHOW_SECTIONS) ? positionAtBeat(sectionStartBeat(int(i) + 1)) : lengthMs;
         const int x0 = int(stripColumnOf(v, start, c.width)), x1 = int(stripColumnOf(v, end, c.width));
         if (x1 <= 0 || x0 >= c.width) continue;
         fill(c, x0 + 1, SECTIONS_TOP, x1, c.height - 2, SECTION_FILL[i % 2]);

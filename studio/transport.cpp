@@ -100,7 +100,7 @@ MusicCommand setLoop(Transport& t, uint32_t fromMs, uint32_t toMs)
 MusicCommand jumpToSection(Transport& t, int index)
 {
     if (index < 0 || index >= int(std::size(SHOW_SECTIONS))) return {false, soundOn(t)};
-    return seekTo(t, positionAtBeat(SHOW_SECTIONS[index].beat));
+    return seekTo(t, positionAtBeat(sectionStartBeat(index)));
 }
 
 MusicCommand tick(Transport& t, uint32_t heardMs, double elapsedMs)

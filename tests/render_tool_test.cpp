@@ -95,6 +95,56 @@ TEST(RenderTool, ShaderFolderDrawsAsTheStudioPacksIt)
     EXPECT_EQ(2, both.status) << both.output;
 }
 
+// `schedule` prints the built-in schedule; given back with --schedule it
+// draws and times every command bit for bit as without it; a moved beat
+// moves the curves (params) and the shader's effects (frame) it names; a
+// broken file is refused with exit 2 and its file and line by every command.
+TEST(RenderTool, ScheduleFilesRetimeEveryCommand)
+{
+    const std::string dir = makeTempDir(), schedule = dir + "/schedule.txt";
+    ASSERT_EQ(0, runCommand(TOOL + " schedule > " + schedule).status);
+    const std::string positions = " 0 24500 30000 47000 52000 56000 68000";
+    const CommandResult builtIn = runCommand(TOOL + " params --hex" + positions);
+    const CommandResult read = runCommand(TOOL + " params --hex --schedule " + schedule + positions);
+    ASSERT_EQ(0, read.status) << read.output;
+    EXPECT_EQ(builtIn.output, read.output);
+    const std::string frame = TOOL + " frame --ms 24500 --size 160x90 --out ";
+    ASSERT_EQ(0, runCommand(frame + dir + "/own.png").status);
+    const CommandResult same = runCommand(frame + dir + "/same.png --schedule " + schedule);
+    ASSERT_EQ(0, same.status) << same.output;
+    EXPECT_EQ(loadPng(dir + "/own.png", 160, 90), loadPng(dir + "/same.png", 160, 90));
+
+    // The glitch four beats later (a curve), the flashes two beats earlier (the shader).
+    const std::string moved = dir + "/moved.txt";
+    ASSERT_EQ(0,
+              runCommand("sed -e 's/^GLITCH_START_BEAT = 66/GLITCH_START_BEAT = 70/' -e "
+                         "'s/^FLASHES_START_BEAT = 37/FLASHES_START_BEAT = 35/' " +
+                         schedule + " > " + moved)
+                  .status);
+    const CommandResult later = runCommand(TOOL + " params --schedule " + moved + " 47000");
+    EXPECT_NE(std::string::npos, later.output.find("\n47000 47.0000038 0 0 0")) << later.output;
+    ASSERT_EQ(0, runCommand(frame + dir + "/earlier.png --schedule " + moved).status);
+    EXPECT_NE(loadPng(dir + "/own.png", 160, 90), loadPng(dir + "/earlier.png", 160, 90))
+        << "at 24.5 s (beat 35.9) the moved flashes have begun";
+
+    const std::string broken = dir + "/broken.txt";
+    ASSERT_EQ(
+        0, runCommand("sed 's/^FADE_OUT_END_BEAT = 101/FADE_OUT_END_BEAT = 96/' " + schedule + " > " + broken).status);
+    for (const std::string command : {" params 0", " frame --ms 0 --out x.png", " sheet --out x.png", " bench",
+                                      " video --out x.mp4", " schedule"}) {
+        const CommandResult r = runCommand("cd " + dir + " && " + TOOL + command + " --schedule " + broken);
+        EXPECT_EQ(2, r.status) << command << ": " << r.output;
+        EXPECT_NE(std::string::npos, r.output.find(broken + ":")) << command << ": " << r.output;
+        EXPECT_NE(std::string::npos, r.output.find("FADE_OUT_END_BEAT (96) must come after FADE_OUT_START_BEAT (97)"))
+            << r.output;
+    }
+    EXPECT_EQ("broken.txt\nearlier.png\nmoved.txt\nown.png\nsame.png\nschedule.txt\n",
+              runCommand("ls -A " + dir).output)
+        << "nothing is written for a refused schedule";
+    const CommandResult compare = runCommand(TOOL + " bench --compare --schedule " + schedule);
+    EXPECT_EQ(2, compare.status) << compare.output;
+}
+
 // The overlay shows driver logs ("expecting ',' or ';'"): every printable
 // character must be drawn, and none may look like another.
 TEST(Text, EveryPrintableCharacterHasAGlyphOfItsOwn)

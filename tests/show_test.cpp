@@ -133,6 +133,23 @@ TEST_F(Show, CommandLine)
     start(SHOW, {"--music", "other.mp3"});
     EXPECT_EQ(0, waitForExit(show, 30000)) << log();
     EXPECT_GE(secondsSinceStart(), 2.0);
+    // --schedule: a sound file times the show (packed from the readable
+    // shaders); a broken one is refused before any window, by the studio too.
+    const std::string render = VANTROP_RENDER_PATH, studio = VANTROP_STUDIO_PATH;
+    ASSERT_EQ(0, runCommand(render + " schedule > " + dir + "/good.txt").status);
+    ASSERT_EQ(0,
+              runCommand("sed 's/^FINALE_FULL_BEAT = 84/FINALE_FULL_BEAT = 79/' " + dir + "/good.txt > " + dir +
+                         "/broken.txt")
+                  .status);
+    start(SHOW, {"--music", "other.mp3", "--schedule", dir + "/good.txt"});
+    EXPECT_EQ(0, waitForExit(show, 30000)) << log();
+    for (const std::string& program : {SHOW, studio}) {
+        r = runCommand("cd " + dir + " && env -u DISPLAY timeout -s KILL 20 " + program + " --schedule broken.txt");
+        EXPECT_EQ(2, r.status) << program << ": " << r.output;
+        EXPECT_NE(std::string::npos, r.output.find("broken.txt:")) << r.output;
+        EXPECT_NE(std::string::npos, r.output.find("FINALE_FULL_BEAT (79) must come after FINALE_START_BEAT (80)"))
+            << r.output;
+    }
     r = runCommand("cd " + dir + " && env -u DISPLAY timeout -s KILL 20 " + SHOW + " --music " + dir + "/absent.mp3");
     EXPECT_EQ(1, r.status);
     EXPECT_NE(std::string::npos,

@@ -322,6 +322,37 @@ TEST_F(Studio, ShaderEditsReloadAndBrokenOnesAreNamed)
     EXPECT_NE(std::string::npos, title.find("SHADER EDIT FAILED")) << title;
 }
 
+// A schedule file times the studio and is watched: the flashes moved two
+// beats earlier are on screen as vantrop-render draws them with the file,
+// the music where it was; a broken edit keeps the last good schedule and
+// names the file's line.
+TEST_F(Studio, ScheduleEditsRetimeTheShowLive)
+{
+    const std::string schedule = dir + "/schedule.txt";
+    ASSERT_EQ(0, runCommand(RENDER + " schedule > " + schedule).status);
+    ASSERT_EQ(0, runCommand(MAKE_TRACK + " --seconds 30 --force " + dir + "/lomu_hmm.mp3").status);
+    start({"--size", "320x180", "--paused", "--from", "24500", "--schedule", schedule});
+    key("Tab");
+    EXPECT_TRUE(waitForPicture(frame(24500, 320, 180), 320, 180));
+    size_t mark = log().size();
+    ASSERT_EQ(0, runCommand("sed -i 's/^FLASHES_START_BEAT = 37/FLASHES_START_BEAT = 35/' " + schedule).status);
+    EXPECT_TRUE(waitForLog("the schedule was rebuilt and drawn", mark));
+    const std::string png = dir + "/moved.png";
+    ASSERT_EQ(0,
+              runCommand(RENDER + " frame --ms 24500 --size 320x180 --schedule " + schedule + " --out " + png).status);
+    const std::vector<uint8_t> moved = readRgb(png, 320, 180);
+    EXPECT_FALSE(moved == frame(24500, 320, 180)) << "the moved flashes change this frame";
+    EXPECT_TRUE(waitForPicture(moved, 320, 180)) << log();
+    EXPECT_EQ(24500u, titlePosition()) << "the music stays where it was";
+
+    mark = log().size();
+    ASSERT_EQ(0, runCommand("sed -i 's/^FLASHES_END_BEAT = 52/FLASHES_END_BEAT = soon/' " + schedule).status);
+    EXPECT_TRUE(waitForLog("schedule.txt:", mark));
+    EXPECT_NE(std::string::npos, log().find("the value of FLASHES_END_BEAT is not a number", mark)) << log();
+    EXPECT_NE(std::string::npos, titleWith("SCHEDULE EDIT FAILED").find("SCHEDULE EDIT FAILED"));
+    EXPECT_TRUE(waitForPicture(moved, 320, 180)) << "the last good schedule keeps timing the show";
+}
+
 TEST_F(Studio, ResizedWindowRedrawsAtItsSize)
 {
     start({"--size", "320x180", "--paused", "--from", "18000"});

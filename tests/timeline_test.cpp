@@ -1,11 +1,14 @@
 // The choreography is defined to the bit: these compare bit patterns, not
 // values within a tolerance.
 #include "timeline/schedule.h"
+#include "timeline/schedule_file.h"
 #include "timeline/timeline.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 static uint32_t bits(float value)
 {
@@ -181,4 +184,80 @@ TEST(Schedule, CurvesChangeAtTheirNamedBeats)
     EXPECT_GE(computeFrameParams(SHOW_END_MS).beat, FADE_OUT_END_BEAT);
     EXPECT_LT(computeFrameParams(SHOW_END_MS - 1000).beat, FADE_OUT_END_BEAT);
     EXPECT_EQ(uint32_t(INT32_MAX), positionAtBeat(1e12f));
+}
+
+// The printed built-in schedule reads back as exactly the built-in one, and
+// timing by it gives every parameter bit for bit; a value changed in the
+// file moves the curve it names.
+TEST(ScheduleFile, PrintedScheduleReadsBackExactlyAndMovesWhatItNames)
+{
+    const ScheduleValues builtIn;
+    const std::string text = scheduleText(builtIn);
+    ScheduleValues read;
+    read.GLITCH_START_BEAT = 1.0f;
+    std::string error;
+    ASSERT_TRUE(parseSchedule(text, "built-in.txt", read, &error)) << error;
+    EXPECT_EQ(0, std::memcmp(&builtIn, &read, sizeof read)) << text;
+
+    std::vector<FrameParams> before;
+    for (uint32_t ms = 0; ms < 70000; ms += 250) before.push_back(computeFrameParams(ms));
+    useSchedule(read);
+    for (uint32_t ms = 0, i = 0; ms < 70000; ms += 250, ++i) {
+        const FrameParams after = computeFrameParams(ms);
+        ASSERT_EQ(0, std::memcmp(&before[i], &after, sizeof after)) << ms;
+    }
+
+    std::string moved = text;
+    moved.replace(moved.find("GLITCH_START_BEAT = 66"), 22, "GLITCH_START_BEAT = 70  # later");
+    ASSERT_TRUE(parseSchedule(moved, "moved.txt", read, &error)) << error;
+    useSchedule(read);
+    EXPECT_EQ(0.0f, computeFrameParams(positionAtBeat(69.5f)).glitch) << "the glitch starts at beat 70 now";
+    EXPECT_GT(computeFrameParams(positionAtBeat(70.5f)).glitch, 0.0f);
+    EXPECT_EQ(positionAtBeat(70.0f), positionAtBeat(sectionStartBeat(5))) << "the glitch section moves with it";
+    useSchedule(builtIn);
+}
+
+// Every way a schedule file can be wrong is refused with its file, its line
+// and what is wrong, and the values given are left as they were.
+TEST(ScheduleFile, MistakesNameTheFileTheLineAndTheFault)
+{
+    const std::string good = scheduleText(ScheduleValues{});
+    auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string text = good;
+        text.replace(text.find(from), from.size(), to);
+        return text;
+    };
+    const std::string glitchLine =
+        std::to_string(std::count(good.begin(), good.begin() + std::ptrdiff_t(good.find("GLITCH_END_BEAT")), '\n') + 1);
+    const struct {
+        std::string text, expected;
+    } cases[] = {
+        {replaced("FLASHES_END_BEAT", "FLASHES_ENDS_BEAT"), "unknown name 'FLASHES_ENDS_BEAT'"},
+        {replaced("GLITCH_END_BEAT = 84", "GLITCH_END_BEAT = 8y4"), "s.txt:" + glitchLine + ": the value of"},
+        {replaced("GLITCH_END_BEAT = 84", "GLITCH_END_BEAT = 60"),
+         "s.txt:" + glitchLine + ": GLITCH_END_BEAT (60) must come after GLITCH_START_BEAT (66)"},
+        {replaced("SECONDS_PER_BEAT = 0.68182", "SECONDS_PER_BEAT = 0"), "SECONDS_PER_BEAT must be above 0"},
+        {replaced("SECONDS_PER_BEAT = 0.68182", "SECONDS_PER_BEAT = -1"), "SECONDS_PER_BEAT must be above 0"},
+        {replaced("FADE_IN_START_BEAT = 0", "FADE_IN_START_BEAT = -2"), "must be a beat from 0"},
+        {replaced("FINALE_START_BEAT = 80", "# FINALE_START_BEAT = 80"), "s.txt: FINALE_START_BEAT is missing"},
+        {good + "FINALE_START_BEAT = 81\n", "FINALE_START_BEAT is given twice"},
+        {good + "FINALE_START_BEAT 81\n", "expected NAME = value"},
+        {replaced("FADE_OUT_RATE = 0.25", "FADE_OUT_RATE = inf"), "the value of FADE_OUT_RATE is not a number"},
+        {replaced("FADE_OUT_RATE = 0.25", "FADE_OUT_RATE ="), "the value of FADE_OUT_RATE is not a number"},
+        {"", "SECONDS_PER_BEAT is missing"},
+    };
+    for (const auto& c : cases) {
+        ScheduleValues values;
+        values.GLITCH_START_BEAT = 1.0f;
+        std::string error;
+        EXPECT_FALSE(parseSchedule(c.text, "s.txt", values, &error)) << c.expected;
+        EXPECT_NE(std::string::npos, error.find(c.expected)) << error;
+        EXPECT_EQ(1.0f, values.GLITCH_START_BEAT) << "a refused file changes nothing";
+    }
+    ScheduleValues values;
+    std::string error;
+    EXPECT_FALSE(readScheduleFile("/nonexistent/s.txt", values, &error));
+    EXPECT_NE(std::string::npos, error.find("cannot read the schedule file /nonexistent/s.txt")) << error;
+    EXPECT_FALSE(readScheduleFile("/tmp", values, &error));
+    EXPECT_NE(std::string::npos, error.find("not a regular file")) << error;
 }

@@ -132,7 +132,7 @@ TEST(Transport, SectionKeysLandOnEachSectionsFirstFrame)
     uint32_t previous = 0;
     for (size_t i = 0; i < std::size(SHOW_SECTIONS); ++i) {
         EXPECT_TRUE(jumpToSection(t, int(i)).seek);
-        const float sectionBeat = SHOW_SECTIONS[i].beat;
+        const float sectionBeat = sectionStartBeat(int(i));
         EXPECT_GE(computeFrameParams(t.positionMs).beat, sectionBeat) << SHOW_SECTIONS[i].name;
         if (t.positionMs > 0) {
             EXPECT_LT(computeFrameParams(t.positionMs - 1).beat, sectionBeat) << SHOW_SECTIONS[i].name;

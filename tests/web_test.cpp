@@ -41,8 +41,8 @@ static std::map<std::string, std::string> readReport(const std::string& output)
 static const char* sectionAt(uint32_t ms)
 {
     const char* name = SHOW_SECTIONS[0].name;
-    for (const ShowSection& section : SHOW_SECTIONS)
-        if (positionAtBeat(section.beat) <= ms) name = section.name;
+    for (int i = 0; i < SHOW_SECTION_COUNT; ++i)
+        if (positionAtBeat(sectionStartBeat(i)) <= ms) name = SHOW_SECTIONS[i].name;
     return name;
 }
 

@@ -49,17 +49,6 @@ static_assert(FIRST_HIT_BEAT + 3 * HIT_SPACING_BEATS == LAST_HIT_BEAT, "four hit
 static_assert(FADE_IN_RATE * 8.0f == 1.0f && FADE_OUT_RATE * (FADE_OUT_END_BEAT - FADE_OUT_START_BEAT) == 1.0f,
               "the fades' rates match their lengths");
 
-// The show's sections in order, for jumping between them: a name and the beat it starts on.
-struct ShowSection {
-    const char* name;
-    float beat;
-};
-inline constexpr ShowSection SHOW_SECTIONS[] = {
-    {"intro", FADE_IN_START_BEAT},   {"build-up", INTRO_BARS_START_BEAT}, {"hits", FIRST_HIT_BEAT},
-    {"flashes", FLASHES_START_BEAT}, {"warp", WARP_DIP_START_BEAT},       {"glitch", GLITCH_START_BEAT},
-    {"finale", FINALE_START_BEAT},   {"fade-out", FADE_OUT_START_BEAT},
-};
-
 // The last beat with a picture worth showing: the one before it is black.
 inline constexpr float LAST_PICTURE_BEAT = FADE_OUT_END_BEAT - 1.0f;
 // The whole millisecond at which the picture has faded out (beat 101 is at

@@ -19,6 +19,25 @@ static constexpr float PULSE_GAIN_STEP = 0.2f;            // 0x3E4CCCCD
 // Beats over which the glitch and both warps rise and fall; the dip, six
 // beats long, rises as its fall begins and the rising edge wins.
 static constexpr float SLOPE_BEATS = 8.0f;
+// Hit pulses, evenly spaced from the first hit beat to the last.
+static constexpr int HIT_COUNT = 4;
+
+static ScheduleValues schedule;
+
+const ScheduleValues& activeSchedule()
+{
+    return schedule;
+}
+
+void useSchedule(const ScheduleValues& values)
+{
+    schedule = values;
+}
+
+float sectionStartBeat(int index)
+{
+    return schedule.*SHOW_SECTIONS[index].start;
+}
 
 float easeIn(float x, float start, float length)
 {
@@ -54,8 +73,9 @@ float stepAbove(float edge, float x)
 float hitPulse(float x)
 {
     // Pulse starts in beats, latest first: the first one already reached wins.
-    for (size_t i = std::size(HIT_BEATS); i-- > 0;) {
-        const float start = HIT_BEATS[i];
+    const float spacing = (schedule.LAST_HIT_BEAT - schedule.FIRST_HIT_BEAT) / float(HIT_COUNT - 1);
+    for (int i = HIT_COUNT; i-- > 0;) {
+        const float start = i == HIT_COUNT - 1 ? schedule.LAST_HIT_BEAT : schedule.FIRST_HIT_BEAT + float(i) * spacing;
         if (x >= start) {
             return float(double(HIT_MAIN_WEIGHT) * sineHump(x, start + 0.5f, 0.5f) +
                          double(HIT_ECHO_WEIGHT) * sineHump(x, start + 1.0f, 0.5f));
@@ -66,22 +86,23 @@ float hitPulse(float x)
 
 FrameParams computeFrameParams(uint32_t positionMs)
 {
+    const ScheduleValues& s = schedule;
     FrameParams p{};
     p.time = float(double(int32_t(positionMs)) * double(MS_TO_SECONDS));
-    p.beat = float(double(p.time) / double(SECONDS_PER_BEAT));
-    p.finale = easeIn(p.beat, FINALE_START_BEAT, FINALE_FULL_BEAT - FINALE_START_BEAT);
-    p.glitch = float(double(trapezoid(p.beat, GLITCH_START_BEAT, SLOPE_BEATS, SLOPE_BEATS, GLITCH_END_BEAT)) *
+    p.beat = float(double(p.time) / double(s.SECONDS_PER_BEAT));
+    p.finale = easeIn(p.beat, s.FINALE_START_BEAT, s.FINALE_FULL_BEAT - s.FINALE_START_BEAT);
+    p.glitch = float(double(trapezoid(p.beat, s.GLITCH_START_BEAT, SLOPE_BEATS, SLOPE_BEATS, s.GLITCH_END_BEAT)) *
                      double(GLITCH_GAIN));
     p.spare = 0.0f;
     p.hit = hitPulse(p.beat);
     // The dip is subtracted from 1 in double before the swell is added.
     p.warp = float((1.0 -
-                    double(trapezoid(p.beat, WARP_DIP_START_BEAT, SLOPE_BEATS, SLOPE_BEATS, WARP_DIP_END_BEAT)) *
+                    double(trapezoid(p.beat, s.WARP_DIP_START_BEAT, SLOPE_BEATS, SLOPE_BEATS, s.WARP_DIP_END_BEAT)) *
                         double(WARP_DIP)) +
-                   double(trapezoid(p.beat, WARP_SWELL_START_BEAT, SLOPE_BEATS, SLOPE_BEATS, WARP_SWELL_END_BEAT)) *
+                   double(trapezoid(p.beat, s.WARP_SWELL_START_BEAT, SLOPE_BEATS, SLOPE_BEATS, s.WARP_SWELL_END_BEAT)) *
                        double(WARP_SWELL));
     p.pulseGain =
-        float(double(stepAbove(PULSE_GAIN_STEP_BEAT, p.beat)) * double(PULSE_GAIN_STEP) + double(PULSE_GAIN_STEP));
+        float(double(stepAbove(s.PULSE_GAIN_STEP_BEAT, p.beat)) * double(PULSE_GAIN_STEP) + double(PULSE_GAIN_STEP));
     return p;
 }
 
@@ -90,7 +111,7 @@ uint32_t positionAtBeat(float beat)
     // Start a few milliseconds early and walk up: rounding may put the exact
     // product on either side of the edge.
     static constexpr uint32_t MARGIN_MS = 3;
-    const double estimate = double(beat) * double(SECONDS_PER_BEAT) * 1000.0;
+    const double estimate = double(beat) * double(schedule.SECONDS_PER_BEAT) * 1000.0;
     // Positions are signed 32-bit counts: a later beat (or no number at all) is never reached.
     if (!(estimate < double(INT32_MAX))) return INT32_MAX;
     uint32_t ms = estimate > MARGIN_MS ? uint32_t(estimate) - MARGIN_MS : 0;

@@ -1,7 +1,10 @@
 // The show's clock and choreography: the music position becomes the eight
 // floats that the scene shader reads as the uniform m.
 #pragma once
+#include "timeline/schedule.h"
+
 #include <cstdint>
+#include <iterator>
 
 // The show's tempo, beats per minute.
 inline constexpr int BEATS_PER_MINUTE = 88;
@@ -12,6 +15,35 @@ inline constexpr float SECONDS_PER_BEAT = 0.68182f;
 static_assert(60.0 / BEATS_PER_MINUTE - SECONDS_PER_BEAT < 1e-5 && SECONDS_PER_BEAT - 60.0 / BEATS_PER_MINUTE < 1e-5,
               "SECONDS_PER_BEAT is the tempo's beat length");
 
+// The schedule the timeline computes with: every name of VANTROP_SCHEDULE
+// and the beat's length, the built-in values unless a schedule file gave
+// others (timeline/schedule_file.h). The shader packer writes the same values.
+struct ScheduleValues {
+#define VANTROP_SCHEDULE_MEMBER(name, value) float name = value;
+    VANTROP_SCHEDULE(VANTROP_SCHEDULE_MEMBER)
+#undef VANTROP_SCHEDULE_MEMBER
+    float SECONDS_PER_BEAT = ::SECONDS_PER_BEAT;
+};
+// The schedule in use: the built-in one until useSchedule.
+const ScheduleValues& activeSchedule();
+// From now on the timeline, the sections and the shader packer use `values`.
+void useSchedule(const ScheduleValues& values);
+
+// The show's sections in order, for jumping between them: a name and the schedule's name of the beat it starts on.
+struct ShowSection {
+    const char* name;
+    float ScheduleValues::*start;
+};
+inline constexpr ShowSection SHOW_SECTIONS[] = {
+    {"intro", &ScheduleValues::FADE_IN_START_BEAT}, {"build-up", &ScheduleValues::INTRO_BARS_START_BEAT},
+    {"hits", &ScheduleValues::FIRST_HIT_BEAT},      {"flashes", &ScheduleValues::FLASHES_START_BEAT},
+    {"warp", &ScheduleValues::WARP_DIP_START_BEAT}, {"glitch", &ScheduleValues::GLITCH_START_BEAT},
+    {"finale", &ScheduleValues::FINALE_START_BEAT}, {"fade-out", &ScheduleValues::FADE_OUT_START_BEAT},
+};
+inline constexpr int SHOW_SECTION_COUNT = int(std::size(SHOW_SECTIONS));
+// The beat section `index` starts on, in the schedule in use.
+float sectionStartBeat(int index);
+
 // The uniform block m: m[0] = (time, finale, glitch, spare), m[1] = (beat, hit, warp, pulseGain).
 struct FrameParams {
     float time;      // music position, seconds
@@ -19,7 +51,7 @@ struct FrameParams {
     float glitch;    // 0..0.2 from GLITCH_START_BEAT to GLITCH_END_BEAT
     float spare;     // always 0
     float beat;      // music position, beats
-    float hit;       // the hit pulse train on HIT_BEATS
+    float hit;       // the hit pulse train from FIRST_HIT_BEAT to LAST_HIT_BEAT
     float warp;      // lattice warp scale, always positive
     float pulseGain; // 0.2, or 0.4 once the beat is past PULSE_GAIN_STEP_BEAT
 };
@@ -33,7 +65,7 @@ float trapezoid(float x, float start, float rise, float fall, float end);
 float sineHump(float x, float start, float length);
 // 1 when x is strictly greater than edge, else 0.
 float stepAbove(float edge, float x);
-// The hit pulse train on HIT_BEATS (timeline/schedule.h); at most 0.150146484375.
+// The hit pulse train on four hits evenly spaced from FIRST_HIT_BEAT to LAST_HIT_BEAT; at most 0.150146484375.
 float hitPulse(float x);
 
 // The first whole millisecond whose frame has reached this beat (INT32_MAX for beats beyond the last position).

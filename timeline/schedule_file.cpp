@@ -1,0 +1,177 @@
+#include "timeline/schedule_file.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <vector>
+
+// Every name a file gives, with where its value lives.
+struct ScheduleField {
+    const char* name;
+    float ScheduleValues::*value;
+};
+#define VANTROP_SCHEDULE_FIELD(name, value) {#name, &ScheduleValues::name},
+static const ScheduleField FIELDS[] = {{"SECONDS_PER_BEAT", &ScheduleValues::SECONDS_PER_BEAT},
+                                       VANTROP_SCHEDULE(VANTROP_SCHEDULE_FIELD)};
+#undef VANTROP_SCHEDULE_FIELD
+static constexpr size_t FIELD_COUNT = std::size(FIELDS);
+
+// Curves that rise at the first name and fall by the second: the second must come later.
+static const char* const ORDERED[][2] = {
+    {"INTRO_BARS_START_BEAT", "INTRO_BARS_END_BEAT"},
+    {"FIRST_SHAKE_START_BEAT", "FIRST_SHAKE_END_BEAT"},
+    {"FIRST_HIT_BEAT", "LAST_HIT_BEAT"},
+    {"FLASHES_START_BEAT", "FLASHES_END_BEAT"},
+    {"WARP_DIP_START_BEAT", "WARP_DIP_END_BEAT"},
+    {"WARP_SWELL_START_BEAT", "WARP_SWELL_END_BEAT"},
+    {"GLITCH_START_BEAT", "GLITCH_END_BEAT"},
+    {"SECOND_SHAKE_START_BEAT", "SECOND_SHAKE_END_BEAT"},
+    {"FINALE_START_BEAT", "FINALE_FULL_BEAT"},
+    {"FADE_OUT_START_BEAT", "FADE_OUT_END_BEAT"},
+};
+// Values that must be above zero: lengths and rates, not beats.
+static const char* const POSITIVE[] = {"SECONDS_PER_BEAT", "FADE_IN_RATE", "FADE_OUT_RATE"};
+// No beat lies past this one (about 4.5 hours at the show's tempo), so that every beat has a position.
+static constexpr float LATEST_BEAT = 24000.0f;
+
+static size_t fieldIndex(const std::string& name)
+{
+    for (size_t i = 0; i < FIELD_COUNT; ++i)
+        if (name == FIELDS[i].name) return i;
+    return FIELD_COUNT;
+}
+
+// The shortest decimal text without an exponent that reads back as exactly
+// this value (nine significant digits always do, with one where needed).
+static std::string exactText(float value)
+{
+    char text[64];
+    for (int digits = 1; digits <= 9; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, double(value));
+        if (!std::strchr(text, 'e') && std::strtof(text, nullptr) == value) return text;
+    }
+    std::snprintf(text, sizeof text, "%.9g", double(value));
+    return text;
+}
+
+std::string scheduleText(const ScheduleValues& values)
+{
+    std::string text =
+        "# The vantrop show's schedule: NAME = value, one a line, every name once.\n"
+        "# Values are beats, counted from 0 at the start of the music, unless the\n"
+        "# name says otherwise (SECONDS_PER_BEAT, the rates per beat). Give the file\n"
+        "# with --schedule FILE to vantrop, vantrop-studio or vantrop-render.\n";
+    for (const ScheduleField& field : FIELDS)
+        text += std::string(field.name) + " = " + exactText(values.*field.value) + "\n";
+    return text;
+}
+
+static std::string trimmed(const std::string& text)
+{
+    const size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(" \t\r") + 1 - first);
+}
+
+static std::string at(const std::string& path, int line)
+{
+    return path + ":" + std::to_string(line) + ": ";
+}
+
+bool parseSchedule(const std::string& text, const std::string& path, ScheduleValues& out, std::string* error)
+{
+    ScheduleValues values;
+    std::vector<int> lineOf(FIELD_COUNT, 0);
+    std::istringstream lines(text);
+    std::string line;
+    for (int number = 1; std::getline(lines, line); ++number) {
+        line = trimmed(line.substr(0, line.find('#')));
+        if (line.empty()) continue;
+        const size_t equals = line.find('=');
+        if (equals == std::string::npos) {
+            *error = at(path, number) + "expected NAME = value, found '" + line + "'";
+            return false;
+        }
+        const std::string name = trimmed(line.substr(0, equals)), value = trimmed(line.substr(equals + 1));
+        const size_t index = fieldIndex(name);
+        if (index == FIELD_COUNT) {
+            *error = at(path, number) + "unknown name '" + name +
+                "' (vantrop-render schedule prints every name the show knows)";
+            return false;
+        }
+        if (lineOf[index]) {
+            *error = at(path, number) + name + " is given twice (first on line " + std::to_string(lineOf[index]) + ")";
+            return false;
+        }
+        char* end = nullptr;
+        errno = 0;
+        const float parsed = std::strtof(value.c_str(), &end);
+        if (value.empty() || *end != '\0' || errno == ERANGE || !std::isfinite(parsed)) {
+            *error = at(path, number) + "the value of " + name + " is not a number: '" + value +
+                "' (give a decimal number such as 37 or 0.125)";
+            return false;
+        }
+        const bool positive = std::find_if(std::begin(POSITIVE), std::end(POSITIVE),
+                                           [&](const char* p) { return name == p; }) != std::end(POSITIVE);
+        if (positive && !(parsed > 0.0f)) {
+            *error = at(path, number) + name + " must be above 0, not " + value;
+            return false;
+        }
+        if (!positive && (parsed < 0.0f || parsed > LATEST_BEAT)) {
+            *error = at(path, number) + name + " must be a beat from 0 to " + exactText(LATEST_BEAT) + ", not " + value;
+            return false;
+        }
+        values.*FIELDS[index].value = parsed;
+        lineOf[index] = number;
+    }
+    for (size_t i = 0; i < FIELD_COUNT; ++i)
+        if (!lineOf[i]) {
+            *error = path + ": " + FIELDS[i].name + " is missing (every name must be given once; " +
+                "vantrop-render schedule prints them all)";
+            return false;
+        }
+    for (const auto& pair : ORDERED) {
+        const size_t rise = fieldIndex(pair[0]), fall = fieldIndex(pair[1]);
+        if (values.*FIELDS[fall].value <= values.*FIELDS[rise].value) {
+            *error = at(path, std::max(lineOf[rise], lineOf[fall])) + pair[1] + " (" +
+                exactText(values.*FIELDS[fall].value) + ") must come after " + pair[0] + " (" +
+                exactText(values.*FIELDS[rise].value) + ")";
+            return false;
+        }
+    }
+    out = values;
+    return true;
+}
+
+bool readScheduleFile(const std::string& path, ScheduleValues& out, std::string* error)
+{
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        *error = "cannot read the schedule file " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        *error = "cannot read the schedule file " + path + ": it is not a regular file";
+        return false;
+    }
+    if (info.st_size > SCHEDULE_FILE_MAX_BYTES) {
+        *error = "the schedule file " + path + " is larger than 64 KiB; it is not a schedule";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    if (!in) {
+        *error = "cannot read the schedule file " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return parseSchedule(text.str(), path, out, error);
+}
