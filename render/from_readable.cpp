@@ -31,7 +31,8 @@ static std::string readableLog(const PackedShaders& packed, const std::string& l
     return out + log.substr(at);
 }
 
-bool initRendererFromReadable(GlLookup lookup, const ShaderSources& sources, int width, int height, std::string* error)
+bool initRendererFromReadable(GlLookup lookup, const ShaderSources& sources, int width, int height, std::string* error,
+                              const int64_t* framePositionMs)
 {
     PackedShaders packed;
     std::set<std::string> all;
@@ -39,7 +40,7 @@ bool initRendererFromReadable(GlLookup lookup, const ShaderSources& sources, int
     if (!packShaders(sources, all, width, height, false, packed, error)) return false;
     const char* programs[PROGRAM_VARIANTS];
     for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) programs[mask] = packed.specialised[mask].c_str();
-    if (initRendererFromSources(lookup, packed.vertex.c_str(), programs, error)) return true;
+    if (initRendererFromSources(lookup, packed.vertex.c_str(), programs, framePositionMs, error)) return true;
     // The driver's log is about the edit, not the driver: keep the log alone.
     if (const size_t log = error->find(":\n"); log != std::string::npos)
         *error = readableLog(packed, error->substr(log + 2), error->find("vertex shader") < log);

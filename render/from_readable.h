@@ -8,9 +8,12 @@
 #include <string>
 
 // Packs `sources` for width x height and builds the show's set of programs
-// from them; false with *error saying why, the driver's log pointing at the
-// readable files' lines. A failure leaves the renderer as it was.
-bool initRendererFromReadable(GlLookup lookup, const ShaderSources& sources, int width, int height, std::string* error);
+// from them (with framePositionMs, only that frame's now: for sources whose
+// every program has built before, with other values written in); false with
+// *error saying why, the driver's log pointing at the readable files' lines.
+// A failure leaves the renderer as it was.
+bool initRendererFromReadable(GlLookup lookup, const ShaderSources& sources, int width, int height, std::string* error,
+                              const int64_t* framePositionMs = nullptr);
 // The readable shaders used when none are named: share/vantrop/shaders
 // beside the program's folder (installed), else the build's source folder;
 // "" when neither has them, with *looked naming both.

@@ -5,9 +5,11 @@
 #include "shaders/shader_sources.h"
 #include "timeline/timeline.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <vector>
 
 // The vertex shader's one input, fed by the rectangle's corners.
@@ -181,11 +183,16 @@ static bool initPrograms(GlLookup lookup, const char* vertex, const std::string 
 }
 
 bool initRendererFromSources(GlLookup lookup, const char* vertex, const char* const sources[PROGRAM_VARIANTS],
-                             std::string* error)
+                             const int64_t* framePositionMs, std::string* error)
 {
     std::string texts[PROGRAM_VARIANTS];
     for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) texts[mask] = sources[mask];
-    return initPrograms(lookup, vertex, texts, ALL_PROGRAMS.data(), false, error);
+    bool now[PROGRAM_VARIANTS] = {};
+    if (framePositionMs)
+        now[programVariantFor(computeFrameParams(uint32_t(*framePositionMs)))] = true;
+    else
+        std::fill(std::begin(now), std::end(now), true);
+    return initPrograms(lookup, vertex, texts, now, false, error);
 }
 
 // The show's own programs at this size; only those marked in `now` are built at once.

@@ -24,9 +24,10 @@ bool initShowRenderer(GlLookup lookup, int width, int height, std::string* error
 // (one picture); the others are built when a frame first needs them.
 bool initShowRendererForFrame(GlLookup lookup, int width, int height, uint32_t positionMs, std::string* error);
 // A set of programs from these sources, indexed as PROGRAM_VARIANTS (the last
-// the complete shader), with this vertex shader; all built now.
+// the complete shader), with this vertex shader; all built now, or with a
+// framePositionMs only that frame's program (the others when first needed).
 bool initRendererFromSources(GlLookup lookup, const char* vertexSource, const char* const sources[PROGRAM_VARIANTS],
-                             std::string* error);
+                             const int64_t* framePositionMs, std::string* error);
 // One fragment shader alone (written for the show's size), drawn at width x height: every frame draws with it.
 bool initSingleProgramRenderer(GlLookup lookup, const char* fragmentSource, int width, int height, std::string* error);
 // The index of the show's program that draws a frame with these parameters.

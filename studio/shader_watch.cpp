@@ -30,10 +30,10 @@ static void* lookup(const char* name)
     return SDL_GL_GetProcAddress(name);
 }
 
-bool buildShader(Studio& s, const ShaderSources& sources)
+bool buildShader(Studio& s, const ShaderSources& sources, const int64_t* framePositionMs)
 {
     std::string error;
-    if (!initRendererFromReadable(lookup, sources, s.drawWidth, s.drawHeight, &error)) {
+    if (!initRendererFromReadable(lookup, sources, s.drawWidth, s.drawHeight, &error, framePositionMs)) {
         say(s,
             (s.haveProgram ? "the shader did not build; drawing the last good one: " : "the shader did not build: ") +
                 error);
@@ -58,7 +58,7 @@ bool reloadShader(Studio& s)
     return buildShader(s, sources);
 }
 
-bool reloadSchedule(Studio& s, const std::string& path)
+bool reloadSchedule(Studio& s, const std::string& path, uint32_t positionMs)
 {
     ScheduleValues values;
     std::string error;
@@ -69,8 +69,12 @@ bool reloadSchedule(Studio& s, const std::string& path)
     }
     const ScheduleValues before = activeSchedule();
     useSchedule(values);
-    // The shader has the schedule's values written in: the last good sources, packed again.
-    if (!buildShader(s, s.good)) {
+    // The shader has the schedule's values written in: the last good sources,
+    // packed again. Every program of theirs has built before, so only the one
+    // on screen is built now and the picture changes sooner; the others are
+    // built when a frame first needs them.
+    const int64_t frame = positionMs;
+    if (!buildShader(s, s.good, &frame)) {
         useSchedule(before);
         return false;
     }

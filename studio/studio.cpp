@@ -225,7 +225,7 @@ int main(int argc, char** argv)
             if (const FileStamp stamp = fileStamp(o.schedule); !o.schedule.empty() && !(stamp == s.scheduleStamp)) {
                 s.scheduleStamp = stamp;
                 changed = true;
-                if (reloadSchedule(s, o.schedule)) {
+                if (reloadSchedule(s, o.schedule, t.positionMs)) {
                     s.reloadSavedAtNs = std::max(stamp.modifiedNs, stamp.changedNs);
                     s.reloaded = "schedule";
                 }

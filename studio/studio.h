@@ -112,16 +112,16 @@ void drawOverlay(Studio& s, const std::vector<std::string>& lines);
 FileStamp fileStamp(const std::string& path);
 // What a look at each shader file sees now.
 std::vector<FileStamp> fileStamps(const ShaderFiles& files);
-// Packs these sources for the picture's size and builds the programs; on a
-// failure the last good programs stay and the message says where, in the
-// readable files.
-bool buildShader(Studio& s, const ShaderSources& sources);
+// Packs these sources for the picture's size and builds the programs (with
+// framePositionMs, only that frame's now); on a failure the last good
+// programs stay and the message says where, in the readable files.
+bool buildShader(Studio& s, const ShaderSources& sources, const int64_t* framePositionMs = nullptr);
 // Reads the shader folder once and builds what it holds.
 bool reloadShader(Studio& s);
 // Reads the schedule file and, when it is sound, times the show by it and
 // packs the last good shader with its values; a broken file keeps the last
 // good schedule and says where it is wrong.
-bool reloadSchedule(Studio& s, const std::string& path);
+bool reloadSchedule(Studio& s, const std::string& path, uint32_t positionMs);
 
 // waveform.cpp: the waveform, measured off the audio and drawing threads.
 // Starts measuring the music's waveform (lengthMs long) on a thread of its own.
