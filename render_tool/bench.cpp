@@ -116,6 +116,12 @@ int runBench(int argc, char** argv)
             compare = true;
         } else if (arg == "--shader" && i + 1 < argc) {
             shaderFile = argv[++i];
+            if (isReadableShaderPart(shaderFile))
+                return usageError(
+                    "vantrop-render bench",
+                    shaderFile +
+                        " is one of the show's readable shader files, not a whole fragment shader; "
+                        "give its folder with --shaders DIR to time them packed as the studio packs them");
             if (!readShaderFile(shaderFile, shaderText, &error)) return usageError("vantrop-render bench", error);
             if (shaderText.empty())
                 return usageError("vantrop-render bench", "the shader file " + shaderFile + " is empty");

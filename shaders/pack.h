@@ -43,6 +43,9 @@ inline constexpr long SHADER_FILE_MAX_BYTES = 256 * 1024;
 
 // The readable sources in `folder` (vertex, main, interface, scene, camera, shading).
 ShaderFiles shaderFilesIn(const std::string& folder);
+// Whether `path` names one of the readable sources, in a folder that holds
+// them: a part of the show's shader, not a whole one.
+bool isReadableShaderPart(const std::string& path);
 // Reads one shader file: a regular file of at most SHADER_FILE_MAX_BYTES;
 // *error names the file and the system's reason.
 bool readShaderFile(const std::string& path, std::string& text, std::string* error);

@@ -79,3 +79,15 @@ ShaderFiles shaderFilesIn(const std::string& folder)
     for (const char* name : FUNCTION_FILE_NAMES) files.functions.push_back(folder + "/" + name);
     return files;
 }
+
+bool isReadableShaderPart(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const ShaderFiles files = shaderFilesIn(folder);
+    bool part = name == VERTEX_FILE_NAME || name == MAIN_FILE_NAME;
+    for (const char* function : FUNCTION_FILE_NAMES) part = part || name == function;
+    struct stat info {};
+    return part && stat(files.main.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}

@@ -93,6 +93,10 @@ TEST(RenderTool, ShaderFolderDrawsAsTheStudioPacksIt)
     EXPECT_NE(std::string::npos, missing.output.find(dir + "/nothing/")) << missing.output;
     const CommandResult both = runCommand(TOOL + " bench --shaders " + shaders + " --shader " + shaders + "/main.glsl");
     EXPECT_EQ(2, both.status) << both.output;
+    const CommandResult part = runCommand(TOOL + " bench --shader " + shaders + "/scene.glsl");
+    EXPECT_EQ(2, part.status) << part.output;
+    EXPECT_NE(std::string::npos, part.output.find("not a whole fragment shader; give its folder with --shaders DIR"))
+        << part.output;
 }
 
 // `schedule` prints the built-in schedule; given back with --schedule it
