@@ -19,6 +19,7 @@ $as_root apt-get install -y --no-install-recommends \
     emscripten chromium-headless-shell
 # Debian's Node.js comes with Emscripten; npm only where no other Node.js
 # (with its own npm) is installed.
-command -v npm >/dev/null || $as_root apt-get install -y --no-install-recommends npm"$(dirname "$0")/enable-debian-sources.sh"
+command -v npm >/dev/null || $as_root apt-get install -y --no-install-recommends npm
+"$(dirname "$0")/enable-debian-sources.sh"
 # The web tests' browser driver, at the version package-lock.json names.
 npm ci --prefix "$(dirname "$0")/../tests/web" --no-audit --no-fund
