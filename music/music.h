@@ -10,8 +10,16 @@
 
 // How long the show runs when the stream's length cannot be determined, in milliseconds.
 inline constexpr uint32_t DEFAULT_SHOW_LENGTH_MS = 120000;
-// The music file, opened from the working directory.
+// The show's own track.
 inline constexpr const char* MUSIC_FILE_NAME = "lomu_hmm.mp3";
+
+// The user's own folder for the track: $XDG_DATA_HOME/vantrop, else
+// ~/.local/share/vantrop; "" when neither variable is set.
+std::string musicDataFolder();
+// The track to play when none is named: MUSIC_FILE_NAME in the working
+// folder, else in musicDataFolder(); the working folder's name when neither
+// has it (opening it then says where to put it).
+std::string defaultMusicFile();
 
 // Everything playback owns: the decoder and its thread, the sample ring, the
 // audio device and the clock's stamps. Made by openMusic, freed by stopMusic.

@@ -39,10 +39,10 @@ static std::string fileProblem(const char* fileName)
     if (!file) {
         const int code = errno;
         // The show's own track missing is the usual first-run case: say every way out.
-        const std::string ownTrack = std::string(" (put ") + MUSIC_FILE_NAME +
-            " in the folder you start from, name another MP3 with --music FILE, or make a placeholder: "
-            "vantrop-make-track " +
-            MUSIC_FILE_NAME + ")";
+        const std::string folder = musicDataFolder();
+        const std::string ownTrack = std::string(" (put ") + MUSIC_FILE_NAME + " in the folder you start from" +
+            (folder.empty() ? std::string() : " or in " + folder) +
+            ", name another MP3 with --music FILE, or make a placeholder: vantrop-make-track " + MUSIC_FILE_NAME + ")";
         std::string advice = code == ENOENT
             ? (std::strcmp(fileName, MUSIC_FILE_NAME) == 0 ? ownTrack : std::string(" (check the name and the folder)"))
             : code == EACCES ? " (make the file readable)"

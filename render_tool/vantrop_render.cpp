@@ -12,6 +12,7 @@
 #include "timeline/schedule_file.h"
 #include "timeline/timeline.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -29,6 +30,7 @@ static const char* const MAIN_HELP =
     "  video --out FILE.mp4   export the show, with its music, as a video (needs ffmpeg;\n"
     "                         Linux only)\n"
     "  sheet --out FILE.png   a contact sheet: a labelled still every few beats\n"
+    "  icon --size N ...      a square icon cut from a frame of the show\n"
     "  bench                  time the show's frames on this machine's renderer\n"
     "\n"
     "'vantrop-render COMMAND --help' explains each command; --version prints the\n"
@@ -78,6 +80,60 @@ static int runSchedule(int argc, char** argv)
         }
     }
     std::fputs(scheduleText(activeSchedule()).c_str(), stdout);
+    return 0;
+}
+
+static const char* const ICON_HELP =
+    "usage: vantrop-render icon --size N --out FILE.png [--ms MS]\n"
+    "\n"
+    "Draws the frame at MS (default 41500) at N pixels high, cut to its middle N x N\n"
+    "square: the programs' icon (the build makes it at the sizes the desktop's icon\n"
+    "theme expects). N is 16 to 1024.\n";
+
+static constexpr uint32_t ICON_DEFAULT_MS = 41500;
+static constexpr int ICON_MIN_SIZE = 16, ICON_MAX_SIZE = 1024;
+
+static int runIcon(int argc, char** argv)
+{
+    uint32_t ms = ICON_DEFAULT_MS, size = 0;
+    std::string out, error;
+    std::vector<std::string> seen;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (isHelp(argv[i])) {
+            std::fputs(ICON_HELP, stdout);
+            return 0;
+        }
+        if (optionRepeated("vantrop-render icon", seen, arg)) return EXIT_USAGE;
+        if (i + 1 >= argc) return usageError("vantrop-render icon", "unknown argument or missing value: '" + arg + "'");
+        const char* value = argv[++i];
+        if (arg == "--ms" && !parsePosition(value, ms))
+            return usageError("vantrop-render icon", std::string("bad --ms '") + value + "': give whole milliseconds");
+        if (arg == "--size" && (!parseUint32(value, size) || size < ICON_MIN_SIZE || size > ICON_MAX_SIZE))
+            return usageError("vantrop-render icon", std::string("bad --size '") + value + "': give 16 to 1024 pixels");
+        if (arg == "--out") out = value;
+        if (arg != "--ms" && arg != "--size" && arg != "--out")
+            return usageError("vantrop-render icon", "unknown argument '" + arg + "'");
+    }
+    if (size == 0 || out.empty()) return usageError("vantrop-render icon", "--size N and --out FILE.png are required");
+    if (!checkOutputPath(out, {".png"}, {}, &error)) {
+        std::fprintf(stderr, "vantrop-render icon: %s\n", error.c_str());
+        return 1;
+    }
+    // The show's framing at N pixels high, its middle square kept.
+    const int height = int(size), width = (height * 16 + 8) / 9, left = (width - height) / 2;
+    if (!openOfflineRendererForFrame(width, height, ms, &error)) {
+        std::fprintf(stderr, "vantrop-render icon: %s\n", error.c_str());
+        return 1;
+    }
+    const std::vector<uint8_t> frame = renderImage(ms, width, height);
+    std::vector<uint8_t> square(size_t(height) * height * 3);
+    for (int y = 0; y < height; ++y)
+        std::copy_n(&frame[(size_t(y) * width + left) * 3], size_t(height) * 3, &square[size_t(y) * height * 3]);
+    if (!writePngFileSafely(out, height, height, square, &error)) {
+        std::fprintf(stderr, "vantrop-render icon: %s\n", error.c_str());
+        return 1;
+    }
     return 0;
 }
 
@@ -216,6 +272,7 @@ int main(int argc, char** argv)
 #endif
     if (command == "sheet") return runSheet(argc - 2, argv + 2);
     if (command == "bench") return runBench(argc - 2, argv + 2);
+    if (command == "icon") return runIcon(argc - 2, argv + 2);
     std::fprintf(stderr, "vantrop-render: unknown command '%s' (see 'vantrop-render --help')\n", command.c_str());
     return EXIT_USAGE;
 }

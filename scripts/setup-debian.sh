@@ -14,7 +14,7 @@ $as_root apt-get install -y --no-install-recommends \
     libsdl2-dev libx11-dev libxrandr-dev libasound2-dev libmpg123-dev libmp3lame-dev \
     libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libpng-dev glslang-tools \
     libgtest-dev libbenchmark-dev clang clang-format libclang-rt-14-dev \
-    xvfb xauth xdotool x11-utils imagemagick ffmpeg lame pulseaudio pulseaudio-utils stress-ng \
+    xvfb xauth xfonts-base xdotool x11-utils imagemagick ffmpeg lame pulseaudio pulseaudio-utils stress-ng \
     g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 dpkg-dev curl bzip2 xz-utils zip \
     emscripten chromium-headless-shell
 # Debian's Node.js comes with Emscripten; npm only where no other Node.js

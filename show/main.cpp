@@ -22,7 +22,7 @@
 #endif
 
 static const char* const HELP =
-    "usage: vantrop [--music FILE] [--schedule FILE]\n"
+    "usage: vantrop [--music FILE] [--schedule FILE] [--message-box]\n"
     "\n"
     "Plays the vantrop show full-screen: the screen switches to %dx%d, the music\n"
     "plays and the picture follows it until the music has played out. ESC (or\n"
@@ -30,7 +30,10 @@ static const char* const HELP =
     ") ends it early; the desktop's\n"
     "display mode and cursor come back either way.\n"
     "\n"
-    "  --music FILE  the MP3 to play (default lomu_hmm.mp3 in the working directory)\n"
+    "  --music FILE  the MP3 to play (default lomu_hmm.mp3 in the working folder,\n"
+    "                else in $XDG_DATA_HOME/vantrop, ~/.local/share/vantrop)\n"
+    "  --message-box also tell a failure to start in a message box (the menu's\n"
+    "                entry starts it so, where nobody reads the terminal)\n"
     "  --schedule FILE  the show timed by this schedule (the form 'vantrop-render\n"
     "                schedule' prints) instead of the built-in one; the shader is\n"
     "                then packed from the installed readable sources\n"
@@ -50,7 +53,7 @@ static constexpr int SHOW_HEIGHT = VANTROP_SHOW_HEIGHT;
 
 int main(int argc, char** argv)
 {
-    const char* music = MUSIC_FILE_NAME;
+    std::string music = defaultMusicFile();
     const char* schedule = nullptr;
     std::vector<std::string> seen;
     for (int i = 1; i < argc; ++i) {
@@ -69,6 +72,10 @@ int main(int argc, char** argv)
             continue;
         }
         if (arg == "--music") return usageError(PROGRAM, "--music needs a file name");
+        if (arg == "--message-box") {
+            tellFailuresInABox();
+            continue;
+        }
         if (arg == "--schedule" && i + 1 < argc) {
             schedule = argv[++i];
             continue;
@@ -87,16 +94,16 @@ int main(int argc, char** argv)
         std::string looked;
         const std::string folder = defaultShaderFolder(&looked);
         if (folder.empty()) {
-            std::fprintf(stderr,
-                         "vantrop: a show timed by --schedule packs the show's readable shaders, and none are "
-                         "installed (looked in %s); install vantrop with its shaders, or leave out --schedule\n",
-                         looked.c_str());
+            tellStartFailure(
+                "a show timed by --schedule packs the show's readable shaders, and none are installed "
+                "(looked in " +
+                looked + "); install vantrop with its shaders, or leave out --schedule");
             return EXIT_FAILED;
         }
         if (!readShaderSources(shaderFilesIn(folder), readable, &error)) {
-            std::fprintf(stderr, "vantrop: %s\n", error.c_str());
+            tellStartFailure(error);
             return EXIT_FAILED;
         }
     }
-    return runShow(music, SHOW_WIDTH, SHOW_HEIGHT, schedule ? &readable : nullptr);
+    return runShow(music.c_str(), SHOW_WIDTH, SHOW_HEIGHT, schedule ? &readable : nullptr);
 }

@@ -21,6 +21,10 @@ void rememberDesktopMode();
 bool stopWasRequested();
 // Says the show itself has given the desktop its mode back.
 void desktopModeIsBack();
+// From now on a failure to start is also told in a message box (started
+// from a desktop's menu, where nobody reads standard error).
+void tellFailuresInABox();
 // Tells why the show could not start: "vantrop: MESSAGE" on standard error,
-// and in a message box where nobody reads that (a double-clicked program on Windows).
+// and in a message box where nobody reads that (a double-clicked program on
+// Windows, or after tellFailuresInABox).
 void tellStartFailure(const std::string& message);

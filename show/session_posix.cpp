@@ -2,6 +2,7 @@
 
 #include "cli/command_line.h"
 
+#include <SDL.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
 #include <semaphore.h>
@@ -152,7 +153,15 @@ void desktopModeIsBack()
     desktopGivenBack = true;
 }
 
+static bool inABox;
+
+void tellFailuresInABox()
+{
+    inABox = true;
+}
+
 void tellStartFailure(const std::string& message)
 {
     std::fprintf(stderr, "vantrop: %s\n", message.c_str());
+    if (inABox) SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "vantrop could not start", message.c_str(), nullptr);
 }

@@ -87,6 +87,11 @@ void desktopModeIsBack()
     if (desktopBack) SetEvent(desktopBack);
 }
 
+void tellFailuresInABox()
+{
+    startedOnItsOwn = true;
+}
+
 void tellStartFailure(const std::string& message)
 {
     std::fprintf(stderr, "vantrop: %s\n", message.c_str());

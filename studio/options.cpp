@@ -11,6 +11,7 @@ static const char* const PROGRAM = "vantrop-studio";
 static const char* const HELP =
     "usage: vantrop-studio [--size WxH] [--music FILE] [--from MS] [--loop A B] [--paused]\n"
     "                      [--shaders DIR] [--schedule FILE] [--preview 1|2|4|auto]\n"
+    "                      [--message-box]\n"
     "\n"
     "Plays the vantrop show in a resizable window (no display mode change), with\n"
     "the music, for editing it: the shader is repacked and rebuilt whenever a file\n"
@@ -19,10 +20,13 @@ static const char* const HELP =
     "the music's position.\n"
     "\n"
     "  --size WxH     the window's size at start, 16:9 (default 1280x720)\n"
-    "  --music FILE   the music (default lomu_hmm.mp3 in the working directory)\n"
+    "  --music FILE   the music (default lomu_hmm.mp3 in the working folder, else\n"
+    "                 in $XDG_DATA_HOME/vantrop, ~/.local/share/vantrop)\n"
     "  --from MS      start at this position, milliseconds\n"
     "  --loop A B     loop from A to B milliseconds\n"
     "  --paused       start paused\n"
+    "  --message-box  also tell a failure to start in a message box (the menu's\n"
+    "                 entry starts it so, where nobody reads the terminal)\n"
     "  --shaders DIR  the readable shader sources (default: the installed ones in\n"
     "                 share/vantrop/shaders beside the program's bin/, else those\n"
     "                 the build used; the last line below says which)\n"
@@ -82,6 +86,8 @@ int parseStudioOptions(int argc, char** argv, StudioOptions& o)
         }
         if (arg == "--paused") {
             o.paused = true;
+        } else if (arg == "--message-box") {
+            o.messageBox = true;
         } else if (arg == "--size" && hasValue) {
             if (!parseSize(argv[++i], o.width, o.height, &error)) return usageError(PROGRAM, error);
         } else if (arg == "--music" && hasValue) {

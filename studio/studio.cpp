@@ -88,6 +88,21 @@ static bool openWindow(Studio& s, const StudioOptions& o, std::string* error)
     return true;
 }
 
+// Tells why the studio could not start (unless `told` already was), with
+// --message-box in a message box too, lets go of what was opened, and
+// gives the exit status.
+static int startFailed(const StudioOptions& o, MusicPlayer& player, const std::string& message,
+                       const std::string& told = "")
+{
+    if (!message.empty()) std::fprintf(stderr, "vantrop-studio: %s\n", message.c_str());
+    if (o.messageBox)
+        SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "vantrop-studio could not start",
+                                 (message.empty() ? told : message).c_str(), nullptr);
+    stopMusic(player);
+    SDL_Quit();
+    return EXIT_FAILED;
+}
+
 int main(int argc, char** argv)
 {
     StudioOptions o;
@@ -101,41 +116,27 @@ int main(int argc, char** argv)
     }
     MusicPlayer player;
     player.program = "vantrop-studio";
-    if (!openMusic(player, o.music.c_str(), &error)) {
-        std::fprintf(stderr, "vantrop-studio: %s\n", error.c_str());
-        return EXIT_FAILED;
-    }
+    if (o.music.empty()) o.music = defaultMusicFile();
+    if (!openMusic(player, o.music.c_str(), &error)) return startFailed(o, player, error);
     if (o.shaders.empty()) {
         std::string looked;
         o.shaders = defaultShaderFolder(&looked);
-        if (o.shaders.empty()) {
-            std::fprintf(stderr,
-                         "vantrop-studio: the show's readable shaders are not installed (looked in %s); "
-                         "give --shaders DIR, a folder with main.glsl, scene.glsl and the others (the source "
-                         "tree's shaders/)\n",
-                         looked.c_str());
-            stopMusic(player);
-            return EXIT_FAILED;
-        }
+        if (o.shaders.empty())
+            return startFailed(o, player,
+                               "the show's readable shaders are not installed (looked in " + looked +
+                                   "); give --shaders DIR, a folder with main.glsl, scene.glsl and the others (the "
+                                   "source tree's shaders/)");
     }
     Studio s;
     s.scheduleStamp = fileStamp(o.schedule);
     s.files = shaderFilesIn(o.shaders);
     s.shaderStamps = fileStamps(s.files);
     s.scale = o.preview == AUTO_PREVIEW ? 1 : o.preview;
-    if (!openWindow(s, o, &error)) {
-        std::fprintf(stderr, "vantrop-studio: %s\n", error.c_str());
-        stopMusic(player);
-        SDL_Quit();
-        return EXIT_FAILED;
-    }
+    if (!openWindow(s, o, &error)) return startFailed(o, player, error);
     fitPicture(s);
-    if (!s.haveProgram || !playMusic(player, &error)) {
-        if (!error.empty()) std::fprintf(stderr, "vantrop-studio: %s\n", error.c_str());
-        stopMusic(player);
-        SDL_Quit();
-        return EXIT_FAILED;
-    }
+    // A first shader that does not build has said why already.
+    if (!s.haveProgram) return startFailed(o, player, "", s.banner);
+    if (!playMusic(player, &error)) return startFailed(o, player, error);
 
     Transport t;
     t.lengthMs = player.lengthMs;

@@ -22,10 +22,11 @@ inline constexpr int AUTO_PREVIEW = 0;
 
 struct StudioOptions {
     int width = DEFAULT_PICTURE_WIDTH, height = DEFAULT_PICTURE_HEIGHT; // the window at start
-    std::string music = MUSIC_FILE_NAME, shaders;                       // shaders: "" for the default folder
-    std::string schedule;                                               // "" for the built-in one
+    std::string music, shaders; // "" for the default track and the default folder
+    std::string schedule;       // "" for the built-in one
     uint32_t from = 0, loopIn = 0, loopOut = 0;
     bool loop = false, paused = false;
+    bool messageBox = false; // a failure to start is told in a message box too
     int preview = AUTO_PREVIEW;
 };
 

@@ -157,6 +157,43 @@ TEST_F(Show, CommandLine)
         << r.output;
 }
 
+// Started from the desktop's menu (in the home folder, --message-box): the
+// show finds its track in $XDG_DATA_HOME/vantrop; without one anywhere, the
+// show and the studio say both places and the ways out, in a message box too.
+TEST_F(Show, MenuStartFindsItsMusicAndTellsFailuresInABox)
+{
+    const std::string home = dir + "/home", data = dir + "/data";
+    ASSERT_EQ(0, runCommand("mkdir -p " + home + " " + data + "/vantrop").status);
+    ASSERT_EQ(0, runCommand(MAKE_TRACK + " --seconds 2 " + data + "/vantrop/lomu_hmm.mp3").status);
+    show = spawnProcess({SHOW, "--message-box"}, home, {"DISPLAY=" + x.display, "XDG_DATA_HOME=" + data},
+                        dir + "/show.log");
+    ASSERT_GT(show, 0);
+    EXPECT_EQ(0, waitForExit(show, 30000)) << log();
+
+    for (const std::string& program : {SHOW, std::string(VANTROP_STUDIO_PATH)}) {
+        const std::string title = program == SHOW ? "vantrop could not start" : "vantrop-studio could not start";
+        show = spawnProcess({program, "--message-box"}, home, {"DISPLAY=" + x.display, "XDG_DATA_HOME=" + home},
+                            dir + "/show.log");
+        ASSERT_GT(show, 0);
+        // SDL's message box names no class xdotool searches by: its window is found by its title.
+        std::string box;
+        for (int i = 0; i < 200 && box.empty(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            box = onDisplay("xwininfo -root -tree | awk '/\"" + title + "\"/ { print $1 }'").output;
+        }
+        ASSERT_FALSE(box.empty()) << program << ": no message box (it needs the X fonts of xfonts-base)\n" << log();
+        EXPECT_TRUE(isRunning(show)) << "the box waits for the user";
+        onDisplay("xdotool key --window " + box.substr(0, box.find('\n')) + " Return");
+        EXPECT_EQ(1, waitForExit(show, 5000)) << "closing the box ends the program";
+        const std::string said = log();
+        const std::vector<std::string> parts = {"cannot open the music file lomu_hmm.mp3",
+                                                "in the folder you start from or in " + home + "/vantrop",
+                                                "--music FILE", "vantrop-make-track lomu_hmm.mp3"};
+        for (const std::string& part : parts) EXPECT_NE(std::string::npos, said.find(part)) << program << ": " << said;
+    }
+    expectDesktopBack();
+}
+
 // The four programs share one set of rules: a repeated option, a size that
 // is not 16:9 and --help mean the same in each, with the same exit statuses.
 TEST(CommandLine, SameRulesInEveryProgram)
