@@ -5,6 +5,7 @@
 #   vantrop-linux-x86_64.tar.gz   what `cmake --install` puts in place (build/720p):
 #                                 bin/, share/man/man1/, with README.md
 #   vantrop-web.zip               the web site (build/web/site), for any static host
+#   vantrop_VERSION_amd64.deb     the Debian package (cpack in build/720p)
 # Builds what is missing first; the Windows build needs
 # scripts/build-windows-libraries.sh to have run.
 set -e
@@ -48,9 +49,14 @@ cmake --install "$linux" --prefix "$folder" --strip >/dev/null
 cp README.md "$folder/"
 tar -czf "$dist/vantrop-linux-x86_64.tar.gz" -C "$stage" vantrop-linux-x86_64
 
+rm -f "$linux"/vantrop_*.deb "$dist"/vantrop_*.deb
+(cd "$linux" && cpack -G DEB >/dev/null)
+cp "$linux"/vantrop_*_amd64.deb "$dist/"
+
 rm -f "$dist/vantrop-web.zip"
 (cd "$web/site" && zip -qr9 "$dist/vantrop-web.zip" index.html page.js style.css vantrop.js vantrop.wasm)
 
-for archive in "$dist/vantrop-windows-x86_64.zip" "$dist/vantrop-linux-x86_64.tar.gz" "$dist/vantrop-web.zip"; do
+for archive in "$dist/vantrop-windows-x86_64.zip" "$dist/vantrop-linux-x86_64.tar.gz" "$dist/vantrop-web.zip" \
+    "$dist"/vantrop_*_amd64.deb; do
     echo "make-release: $archive ($(du -k "$archive" | cut -f1) KiB)"
 done

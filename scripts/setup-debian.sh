@@ -16,6 +16,7 @@ $as_root apt-get install -y --no-install-recommends \
     libgtest-dev libbenchmark-dev clang clang-format libclang-rt-14-dev \
     xvfb xauth xfonts-base xdotool x11-utils imagemagick ffmpeg lame pulseaudio pulseaudio-utils stress-ng \
     g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 dpkg-dev curl bzip2 xz-utils zip \
+    lintian desktop-file-utils appstream \
     emscripten chromium-headless-shell
 # Debian's Node.js comes with Emscripten; npm only where no other Node.js
 # (with its own npm) is installed.

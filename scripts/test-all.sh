@@ -2,8 +2,8 @@
 # Everything CI checks, in order: the sources' format, the Windows build
 # (cross-built with its libraries), the web build, the release build and its
 # tests (with the sync check against a real sound server, the Windows
-# programs under Wine, and the web site in headless Chromium), the release
-# archives, the sanitizer build
+# programs under Wine, and the web site in headless Chromium), the Debian
+# package (installed, run and purged), the release archives, the sanitizer build
 # (AddressSanitizer, UBSan, LeakSanitizer) and its tests with the whole
 # 70-second show, the music tests under ThreadSanitizer, and a 30-second
 # fuzzing run of the music decoder.
@@ -23,6 +23,7 @@ cmake --build --preset web -j"$jobs"
 cmake --preset default $strict -DVANTROP_WINDOWS_BUILD="$PWD/build/windows" -DVANTROP_WEB_BUILD="$PWD/build/web"
 cmake --build --preset default -j"$jobs"
 ctest --preset default -j2
+scripts/check-package.sh
 scripts/make-release.sh
 cmake --preset debug $strict
 cmake --build --preset debug -j"$jobs"
