@@ -25,7 +25,7 @@ static constexpr double PI = 3.14159265358979323846;
 static const char* const PROGRAM = "vantrop-make-track";
 
 static const char* const HELP =
-    "usage: vantrop-make-track [--seconds S] [--force] OUT.mp3\n"
+    "Usage: vantrop-make-track [--seconds S] [--force] OUT.mp3\n"
     "\n"
     "Synthesizes a placeholder soundtrack for vantrop at its tempo (%d beats per\n"
     "minute, first beat at 0 ms): a kick on every beat, a hi-hat between beats,\n"

@@ -29,7 +29,7 @@ static constexpr uint32_t MAX_FRAMES = 100000;
 // flashes, warp dip, warp swell with glitch, finale, logo before the fade-out.
 
 static const char* const BENCH_HELP =
-    "usage: vantrop-render bench [--size WxH] [--ms MS...] [--frames N] [--compare]\n"
+    "Usage: vantrop-render bench [--size WxH] [--ms MS...] [--frames N] [--compare]\n"
     "                            [--shaders DIR | --shader FILE] [--schedule FILE]\n"
     "\n"
     "Draws each position N times (default 10) after two warm-up frames and prints\n"

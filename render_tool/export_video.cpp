@@ -28,7 +28,7 @@ static constexpr uint32_t DEFAULT_FPS = 60;
 static constexpr uint32_t MAX_FPS = 240;
 
 static const char* const VIDEO_HELP =
-    "usage: vantrop-render video --out FILE.mp4 [--fps N] [--size WxH] [--from MS] [--to MS] [--music FILE]\n"
+    "Usage: vantrop-render video --out FILE.mp4 [--fps N] [--size WxH] [--from MS] [--to MS] [--music FILE]\n"
     "                            [--shaders DIR] [--schedule FILE]\n"
     "\n"
     "Exports the show as an H.264 MP4 video with the music's matching stretch as\n"

@@ -21,7 +21,7 @@ static constexpr int LABEL_HEIGHT = GLYPH_HEIGHT * GLYPH_SCALE + 6;
 static constexpr uint8_t BACKGROUND = 24, INK = 230;
 
 static const char* const SHEET_HELP =
-    "usage: vantrop-render sheet --out FILE.png [--size WxH] [--every BEATS] [--shaders DIR]\n"
+    "Usage: vantrop-render sheet --out FILE.png [--size WxH] [--every BEATS] [--shaders DIR]\n"
     "                            [--schedule FILE]\n"
     "\n"
     "Draws a contact sheet: one still of the show every BEATS beats (default 4)\n"

@@ -19,7 +19,7 @@
 #include <vector>
 
 static const char* const MAIN_HELP =
-    "usage: vantrop-render COMMAND [OPTIONS]\n"
+    "Usage: vantrop-render COMMAND [OPTIONS]\n"
     "\n"
     "Draws the vantrop show without a display, with the show's own renderer.\n"
     "\n"
@@ -38,7 +38,7 @@ static const char* const MAIN_HELP =
     "place when complete, so a failed run leaves nothing behind.\n";
 
 static const char* const PARAMS_HELP =
-    "usage: vantrop-render params [--hex] [--schedule FILE] MS...\n"
+    "Usage: vantrop-render params [--hex] [--schedule FILE] MS...\n"
     "\n"
     "Prints the eight frame parameters that the show uploads at each music position\n"
     "MS (an unsigned 32-bit count of milliseconds): a header line, then one line per\n"
@@ -47,13 +47,13 @@ static const char* const PARAMS_HELP =
     "float exactly; --hex prints their IEEE-754 bit patterns instead.\n";
 
 static const char* const FRAME_HELP =
-    "usage: vantrop-render frame --ms MS [--size WxH] [--shaders DIR] [--schedule FILE] --out FILE.png\n"
+    "Usage: vantrop-render frame --ms MS [--size WxH] [--shaders DIR] [--schedule FILE] --out FILE.png\n"
     "\n"
     "Renders the frame that the show draws at music position MS (milliseconds) and\n"
     "writes it as an 8-bit RGB PNG. --size takes any 16:9 size (default 1280x720).\n";
 
 static const char* const SCHEDULE_HELP =
-    "usage: vantrop-render schedule [--schedule FILE]\n"
+    "Usage: vantrop-render schedule [--schedule FILE]\n"
     "\n"
     "Prints the show's schedule in the form that --schedule FILE reads (every\n"
     "command here, vantrop and vantrop-studio take it): one NAME = value a line for\n"
@@ -84,7 +84,7 @@ static int runSchedule(int argc, char** argv)
 }
 
 static const char* const ICON_HELP =
-    "usage: vantrop-render icon --size N --out FILE.png [--ms MS]\n"
+    "Usage: vantrop-render icon --size N --out FILE.png [--ms MS]\n"
     "\n"
     "Draws the frame at MS (default 41500) at N pixels high, cut to its middle N x N\n"
     "square: the programs' icon (the build makes it at the sizes the desktop's icon\n"

@@ -22,7 +22,7 @@
 #endif
 
 static const char* const HELP =
-    "usage: vantrop [--music FILE] [--schedule FILE] [--message-box]\n"
+    "Usage: vantrop [--music FILE] [--schedule FILE] [--message-box]\n"
     "\n"
     "Plays the vantrop show full-screen: the screen switches to %dx%d, the music\n"
     "plays and the picture follows it until the music has played out. ESC (or\n"

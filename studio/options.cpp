@@ -9,9 +9,7 @@
 static const char* const PROGRAM = "vantrop-studio";
 
 static const char* const HELP =
-    "usage: vantrop-studio [--size WxH] [--music FILE] [--from MS] [--loop A B] [--paused]\n"
-    "                      [--shaders DIR] [--schedule FILE] [--preview 1|2|4|auto]\n"
-    "                      [--message-box]\n"
+    "Usage: vantrop-studio [OPTION]...\n"
     "\n"
     "Plays the vantrop show in a resizable window (no display mode change), with\n"
     "the music, for editing it: the shader is repacked and rebuilt whenever a file\n"

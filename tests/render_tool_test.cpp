@@ -40,7 +40,7 @@ TEST(RenderTool, HelpAndBadArguments)
     for (const char* args : {" --help", " params --help", " frame --help"}) {
         const CommandResult r = runCommand(TOOL + args);
         EXPECT_EQ(0, r.status) << args;
-        EXPECT_NE(std::string::npos, r.output.find("usage: vantrop-render")) << args;
+        EXPECT_NE(std::string::npos, r.output.find("Usage: vantrop-render")) << args;
     }
     for (const char* args :
          {"", " params", " params -5", " params 4294967296", " params 12abc", " nonsense", " frame --out x.png",

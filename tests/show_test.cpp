@@ -119,7 +119,7 @@ TEST_F(Show, CommandLine)
 {
     CommandResult r = runCommand("timeout -s KILL 20 " + SHOW + " --help");
     EXPECT_EQ(0, r.status);
-    EXPECT_NE(std::string::npos, r.output.find("usage: vantrop [--music FILE]")) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find("Usage: vantrop [--music FILE]")) << r.output;
     r = runCommand(SHOW + " --version");
     EXPECT_EQ(0, r.status);
     EXPECT_EQ(0u, r.output.find("vantrop 1.")) << r.output;
