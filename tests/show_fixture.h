@@ -48,8 +48,9 @@ protected:
                                            std::to_string(seconds) + " " + dir + "/lomu_hmm.mp3");
         ASSERT_EQ(0, r.status) << r.output;
     }
+    // Starts the program on this Xvfb, in `cwd` (the test's folder unless given).
     void start(const std::string& program, std::vector<std::string> arguments = {},
-               std::vector<std::string> environment = {})
+               std::vector<std::string> environment = {}, const std::string& cwd = "")
     {
         environment.push_back("DISPLAY=" + x.display);
         if (std::none_of(environment.begin(), environment.end(),
@@ -60,7 +61,7 @@ protected:
 #endif
         arguments.insert(arguments.begin(), program);
         std::remove((dir + "/clock.log").c_str()); // an earlier run's frames are not this one's
-        show = spawnProcess(arguments, dir, environment, dir + "/show.log");
+        show = spawnProcess(arguments, cwd.empty() ? dir : cwd, environment, dir + "/show.log");
         ASSERT_GT(show, 0);
         started = Clock::now();
     }
