@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <set>
+#include <utility>
 
 // The driver's log with each "0:1(COLUMN)" of the packed single line turned
 // into the readable file and line it came from.
@@ -31,6 +32,18 @@ static std::string readableLog(const PackedShaders& packed, const std::string& l
     return out + log.substr(at);
 }
 
+// The packed text of the set whose other programs are still to build, to
+// name a failure of theirs by its readable lines.
+static PackedShaders lazilyBuilt;
+
+// The driver's log is about the edit, not the driver: the log alone, its
+// places turned into the readable files' lines.
+static void nameReadableLines(const PackedShaders& packed, std::string* error)
+{
+    if (const size_t log = error->find(":\n"); log != std::string::npos)
+        *error = readableLog(packed, error->substr(log + 2), error->find("vertex shader") < log);
+}
+
 bool initRendererFromReadable(GlLookup lookup, const ShaderSources& sources, int width, int height, std::string* error,
                               const int64_t* framePositionMs)
 {
@@ -40,10 +53,25 @@ bool initRendererFromReadable(GlLookup lookup, const ShaderSources& sources, int
     if (!packShaders(sources, all, width, height, false, packed, error)) return false;
     const char* programs[PROGRAM_VARIANTS];
     for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) programs[mask] = packed.specialised[mask].c_str();
-    if (initRendererFromSources(lookup, packed.vertex.c_str(), programs, framePositionMs, error)) return true;
-    // The driver's log is about the edit, not the driver: keep the log alone.
-    if (const size_t log = error->find(":\n"); log != std::string::npos)
-        *error = readableLog(packed, error->substr(log + 2), error->find("vertex shader") < log);
+    if (initRendererFromSources(lookup, packed.vertex.c_str(), programs, framePositionMs, error)) {
+        if (framePositionMs) lazilyBuilt = std::move(packed);
+        return true;
+    }
+    // The readable lines come from the complete shader's text: a whole
+    // set-up, which fails too and leaves the renderer as it was, reports
+    // against it.
+    if (framePositionMs) {
+        error->clear();
+        if (initRendererFromSources(lookup, packed.vertex.c_str(), programs, nullptr, error)) return true;
+    }
+    nameReadableLines(packed, error);
+    return false;
+}
+
+bool finishReadablePrograms(std::string* error)
+{
+    if (buildPendingPrograms(error)) return true;
+    nameReadableLines(lazilyBuilt, error);
     return false;
 }
 

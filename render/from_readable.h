@@ -14,6 +14,10 @@
 // A failure leaves the renderer as it was.
 bool initRendererFromReadable(GlLookup lookup, const ShaderSources& sources, int width, int height, std::string* error,
                               const int64_t* framePositionMs = nullptr);
+// Builds the programs that the last set-up with a framePositionMs left for
+// later; false with *error naming the readable file and line the driver
+// rejected. The programs built so far stay.
+bool finishReadablePrograms(std::string* error);
 // The readable shaders used when none are named: share/vantrop/shaders
 // beside the program's folder (installed), else the build's source folder;
 // "" when neither has them, with *looked naming both.

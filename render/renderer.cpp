@@ -226,6 +226,19 @@ bool initSingleProgramRenderer(GlLookup lookup, const char* fragmentSource, int 
     return initPrograms(lookup, VERTEX_SOURCE, texts, now, true, error);
 }
 
+bool buildPendingPrograms(std::string* error)
+{
+    // The complete shader first, as a whole set-up does: a rejection is reported against its text.
+    for (int variant = PROGRAM_VARIANTS - 1; variant >= 0; --variant) {
+        if (programs[variant] || pendingSources[variant].empty()) continue;
+        const GLuint p = buildShaderProgram(vertexSource.c_str(), pendingSources[variant].c_str(), error);
+        if (!p) return false;
+        programs[variant] = p;
+        pendingSources[variant].clear();
+    }
+    return true;
+}
+
 int programVariantFor(const FrameParams& params)
 {
     return (params.glitch > 0.0f ? FEATURE_GLITCH : 0) | (params.finale > 0.0f ? FEATURE_FINALE : 0);

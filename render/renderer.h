@@ -28,6 +28,9 @@ bool initShowRendererForFrame(GlLookup lookup, int width, int height, uint32_t p
 // framePositionMs only that frame's program (the others when first needed).
 bool initRendererFromSources(GlLookup lookup, const char* vertexSource, const char* const sources[PROGRAM_VARIANTS],
                              const int64_t* framePositionMs, std::string* error);
+// Builds every program of the set not built yet; false with *error (the
+// driver's log) at the first one the driver rejects.
+bool buildPendingPrograms(std::string* error);
 // One fragment shader alone (written for the show's size), drawn at width x height: every frame draws with it.
 bool initSingleProgramRenderer(GlLookup lookup, const char* fragmentSource, int width, int height, std::string* error);
 // The index of the show's program that draws a frame with these parameters.

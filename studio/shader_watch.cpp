@@ -46,7 +46,7 @@ bool buildShader(Studio& s, const ShaderSources& sources, const int64_t* framePo
     return true;
 }
 
-bool reloadShader(Studio& s)
+bool reloadShader(Studio& s, const int64_t* framePositionMs)
 {
     ShaderSources sources;
     std::string error;
@@ -55,7 +55,26 @@ bool reloadShader(Studio& s)
         s.shaderFailed = true;
         return false;
     }
-    return buildShader(s, sources);
+    const ShaderSources before = s.good;
+    if (!buildShader(s, sources, framePositionMs)) return false;
+    if (framePositionMs && s.haveProgram) {
+        s.lastGood = before;
+        s.restToBuild = true;
+    }
+    return true;
+}
+
+bool finishShader(Studio& s)
+{
+    if (!s.restToBuild) return false;
+    s.restToBuild = false;
+    std::string error;
+    if (finishReadablePrograms(&error)) return false;
+    // The edit broke a part that the frame on screen does not draw: the last good shader again, whole.
+    say(s, "the shader did not build; drawing the last good one: " + error);
+    buildShader(s, s.lastGood);
+    s.shaderFailed = true;
+    return true;
 }
 
 bool reloadSchedule(Studio& s, const std::string& path, uint32_t positionMs)

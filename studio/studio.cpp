@@ -218,7 +218,9 @@ int main(int argc, char** argv)
                         changedAtNs = std::max({changedAtNs, stamps[i].modifiedNs, stamps[i].changedNs});
                 s.shaderStamps = stamps;
                 changed = true;
-                if (reloadShader(s)) {
+                // The frame on screen's program first: the picture changes sooner.
+                const int64_t frame = t.positionMs;
+                if (reloadShader(s, &frame)) {
                     s.reloadSavedAtNs = changedAtNs;
                     s.reloaded = "shader";
                 }
@@ -305,6 +307,7 @@ int main(int argc, char** argv)
                 std::string("the ") + s.reloaded + " was rebuilt and drawn " + std::to_string(latency) +
                     " ms after it was saved");
             s.reloadSavedAtNs = 0;
+            if (finishShader(s)) changed = true;
         }
         // A moving picture updates the title ten times a second; a still one at once.
         if (now - lastTitle >= TITLE_EVERY_MS || t.paused) {

@@ -73,7 +73,9 @@ struct Studio {
     int scale = 1;
     ShaderFiles files;
     std::vector<FileStamp> shaderStamps;
-    ShaderSources good; // the sources of the programs drawing now, repacked when the picture's size changes
+    ShaderSources good;       // the sources of the programs drawing now, repacked when the picture's size changes
+    ShaderSources lastGood;   // the good sources before the edit whose other programs are still to build
+    bool restToBuild = false; // an edit drew its frame's program only: the others are still to build
     bool haveProgram = false;
     bool shaderFailed = false;   // the last edit did not build: the last good one draws
     bool scheduleFailed = false; // the schedule file's last edit is broken: the last good schedule times the show
@@ -117,8 +119,13 @@ std::vector<FileStamp> fileStamps(const ShaderFiles& files);
 // framePositionMs, only that frame's now); on a failure the last good
 // programs stay and the message says where, in the readable files.
 bool buildShader(Studio& s, const ShaderSources& sources, const int64_t* framePositionMs = nullptr);
-// Reads the shader folder once and builds what it holds.
-bool reloadShader(Studio& s);
+// Reads the shader folder once and builds what it holds; with
+// framePositionMs only that frame's program at once, the rest by finishShader.
+bool reloadShader(Studio& s, const int64_t* framePositionMs = nullptr);
+// Builds what reloadShader left for later (once the new picture is up); when
+// the driver rejects a part of the edit that frame does not draw, says where
+// and goes back to the last good shader, whole (true: the picture must be drawn again).
+bool finishShader(Studio& s);
 // Reads the schedule file and, when it is sound, times the show by it and
 // packs the last good shader with its values; a broken file keeps the last
 // good schedule and says where it is wrong.

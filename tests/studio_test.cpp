@@ -353,6 +353,27 @@ TEST_F(Studio, ScheduleEditsRetimeTheShowLive)
     EXPECT_TRUE(waitForPicture(moved, 320, 180)) << "the last good schedule keeps timing the show";
 }
 
+// An edit is drawn as soon as the frame on screen's program builds; a break
+// in a part that frame does not draw (the glitch's shake, at 15 s) is caught
+// when the rest builds, named by its line, and the last good shader comes back.
+TEST_F(Studio, BreakOutsideTheFrameOnScreenIsCaughtToo)
+{
+    const std::string shaders = dir + "/shaders", scene = shaders + "/scene.glsl";
+    ASSERT_EQ(0, runCommand("cp -r " + std::string(VANTROP_SHADERS_DIR) + " " + shaders).status);
+    start({"--size", "320x180", "--paused", "--from", "15000", "--shaders", shaders});
+    key("Tab");
+    const auto good = frame(15000, 320, 180);
+    EXPECT_TRUE(waitForPicture(good, 320, 180));
+    const std::string shake = "q = q + 4.0 \\* m\\[0\\].z \\*";
+    const std::string line = runCommand("grep -n '" + shake + "' " + scene + " | cut -d: -f1").output;
+    ASSERT_FALSE(line.empty()) << "scene.glsl no longer has the shake this test breaks";
+    const size_t mark = log().size();
+    ASSERT_EQ(0, runCommand("sed -i 's/" + shake + "/q = q + 4.0 * oops * m[0].z */' " + scene).status);
+    EXPECT_TRUE(waitForLog("scene.glsl:" + line.substr(0, line.find('\n')) + ": error: `oops' undeclared", mark));
+    EXPECT_NE(std::string::npos, titleWith("SHADER EDIT FAILED").find("SHADER EDIT FAILED"));
+    EXPECT_TRUE(waitForPicture(good, 320, 180)) << "the last good shader draws again";
+}
+
 TEST_F(Studio, ResizedWindowRedrawsAtItsSize)
 {
     start({"--size", "320x180", "--paused", "--from", "18000"});
