@@ -44,7 +44,8 @@ bool exportRunning(const Studio& s)
     return s.exporting.pid > 0;
 }
 
-void startExport(Studio& s, const Transport& t, const std::string& music, const std::string& shaders)
+void startExport(Studio& s, const Transport& t, const std::string& music, const std::string& shaders,
+                 const std::string& schedule)
 {
     StudioExport& e = s.exporting;
     if (exportRunning(s)) {
@@ -56,18 +57,23 @@ void startExport(Studio& s, const Transport& t, const std::string& music, const 
         say(s, "not exported: the shader files do not build (the export draws them as they are); fix the edit first");
         return;
     }
+    if (s.scheduleFailed) {
+        say(s, "not exported: the schedule file is broken (the export reads it as it is); fix the edit first");
+        return;
+    }
     const uint32_t from = t.looping ? t.loopInMs : 0, to = t.looping ? t.loopOutMs : t.lengthMs;
     int box[4];
     pictureBox(s.window, box);
     const int width = std::max(box[2] / EXPORT_WIDTH_STEP, 1) * EXPORT_WIDTH_STEP, height = width * ASPECT_H / ASPECT_W;
     e.file = freeVideoName(from, to);
-    const std::vector<std::string> args = {renderProgram(), "video",
-                                           "--out",         e.file,
-                                           "--from",        std::to_string(from),
-                                           "--to",          std::to_string(to),
-                                           "--size",        std::to_string(width) + "x" + std::to_string(height),
-                                           "--music",       music,
-                                           "--shaders",     shaders};
+    std::vector<std::string> args = {renderProgram(), "video",
+                                     "--out",         e.file,
+                                     "--from",        std::to_string(from),
+                                     "--to",          std::to_string(to),
+                                     "--size",        std::to_string(width) + "x" + std::to_string(height),
+                                     "--music",       music,
+                                     "--shaders",     shaders};
+    if (!schedule.empty()) args.insert(args.end(), {"--schedule", schedule});
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
         say(s, std::string("not exported: no pipe to the export (") + std::strerror(errno) + ")");

@@ -192,7 +192,7 @@ int main(int argc, char** argv)
             else if (key == SDLK_F12)
                 saveFrame(s, t.positionMs);
             else if (key == SDLK_e)
-                startExport(s, t, o.music, o.shaders);
+                startExport(s, t, o.music, o.shaders, o.schedule);
             else if (key == SDLK_p) {
                 o.preview = o.preview == AUTO_PREVIEW ? 1 : o.preview == 4 ? AUTO_PREVIEW : o.preview * 2;
                 s.scale = o.preview == AUTO_PREVIEW ? s.scale : o.preview;

@@ -148,8 +148,10 @@ bool stripMouse(Studio& s, Transport& t, const SDL_Event& event, MusicCommand& c
 
 // export.cpp: E, the loop (or the whole show) as a video made by vantrop-render.
 // Starts exporting the loop, or the whole track, at the picture's size with
-// this music and shader folder to a new vantrop-studio-FROM-TO.mp4; says why not when it cannot.
-void startExport(Studio& s, const Transport& t, const std::string& music, const std::string& shaders);
+// this music, shader folder and schedule file ("" for the built-in one) to a
+// new vantrop-studio-FROM-TO.mp4; says why not when it cannot.
+void startExport(Studio& s, const Transport& t, const std::string& music, const std::string& shaders,
+                 const std::string& schedule);
 // Whether an export runs.
 bool exportRunning(const Studio& s);
 // Reads the export's progress and, once it has ended, says how; true when something changed.
