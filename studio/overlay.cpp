@@ -49,7 +49,8 @@ std::vector<std::string> statusLines(const Transport& t, const Studio& s, double
                                      int previewSetting)
 {
     const float beat = computeFrameParams(t.positionMs).beat;
-    const int bar = int(std::floor(beat / 4.0f)) + 1, beatInBar = int(std::floor(beat)) % 4 + 1;
+    const int bar = int(std::floor(beat / float(BEATS_PER_BAR))) + 1,
+              beatInBar = int(std::floor(beat)) % BEATS_PER_BAR + 1;
     char line[160];
     std::vector<std::string> lines;
     std::snprintf(line, sizeof line, "%s  beat %.2f  bar %d.%d  %s", clockText(t.positionMs).c_str(), double(beat), bar,

@@ -18,7 +18,6 @@
 static constexpr int WAVE_TOP = 2, WAVE_BOTTOM = 44, SECTIONS_TOP = 46;
 // Grid lines are drawn only where they stand at least this many pixels apart.
 static constexpr double MIN_GRID_PIXELS = 6.0;
-static constexpr float BEATS_PER_BAR = 4.0f;
 // Colours, RGB.
 static constexpr uint8_t BACKGROUND[3] = {18, 18, 22}, LOOP_TINT[3] = {24, 56, 34}, BAR_LINE[3] = {84, 84, 104},
                          BEAT_TICK[3] = {150, 150, 166}, WAVE[3] = {110, 150, 190}, PLAYHEAD[3] = {250, 250, 250};
@@ -129,7 +128,7 @@ void drawStrip(Studio& s, const Transport& t)
         fill(c, int(stripColumnOf(v, in, c.width)), 0, int(stripColumnOf(v, out, c.width)) + 1, SECTIONS_TOP,
              LOOP_TINT);
     }
-    drawGrid(c, v, BEATS_PER_BAR, WAVE_TOP, WAVE_BOTTOM, BAR_LINE);
+    drawGrid(c, v, float(BEATS_PER_BAR), WAVE_TOP, WAVE_BOTTOM, BAR_LINE);
     drawWaveform(c, v, s.waveform);
     drawGrid(c, v, 1.0f, 0, WAVE_TOP + 4, BEAT_TICK);
     drawSections(c, v, t.lengthMs);

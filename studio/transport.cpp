@@ -7,7 +7,6 @@
 #include <cmath>
 #include <iterator>
 
-static constexpr float BEATS_PER_BAR = 4.0f;
 static constexpr float BARS_PER_PHRASE = 8.0f;
 static constexpr int MAX_SHUTTLE_SPEED = 8;
 static constexpr int64_t FRAMES_PER_SECOND = 60; // of a frame step
@@ -54,10 +53,10 @@ MusicCommand pressKey(Transport& t, TransportKey key)
         return {!t.paused, soundOn(t)};
     case TransportKey::BeatBack: return seekGrid(t, 1.0f, true);
     case TransportKey::BeatAhead: return seekGrid(t, 1.0f, false);
-    case TransportKey::BarBack: return seekGrid(t, BEATS_PER_BAR, true);
-    case TransportKey::BarAhead: return seekGrid(t, BEATS_PER_BAR, false);
-    case TransportKey::PhraseBack: return seekGrid(t, BEATS_PER_BAR * BARS_PER_PHRASE, true);
-    case TransportKey::PhraseAhead: return seekGrid(t, BEATS_PER_BAR * BARS_PER_PHRASE, false);
+    case TransportKey::BarBack: return seekGrid(t, float(BEATS_PER_BAR), true);
+    case TransportKey::BarAhead: return seekGrid(t, float(BEATS_PER_BAR), false);
+    case TransportKey::PhraseBack: return seekGrid(t, float(BEATS_PER_BAR) * BARS_PER_PHRASE, true);
+    case TransportKey::PhraseAhead: return seekGrid(t, float(BEATS_PER_BAR) * BARS_PER_PHRASE, false);
     case TransportKey::FrameBack: return seekFrame(t, true);
     case TransportKey::FrameAhead: return seekFrame(t, false);
     case TransportKey::Home: return seekTo(t, 0);

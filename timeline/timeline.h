@@ -8,6 +8,8 @@
 
 // The show's tempo, beats per minute.
 inline constexpr int BEATS_PER_MINUTE = 88;
+// Beats in a bar of the show's music.
+inline constexpr int BEATS_PER_BAR = 4;
 // Seconds per beat as the show computes with it: 60 / 88 written to five
 // places as a single-precision constant (every beat of the schedule lands
 // where this value puts it, so it stays as it is).
