@@ -157,8 +157,15 @@ TEST_F(WindowsBuild, StartedLikeADoubleClickItShowsNoConsoleAndFailuresInABox)
     ASSERT_TRUE(within(15000, [&] { return shown("--name '^vantrop$'"); })) << "no show window\n" << log();
     EXPECT_TRUE(consoleGone()) << "a console window is shown";
     waitForWindow();
-    EXPECT_EQ(0, onDisplay("xdotool key Escape").status);
-    EXPECT_EQ(0, waitForExit(show, 15000)) << log();
+    // The keyboard may still be with the console Wine just closed: the show's
+    // window gets it, and the key is pressed again while the show goes on.
+    int status = -1;
+    for (int attempt = 0; attempt < 3 && status == -1; ++attempt) {
+        onDisplay("xdotool search --name '^vantrop$' windowfocus --sync");
+        EXPECT_EQ(0, onDisplay("xdotool key Escape").status);
+        status = waitForExit(show, 5000);
+    }
+    EXPECT_EQ(0, status) << log();
     expectDesktopBack();
 
     std::remove((dir + "/lomu_hmm.mp3").c_str());
