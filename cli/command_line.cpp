@@ -2,7 +2,9 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
+#include <limits.h>
 #include <unistd.h>
 #endif
 
@@ -88,5 +90,22 @@ bool stderrIsTerminal()
     return _isatty(_fileno(stderr));
 #else
     return isatty(STDERR_FILENO);
+#endif
+}
+
+std::string programFolder()
+{
+#ifdef _WIN32
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return "";
+    const std::string program(path, length);
+    return program.substr(0, program.find_last_of("\\/"));
+#else
+    char path[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return "";
+    const std::string program(path, size_t(length));
+    return program.substr(0, program.rfind('/'));
 #endif
 }

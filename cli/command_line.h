@@ -31,3 +31,5 @@ bool parsePosition(const char* text, uint32_t& ms);
 bool parseSize(const char* text, int& width, int& height, std::string* error);
 // Whether standard error is a terminal: there progress is one line kept current, in a log a line now and then.
 bool stderrIsTerminal();
+// The folder the running program lies in, from the system; "" when it cannot say.
+std::string programFolder();

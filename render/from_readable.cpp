@@ -1,11 +1,6 @@
 #include "render/from_readable.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <limits.h>
-#include <unistd.h>
-#endif
+#include "cli/command_line.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -73,24 +68,6 @@ bool finishReadablePrograms(std::string* error)
     if (buildPendingPrograms(error)) return true;
     nameReadableLines(lazilyBuilt, error);
     return false;
-}
-
-// Where the program lies: its folder, from the system; "" when it cannot say.
-static std::string programFolder()
-{
-#ifdef _WIN32
-    char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return "";
-    const std::string program(path, length);
-    return program.substr(0, program.find_last_of("\\/"));
-#else
-    char path[PATH_MAX];
-    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0) return "";
-    const std::string program(path, size_t(length));
-    return program.substr(0, program.rfind('/'));
-#endif
 }
 
 // A folder with the show's readable shaders in it.

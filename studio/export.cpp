@@ -2,6 +2,7 @@
 // by vantrop-render, a child process that draws with the studio's music and
 // shader folder while the window goes on; its progress lines are read as
 // they come.
+#include "cli/command_line.h"
 #include "files/output_file.h"
 #include "studio/studio.h"
 
@@ -12,7 +13,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -23,11 +23,8 @@ static constexpr const char* RENDER_PROGRAM = "vantrop-render";
 // vantrop-render beside the studio's own program (both in the build's tools/, or both installed in bin/).
 static std::string renderProgram()
 {
-    char self[PATH_MAX];
-    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (length <= 0) return RENDER_PROGRAM;
-    const std::string path(self, size_t(length));
-    return path.substr(0, path.rfind('/') + 1) + RENDER_PROGRAM;
+    const std::string folder = programFolder();
+    return folder.empty() ? RENDER_PROGRAM : folder + "/" + RENDER_PROGRAM;
 }
 
 // "vantrop-studio-FROM-TO.mp4" in the working folder, or -2, -3 ... after it when that is taken.
