@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <random>
 #include <system_error>
 #else
 #include <fcntl.h>
@@ -163,16 +164,19 @@ std::string makeTemporaryBeside(const std::string& path, const std::string& exte
     const std::string folder = folderOf(path);
     std::string pattern = folder + "/" + TEMPORARY_STEM + "XXXXXX" + extension;
 #ifdef _WIN32
-    // No mkstemps: _mktemp_s fills in the Xs, and _O_EXCL makes sure the name is new.
-    const std::string base = pattern.substr(0, pattern.size() - extension.size());
+    // No mkstemps: the Xs become random letters, and _O_EXCL makes sure the
+    // name is new. (_mktemp_s ignores the extension: a second temporary of
+    // the same extension got the first one's name every time.)
+    static std::mt19937 generator(std::random_device{}() ^ uint32_t(GetTickCount()) ^ GetCurrentProcessId());
+    static constexpr char LETTERS[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    const size_t randomAt = pattern.size() - extension.size() - 6;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        std::string name = base;
-        if (_mktemp_s(name.data(), name.size() + 1) != 0) break;
-        pattern = name + extension;
+        for (size_t i = 0; i < 6; ++i) pattern[randomAt + i] = LETTERS[generator() % (sizeof LETTERS - 1)];
         if (_sopen_s(&fd, pattern.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _SH_DENYNO,
                      _S_IREAD | _S_IWRITE) != 0)
             fd = -1;
+        if (fd < 0 && errno != EEXIST) break;
     }
     if (fd < 0) {
         *error = "cannot make a temporary file in " + folder + ": " + std::strerror(errno);
