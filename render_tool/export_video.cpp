@@ -1,18 +1,15 @@
 #include "render_tool/export_video.h"
 
-#define GL_GLEXT_PROTOTYPES
 #include "cli/command_line.h"
 #include "files/output_file.h"
 #include "music/music.h"
+#include "process/child.h"
+#include "render/gl.h"
+#include "render/headless.h"
 #include "render/renderer.h"
 #include "render_tool/encoder.h"
 #include "render_tool/offline.h"
 #include "timeline/schedule.h"
-
-#include <GL/gl.h>
-#include <GL/glext.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -21,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -29,11 +27,12 @@ static constexpr uint32_t MAX_FPS = 240;
 
 static const char* const VIDEO_HELP =
     "Usage: vantrop-render video --out FILE.mp4 [--fps N] [--size WxH] [--from MS] [--to MS] [--music FILE]\n"
-    "                            [--shaders DIR] [--schedule FILE]\n"
+    "                            [--shaders DIR] [--schedule FILE] [--stop-when-input-ends]\n"
     "\n"
     "Exports the show as an H.264 MP4 video with the music's matching stretch as\n"
-    "its sound, through the ffmpeg program (Debian package ffmpeg). Frame n shows\n"
-    "the music position FROM + n * 1000 / N milliseconds (rounded down).\n"
+    "its sound, through the ffmpeg program (Debian package ffmpeg; on Windows\n"
+    "ffmpeg.exe beside this program or on PATH). Frame n shows the music\n"
+    "position FROM + n * 1000 / N milliseconds (rounded down).\n"
     "\n"
     "  --fps N       frames per second, 1 to 240 (default 60)\n"
     "  --size WxH    any 16:9 size with even width and height (default 1280x720)\n"
@@ -47,22 +46,75 @@ static const char* const VIDEO_HELP =
     "the music ends sooner, the rest is silent. Colours are recorded as BT.709. It\n"
     "is written to a temporary file beside FILE and moved into place when done, so\n"
     "a failed export leaves nothing behind and never touches the music file.\n"
-    "Ctrl+C stops the export and keeps a playable file of the frames done so far.\n";
+    "Ctrl+C stops the export and keeps a playable file of the frames done so far;\n"
+    "so does the end of its input with --stop-when-input-ends (for a program that\n"
+    "runs this one on a pipe, as the studio does: closing the pipe stops it).\n";
 
 static volatile std::sig_atomic_t interrupted;
+// The program that runs this one closed its input: stopped as by Ctrl+C.
+static bool inputEnded;
 
 static void onInterrupt(int signal)
 {
     interrupted = signal;
 }
 
+// Ctrl+C (and on POSIX a polite end from outside) stops the export, keeping what is drawn.
+static void catchStopSignals()
+{
+#ifdef _WIN32
+    for (int signal : {SIGINT, SIGBREAK}) std::signal(signal, onInterrupt);
+#else
+    // A gone ffmpeg is told by a failed write, not by a signal.
+    std::signal(SIGPIPE, SIG_IGN);
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+#endif
+}
+
+// What stopped the export: "signal 2 (Interrupt)", on Windows the key that
+// sent it, or the end of its input.
+static std::string signalText(int signal)
+{
+    if (inputEnded) return "the end of its input";
+#ifdef _WIN32
+    return signal == SIGBREAK ? "Ctrl+Break" : "Ctrl+C";
+#else
+    return "signal " + std::to_string(signal) + " (" + strsignal(signal) + ")";
+#endif
+}
+
+// The pixel-buffer functions (OpenGL 1.5): Windows' opengl32 exports only
+// OpenGL 1.1, so they are looked up in the context.
+struct PixelBufferFunctions {
+    PFNGLGENBUFFERSPROC genBuffers;
+    PFNGLDELETEBUFFERSPROC deleteBuffers;
+    PFNGLBINDBUFFERPROC bindBuffer;
+    PFNGLBUFFERDATAPROC bufferData;
+    PFNGLMAPBUFFERPROC mapBuffer;
+    PFNGLUNMAPBUFFERPROC unmapBuffer;
+};
+
+static bool lookUpPixelBuffers(PixelBufferFunctions& gl)
+{
+    gl.genBuffers = PFNGLGENBUFFERSPROC(headlessLookup("glGenBuffers"));
+    gl.deleteBuffers = PFNGLDELETEBUFFERSPROC(headlessLookup("glDeleteBuffers"));
+    gl.bindBuffer = PFNGLBINDBUFFERPROC(headlessLookup("glBindBuffer"));
+    gl.bufferData = PFNGLBUFFERDATAPROC(headlessLookup("glBufferData"));
+    gl.mapBuffer = PFNGLMAPBUFFERPROC(headlessLookup("glMapBuffer"));
+    gl.unmapBuffer = PFNGLUNMAPBUFFERPROC(headlessLookup("glUnmapBuffer"));
+    return gl.genBuffers && gl.deleteBuffers && gl.bindBuffer && gl.bufferData && gl.mapBuffer && gl.unmapBuffer;
+}
+
 // "12.3 MB": a file's size for people; "" when it cannot be read.
 static std::string sizeText(const std::string& path)
 {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0) return "";
+    std::error_code error;
+    const uintmax_t bytes = std::filesystem::file_size(path, error);
+    if (error) return "";
     char text[32];
-    std::snprintf(text, sizeof text, "%.1f MB", double(info.st_size) / 1e6);
+    std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / 1e6);
     return text;
 }
 
@@ -79,7 +131,7 @@ static std::string clockText(double seconds)
 
 struct VideoOptions {
     std::string out, music = MUSIC_FILE_NAME;
-    bool musicGiven = false, toGiven = false;
+    bool musicGiven = false, toGiven = false, stopWhenInputEnds = false;
     uint32_t fps = DEFAULT_FPS, from = 0, to = 0;
     int width = DEFAULT_PICTURE_WIDTH, height = DEFAULT_PICTURE_HEIGHT;
 };
@@ -97,6 +149,10 @@ static int parseVideoOptions(int argc, char** argv, VideoOptions& o)
             return 0;
         }
         if (optionRepeated("vantrop-render video", seen, arg)) return EXIT_USAGE;
+        if (arg == "--stop-when-input-ends") {
+            o.stopWhenInputEnds = true;
+            continue;
+        }
         if (i + 1 >= argc)
             return usageError("vantrop-render video", "unknown argument or missing value: '" + arg + "'");
         const char* value = argv[++i];
@@ -132,24 +188,22 @@ static int parseVideoOptions(int argc, char** argv, VideoOptions& o)
 // Ends the export after a signal: nothing of the temporary files is left.
 static int stoppedBeforeAnyFrame(const std::string& out)
 {
-    std::fprintf(stderr, "vantrop-render video: stopped by signal %d (%s) before any frame; %s was not written\n",
-                 int(interrupted), strsignal(interrupted), out.c_str());
+    std::fprintf(stderr, "vantrop-render video: stopped by %s before any frame; %s was not written\n",
+                 signalText(interrupted).c_str(), out.c_str());
     return EXIT_SIGNAL_BASE + interrupted;
 }
 
 int runVideo(int argc, char** argv)
 {
     // Caught from the start, so that no signal leaves a temporary file behind.
-    std::signal(SIGPIPE, SIG_IGN);
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+    catchStopSignals();
 
     VideoOptions o;
     if (const int status = parseVideoOptions(argc, argv, o); status >= 0) return status;
 
     std::string error;
-    bool haveMusic = access(o.music.c_str(), F_OK) == 0 || o.musicGiven;
+    std::error_code missing;
+    bool haveMusic = std::filesystem::exists(o.music, missing) || o.musicGiven;
     uint32_t musicLength = SHOW_END_MS;
     if (haveMusic && !readMusicLength(o.music.c_str(), &musicLength, &error)) {
         std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
@@ -168,10 +222,20 @@ int runVideo(int argc, char** argv)
         std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
         return 1;
     }
-    if (!onPath("ffmpeg")) {
-        std::fprintf(stderr,
-                     "vantrop-render video: the ffmpeg program was not found on PATH; install it "
-                     "(Debian package ffmpeg)\n");
+    const std::string ffmpeg = findProgram("ffmpeg");
+    if (ffmpeg.empty()) {
+#ifdef _WIN32
+        std::fputs(
+            "vantrop-render video: ffmpeg.exe was found neither beside vantrop-render.exe nor on PATH; "
+            "download a Windows build of ffmpeg (https://ffmpeg.org/download.html) and put its "
+            "ffmpeg.exe beside vantrop-render.exe\n",
+            stderr);
+#else
+        std::fputs(
+            "vantrop-render video: the ffmpeg program was found neither beside vantrop-render nor on PATH; "
+            "install it (Debian package ffmpeg)\n",
+            stderr);
+#endif
         return 1;
     }
     if (interrupted) return stoppedBeforeAnyFrame(o.out);
@@ -186,8 +250,17 @@ int runVideo(int argc, char** argv)
         std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
         return 1;
     }
+    PixelBufferFunctions gl{};
     if (!openOfflineRenderer(o.width, o.height, &error)) {
         std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
+        closeMusicReader(music);
+        return 1;
+    }
+    if (!lookUpPixelBuffers(gl)) {
+        std::fprintf(stderr,
+                     "vantrop-render video: the OpenGL driver (%s) has no pixel buffers (OpenGL 1.5); update the "
+                     "graphics driver\n",
+                     rendererName().c_str());
         closeMusicReader(music);
         return 1;
     }
@@ -213,7 +286,7 @@ int runVideo(int argc, char** argv)
     // step with the frames sent, and pass two puts the two together, so
     // that the sound ends exactly where the frames end, also when a signal
     // stops the export early.
-    const std::vector<std::string> args = pictureEncoderArguments(o.width, o.height, o.fps, pictures);
+    const std::vector<std::string> args = pictureEncoderArguments(ffmpeg, o.width, o.height, o.fps, pictures);
     FILE* soundFile = nullptr;
     if (music) {
         sound = makeTemporaryBeside(o.out, ".wav", &error);
@@ -228,9 +301,9 @@ int runVideo(int argc, char** argv)
             return 1;
         }
     }
-    Encoder encoder;
-    if (!startEncoder(encoder, args)) {
-        std::fprintf(stderr, "vantrop-render video: cannot start ffmpeg: %s\n", std::strerror(errno));
+    Child encoder;
+    if (!startChild(encoder, args, CHILD_INPUT, &error)) {
+        std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
         if (soundFile) std::fclose(soundFile);
         closeMusicReader(music);
         cleanUp();
@@ -241,20 +314,20 @@ int runVideo(int argc, char** argv)
     // goes from the other to the encoder, and its stretch of sound to the WAV file.
     const size_t frameBytes = size_t(o.width) * o.height * 3;
     GLuint buffers[2];
-    glGenBuffers(2, buffers);
+    gl.genBuffers(2, buffers);
     for (GLuint b : buffers) {
-        glBindBuffer(GL_PIXEL_PACK_BUFFER, b);
-        glBufferData(GL_PIXEL_PACK_BUFFER, GLsizeiptr(frameBytes), nullptr, GL_STREAM_READ);
+        gl.bindBuffer(GL_PIXEL_PACK_BUFFER, b);
+        gl.bufferData(GL_PIXEL_PACK_BUFFER, GLsizeiptr(frameBytes), nullptr, GL_STREAM_READ);
     }
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     uint64_t soundFrames = 0;
     bool soundWritten = true;
     std::vector<int16_t> samples;
     auto sendFrame = [&](uint32_t n) {
-        glBindBuffer(GL_PIXEL_PACK_BUFFER, buffers[n % 2]);
-        const void* pixels = glMapBuffer(GL_PIXEL_PACK_BUFFER, GL_READ_ONLY);
-        const bool ok = pixels && writeAll(encoder.input, pixels, frameBytes);
-        glUnmapBuffer(GL_PIXEL_PACK_BUFFER);
+        gl.bindBuffer(GL_PIXEL_PACK_BUFFER, buffers[n % 2]);
+        const void* pixels = gl.mapBuffer(GL_PIXEL_PACK_BUFFER, GL_READ_ONLY);
+        const bool ok = pixels && writeToChild(encoder, pixels, frameBytes);
+        gl.unmapBuffer(GL_PIXEL_PACK_BUFFER);
         if (ok && music) {
             // Frame n's sound: sample frames n * RATE / FPS up to (n + 1) * RATE / FPS.
             const uint64_t end = uint64_t(n + 1) * uint64_t(rate) / o.fps;
@@ -274,8 +347,13 @@ int runVideo(int argc, char** argv)
     uint32_t sent = 0, readBack = 0;
     bool pipeBroken = false;
     for (uint32_t n = 0; n < frameCount && !interrupted && !pipeBroken; ++n) {
+        if (o.stopWhenInputEnds && standardInputEnded()) {
+            inputEnded = true;
+            interrupted = SIGINT;
+            break;
+        }
         renderFrame(o.from + uint32_t(uint64_t(n) * 1000 / o.fps));
-        glBindBuffer(GL_PIXEL_PACK_BUFFER, buffers[n % 2]);
+        gl.bindBuffer(GL_PIXEL_PACK_BUFFER, buffers[n % 2]);
         glReadPixels(0, 0, o.width, o.height, GL_RGB, GL_UNSIGNED_BYTE, nullptr);
         readBack = n + 1;
         if (n > 0) {
@@ -300,7 +378,9 @@ int runVideo(int argc, char** argv)
     }
     if (showProgress) std::fputc('\n', stderr);
     closeMusicReader(music);
-    std::string failure = finishEncoder(encoder);
+    gl.bindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    gl.deleteBuffers(2, buffers);
+    std::string failure = describeChildEnd("ffmpeg", waitForChild(encoder));
     if (failure.empty() && pipeBroken) failure = "ffmpeg stopped taking frames";
     if (soundFile) {
         soundWritten = soundWritten && std::fflush(soundFile) == 0 && writeWavHeader(soundFile, rate, soundFrames);
@@ -315,9 +395,10 @@ int runVideo(int argc, char** argv)
     if (failure.empty() && music) {
         // Pass two: the frames as they are, the sound encoded beside them; a
         // signal now waits for this short pass to end.
-        const std::vector<std::string> join = soundJoinArguments(pictures, sound, temporary);
-        Encoder joiner;
-        failure = startEncoder(joiner, join) ? finishEncoder(joiner) : std::string("ffmpeg could not be started");
+        const std::vector<std::string> join = soundJoinArguments(ffmpeg, pictures, sound, temporary);
+        Child joiner;
+        failure =
+            startChild(joiner, join, CHILD_INPUT, &error) ? describeChildEnd("ffmpeg", waitForChild(joiner)) : error;
     }
     if (!failure.empty()) {
         std::fprintf(stderr, "vantrop-render video: after %u of %u frames, %s; %s was not written\n", sent, frameCount,
@@ -333,9 +414,9 @@ int runVideo(int argc, char** argv)
     }
     if (interrupted) {
         std::fprintf(stderr,
-                     "vantrop-render video: stopped by signal %d (%s); kept %s with the first %u of %u frames "
+                     "vantrop-render video: stopped by %s; kept %s with the first %u of %u frames "
                      "(%s of video and sound from %u ms)\n",
-                     int(interrupted), strsignal(interrupted), o.out.c_str(), sent, frameCount,
+                     signalText(interrupted).c_str(), o.out.c_str(), sent, frameCount,
                      clockText(double(sent) / o.fps).c_str(), o.from);
         return EXIT_SIGNAL_BASE + interrupted;
     }

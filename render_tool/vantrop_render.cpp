@@ -1,12 +1,10 @@
 // vantrop-render: the show's companion program. It draws any moment of the
 // show without a display, with the show's own renderer.
-#include "render_tool/bench.h"
-#ifndef _WIN32
-#include "render_tool/export_video.h"
-#endif
 #include "cli/command_line.h"
 #include "files/output_file.h"
 #include "image/png_file.h"
+#include "render_tool/bench.h"
+#include "render_tool/export_video.h"
 #include "render_tool/offline.h"
 #include "render_tool/sheet.h"
 #include "timeline/schedule_file.h"
@@ -27,8 +25,7 @@ static const char* const MAIN_HELP =
     "  params [--hex] MS...   print the frame parameters at music positions (milliseconds)\n"
     "  schedule               print the built-in schedule as a file to edit (--schedule FILE)\n"
     "  frame --ms MS ...      render the frame at a music position to a PNG file\n"
-    "  video --out FILE.mp4   export the show, with its music, as a video (needs ffmpeg;\n"
-    "                         Linux only)\n"
+    "  video --out FILE.mp4   export the show, with its music, as a video (needs ffmpeg)\n"
     "  sheet --out FILE.png   a contact sheet: a labelled still every few beats\n"
     "  icon --size N ...      a square icon cut from a frame of the show\n"
     "  bench                  time the show's frames on this machine's renderer\n"
@@ -259,17 +256,7 @@ int main(int argc, char** argv)
     if (command == "params") return runParams(argc - 2, argv + 2);
     if (command == "schedule") return runSchedule(argc - 2, argv + 2);
     if (command == "frame") return runFrame(argc - 2, argv + 2);
-#ifdef _WIN32
-    if (command == "video") {
-        std::fputs(
-            "vantrop-render video: the Windows build does not export videos (the export drives ffmpeg "
-            "through POSIX pipes); export with the Linux build, or record the show's window\n",
-            stderr);
-        return 1;
-    }
-#else
     if (command == "video") return runVideo(argc - 2, argv + 2);
-#endif
     if (command == "sheet") return runSheet(argc - 2, argv + 2);
     if (command == "bench") return runBench(argc - 2, argv + 2);
     if (command == "icon") return runIcon(argc - 2, argv + 2);

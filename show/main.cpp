@@ -16,7 +16,11 @@
 #ifdef _WIN32
 #define STOP_REQUESTS "Ctrl+C, Ctrl+Break, closing its console"
 #define SECOND_STOP_STATUS "130"
+#define DEFAULT_MUSIC "in the working folder)\n"
 #else
+#define DEFAULT_MUSIC          \
+    "in the working folder,\n" \
+    "                else in $XDG_DATA_HOME/vantrop, ~/.local/share/vantrop)\n"
 #define SECOND_STOP_STATUS "128 + N (signal N)"
 #define STOP_REQUESTS "Ctrl+C, SIGTERM, SIGHUP"
 #endif
@@ -30,8 +34,7 @@ static const char* const HELP =
     ") ends it early; the desktop's\n"
     "display mode and cursor come back either way.\n"
     "\n"
-    "  --music FILE  the MP3 to play (default lomu_hmm.mp3 in the working folder,\n"
-    "                else in $XDG_DATA_HOME/vantrop, ~/.local/share/vantrop)\n"
+    "  --music FILE  the MP3 to play (default lomu_hmm.mp3 " DEFAULT_MUSIC
     "  --message-box also tell a failure to start in a message box (the menu's\n"
     "                entry starts it so, where nobody reads the terminal)\n"
     "  --schedule FILE  the show timed by this schedule (the form 'vantrop-render\n"

@@ -6,15 +6,8 @@
 #include "files/output_file.h"
 #include "studio/studio.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 // The video's width is a multiple of this, so that its 16:9 height is whole and even (H.264 needs both).
 static constexpr int EXPORT_WIDTH_STEP = 32;
@@ -24,7 +17,7 @@ static constexpr const char* RENDER_PROGRAM = "vantrop-render";
 static std::string renderProgram()
 {
     const std::string folder = programFolder();
-    return folder.empty() ? RENDER_PROGRAM : folder + "/" + RENDER_PROGRAM;
+    return (folder.empty() ? std::string() : folder + "/") + RENDER_PROGRAM + PROGRAM_SUFFIX;
 }
 
 // "vantrop-studio-FROM-TO.mp4" in the working folder, or -2, -3 ... after it when that is taken.
@@ -38,7 +31,7 @@ static std::string freeVideoName(uint32_t fromMs, uint32_t toMs)
 
 bool exportRunning(const Studio& s)
 {
-    return s.exporting.pid > 0;
+    return s.exporting.child.process != 0;
 }
 
 void startExport(Studio& s, const Transport& t, const std::string& music, const std::string& shaders,
@@ -63,41 +56,28 @@ void startExport(Studio& s, const Transport& t, const std::string& music, const 
     pictureBox(s.window, box);
     const int width = std::max(box[2] / EXPORT_WIDTH_STEP, 1) * EXPORT_WIDTH_STEP, height = width * ASPECT_H / ASPECT_W;
     e.file = freeVideoName(from, to);
-    std::vector<std::string> args = {renderProgram(), "video",
-                                     "--out",         e.file,
-                                     "--from",        std::to_string(from),
-                                     "--to",          std::to_string(to),
-                                     "--size",        std::to_string(width) + "x" + std::to_string(height),
-                                     "--music",       music,
-                                     "--shaders",     shaders};
+    std::vector<std::string> args = {renderProgram(),
+                                     "video",
+                                     "--out",
+                                     e.file,
+                                     "--from",
+                                     std::to_string(from),
+                                     "--to",
+                                     std::to_string(to),
+                                     "--size",
+                                     std::to_string(width) + "x" + std::to_string(height),
+                                     "--music",
+                                     music,
+                                     "--shaders",
+                                     shaders,
+                                     "--stop-when-input-ends"};
     if (!schedule.empty()) args.insert(args.end(), {"--schedule", schedule});
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        say(s, std::string("not exported: no pipe to the export (") + std::strerror(errno) + ")");
+    std::string error;
+    // Its input is a pipe that only closes when the studio asks it to stop (or ends).
+    if (!startChild(e.child, args, CHILD_INPUT | CHILD_ERRORS, &error)) {
+        say(s, "not exported: " + error);
         return;
     }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fds[1], STDERR_FILENO);
-        const int nothing = open("/dev/null", O_RDWR);
-        dup2(nothing, STDIN_FILENO);
-        dup2(nothing, STDOUT_FILENO);
-        std::vector<char*> argv;
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        std::fprintf(stderr, "cannot run %s: %s\n", argv[0], std::strerror(errno));
-        _exit(127);
-    }
-    close(fds[1]);
-    if (pid < 0) {
-        close(fds[0]);
-        say(s, std::string("not exported: the export could not be started (") + std::strerror(errno) + ")");
-        return;
-    }
-    fcntl(fds[0], F_SETFL, O_NONBLOCK);
-    e.pid = pid;
-    e.output = fds[0];
     e.percent = 0;
     e.pending.clear();
     e.lastLine.clear();
@@ -106,12 +86,10 @@ void startExport(Studio& s, const Transport& t, const std::string& music, const 
             std::to_string(from) + " to " + std::to_string(to) + " ms)");
 }
 
-// Takes the lines the export has written so far: its share done, and its last word.
-static bool readExportLines(StudioExport& e)
+// Takes the whole lines in what the export has written: its share done, and its last word.
+static bool takeExportLines(StudioExport& e)
 {
     bool changed = false;
-    char buffer[4096];
-    for (ssize_t got; (got = read(e.output, buffer, sizeof buffer)) > 0;) e.pending.append(buffer, size_t(got));
     for (size_t end; (end = e.pending.find('\n')) != std::string::npos;) {
         std::string line = e.pending.substr(0, end);
         e.pending.erase(0, end + 1);
@@ -131,14 +109,12 @@ bool pollExport(Studio& s)
 {
     StudioExport& e = s.exporting;
     if (!exportRunning(s)) return false;
-    bool changed = readExportLines(e);
-    int status = 0;
-    if (waitpid(e.pid, &status, WNOHANG) != e.pid) return changed;
-    readExportLines(e);
-    close(e.output);
-    e.pid = -1;
-    e.output = -1;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+    ChildEnd end;
+    const bool ended = childEnded(e.child, end, e.pending);
+    if (!ended) readFromChild(e.child, e.pending);
+    const bool changed = takeExportLines(e);
+    if (!ended) return changed;
+    if (end.status == 0 && end.signal == 0)
         say(s, "exported: " + e.lastLine);
     else
         say(s, "the export of " + e.file + " failed: " + (e.lastLine.empty() ? "no word why" : e.lastLine));
@@ -150,10 +126,7 @@ void stopExport(Studio& s)
     StudioExport& e = s.exporting;
     if (!exportRunning(s)) return;
     // As Ctrl+C would: the export keeps a playable file of what it has drawn.
-    kill(e.pid, SIGINT);
-    while (waitpid(e.pid, nullptr, 0) < 0 && errno == EINTR) {}
-    readExportLines(e);
-    close(e.output);
-    e.pid = -1;
+    interruptChild(e.child, e.pending);
+    takeExportLines(e);
     std::fprintf(stderr, "vantrop-studio: the export was stopped as the studio closed: %s\n", e.lastLine.c_str());
 }

@@ -8,6 +8,23 @@
 
 static const char* const PROGRAM = "vantrop-studio";
 
+// Where the music and the shaders are found unless named, in each system's layout.
+#ifdef _WIN32
+#define DEFAULT_MUSIC "in the working folder)\n"
+#define DEFAULT_SHADERS                                                        \
+    "the shaders folder beside\n"                                              \
+    "                 the program, else those the build used; the last line\n" \
+    "                 below says which)\n"
+#else
+#define DEFAULT_MUSIC               \
+    "in the working folder, else\n" \
+    "                 in $XDG_DATA_HOME/vantrop, ~/.local/share/vantrop)\n"
+#define DEFAULT_SHADERS                                                              \
+    "the installed ones in\n"                                                        \
+    "                 share/vantrop/shaders beside the program's bin/, else those\n" \
+    "                 the build used; the last line below says which)\n"
+#endif
+
 static const char* const HELP =
     "Usage: vantrop-studio [OPTION]...\n"
     "\n"
@@ -18,16 +35,13 @@ static const char* const HELP =
     "the music's position.\n"
     "\n"
     "  --size WxH     the window's size at start, 16:9 (default 1280x720)\n"
-    "  --music FILE   the music (default lomu_hmm.mp3 in the working folder, else\n"
-    "                 in $XDG_DATA_HOME/vantrop, ~/.local/share/vantrop)\n"
+    "  --music FILE   the music (default lomu_hmm.mp3 " DEFAULT_MUSIC
     "  --from MS      start at this position, milliseconds\n"
     "  --loop A B     loop from A to B milliseconds\n"
     "  --paused       start paused\n"
     "  --message-box  also tell a failure to start in a message box (the menu's\n"
     "                 entry starts it so, where nobody reads the terminal)\n"
-    "  --shaders DIR  the readable shader sources (default: the installed ones in\n"
-    "                 share/vantrop/shaders beside the program's bin/, else those\n"
-    "                 the build used; the last line below says which)\n"
+    "  --shaders DIR  the readable shader sources (default: " DEFAULT_SHADERS
     "  --schedule FILE  time the show by this schedule ('vantrop-render schedule'\n"
     "                 prints the built-in one to start from), watched like the\n"
     "                 shaders: an edit is on screen at once, the music where it was\n"

@@ -1,12 +1,9 @@
 // The overlay: the status lines and the latest message, over the picture.
-#define GL_GLEXT_PROTOTYPES
 #include "image/png_file.h"
 #include "image/text.h"
 #include "studio/studio.h"
 #include "timeline/schedule.h"
 #include "timeline/timeline.h"
-
-#include <GL/glext.h>
 
 #include <algorithm>
 #include <chrono>
@@ -92,8 +89,8 @@ void drawOverlay(Studio& s, const std::vector<std::string>& lines)
     for (size_t i = 0; i < all.size(); ++i)
         drawText(rgb, bandWidth, bandHeight, 4, 4 + int(i) * lineHeight, all[i], OVERLAY_SCALE, OVERLAY_INK);
     flipRows(rgb, bandWidth, bandHeight);
-    glUseProgram(0);
+    s.gl.useProgram(0);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glWindowPos2i(0, h - bandHeight);
+    s.gl.windowPos2i(0, h - bandHeight);
     glDrawPixels(bandWidth, bandHeight, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
 }

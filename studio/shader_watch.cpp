@@ -4,8 +4,26 @@
 #include "studio/studio.h"
 #include "timeline/schedule_file.h"
 
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
+#ifdef _WIN32
+// A FILETIME (100 ns steps since 1601) as nanoseconds since 1970, as the system clock counts.
+static int64_t unixNs(const FILETIME& time)
+{
+    constexpr int64_t STEPS_FROM_1601_TO_1970 = 116444736000000000;
+    return ((int64_t(time.dwHighDateTime) << 32 | time.dwLowDateTime) - STEPS_FROM_1601_TO_1970) * 100;
+}
+
+FileStamp fileStamp(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA info{};
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &info)) return {};
+    return {unixNs(info.ftLastWriteTime), unixNs(info.ftCreationTime),
+            int64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow, 0, uint32_t(info.dwFileAttributes)};
+}
+#else
 FileStamp fileStamp(const std::string& path)
 {
     struct stat info {};
@@ -14,6 +32,7 @@ FileStamp fileStamp(const std::string& path)
             info.st_ctim.tv_sec * 1000000000 + info.st_ctim.tv_nsec, int64_t(info.st_size), uint64_t(info.st_ino),
             uint32_t(info.st_mode)};
 }
+#endif
 
 std::vector<FileStamp> fileStamps(const ShaderFiles& files)
 {

@@ -1,17 +1,12 @@
 // vantrop-studio: the show in a resizable window for the people who edit it:
 // the shader reloads when its files change, and the music can be paused,
 // stepped by beats and bars, shuttled and looped while the picture follows it.
-#define GL_GLEXT_PROTOTYPES
 #include "studio/studio.h"
 #include "cli/command_line.h"
 #include "render/from_readable.h"
 #include "render/renderer.h"
 #include "timeline/schedule_file.h"
 #include "timeline/timeline.h"
-
-#include <time.h>
-
-#include <GL/glext.h>
 
 #include <algorithm>
 #include <chrono>
@@ -61,13 +56,17 @@ static bool openWindow(Studio& s, const StudioOptions& o, std::string* error)
 {
     // Without XDG_RUNTIME_DIR there is no Wayland to reach, and trying makes
     // libwayland print an error of its own: X11 then, unless a driver is chosen.
+#ifndef _WIN32
     if (!std::getenv("XDG_RUNTIME_DIR") && !std::getenv("SDL_VIDEODRIVER")) SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+#endif
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         *error = std::string("no display to show on (") + SDL_GetError() + "); start it from a desktop session";
         return false;
     }
     const char* driver = SDL_GetCurrentVideoDriver();
-    if (!driver || (std::strcmp(driver, "x11") != 0 && std::strcmp(driver, "wayland") != 0)) {
+    if (!driver ||
+        (std::strcmp(driver, "x11") != 0 && std::strcmp(driver, "wayland") != 0 &&
+         std::strcmp(driver, "windows") != 0)) {
         *error = "no display to show on (no X or Wayland session answered); start it from a desktop session";
         return false;
     }
@@ -82,6 +81,19 @@ static bool openWindow(Studio& s, const StudioOptions& o, std::string* error)
     s.context = SDL_GL_CreateContext(s.window);
     if (!s.context || SDL_GL_MakeCurrent(s.window, s.context) != 0) {
         *error = std::string("no OpenGL context could be made (") + SDL_GetError() + "); check the graphics driver";
+        return false;
+    }
+    StudioGl& gl = s.gl;
+    gl.genFramebuffers = PFNGLGENFRAMEBUFFERSPROC(SDL_GL_GetProcAddress("glGenFramebuffers"));
+    gl.bindFramebuffer = PFNGLBINDFRAMEBUFFERPROC(SDL_GL_GetProcAddress("glBindFramebuffer"));
+    gl.framebufferTexture2D = PFNGLFRAMEBUFFERTEXTURE2DPROC(SDL_GL_GetProcAddress("glFramebufferTexture2D"));
+    gl.blitFramebuffer = PFNGLBLITFRAMEBUFFERPROC(SDL_GL_GetProcAddress("glBlitFramebuffer"));
+    gl.useProgram = PFNGLUSEPROGRAMPROC(SDL_GL_GetProcAddress("glUseProgram"));
+    gl.windowPos2i = PFNGLWINDOWPOS2IPROC(SDL_GL_GetProcAddress("glWindowPos2i"));
+    if (!gl.genFramebuffers || !gl.bindFramebuffer || !gl.framebufferTexture2D || !gl.blitFramebuffer ||
+        !gl.useProgram || !gl.windowPos2i) {
+        *error = std::string("the OpenGL driver (") + reinterpret_cast<const char*>(glGetString(GL_RENDERER)) +
+            ") has no framebuffer objects (OpenGL 3.0); update the graphics driver";
         return false;
     }
     if (SDL_GL_SetSwapInterval(-1) != 0) SDL_GL_SetSwapInterval(1);
@@ -275,20 +287,20 @@ int main(int argc, char** argv)
         changed = true;
 
         const auto started = std::chrono::steady_clock::now();
-        glBindFramebuffer(GL_FRAMEBUFFER, s.framebuffer);
+        s.gl.bindFramebuffer(GL_FRAMEBUFFER, s.framebuffer);
         glViewport(0, 0, s.drawWidth, s.drawHeight);
         renderFrame(t.positionMs);
-        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        s.gl.bindFramebuffer(GL_FRAMEBUFFER, 0);
         int box[4], w = 0, h = 0;
         pictureBox(s.window, box);
         SDL_GL_GetDrawableSize(s.window, &w, &h);
         glViewport(0, 0, w, h);
         glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
         glClear(GL_COLOR_BUFFER_BIT);
-        glBindFramebuffer(GL_READ_FRAMEBUFFER, s.framebuffer);
-        glBlitFramebuffer(0, 0, s.drawWidth, s.drawHeight, box[0], box[1], box[0] + box[2], box[1] + box[3],
-                          GL_COLOR_BUFFER_BIT, s.scale == 1 ? GL_NEAREST : GL_LINEAR);
-        glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+        s.gl.bindFramebuffer(GL_READ_FRAMEBUFFER, s.framebuffer);
+        s.gl.blitFramebuffer(0, 0, s.drawWidth, s.drawHeight, box[0], box[1], box[0] + box[2], box[1] + box[3],
+                             GL_COLOR_BUFFER_BIT, s.scale == 1 ? GL_NEAREST : GL_LINEAR);
+        s.gl.bindFramebuffer(GL_READ_FRAMEBUFFER, 0);
         glFinish();
         frameMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
         fps = 1000.0 / std::max(frameMs, 1.0);
@@ -300,9 +312,10 @@ int main(int argc, char** argv)
         SDL_GL_SwapWindow(s.window);
         if (s.reloadSavedAtNs) {
             // From the file's save to the first frame shown with the new program.
-            timespec wall{};
-            clock_gettime(CLOCK_REALTIME, &wall);
-            const int64_t latency = (int64_t(wall.tv_sec) * 1000000000 + wall.tv_nsec - s.reloadSavedAtNs) / 1000000;
+            const int64_t wallNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                       std::chrono::system_clock::now().time_since_epoch())
+                                       .count();
+            const int64_t latency = (wallNs - s.reloadSavedAtNs) / 1000000;
             say(s,
                 std::string("the ") + s.reloaded + " was rebuilt and drawn " + std::to_string(latency) +
                     " ms after it was saved");

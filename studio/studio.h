@@ -2,13 +2,13 @@
 #pragma once
 #include "cli/command_line.h"
 #include "music/music.h"
+#include "process/child.h"
+#include "render/gl.h"
 #include "shaders/pack.h"
 #include "studio/strip.h"
 #include "studio/transport.h"
 
 #include <SDL.h>
-
-#include <GL/gl.h>
 
 #include <atomic>
 #include <cstdint>
@@ -57,17 +57,28 @@ enum class StripDrag { None, Scrub, Loop };
 
 // A video export running as a child process, and what it has said.
 struct StudioExport {
-    int pid = -1;
-    int output = -1;           // its standard error, read without waiting
+    Child child;               // vantrop-render, its standard error on the pipe
     std::string file, pending; // the video's name; a line not yet whole
     std::string lastLine;      // its last word (the "wrote ..." line at the end)
     int percent = 0;           // its share done
+};
+
+// The OpenGL functions past 1.1 that the studio calls itself, looked up in
+// its context: Windows' opengl32 exports only OpenGL 1.1.
+struct StudioGl {
+    PFNGLGENFRAMEBUFFERSPROC genFramebuffers;
+    PFNGLBINDFRAMEBUFFERPROC bindFramebuffer;
+    PFNGLFRAMEBUFFERTEXTURE2DPROC framebufferTexture2D;
+    PFNGLBLITFRAMEBUFFERPROC blitFramebuffer;
+    PFNGLUSEPROGRAMPROC useProgram;
+    PFNGLWINDOWPOS2IPROC windowPos2i;
 };
 
 // What the studio draws with: the window, the offscreen picture, the shader's state.
 struct Studio {
     SDL_Window* window = nullptr;
     SDL_GLContext context = nullptr;
+    StudioGl gl{};
     GLuint framebuffer = 0, picture = 0;
     int drawWidth = 0, drawHeight = 0; // the picture's size: the window's 16:9 box divided by the scale
     int scale = 1;

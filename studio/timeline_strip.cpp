@@ -1,14 +1,11 @@
 // The timeline strip along the bottom of the window: the waveform, the
 // schedule's sections, bars and beats, the loop and the playhead; and the
 // mouse on it (click to seek, drag to scrub, right-drag to loop, wheel to zoom).
-#define GL_GLEXT_PROTOTYPES
 #include "image/png_file.h"
 #include "image/text.h"
 #include "studio/studio.h"
 #include "timeline/schedule.h"
 #include "timeline/timeline.h"
-
-#include <GL/glext.h>
 
 #include <algorithm>
 #include <cmath>
@@ -135,9 +132,9 @@ void drawStrip(Studio& s, const Transport& t)
     const int playhead = int(stripColumnOf(v, t.positionMs, c.width));
     fill(c, playhead - 1, 0, playhead + 1, c.height, PLAYHEAD);
     flipRows(c.rgb, c.width, c.height);
-    glUseProgram(0);
+    s.gl.useProgram(0);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glWindowPos2i(0, 0);
+    s.gl.windowPos2i(0, 0);
     glDrawPixels(c.width, c.height, GL_RGB, GL_UNSIGNED_BYTE, c.rgb.data());
 }
 

@@ -271,7 +271,9 @@ TEST_F(VideoExport, MissingFfmpegAndUnwritableOutputAreErrors)
     const CommandResult noFfmpeg =
         runCommand("cd " + dir + " && PATH=/nonexistent " + TOOL + " video --out x.mp4 --size 160x90 --to 500");
     EXPECT_EQ(1, noFfmpeg.status);
-    EXPECT_NE(std::string::npos, noFfmpeg.output.find("ffmpeg program was not found")) << noFfmpeg.output;
+    EXPECT_NE(std::string::npos,
+              noFfmpeg.output.find("ffmpeg program was found neither beside vantrop-render nor on PATH"))
+        << noFfmpeg.output;
     const CommandResult unwritable =
         runCommand("cd " + dir + " && " + TOOL + " video --out /nonexistent/x.mp4 --size 160x90 --to 500");
     EXPECT_EQ(1, unwritable.status);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <set>
 
@@ -42,12 +43,63 @@ protected:
         arguments.insert(arguments.begin(), WINDOWS_BUILD + "/" + program);
         start("wine", arguments, wineEnvironment());
     }
-    CommandResult runWindows(const std::string& commandLine) const
+    CommandResult runWindows(const std::string& commandLine, const std::string& extra = "") const
+    {
+        return runWine(WINDOWS_BUILD + "/" + commandLine, extra);
+    }
+    // Runs a Windows program given by its Unix path, in the test's folder; `extra` goes into its environment.
+    CommandResult runWine(const std::string& commandLine, const std::string& extra = "") const
     {
         std::string environment;
         for (const std::string& entry : wineEnvironment()) environment += entry + " ";
-        return runCommand("cd " + dir + " && env DISPLAY=" + x.display + " " + environment +
-                          "timeout -s KILL 60 wine " + WINDOWS_BUILD + "/" + commandLine);
+        return runCommand("cd " + dir + " && env DISPLAY=" + x.display + " " + environment + extra +
+                          " timeout -s KILL 60 wine " + commandLine);
+    }
+    // Copies these programs of the build (and the stand-in ffmpeg.exe when
+    // asked) into dir/bin, as they lie together in the zip.
+    void programsTogether(const std::vector<std::string>& programs, bool withFfmpeg)
+    {
+        std::string command = "mkdir -p " + dir + "/bin";
+        for (const std::string& program : programs)
+            command += " && cp " + WINDOWS_BUILD + "/" + program + " " + dir + "/bin/";
+        if (withFfmpeg) command += " && cp " + std::string(VANTROP_FFMPEG_STANDIN) + " " + dir + "/bin/";
+        ASSERT_EQ(0, runCommand(command).status) << command;
+    }
+    std::vector<uint8_t> linuxFrame(uint32_t ms, const std::string& size, const std::string& options = "")
+    {
+        const std::string png = dir + "/linux.png";
+        const CommandResult r = runCommand(LINUX_RENDER + " frame --ms " + std::to_string(ms) + " --size " + size +
+                                           " " + options + " --out " + png);
+        EXPECT_EQ(0, r.status) << r.output;
+        return readRgb(png);
+    }
+    static std::vector<uint8_t> readRgb(const std::string& png)
+    {
+        int width = 0, height = 0;
+        std::vector<uint8_t> rgb;
+        std::string error;
+        EXPECT_TRUE(readPngRgb(png, width, height, rgb, &error)) << error;
+        return rgb;
+    }
+    // Frame n of a file of raw RGB frames, bottom row first (as the export sends them), turned top row first.
+    static std::vector<uint8_t> rawFrame(const std::string& path, int n, int width, int height)
+    {
+        const size_t rowBytes = size_t(width) * 3, frameBytes = rowBytes * height;
+        std::ifstream in(path, std::ios::binary);
+        in.seekg(std::streamoff(frameBytes * n));
+        std::vector<uint8_t> bottomFirst(frameBytes), rgb(frameBytes);
+        in.read(reinterpret_cast<char*>(bottomFirst.data()), std::streamsize(frameBytes));
+        EXPECT_EQ(std::streamsize(frameBytes), in.gcount()) << path << " has no frame " << n;
+        for (int row = 0; row < height; ++row)
+            std::copy_n(bottomFirst.begin() + ptrdiff_t(rowBytes * (height - 1 - row)), rowBytes,
+                        rgb.begin() + ptrdiff_t(rowBytes * row));
+        return rgb;
+    }
+    static uintmax_t fileSize(const std::string& path)
+    {
+        std::error_code error;
+        const uintmax_t size = std::filesystem::file_size(path, error);
+        return error ? 0 : size;
     }
 };
 
@@ -57,8 +109,8 @@ TEST_F(WindowsBuild, ProgramsNeedOnlyWindowsOwnDlls)
     const std::set<std::string> windowsOwn = {
         "advapi32.dll", "gdi32.dll",    "imm32.dll",   "kernel32.dll", "msvcrt.dll", "ole32.dll",   "oleaut32.dll",
         "opengl32.dll", "setupapi.dll", "shell32.dll", "shlwapi.dll",  "user32.dll", "version.dll", "winmm.dll"};
-    for (const char* program :
-         {"vantrop.exe", "vantrop-1080p.exe", "tools/vantrop-render.exe", "tools/vantrop-make-track.exe"}) {
+    for (const char* program : {"vantrop.exe", "vantrop-1080p.exe", "tools/vantrop-render.exe",
+                                "tools/vantrop-make-track.exe", "tools/vantrop-studio.exe"}) {
         const CommandResult r = runCommand("x86_64-w64-mingw32-objdump -p " + WINDOWS_BUILD + "/" + program +
                                            " | sed -n 's/.*DLL Name: //p' | tr A-Z a-z");
         ASSERT_EQ(0, r.status) << program << ": " << r.output;
@@ -196,4 +248,107 @@ TEST_F(WindowsBuild, RenderGivesTheLinuxBuildsPixels)
         EXPECT_TRUE(windowsRgb == linuxRgb) << "at " << ms << " ms";
         EXPECT_GT(*std::max_element(linuxRgb.begin(), linuxRgb.end()), 40) << "a black frame proves nothing";
     }
+}
+
+// The video export hands its frames to an ffmpeg.exe beside the program, or
+// else on PATH, and says what to install when there is none. The stand-in
+// keeps the raw frames it is sent: they are the Linux build's pixels.
+TEST_F(WindowsBuild, VideoGoesThroughTheFfmpegBesideItOrOnPath)
+{
+    makeTrack(8);
+    const std::string video = " video --out v.mp4 --size 160x90 --fps 10 --from 5000 --to 5300";
+    const CommandResult missing = runWindows("tools/vantrop-render.exe" + video);
+    EXPECT_EQ(1, missing.status) << missing.output;
+    EXPECT_NE(std::string::npos,
+              missing.output.find("ffmpeg.exe was found neither beside vantrop-render.exe nor on PATH; "
+                                  "download a Windows build of ffmpeg"))
+        << missing.output;
+
+    programsTogether({"tools/vantrop-render.exe"}, true);
+    const CommandResult beside = runWine(dir + "/bin/vantrop-render.exe" + video);
+    ASSERT_EQ(0, beside.status) << beside.output;
+    EXPECT_NE(std::string::npos,
+              beside.output.find("vantrop-render video: wrote v.mp4 (0:00, 3 frames at 10 fps, 160x90"))
+        << beside.output;
+    EXPECT_EQ(3u * 160 * 90 * 3, fileSize(dir + "/v.mp4")) << "three frames, sound joined in the second pass";
+    std::ifstream log(dir + "/ffmpeg-standin.log");
+    std::string picturePass, soundPass;
+    std::getline(log, picturePass);
+    std::getline(log, soundPass);
+    EXPECT_NE(std::string::npos, picturePass.find("-video_size 160x90 -framerate 10 -i pipe:0")) << picturePass;
+    EXPECT_NE(std::string::npos, soundPass.find(".wav -map 0:v -map 1:a")) << soundPass;
+    EXPECT_TRUE(rawFrame(dir + "/v.mp4", 0, 160, 90) == linuxFrame(5000, "160x90"));
+    EXPECT_TRUE(rawFrame(dir + "/v.mp4", 2, 160, 90) == linuxFrame(5200, "160x90"));
+
+    ASSERT_EQ(0, runCommand("mkdir " + dir + "/path && mv " + dir + "/bin/ffmpeg.exe " + dir + "/path/").status);
+    const CommandResult onPath = runWindows(
+        "tools/vantrop-render.exe video --out w.mp4 --size 160x90 --fps 10 --to 200", "WINEPATH=Z:" + dir + "/path");
+    ASSERT_EQ(0, onPath.status) << onPath.output;
+    EXPECT_EQ(2u * 160 * 90 * 3, fileSize(dir + "/w.mp4"));
+}
+
+// The studio as on Linux: it starts, shows the Linux build's pixels at a
+// paused position, redraws an edited shader, and exports the loop through
+// vantrop-render.exe and ffmpeg.exe beside it while the window goes on.
+TEST_F(WindowsBuild, StudioDrawsReloadsAndExports)
+{
+    makeTrack(20);
+    programsTogether({"tools/vantrop-studio.exe", "tools/vantrop-render.exe"}, true);
+    ASSERT_EQ(0, runCommand("cp -r " + std::string(VANTROP_SHADERS_DIR) + " " + dir + "/shaders").status);
+    start("wine",
+          {dir + "/bin/vantrop-studio.exe", "--size", "320x180", "--paused", "--from", "15000", "--loop", "15000",
+           "15500", "--shaders", dir + "/shaders"},
+          wineEnvironment());
+    std::string window, title;
+    for (int i = 0; i < 600 && title.find(':') == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const CommandResult r = onDisplay("xdotool search --name '^vantrop-studio '");
+        window = r.status == 0 ? r.output.substr(0, r.output.find('\n')) : "";
+        title = window.empty() ? "" : onDisplay("xdotool getwindowname " + window).output;
+    }
+    ASSERT_NE(std::string::npos, title.find("vantrop-studio  0:15.000")) << title << "\n" << log();
+    auto screenshot = [&] {
+        EXPECT_EQ(0, onDisplay("import -window " + window + " " + dir + "/shot.png").status)
+            << "ImageMagick's import is needed";
+        return readRgb(dir + "/shot.png");
+    };
+    auto shows = [&](const std::vector<uint8_t>& expected) {
+        for (int i = 0; i < 50; ++i) {
+            if (screenshot() == expected) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+        return false;
+    };
+    onDisplay("xdotool windowfocus --sync " + window + " key Tab"); // the overlay off: the bare picture
+    EXPECT_TRUE(shows(linuxFrame(15000, "320x180"))) << log();
+
+    ASSERT_EQ(0,
+              runCommand("sed -i 's/vec3(1.1, 1.0, 1.0)/vec3(0.2, 1.0, 1.0)/' " + dir + "/shaders/main.glsl").status);
+    const std::vector<uint8_t> edited = linuxFrame(15000, "320x180", "--shaders " + dir + "/shaders");
+    EXPECT_TRUE(shows(edited)) << "the edit did not reach the picture\n" << log();
+    EXPECT_NE(std::string::npos, log().find("the shader was rebuilt and drawn")) << log();
+
+    onDisplay("xdotool windowfocus --sync " + window + " key e");
+    const std::string video = dir + "/vantrop-studio-15000-15500.mp4";
+    for (int i = 0; i < 1200 && log().find("exported:") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_NE(std::string::npos, log().find("vantrop-studio: exported: wrote vantrop-studio-15000-15500.mp4")) << log();
+    EXPECT_EQ(30u * 320 * 180 * 3, fileSize(video)) << "half a second at 60 frames a second";
+    EXPECT_TRUE(rawFrame(video, 0, 320, 180) == edited) << "the export draws the edited shader";
+
+    // Closed during an export of the whole show, the studio stops it as
+    // Ctrl+C would: a shorter file is kept and nothing else is left.
+    const size_t mark = log().size();
+    onDisplay("xdotool windowfocus --sync " + window + " key BackSpace key e");
+    // Its frames flow once ffmpeg's third command line (the second export's first pass) is written down.
+    for (int i = 0; i < 600 && std::atoi(runCommand("wc -l < " + dir + "/ffmpeg-standin.log").output.c_str()) < 3; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    onDisplay("xdotool windowfocus --sync " + window + " key Escape");
+    EXPECT_EQ(0, waitForExit(show, 30000)) << log();
+    EXPECT_NE(std::string::npos,
+              log().find("the export was stopped as the studio closed: stopped by the end of its "
+                         "input; kept vantrop-studio-0-20000.mp4 with the first",
+                         mark))
+        << log();
+    EXPECT_EQ("", runCommand("ls -A " + dir + " | grep '^\\.vantrop-'").output) << "temporary files were left";
 }
