@@ -2,8 +2,10 @@
 
 #include "cli/command_line.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <set>
 #include <utility>
 
@@ -30,6 +32,21 @@ static std::string readableLog(const PackedShaders& packed, const std::string& l
 // The packed text of the set whose other programs are still to build, to
 // name a failure of theirs by its readable lines.
 static PackedShaders lazilyBuilt;
+// The programs' texts of the last set-up that succeeded (none before the first).
+static std::string vertexInUse, specialisedInUse[PROGRAM_VARIANTS];
+
+// Whether `packed` holds the very texts that the programs in use were built from.
+static bool sameAsInUse(const PackedShaders& packed)
+{
+    return !vertexInUse.empty() && packed.vertex == vertexInUse &&
+        std::equal(std::begin(packed.specialised), std::end(packed.specialised), std::begin(specialisedInUse));
+}
+
+static void rememberInUse(const PackedShaders& packed)
+{
+    vertexInUse = packed.vertex;
+    std::copy(std::begin(packed.specialised), std::end(packed.specialised), std::begin(specialisedInUse));
+}
 
 // The driver's log is about the edit, not the driver: the log alone, its
 // places turned into the readable files' lines.
@@ -46,9 +63,17 @@ bool initRendererFromReadable(GlLookup lookup, const ShaderSources& sources, int
     std::set<std::string> all;
     for (const std::string& name : optimisationNames()) all.insert(name);
     if (!packShaders(sources, all, width, height, false, packed, error)) return false;
+    // An edit of comments or spacing, or of schedule values the shader does
+    // not use, packs to the very same programs: nothing to build. The lines
+    // may have moved, so a later failure is named by the new text.
+    if (framePositionMs && sameAsInUse(packed)) {
+        lazilyBuilt = std::move(packed);
+        return true;
+    }
     const char* programs[PROGRAM_VARIANTS];
     for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) programs[mask] = packed.specialised[mask].c_str();
     if (initRendererFromSources(lookup, packed.vertex.c_str(), programs, framePositionMs, error)) {
+        rememberInUse(packed);
         if (framePositionMs) lazilyBuilt = std::move(packed);
         return true;
     }
@@ -57,7 +82,10 @@ bool initRendererFromReadable(GlLookup lookup, const ShaderSources& sources, int
     // against it.
     if (framePositionMs) {
         error->clear();
-        if (initRendererFromSources(lookup, packed.vertex.c_str(), programs, nullptr, error)) return true;
+        if (initRendererFromSources(lookup, packed.vertex.c_str(), programs, nullptr, error)) {
+            rememberInUse(packed);
+            return true;
+        }
     }
     nameReadableLines(packed, error);
     return false;

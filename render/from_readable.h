@@ -8,10 +8,11 @@
 #include <string>
 
 // Packs `sources` for width x height and builds the show's set of programs
-// from them (with framePositionMs, only that frame's now: for sources whose
-// every program has built before, with other values written in); false with
-// *error saying why, the driver's log pointing at the readable files' lines.
-// A failure leaves the renderer as it was.
+// from them; false with *error saying why, the driver's log pointing at the
+// readable files' lines. A failure leaves the renderer as it was. With
+// framePositionMs (a reload in the context of the last set-up, as the
+// studio's) only that frame's program is built now, and nothing at all when
+// the packed programs are those in use.
 bool initRendererFromReadable(GlLookup lookup, const ShaderSources& sources, int width, int height, std::string* error,
                               const int64_t* framePositionMs = nullptr);
 // Builds the programs that the last set-up with a framePositionMs left for

@@ -357,7 +357,8 @@ TEST_F(Studio, ScheduleEditsRetimeTheShowLive)
 
 // An edit is drawn as soon as the frame on screen's program builds; a break
 // in a part that frame does not draw (the glitch's shake, at 15 s) is caught
-// when the rest builds, named by its line, and the last good shader comes back.
+// when the rest builds, named by its line (moved by comments added before),
+// and the last good shader comes back.
 TEST_F(Studio, BreakOutsideTheFrameOnScreenIsCaughtToo)
 {
     const std::string shaders = dir + "/shaders", scene = shaders + "/scene.glsl";
@@ -366,10 +367,15 @@ TEST_F(Studio, BreakOutsideTheFrameOnScreenIsCaughtToo)
     key("Tab");
     const auto good = frame(15000, 320, 180);
     EXPECT_TRUE(waitForPicture(good, 320, 180));
+    // Comments alone pack to the programs in use: nothing is built, every line below moves.
+    size_t mark = log().size();
+    ASSERT_EQ(0, runCommand("sed -i '1i // a note\\n// and another' " + scene).status);
+    EXPECT_TRUE(waitForLog("the shader was rebuilt and drawn", mark));
+    EXPECT_TRUE(screenshot(320, 180) == good);
     const std::string shake = "q = q + 4.0 \\* m\\[0\\].z \\*";
     const std::string line = runCommand("grep -n '" + shake + "' " + scene + " | cut -d: -f1").output;
     ASSERT_FALSE(line.empty()) << "scene.glsl no longer has the shake this test breaks";
-    const size_t mark = log().size();
+    mark = log().size();
     ASSERT_EQ(0, runCommand("sed -i 's/" + shake + "/q = q + 4.0 * oops * m[0].z */' " + scene).status);
     EXPECT_TRUE(waitForLog("scene.glsl:" + line.substr(0, line.find('\n')) + ": error: `oops' undeclared", mark));
     EXPECT_NE(std::string::npos, titleWith("SHADER EDIT FAILED").find("SHADER EDIT FAILED"));
