@@ -26,6 +26,7 @@
 #ifdef _WIN32
 static constexpr const char* PATH_SEPARATORS = "/\\";
 static constexpr long WINDOWS_NAME_MAX = 255; // characters in one file name
+static constexpr const char* WINDOWS_NAME_FORBIDDEN = "<>:\"|?*";
 #else
 static constexpr const char* PATH_SEPARATORS = "/";
 #endif
@@ -135,6 +136,14 @@ bool checkOutputPath(const std::string& path, const std::vector<std::string>& ex
         *error = "cannot write " + path + ": the folder " + folder + " does not exist";
         return false;
     }
+#ifdef _WIN32
+    // Windows refuses these in a file name, and would say so only at the end, when the finished file is moved in.
+    if (const std::string name = nameOf(path); name.find_first_of(WINDOWS_NAME_FORBIDDEN) != std::string::npos) {
+        *error = "cannot write " + path + ": Windows allows none of " + WINDOWS_NAME_FORBIDDEN +
+            " in a file name; choose another name";
+        return false;
+    }
+#endif
     if (const long limit = nameLimit(folder); long(nameOf(path).size()) > limit) {
         *error = "cannot write " + path + ": its name is " + std::to_string(nameOf(path).size()) +
             " bytes long, and a file name in " + folder + " may have at most " + std::to_string(limit) +

@@ -264,6 +264,11 @@ TEST_F(WindowsBuild, VideoGoesThroughTheFfmpegBesideItOrOnPath)
                                   "download a Windows build of ffmpeg"))
         << missing.output;
 
+    // A name Windows refuses is refused before any work, not when the finished file is moved in.
+    const CommandResult badName = runWindows("tools/vantrop-render.exe video --out 'a?.mp4' --size 160x90 --to 300");
+    EXPECT_EQ(1, badName.status) << badName.output;
+    EXPECT_NE(std::string::npos, badName.output.find("cannot write a?.mp4: Windows allows none of")) << badName.output;
+
     programsTogether({"tools/vantrop-render.exe"}, true);
     const CommandResult beside = runWine(dir + "/bin/vantrop-render.exe" + video);
     ASSERT_EQ(0, beside.status) << beside.output;
