@@ -10,9 +10,9 @@
 // Packs `sources` for width x height and builds the show's set of programs
 // from them; false with *error saying why, the driver's log pointing at the
 // readable files' lines. A failure leaves the renderer as it was. With
-// framePositionMs (a reload in the context of the last set-up, as the
-// studio's) only that frame's program is built now, and nothing at all when
-// the packed programs are those in use.
+// framePositionMs only that frame's program is built now (the others when a
+// frame needs them), and nothing at all when the packed programs are those
+// of the last set-up (a reload in its context, as the studio's).
 bool initRendererFromReadable(GlLookup lookup, const ShaderSources& sources, int width, int height, std::string* error,
                               const int64_t* framePositionMs = nullptr);
 // Builds the programs that the last set-up with a framePositionMs left for

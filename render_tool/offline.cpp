@@ -46,12 +46,16 @@ bool useShaderFolder(const std::string& folder, std::string* error)
     return true;
 }
 
-// The show's set from the folder given, or the build's own; every program built.
-static bool initShow(int width, int height, std::string* error)
+// The show's set from the folder given, or the build's own; every program
+// built, or with framePositionMs only that frame's.
+static bool initShow(int width, int height, std::string* error, const int64_t* framePositionMs = nullptr)
 {
     if (!findShadersForSchedule(error)) return false;
-    if (shaderFolder.empty()) return initShowRenderer(headlessLookup, width, height, error);
-    if (initRendererFromReadable(headlessLookup, folderSources, width, height, error)) return true;
+    if (shaderFolder.empty())
+        return framePositionMs
+            ? initShowRendererForFrame(headlessLookup, width, height, uint32_t(*framePositionMs), error)
+            : initShowRenderer(headlessLookup, width, height, error);
+    if (initRendererFromReadable(headlessLookup, folderSources, width, height, error, framePositionMs)) return true;
     *error = "the shaders in " + shaderFolder + " do not build (fix them, or leave out --shaders): " + *error;
     return false;
 }
@@ -63,9 +67,9 @@ bool openOfflineRenderer(int width, int height, std::string* error)
 
 bool openOfflineRendererForFrame(int width, int height, uint32_t positionMs, std::string* error)
 {
-    if (!shaderFolder.empty() || scheduleGiven) return openOfflineRenderer(width, height, error);
+    const int64_t frame = positionMs;
     return openHeadlessContext(error) && createOffscreenTarget(width, height, error) &&
-        initShowRendererForFrame(headlessLookup, width, height, positionMs, error);
+        initShow(width, height, error, &frame);
 }
 
 bool useShowShader(int width, int height, std::string* error)
