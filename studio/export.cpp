@@ -56,24 +56,17 @@ void startExport(Studio& s, const Transport& t, const std::string& music, const 
     pictureBox(s.window, box);
     const int width = std::max(box[2] / EXPORT_WIDTH_STEP, 1) * EXPORT_WIDTH_STEP, height = width * ASPECT_H / ASPECT_W;
     e.file = freeVideoName(from, to);
-    std::vector<std::string> args = {renderProgram(),
-                                     "video",
-                                     "--out",
-                                     e.file,
-                                     "--from",
-                                     std::to_string(from),
-                                     "--to",
-                                     std::to_string(to),
-                                     "--size",
-                                     std::to_string(width) + "x" + std::to_string(height),
-                                     "--music",
-                                     music,
-                                     "--shaders",
-                                     shaders,
-                                     "--stop-when-input-ends"};
+    std::vector<std::string> args = {renderProgram(), "video",
+                                     "--out",         e.file,
+                                     "--from",        std::to_string(from),
+                                     "--to",          std::to_string(to),
+                                     "--size",        std::to_string(width) + "x" + std::to_string(height),
+                                     "--music",       music,
+                                     "--shaders",     shaders};
+    // Its input is a pipe that only closes when the studio asks it to stop (or ends).
+    args.push_back("--stop-when-input-ends");
     if (!schedule.empty()) args.insert(args.end(), {"--schedule", schedule});
     std::string error;
-    // Its input is a pipe that only closes when the studio asks it to stop (or ends).
     if (!startChild(e.child, args, CHILD_INPUT | CHILD_ERRORS, &error)) {
         say(s, "not exported: " + error);
         return;
