@@ -19,6 +19,7 @@ using GlLookup = void* (*)(const char* name);
     X(PFNGLLINKPROGRAMPROC, glLinkProgram)               \
     X(PFNGLUSEPROGRAMPROC, glUseProgram)                 \
     X(PFNGLUNIFORM4FVPROC, glUniform4fv)                 \
+    X(PFNGLUNIFORM1FVPROC, glUniform1fv)                 \
     X(PFNGLGETUNIFORMLOCATIONPROC, glGetUniformLocation) \
     X(PFNGLUNIFORM1IPROC, glUniform1i)                   \
     X(PFNGLACTIVETEXTUREPROC, glActiveTexture)

@@ -32,6 +32,8 @@ static std::string readableLog(const PackedShaders& packed, const std::string& l
 // The packed text of the set whose other programs are still to build, to
 // name a failure of theirs by its readable lines.
 static PackedShaders lazilyBuilt;
+// Whether the schedule's values reach the programs through a uniform.
+static bool scheduleUniforms;
 // The programs' texts of the last set-up that succeeded (none before the first).
 static std::string vertexInUse, specialisedInUse[PROGRAM_VARIANTS];
 
@@ -62,7 +64,7 @@ bool initRendererFromReadable(GlLookup lookup, const ShaderSources& sources, int
     PackedShaders packed;
     std::set<std::string> all;
     for (const std::string& name : optimisationNames()) all.insert(name);
-    if (!packShaders(sources, all, width, height, false, packed, error)) return false;
+    if (!packShaders(sources, all, width, height, false, packed, error, scheduleUniforms)) return false;
     // An edit of comments or spacing, or of schedule values the shader does
     // not use, packs to the very same programs: nothing to build. The lines
     // may have moved, so a later failure is named by the new text.
@@ -89,6 +91,11 @@ bool initRendererFromReadable(GlLookup lookup, const ShaderSources& sources, int
     }
     nameReadableLines(packed, error);
     return false;
+}
+
+void packScheduleAsUniforms(bool uniforms)
+{
+    scheduleUniforms = uniforms;
 }
 
 bool finishReadablePrograms(std::string* error)

@@ -15,6 +15,10 @@
 // of the last set-up (a reload in its context, as the studio's).
 bool initRendererFromReadable(GlLookup lookup, const ShaderSources& sources, int width, int height, std::string* error,
                               const int64_t* framePositionMs = nullptr);
+// From now on the sources are packed with the schedule's values read from a
+// uniform instead of written in (`uniforms`): a schedule edit then packs to
+// the programs in use and needs no new one. The pictures are the same.
+void packScheduleAsUniforms(bool uniforms);
 // Builds the programs that the last set-up with a framePositionMs left for
 // later; false with *error naming the readable file and line the driver
 // rejected. The programs built so far stay.

@@ -2,6 +2,7 @@
 
 #include "render/entry_points.h"
 #include "render/noise.h"
+#include "shaders/schedule_uniform.h"
 #include "shaders/shader_sources.h"
 #include "timeline/timeline.h"
 
@@ -296,5 +297,14 @@ void renderFrame(uint32_t positionMs)
     gl.glActiveTexture(GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, textures[0]);
     gl.glUniform1i(gl.glGetUniformLocation(drawing, "v"), 0);
+    // The studio's programs read the schedule's values here (retimed without
+    // a new program); the show's have them written in and no such uniform.
+    if (const GLint schedule = gl.glGetUniformLocation(drawing, SCHEDULE_UNIFORM); schedule >= 0) {
+        const ScheduleValues& values = activeSchedule();
+#define VANTROP_SCHEDULE_VALUE(name, value) values.name,
+        const GLfloat inOrder[] = {VANTROP_SCHEDULE(VANTROP_SCHEDULE_VALUE)};
+#undef VANTROP_SCHEDULE_VALUE
+        gl.glUniform1fv(schedule, GLsizei(std::size(inOrder)), inOrder);
+    }
     glRects(-1, -1, 1, 1);
 }

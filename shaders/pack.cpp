@@ -3,6 +3,7 @@
 #include "shaders/features.h"
 #include "shaders/minify.h"
 #include "shaders/resolution.h"
+#include "shaders/schedule_uniform.h"
 #include "timeline/timeline.h"
 
 #include <algorithm>
@@ -163,11 +164,15 @@ static bool isNameChar(char c)
     return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
 }
 
-// Writes the schedule's values in place of their names, whole words only.
-static std::string substituteSchedule(std::string text)
+// Writes the schedule's values in place of their names, whole words only, or
+// with `uniforms` the schedule uniform's element of each name.
+static std::string substituteSchedule(std::string text, bool uniforms)
 {
-    for (const ScheduleName& entry : SCHEDULE) {
-        const std::string name = entry.name, literal = floatLiteral(activeSchedule().*entry.value);
+    for (size_t index = 0; index < std::size(SCHEDULE); ++index) {
+        const ScheduleName& entry = SCHEDULE[index];
+        const std::string name = entry.name;
+        const std::string literal = uniforms ? std::string(SCHEDULE_UNIFORM) + "[" + std::to_string(index) + "]"
+                                             : floatLiteral(activeSchedule().*entry.value);
         for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at)) {
             const bool whole = (at == 0 || !isNameChar(text[at - 1])) &&
                 (at + name.size() == text.size() || !isNameChar(text[at + name.size()]));
@@ -211,11 +216,12 @@ bool parseOptimisations(const std::string& list, std::set<std::string>& enabled,
 // One file's part of a variant, the schedule and the size written in, minified.
 static bool packFile(const std::string& text, const std::string& path, int fileIndex,
                      const std::set<std::string>& enabled, const std::set<std::string>& features,
-                     const std::string& literal, std::string& out, std::vector<SourceLine>& origins, std::string& error)
+                     const std::string& literal, bool scheduleUniforms, std::string& out,
+                     std::vector<SourceLine>& origins, std::string& error)
 {
     std::string selected;
     if (!selectVariant(text, path.c_str(), enabled, features, selected, error)) return false;
-    selected = substituteSchedule(replaceAll(selected, RESOLUTION_TOKEN, literal));
+    selected = substituteSchedule(replaceAll(selected, RESOLUTION_TOKEN, literal), scheduleUniforms);
     return minifyGlsl(selected, path.c_str(), fileIndex, out, origins, error);
 }
 
@@ -224,19 +230,28 @@ static constexpr int VERTEX_FILE = 0, MAIN_FILE = 1, FIRST_FUNCTIONS_FILE = 2;
 
 // The fragment shader (functions, then main) with these features; *functionsEnd is where main() begins.
 static bool packFragment(const ShaderSources& sources, const std::set<std::string>& enabled,
-                         const std::set<std::string>& features, const std::string& literal, std::string& fragment,
-                         std::vector<SourceLine>& origins, size_t* functionsEnd, std::string& error)
+                         const std::set<std::string>& features, const std::string& literal, bool scheduleUniforms,
+                         std::string& fragment, std::vector<SourceLine>& origins, size_t* functionsEnd,
+                         std::string& error)
 {
+    if (scheduleUniforms) {
+        // Declared ahead of the sources; the driver's word on it would be put on the first file's first line.
+        const std::string declaration =
+            "uniform float " + std::string(SCHEDULE_UNIFORM) + "[" + std::to_string(std::size(SCHEDULE)) + "];";
+        fragment += declaration;
+        origins.resize(origins.size() + declaration.size(), SourceLine{FIRST_FUNCTIONS_FILE, 1});
+    }
     for (size_t i = 0; i < sources.functions.size(); ++i)
         if (!packFile(sources.functions[i], sources.files.functions[i], FIRST_FUNCTIONS_FILE + int(i), enabled,
-                      features, literal, fragment, origins, error))
+                      features, literal, scheduleUniforms, fragment, origins, error))
             return false;
     *functionsEnd = fragment.size();
-    return packFile(sources.main, sources.files.main, MAIN_FILE, enabled, features, literal, fragment, origins, error);
+    return packFile(sources.main, sources.files.main, MAIN_FILE, enabled, features, literal, scheduleUniforms, fragment,
+                    origins, error);
 }
 
 bool packShaders(const ShaderSources& sources, const std::set<std::string>& enabled, int width, int height, bool es,
-                 PackedShaders& out, std::string* error)
+                 PackedShaders& out, std::string* error, bool scheduleUniforms)
 {
     const std::string literal = resolutionLiteral(width, height);
     const std::string target = TARGET_PREFIX + (es ? TARGET_ES : TARGET_DESKTOP);
@@ -248,9 +263,10 @@ bool packShaders(const ShaderSources& sources, const std::set<std::string>& enab
     out.originFiles.insert(out.originFiles.end(), sources.files.functions.begin(), sources.files.functions.end());
     std::vector<SourceLine> unused;
     size_t functionsEnd = 0;
-    if (!packFile(sources.vertex, sources.files.vertex, VERTEX_FILE, enabled, allFeatures, literal, out.vertex,
+    if (!packFile(sources.vertex, sources.files.vertex, VERTEX_FILE, enabled, allFeatures, literal, false, out.vertex,
                   out.vertexOrigins, *error) ||
-        !packFragment(sources, enabled, allFeatures, literal, out.fragment, out.origins, &functionsEnd, *error))
+        !packFragment(sources, enabled, allFeatures, literal, scheduleUniforms, out.fragment, out.origins,
+                      &functionsEnd, *error))
         return false;
     if (!checkComplexity(out.vertex, out.vertexOrigins, out.originFiles, *error) ||
         !checkComplexity(out.fragment, out.origins, out.originFiles, *error))
@@ -262,7 +278,8 @@ bool packShaders(const ShaderSources& sources, const std::set<std::string>& enab
         for (size_t bit = 0; bit < std::size(FEATURES); ++bit)
             if (mask & (1 << bit)) features.insert(FEATURES[bit]);
         unused.clear();
-        if (!packFragment(sources, enabled, features, literal, out.specialised[mask], unused, &functionsEnd, *error))
+        if (!packFragment(sources, enabled, features, literal, scheduleUniforms, out.specialised[mask], unused,
+                          &functionsEnd, *error))
             return false;
     }
     out.specialised[PROGRAM_VARIANTS - 1] = out.fragment;

@@ -55,8 +55,11 @@ bool readShaderSources(const ShaderFiles& files, ShaderSources& out, std::string
 // Packs with the optimisations in `enabled`, for WebGL's GLSL ES (`es`) or
 // desktop OpenGL; false with *error naming the file and line at fault, also
 // for a statement or a nesting too large for a GLSL compiler to take safely.
+// The schedule's values in use are written in, or with `scheduleUniforms`
+// read from the uniform SCHEDULE_UNIFORM (shaders/schedule_uniform.h), so
+// that another schedule needs no new program.
 bool packShaders(const ShaderSources& sources, const std::set<std::string>& enabled, int width, int height, bool es,
-                 PackedShaders& out, std::string* error);
+                 PackedShaders& out, std::string* error, bool scheduleUniforms = false);
 // Reads "all", "none" or "NAME,NAME"; false with *error naming an unknown optimisation.
 bool parseOptimisations(const std::string& list, std::set<std::string>& enabled, std::string* error);
 // The names of the exact optimisations, in order.

@@ -125,6 +125,8 @@ int main(int argc, char** argv)
         ScheduleValues values;
         if (!readScheduleFile(o.schedule, values, &error)) return usageError("vantrop-studio", error);
         useSchedule(values);
+        // It is watched: its values reach the programs through a uniform, so an edit builds no new program.
+        packScheduleAsUniforms(true);
     }
     MusicPlayer player;
     player.program = "vantrop-studio";

@@ -1,6 +1,8 @@
 // The shipped shader's optimisations are exact: every pixel equals the
 // straightforward baseline's, in full float precision.
 #include "shaders/baseline_sources.h"
+#include "shaders/pack.h"
+#include "shaders/schedule_uniform.h"
 #include "shaders/shader_sources.h"
 #include "tests/gl_harness.h"
 #include "tests/process.h"
@@ -10,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <list>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -57,6 +60,50 @@ TEST(Optimisations, ShippedShaderDrawsTheBaselinesPictureExactly)
         const auto baselineFrame = renderFloatFrame(ms, 640, 360, BASELINE_FRAGMENT_SOURCE);
         EXPECT_TRUE(baselineFrame == renderFloatFrame(ms, 640, 360)) << "pixels differ at " << ms;
     }
+}
+
+// A watched schedule file's values reach the studio's programs through a
+// uniform instead of being written in: the same pictures, float for float,
+// with the built-in values and with values moved past the frames compared.
+TEST(Optimisations, ScheduleFromAUniformDrawsAsWrittenInValues)
+{
+    ShaderSources sources;
+    std::string error;
+    ASSERT_TRUE(readShaderSources(shaderFilesIn(SHADERS_DIR), sources, &error)) << error;
+    const std::vector<std::string> names = optimisationNames();
+    const std::set<std::string> all(names.begin(), names.end());
+    PackedShaders fromUniform, writtenIn;
+    ASSERT_TRUE(packShaders(sources, all, 160, 90, false, fromUniform, &error, true)) << error;
+    const std::string& uniformProgram = fromUniform.specialised[PROGRAM_VARIANTS - 1];
+    ASSERT_NE(std::string::npos, uniformProgram.find(SCHEDULE_UNIFORM));
+    const std::vector<uint32_t>& positions = comparedPositions();
+    const std::vector<std::vector<Vec4>>& baseline = baselineFrames();
+    for (size_t k = 0; k < positions.size(); ++k)
+        EXPECT_TRUE(renderFloatFrame(positions[k], 160, 90, uniformProgram.c_str()) == baseline[k])
+            << "pixels differ at " << positions[k] << " ms";
+
+    // Inside each stretch the other schedule moves, so that the two draw different pictures there.
+    const std::vector<uint32_t> movedStretches = {7500, 12500, 24200, 34500, 65000, 66500};
+    std::vector<std::vector<Vec4>> beforeTheMove;
+    for (uint32_t ms : movedStretches) beforeTheMove.push_back(renderFloatFrame(ms, 160, 90, uniformProgram.c_str()));
+    const ScheduleValues builtIn = activeSchedule();
+    ScheduleValues moved = builtIn;
+    moved.INTRO_BARS_END_BEAT = 12.5f;
+    moved.FIRST_SHAKE_START_BEAT = 18.0f;
+    moved.FLASHES_START_BEAT = 35.0f;
+    moved.FLASHES_END_BEAT = 50.0f;
+    moved.FADE_OUT_START_BEAT = 95.0f;
+    moved.FADE_OUT_RATE = 0.5f;
+    useSchedule(moved);
+    ASSERT_TRUE(packShaders(sources, all, 160, 90, false, writtenIn, &error)) << error;
+    const std::string& literalProgram = writtenIn.specialised[PROGRAM_VARIANTS - 1];
+    for (size_t k = 0; k < movedStretches.size(); ++k) {
+        const auto literal = renderFloatFrame(movedStretches[k], 160, 90, literalProgram.c_str());
+        EXPECT_FALSE(literal == beforeTheMove[k]) << "the move shows at " << movedStretches[k] << " ms";
+        EXPECT_TRUE(renderFloatFrame(movedStretches[k], 160, 90, uniformProgram.c_str()) == literal)
+            << "pixels differ at " << movedStretches[k] << " ms";
+    }
+    useSchedule(builtIn);
 }
 
 // Each optimisation on its own (the variants the build packs for the
