@@ -1,5 +1,5 @@
-// Programs this one runs: started with one pipe to or from them, written and
-// read without blocking, waited for, asked to stop as Ctrl+C would.
+// Programs this one runs: started with pipes to their input or from their
+// errors, written and read without blocking, waited for, asked to stop.
 #pragma once
 #include <cstddef>
 #include <cstdint>
