@@ -86,25 +86,27 @@ static std::string signalText(int signal)
 }
 
 // The pixel-buffer functions (OpenGL 1.5): Windows' opengl32 exports only
-// OpenGL 1.1, so they are looked up in the context.
+// OpenGL 1.1, so they are looked up in the context. X(type, name).
+#define VANTROP_PIXEL_BUFFER_FUNCTIONS(X)      \
+    X(PFNGLGENBUFFERSPROC, glGenBuffers)       \
+    X(PFNGLDELETEBUFFERSPROC, glDeleteBuffers) \
+    X(PFNGLBINDBUFFERPROC, glBindBuffer)       \
+    X(PFNGLBUFFERDATAPROC, glBufferData)       \
+    X(PFNGLMAPBUFFERPROC, glMapBuffer)         \
+    X(PFNGLUNMAPBUFFERPROC, glUnmapBuffer)
 struct PixelBufferFunctions {
-    PFNGLGENBUFFERSPROC genBuffers;
-    PFNGLDELETEBUFFERSPROC deleteBuffers;
-    PFNGLBINDBUFFERPROC bindBuffer;
-    PFNGLBUFFERDATAPROC bufferData;
-    PFNGLMAPBUFFERPROC mapBuffer;
-    PFNGLUNMAPBUFFERPROC unmapBuffer;
+#define VANTROP_PIXEL_BUFFER_FIELD(type, name) type name;
+    VANTROP_PIXEL_BUFFER_FUNCTIONS(VANTROP_PIXEL_BUFFER_FIELD)
+#undef VANTROP_PIXEL_BUFFER_FIELD
 };
 
 static bool lookUpPixelBuffers(PixelBufferFunctions& gl)
 {
-    gl.genBuffers = PFNGLGENBUFFERSPROC(headlessLookup("glGenBuffers"));
-    gl.deleteBuffers = PFNGLDELETEBUFFERSPROC(headlessLookup("glDeleteBuffers"));
-    gl.bindBuffer = PFNGLBINDBUFFERPROC(headlessLookup("glBindBuffer"));
-    gl.bufferData = PFNGLBUFFERDATAPROC(headlessLookup("glBufferData"));
-    gl.mapBuffer = PFNGLMAPBUFFERPROC(headlessLookup("glMapBuffer"));
-    gl.unmapBuffer = PFNGLUNMAPBUFFERPROC(headlessLookup("glUnmapBuffer"));
-    return gl.genBuffers && gl.deleteBuffers && gl.bindBuffer && gl.bufferData && gl.mapBuffer && gl.unmapBuffer;
+    bool found = true;
+#define VANTROP_PIXEL_BUFFER_LOOKUP(type, name) found = (gl.name = type(headlessLookup(#name))) && found;
+    VANTROP_PIXEL_BUFFER_FUNCTIONS(VANTROP_PIXEL_BUFFER_LOOKUP)
+#undef VANTROP_PIXEL_BUFFER_LOOKUP
+    return found;
 }
 
 // "12.3 MB": a file's size for people; "" when it cannot be read.
@@ -314,20 +316,20 @@ int runVideo(int argc, char** argv)
     // goes from the other to the encoder, and its stretch of sound to the WAV file.
     const size_t frameBytes = size_t(o.width) * o.height * 3;
     GLuint buffers[2];
-    gl.genBuffers(2, buffers);
+    gl.glGenBuffers(2, buffers);
     for (GLuint b : buffers) {
-        gl.bindBuffer(GL_PIXEL_PACK_BUFFER, b);
-        gl.bufferData(GL_PIXEL_PACK_BUFFER, GLsizeiptr(frameBytes), nullptr, GL_STREAM_READ);
+        gl.glBindBuffer(GL_PIXEL_PACK_BUFFER, b);
+        gl.glBufferData(GL_PIXEL_PACK_BUFFER, GLsizeiptr(frameBytes), nullptr, GL_STREAM_READ);
     }
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     uint64_t soundFrames = 0;
     bool soundWritten = true;
     std::vector<int16_t> samples;
     auto sendFrame = [&](uint32_t n) {
-        gl.bindBuffer(GL_PIXEL_PACK_BUFFER, buffers[n % 2]);
-        const void* pixels = gl.mapBuffer(GL_PIXEL_PACK_BUFFER, GL_READ_ONLY);
+        gl.glBindBuffer(GL_PIXEL_PACK_BUFFER, buffers[n % 2]);
+        const void* pixels = gl.glMapBuffer(GL_PIXEL_PACK_BUFFER, GL_READ_ONLY);
         const bool ok = pixels && writeToChild(encoder, pixels, frameBytes);
-        gl.unmapBuffer(GL_PIXEL_PACK_BUFFER);
+        gl.glUnmapBuffer(GL_PIXEL_PACK_BUFFER);
         if (ok && music) {
             // Frame n's sound: sample frames n * RATE / FPS up to (n + 1) * RATE / FPS.
             const uint64_t end = uint64_t(n + 1) * uint64_t(rate) / o.fps;
@@ -353,7 +355,7 @@ int runVideo(int argc, char** argv)
             break;
         }
         renderFrame(o.from + uint32_t(uint64_t(n) * 1000 / o.fps));
-        gl.bindBuffer(GL_PIXEL_PACK_BUFFER, buffers[n % 2]);
+        gl.glBindBuffer(GL_PIXEL_PACK_BUFFER, buffers[n % 2]);
         glReadPixels(0, 0, o.width, o.height, GL_RGB, GL_UNSIGNED_BYTE, nullptr);
         readBack = n + 1;
         if (n > 0) {
@@ -378,8 +380,8 @@ int runVideo(int argc, char** argv)
     }
     if (showProgress) std::fputc('\n', stderr);
     closeMusicReader(music);
-    gl.bindBuffer(GL_PIXEL_PACK_BUFFER, 0);
-    gl.deleteBuffers(2, buffers);
+    gl.glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    gl.glDeleteBuffers(2, buffers);
     std::string failure = describeChildEnd("ffmpeg", waitForChild(encoder));
     if (failure.empty() && pipeBroken) failure = "ffmpeg stopped taking frames";
     if (soundFile) {

@@ -89,8 +89,8 @@ void drawOverlay(Studio& s, const std::vector<std::string>& lines)
     for (size_t i = 0; i < all.size(); ++i)
         drawText(rgb, bandWidth, bandHeight, 4, 4 + int(i) * lineHeight, all[i], OVERLAY_SCALE, OVERLAY_INK);
     flipRows(rgb, bandWidth, bandHeight);
-    s.gl.useProgram(0);
+    s.gl.glUseProgram(0);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    s.gl.windowPos2i(0, h - bandHeight);
+    s.gl.glWindowPos2i(0, h - bandHeight);
     glDrawPixels(bandWidth, bandHeight, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
 }

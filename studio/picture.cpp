@@ -28,16 +28,16 @@ void fitPicture(Studio& s)
     s.drawWidth = width;
     s.drawHeight = height;
     if (!s.framebuffer) {
-        s.gl.genFramebuffers(1, &s.framebuffer);
+        s.gl.glGenFramebuffers(1, &s.framebuffer);
         glGenTextures(1, &s.picture);
     }
     glBindTexture(GL_TEXTURE_2D, s.picture);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    s.gl.bindFramebuffer(GL_FRAMEBUFFER, s.framebuffer);
-    s.gl.framebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, s.picture, 0);
-    s.gl.bindFramebuffer(GL_FRAMEBUFFER, 0);
+    s.gl.glBindFramebuffer(GL_FRAMEBUFFER, s.framebuffer);
+    s.gl.glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, s.picture, 0);
+    s.gl.glBindFramebuffer(GL_FRAMEBUFFER, 0);
     // A new size repacks what is drawing now, never an edit that failed.
     if (s.haveProgram)
         buildShader(s, s.good);
@@ -51,10 +51,10 @@ static constexpr int MAX_SNAPSHOT_NUMBER = 999;
 void saveFrame(Studio& s, uint32_t positionMs)
 {
     std::vector<uint8_t> rgb(size_t(s.drawWidth) * size_t(s.drawHeight) * 3);
-    s.gl.bindFramebuffer(GL_FRAMEBUFFER, s.framebuffer);
+    s.gl.glBindFramebuffer(GL_FRAMEBUFFER, s.framebuffer);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, s.drawWidth, s.drawHeight, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
-    s.gl.bindFramebuffer(GL_FRAMEBUFFER, 0);
+    s.gl.glBindFramebuffer(GL_FRAMEBUFFER, 0);
     flipRows(rgb, s.drawWidth, s.drawHeight);
     const std::string stem = "vantrop-studio-" + std::to_string(positionMs);
     std::string error;

@@ -83,15 +83,11 @@ static bool openWindow(Studio& s, const StudioOptions& o, std::string* error)
         *error = std::string("no OpenGL context could be made (") + SDL_GetError() + "); check the graphics driver";
         return false;
     }
-    StudioGl& gl = s.gl;
-    gl.genFramebuffers = PFNGLGENFRAMEBUFFERSPROC(SDL_GL_GetProcAddress("glGenFramebuffers"));
-    gl.bindFramebuffer = PFNGLBINDFRAMEBUFFERPROC(SDL_GL_GetProcAddress("glBindFramebuffer"));
-    gl.framebufferTexture2D = PFNGLFRAMEBUFFERTEXTURE2DPROC(SDL_GL_GetProcAddress("glFramebufferTexture2D"));
-    gl.blitFramebuffer = PFNGLBLITFRAMEBUFFERPROC(SDL_GL_GetProcAddress("glBlitFramebuffer"));
-    gl.useProgram = PFNGLUSEPROGRAMPROC(SDL_GL_GetProcAddress("glUseProgram"));
-    gl.windowPos2i = PFNGLWINDOWPOS2IPROC(SDL_GL_GetProcAddress("glWindowPos2i"));
-    if (!gl.genFramebuffers || !gl.bindFramebuffer || !gl.framebufferTexture2D || !gl.blitFramebuffer ||
-        !gl.useProgram || !gl.windowPos2i) {
+    bool found = true;
+#define VANTROP_STUDIO_GL_LOOKUP(type, name) found = (s.gl.name = type(SDL_GL_GetProcAddress(#name))) && found;
+    VANTROP_STUDIO_GL_FUNCTIONS(VANTROP_STUDIO_GL_LOOKUP)
+#undef VANTROP_STUDIO_GL_LOOKUP
+    if (!found) {
         *error = std::string("the OpenGL driver (") + reinterpret_cast<const char*>(glGetString(GL_RENDERER)) +
             ") has no framebuffer objects (OpenGL 3.0); update the graphics driver";
         return false;
@@ -289,20 +285,20 @@ int main(int argc, char** argv)
         changed = true;
 
         const auto started = std::chrono::steady_clock::now();
-        s.gl.bindFramebuffer(GL_FRAMEBUFFER, s.framebuffer);
+        s.gl.glBindFramebuffer(GL_FRAMEBUFFER, s.framebuffer);
         glViewport(0, 0, s.drawWidth, s.drawHeight);
         renderFrame(t.positionMs);
-        s.gl.bindFramebuffer(GL_FRAMEBUFFER, 0);
+        s.gl.glBindFramebuffer(GL_FRAMEBUFFER, 0);
         int box[4], w = 0, h = 0;
         pictureBox(s.window, box);
         SDL_GL_GetDrawableSize(s.window, &w, &h);
         glViewport(0, 0, w, h);
         glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
         glClear(GL_COLOR_BUFFER_BIT);
-        s.gl.bindFramebuffer(GL_READ_FRAMEBUFFER, s.framebuffer);
-        s.gl.blitFramebuffer(0, 0, s.drawWidth, s.drawHeight, box[0], box[1], box[0] + box[2], box[1] + box[3],
-                             GL_COLOR_BUFFER_BIT, s.scale == 1 ? GL_NEAREST : GL_LINEAR);
-        s.gl.bindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+        s.gl.glBindFramebuffer(GL_READ_FRAMEBUFFER, s.framebuffer);
+        s.gl.glBlitFramebuffer(0, 0, s.drawWidth, s.drawHeight, box[0], box[1], box[0] + box[2], box[1] + box[3],
+                               GL_COLOR_BUFFER_BIT, s.scale == 1 ? GL_NEAREST : GL_LINEAR);
+        s.gl.glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
         glFinish();
         frameMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
         fps = 1000.0 / std::max(frameMs, 1.0);

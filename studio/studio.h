@@ -64,14 +64,18 @@ struct StudioExport {
 };
 
 // The OpenGL functions past 1.1 that the studio calls itself, looked up in
-// its context: Windows' opengl32 exports only OpenGL 1.1.
+// its context (Windows' opengl32 exports only OpenGL 1.1): X(type, name).
+#define VANTROP_STUDIO_GL_FUNCTIONS(X)                       \
+    X(PFNGLGENFRAMEBUFFERSPROC, glGenFramebuffers)           \
+    X(PFNGLBINDFRAMEBUFFERPROC, glBindFramebuffer)           \
+    X(PFNGLFRAMEBUFFERTEXTURE2DPROC, glFramebufferTexture2D) \
+    X(PFNGLBLITFRAMEBUFFERPROC, glBlitFramebuffer)           \
+    X(PFNGLUSEPROGRAMPROC, glUseProgram)                     \
+    X(PFNGLWINDOWPOS2IPROC, glWindowPos2i)
 struct StudioGl {
-    PFNGLGENFRAMEBUFFERSPROC genFramebuffers;
-    PFNGLBINDFRAMEBUFFERPROC bindFramebuffer;
-    PFNGLFRAMEBUFFERTEXTURE2DPROC framebufferTexture2D;
-    PFNGLBLITFRAMEBUFFERPROC blitFramebuffer;
-    PFNGLUSEPROGRAMPROC useProgram;
-    PFNGLWINDOWPOS2IPROC windowPos2i;
+#define VANTROP_STUDIO_GL_FIELD(type, name) type name;
+    VANTROP_STUDIO_GL_FUNCTIONS(VANTROP_STUDIO_GL_FIELD)
+#undef VANTROP_STUDIO_GL_FIELD
 };
 
 // What the studio draws with: the window, the offscreen picture, the shader's state.

@@ -132,9 +132,9 @@ void drawStrip(Studio& s, const Transport& t)
     const int playhead = int(stripColumnOf(v, t.positionMs, c.width));
     fill(c, playhead - 1, 0, playhead + 1, c.height, PLAYHEAD);
     flipRows(c.rgb, c.width, c.height);
-    s.gl.useProgram(0);
+    s.gl.glUseProgram(0);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    s.gl.windowPos2i(0, 0);
+    s.gl.glWindowPos2i(0, 0);
     glDrawPixels(c.width, c.height, GL_RGB, GL_UNSIGNED_BYTE, c.rgb.data());
 }
 
