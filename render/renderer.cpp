@@ -306,5 +306,13 @@ void renderFrame(uint32_t positionMs)
 #undef VANTROP_SCHEDULE_VALUE
         gl.glUniform1fv(schedule, GLsizei(std::size(inOrder)), inOrder);
     }
+    // Alpha is left as the clear set it, to the 0 the shader writes, so not
+    // a byte changes. A software driver (Mesa's llvmpipe) compiles a second
+    // copy of a program that writes every channel, for blocks the rectangle
+    // covers whole; with one channel masked it compiles one, which halves the
+    // wait for a program's first frame (the show's start, a studio edit)
+    // without slowing the frames after it.
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_FALSE);
     glRects(-1, -1, 1, 1);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
 }

@@ -15,8 +15,11 @@
 #include <cstring>
 #include <iterator>
 
-// How often the shader files are looked at, and how often the title is redrawn, milliseconds.
-static constexpr int64_t SHADER_POLL_MS = 100;
+// How often the shader and schedule files are looked at, milliseconds: a
+// save waits 10 ms on average before its rebuild starts, for a handful of
+// stat calls each time.
+static constexpr int64_t SHADER_POLL_MS = 20;
+// How often a moving picture's title is redrawn, milliseconds.
 static constexpr int64_t TITLE_EVERY_MS = 100;
 // Preview scale: `auto` draws at the largest fraction of the window that keeps
 // a moving picture's frames under this, and at full size once paused.
