@@ -1,11 +1,12 @@
 #!/bin/sh
 # Checks `bench --compare` from outside the program. For each position it
 # times whole processes with the shell's clock: `bench` drawing FRAMES frames
-# at SIZE, less the same at 16x9 (start, compile, warm-up and exit), once for
+# at SIZE, less the same at 16x9 (start, compiling and exit), once for
 # the shipped program set and once for the reference (the baseline with the
 # march's exit, given as one program of its own), and prints their ratio
 # beside the one `bench --compare` reports in a run of its own. Each time is
-# the median of RUNS runs, the two programs taking turns.
+# the median of RUNS runs, the two programs taking turns. Below 640x360 the
+# frames weigh too little against the spread of a process's start to tell.
 #   scripts/outside-ratio.sh [SIZE] [FRAMES] [RUNS] [MS...]
 #   (default 1280x720 3 3 30000 52000 62000)
 # Needs the default build (build/720p).
