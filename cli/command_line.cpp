@@ -93,6 +93,16 @@ bool stderrIsTerminal()
 #endif
 }
 
+void logProgressTenth(const std::string& command, const char* unit, uint32_t done, uint32_t total, uint32_t& nextTenth)
+{
+    // A tenth of the work, counted in whole items: 10 lines in all, however many items there are.
+    static constexpr uint32_t TENTHS = 10;
+    if (total == 0 || uint64_t(done) * TENTHS < uint64_t(nextTenth) * total) return;
+    std::fprintf(stderr, "%s: %u%% (%s %u of %u)\n", command.c_str(), uint32_t(uint64_t(done) * 100 / total), unit,
+                 done, total);
+    nextTenth = uint32_t(uint64_t(done) * TENTHS / total) + 1;
+}
+
 std::string programFolder()
 {
 #ifdef _WIN32

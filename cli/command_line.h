@@ -31,5 +31,8 @@ bool parsePosition(const char* text, uint32_t& ms);
 bool parseSize(const char* text, int& width, int& height, std::string* error);
 // Whether standard error is a terminal: there progress is one line kept current, in a log a line now and then.
 bool stderrIsTerminal();
+// In a log, one line "COMMAND: P% (UNIT N of TOTAL)" each time `done` reaches
+// the next tenth of `total`; nextTenth starts at 1 and is kept by the caller.
+void logProgressTenth(const std::string& command, const char* unit, uint32_t done, uint32_t total, uint32_t& nextTenth);
 // The folder the running program lies in, from the system; "" when it cannot say.
 std::string programFolder();

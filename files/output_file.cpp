@@ -7,9 +7,7 @@
 #include <sys/stat.h>
 #include <windows.h>
 
-#include <filesystem>
 #include <random>
-#include <system_error>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,6 +20,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #ifdef _WIN32
 static constexpr const char* PATH_SEPARATORS = "/\\";
@@ -241,4 +241,18 @@ bool moveIntoPlaceIfNew(const std::string& temporary, const std::string& path, s
     *error = "cannot move the finished file to " + path + ": " + std::strerror(errno);
 #endif
     return false;
+}
+
+std::string fileSizeText(const std::string& path)
+{
+    static constexpr double BYTES_PER_KB = 1e3, BYTES_PER_MB = 1e6;
+    std::error_code error;
+    const uintmax_t bytes = std::filesystem::file_size(path, error);
+    if (error) return "";
+    char text[32];
+    if (bytes < BYTES_PER_MB)
+        std::snprintf(text, sizeof text, "%.0f kB", double(bytes) / BYTES_PER_KB);
+    else
+        std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / BYTES_PER_MB);
+    return text;
 }

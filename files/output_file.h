@@ -24,3 +24,5 @@ bool moveIntoPlace(const std::string& temporary, const std::string& path, std::s
 // name yet; false (the temporary file kept) when something has it, with *error
 // set only for other failures.
 bool moveIntoPlaceIfNew(const std::string& temporary, const std::string& path, std::string* error);
+// A written file's size as people read it ("740 kB", "12.3 MB"); "" when it cannot be read.
+std::string fileSizeText(const std::string& path);

@@ -209,8 +209,12 @@ int main(int argc, char** argv)
         std::remove(temporary.c_str());
         return fail("writing " + out + " failed: " + reason + "; nothing was written");
     }
-    if (force) return moveIntoPlace(temporary, out, &error) ? EXIT_DONE : fail(error);
-    if (moveIntoPlaceIfNew(temporary, out, &error)) return EXIT_DONE;
-    std::remove(temporary.c_str());
-    return fail(error.empty() ? out + " appeared while the track was made; it was left as it is" : error);
+    if (force ? !moveIntoPlace(temporary, out, &error) : !moveIntoPlaceIfNew(temporary, out, &error)) {
+        if (!force) std::remove(temporary.c_str());
+        return fail(error.empty() ? out + " appeared while the track was made; it was left as it is" : error);
+    }
+    const int wholeSeconds = int(seconds + 0.5);
+    std::fprintf(stderr, "%s: wrote %s (%d:%02d, %s)\n", PROGRAM, out.c_str(), wholeSeconds / 60, wholeSeconds % 60,
+                 fileSizeText(out).c_str());
+    return EXIT_DONE;
 }

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
+#include <utility>
 #include <vector>
 
 // The vertex shader's one input, fed by the rectangle's corners.
@@ -34,6 +35,7 @@ static bool single;
 // The sources of the programs not built yet, built when a frame first needs one.
 static std::string vertexSource, pendingSources[PROGRAM_VARIANTS];
 static int lastDrawn = SINGLE_PROGRAM;
+static std::string lateBuildFailure;
 // Every program of a set, built at once.
 static constexpr auto ALL_PROGRAMS = [] {
     std::array<bool, PROGRAM_VARIANTS> all{};
@@ -245,6 +247,11 @@ int programVariantFor(const FrameParams& params)
     return (params.glitch > 0.0f ? FEATURE_GLITCH : 0) | (params.finale > 0.0f ? FEATURE_FINALE : 0);
 }
 
+std::string takeRendererFailure()
+{
+    return std::exchange(lateBuildFailure, std::string());
+}
+
 int lastDrawnProgram()
 {
     return lastDrawn;
@@ -259,9 +266,7 @@ static GLuint programFor(const FrameParams& params)
     lastDrawn = single ? SINGLE_PROGRAM : variant;
     GLuint& p = programs[variant];
     if (!p && !pendingSources[variant].empty()) {
-        std::string error;
-        p = buildShaderProgram(vertexSource.c_str(), pendingSources[variant].c_str(), &error);
-        if (!p) std::fprintf(stderr, "vantrop: %s\n", error.c_str());
+        p = buildShaderProgram(vertexSource.c_str(), pendingSources[variant].c_str(), &lateBuildFailure);
         pendingSources[variant].clear();
     }
     return p;

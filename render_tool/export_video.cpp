@@ -109,20 +109,6 @@ static bool lookUpPixelBuffers(PixelBufferFunctions& gl)
     return found;
 }
 
-// "12.3 MB": a file's size for people; "" when it cannot be read.
-static std::string sizeText(const std::string& path)
-{
-    std::error_code error;
-    const uintmax_t bytes = std::filesystem::file_size(path, error);
-    if (error) return "";
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / 1e6);
-    return text;
-}
-
-// Progress lines in a log: one every tenth of the frames.
-static constexpr uint32_t PROGRESS_STEPS = 10;
-
 static std::string clockText(double seconds)
 {
     char text[32];
@@ -367,10 +353,8 @@ int runVideo(int argc, char** argv)
             const double rate = readBack / std::max(elapsed, 1e-6);
             std::fprintf(stderr, "\rframe %u of %u  %.1f frames/s  %s left   ", readBack, frameCount, rate,
                          clockText((frameCount - readBack) / rate).c_str());
-        } else if (uint64_t(readBack) * PROGRESS_STEPS >= uint64_t(nextTenth) * frameCount) {
-            std::fprintf(stderr, "vantrop-render video: %u%% (frame %u of %u)\n",
-                         uint32_t(uint64_t(readBack) * 100 / frameCount), readBack, frameCount);
-            nextTenth = uint32_t(uint64_t(readBack) * PROGRESS_STEPS / frameCount) + 1;
+        } else {
+            logProgressTenth("vantrop-render video", "frame", readBack, frameCount, nextTenth);
         }
     }
     // The last frame read back is still waiting in its buffer.
@@ -423,6 +407,6 @@ int runVideo(int argc, char** argv)
         return EXIT_SIGNAL_BASE + interrupted;
     }
     std::fprintf(stderr, "vantrop-render video: wrote %s (%s, %u frames at %u fps, %dx%d, %s)\n", o.out.c_str(),
-                 clockText(double(sent) / o.fps).c_str(), sent, o.fps, o.width, o.height, sizeText(o.out).c_str());
+                 clockText(double(sent) / o.fps).c_str(), sent, o.fps, o.width, o.height, fileSizeText(o.out).c_str());
     return 0;
 }

@@ -94,7 +94,9 @@ int runSheet(int argc, char** argv)
     const int cellHeight = height + LABEL_HEIGHT + GAP;
     const int sheetWidth = columns * cellWidth + GAP, sheetHeight = rows * cellHeight + GAP;
     std::vector<uint8_t> sheet(size_t(sheetWidth) * sheetHeight * 3, BACKGROUND);
+    // On a terminal one line kept current; in a log, a line every tenth.
     const bool showProgress = stderrIsTerminal();
+    uint32_t nextTenth = 1;
 
     for (size_t i = 0; i < beats.size(); ++i) {
         const uint32_t ms = positionAtBeat(beats[i]);
@@ -104,12 +106,17 @@ int runSheet(int argc, char** argv)
             std::copy_n(&still[size_t(y) * width * 3], size_t(width) * 3,
                         &sheet[(size_t(y0 + y) * sheetWidth + x0) * 3]);
         drawText(sheet, sheetWidth, sheetHeight, x0 + 2, y0 + height + 3, labels[i], GLYPH_SCALE, INK);
-        if (showProgress) std::fprintf(stderr, "\rstill %zu of %zu", i + 1, beats.size());
+        if (showProgress)
+            std::fprintf(stderr, "\rstill %zu of %zu", i + 1, beats.size());
+        else
+            logProgressTenth("vantrop-render sheet", "still", uint32_t(i + 1), uint32_t(beats.size()), nextTenth);
     }
     if (showProgress) std::fputc('\n', stderr);
     if (!writePngFileSafely(out, sheetWidth, sheetHeight, sheet, &error)) {
         std::fprintf(stderr, "vantrop-render sheet: %s\n", error.c_str());
         return 1;
     }
+    std::fprintf(stderr, "vantrop-render sheet: wrote %s (%zu stills, %dx%d, %s)\n", out.c_str(), beats.size(),
+                 sheetWidth, sheetHeight, fileSizeText(out).c_str());
     return 0;
 }

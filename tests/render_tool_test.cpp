@@ -296,6 +296,11 @@ TEST(RenderTool, SheetAndBench)
     ASSERT_EQ(0, sheet.status) << sheet.output;
     // Three stills (beats 0, 50, 100) in one row, with labels under them.
     loadPng(dir + "/sheet.png", 3 * (160 + 4) + 4, 90 + 16 + 4 + 4);
+    // Off a terminal (a log): a line every tenth, each still a third, then one naming what was written.
+    for (const char* line : {"sheet: 33% (still 1 of 3)\n", "sheet: 66% (still 2 of 3)\n",
+                             "sheet: 100% (still 3 of 3)\n", "sheet: wrote ", "sheet.png (3 stills, 496x114, "})
+        EXPECT_NE(std::string::npos, sheet.output.find(line)) << sheet.output;
+    EXPECT_EQ(4u, size_t(std::count(sheet.output.begin(), sheet.output.end(), '\n'))) << sheet.output;
     const CommandResult bench = runCommand(TOOL + " bench --size 160x90 --frames 2 --ms 41500 66000");
     ASSERT_EQ(0, bench.status) << bench.output;
     EXPECT_NE(std::string::npos, bench.output.find("renderer: ")) << bench.output;
@@ -571,6 +576,8 @@ TEST(MakeTrack, NeverHarmsAFile)
     const CommandResult forced = runCommand(MAKE_TRACK + " --seconds 1 --force " + dir + "/song.mp3");
     EXPECT_EQ(0, forced.status) << forced.output;
     EXPECT_NE("my notes\n", readBytes(dir + "/song.mp3"));
+    EXPECT_NE(std::string::npos, forced.output.find("vantrop-make-track: wrote " + dir + "/song.mp3 (0:01, "))
+        << forced.output;
     // Stopped while it writes its temporary file.
     const CommandResult stopped = runCommand(signalWhen(MAKE_TRACK + " --seconds 3600 " + dir + "/long.mp3",
                                                         "ls -A " + dir + " | grep -q '^\\.vantrop-'", "TERM"));

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 // The page's canvas.
@@ -105,6 +106,9 @@ EMSCRIPTEN_KEEPALIVE void vantropDraw(int positionMs)
 {
     glViewport(0, 0, drawWidth, drawHeight);
     renderFrame(uint32_t(positionMs));
+    // The page's console shows what the program's standard error says.
+    if (const std::string failure = takeRendererFailure(); !failure.empty())
+        std::fprintf(stderr, "vantrop: %s\n", failure.c_str());
 }
 
 // Starts the clock again from 0, for a new playing.
