@@ -17,8 +17,8 @@
 #include <vector>
 
 static constexpr int SAMPLE_RATE = 44100; // Hz
-// The picture's end and a second of silence after it.
-static constexpr double DEFAULT_SECONDS = SHOW_END_MS / 1000.0 + 1.0;
+// After the picture's end, a second of silence.
+static constexpr double SILENCE_AFTER_SECONDS = 1.0;
 static constexpr double MAX_SECONDS = 3600.0;
 static constexpr int BITRATE_KBPS = 128;
 static constexpr double PI = 3.14159265358979323846;
@@ -128,7 +128,8 @@ static bool encodeTrack(lame_global_flags* lame, double seconds, FILE* file)
 
 int main(int argc, char** argv)
 {
-    double seconds = DEFAULT_SECONDS;
+    const double defaultSeconds = showEndMs() / 1000.0 + SILENCE_AFTER_SECONDS;
+    double seconds = defaultSeconds;
     bool force = false;
     std::string out;
     std::vector<std::string> seen;
@@ -137,7 +138,7 @@ int main(int argc, char** argv)
         if (optionRepeated(PROGRAM, seen, arg)) return EXIT_USAGE;
         if (isHelp(argv[i])) {
             std::printf(HELP, BEATS_PER_MINUTE, double(HIT_BEATS[0]), double(HIT_BEATS[1]), double(HIT_BEATS[2]),
-                        double(HIT_BEATS[3]), double(FADE_OUT_START_BEAT), double(FADE_OUT_END_BEAT), DEFAULT_SECONDS);
+                        double(HIT_BEATS[3]), double(FADE_OUT_START_BEAT), double(FADE_OUT_END_BEAT), defaultSeconds);
             return 0;
         }
         if (isVersion(argv[i])) {

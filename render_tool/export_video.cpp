@@ -192,7 +192,7 @@ int runVideo(int argc, char** argv)
     std::string error;
     std::error_code missing;
     bool haveMusic = std::filesystem::exists(o.music, missing) || o.musicGiven;
-    uint32_t musicLength = SHOW_END_MS;
+    uint32_t musicLength = showEndMs();
     if (haveMusic && !readMusicLength(o.music.c_str(), &musicLength, &error)) {
         std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
         return 1;

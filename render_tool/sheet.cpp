@@ -58,15 +58,19 @@ int runSheet(int argc, char** argv)
         } else if (arg == "--every") {
             char* end = nullptr;
             every = std::strtof(value, &end);
-            if (!end || *end || !(every >= 0.25f) || every > LAST_PICTURE_BEAT)
+            if (!end || *end || !(every >= 0.25f))
                 return usageError("vantrop-render sheet",
-                                  std::string("bad --every '") + value + "': give 0.25 to " +
-                                      std::to_string(int(LAST_PICTURE_BEAT)) + " beats");
+                                  std::string("bad --every '") + value + "': give 0.25 beats or more");
         } else {
             return usageError("vantrop-render sheet", "unknown argument '" + arg + "'");
         }
     }
     if (out.empty()) return usageError("vantrop-render sheet", "--out FILE.png is required");
+    // Known once any schedule file has been read.
+    const float last = lastPictureBeat();
+    if (every > last)
+        return usageError("vantrop-render sheet",
+                          "bad --every: give 0.25 to " + std::to_string(int(last)) + " beats, the last with a picture");
     if (!checkOutputPath(out, {".png"}, {}, &error)) {
         std::fprintf(stderr, "vantrop-render sheet: %s\n", error.c_str());
         return 1;
@@ -79,7 +83,7 @@ int runSheet(int argc, char** argv)
     std::vector<float> beats;
     std::vector<std::string> labels;
     size_t longestLabel = 0;
-    for (int k = 0; float(k) * every <= LAST_PICTURE_BEAT; ++k) {
+    for (int k = 0; float(k) * every <= last; ++k) {
         beats.push_back(float(k) * every);
         char label[64];
         std::snprintf(label, sizeof label, "beat %g  %.2f s", double(beats.back()),

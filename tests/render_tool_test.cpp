@@ -147,6 +147,21 @@ TEST(RenderTool, ScheduleFilesRetimeEveryCommand)
         << "nothing is written for a refused schedule";
     const CommandResult compare = runCommand(TOOL + " bench --compare --schedule " + schedule);
     EXPECT_EQ(2, compare.status) << compare.output;
+
+    // A fade-out 16 beats later (ending at 79.8 s): the sheet goes on to its
+    // last picture, and an export without music to its end.
+    const std::string longer = dir + "/longer.txt";
+    ASSERT_EQ(0,
+              runCommand("sed -e 's/^FADE_OUT_START_BEAT = 97/FADE_OUT_START_BEAT = 113/' -e "
+                         "'s/^FADE_OUT_END_BEAT = 101/FADE_OUT_END_BEAT = 117/' " +
+                         schedule + " > " + longer)
+                  .status);
+    const CommandResult sheet =
+        runCommand(TOOL + " sheet --size 16x9 --every 58 --out " + dir + "/long.png --schedule " + longer);
+    EXPECT_NE(std::string::npos, sheet.output.find("(3 stills, ")) << "beats 0, 58 and 116: " << sheet.output;
+    const CommandResult tail = runCommand(
+        "cd " + dir + " && " + TOOL + " video --from 79000 --fps 10 --size 160x90 --out end.mp4 --schedule " + longer);
+    EXPECT_NE(std::string::npos, tail.output.find("wrote end.mp4 (0:01, 10 frames at 10 fps")) << tail.output;
 }
 
 // The overlay shows driver logs ("expecting ',' or ';'"): every printable

@@ -181,8 +181,9 @@ TEST(Schedule, CurvesChangeAtTheirNamedBeats)
     EXPECT_EQ(1.0f, at(WARP_SWELL_END_BEAT).warp);
     EXPECT_FLOAT_EQ(0.2f, before(PULSE_GAIN_STEP_BEAT).pulseGain);
     EXPECT_FLOAT_EQ(0.4f, at(PULSE_GAIN_STEP_BEAT + 0.01f).pulseGain);
-    EXPECT_GE(computeFrameParams(SHOW_END_MS).beat, FADE_OUT_END_BEAT);
-    EXPECT_LT(computeFrameParams(SHOW_END_MS - 1000).beat, FADE_OUT_END_BEAT);
+    EXPECT_EQ(69000u, showEndMs()) << "the built-in show's picture has faded out by 69 s";
+    EXPECT_GE(computeFrameParams(showEndMs()).beat, FADE_OUT_END_BEAT);
+    EXPECT_LT(computeFrameParams(showEndMs() - 1000).beat, FADE_OUT_END_BEAT);
     EXPECT_EQ(uint32_t(INT32_MAX), positionAtBeat(1e12f));
 }
 

@@ -49,11 +49,6 @@ static_assert(FIRST_HIT_BEAT + 3 * HIT_SPACING_BEATS == LAST_HIT_BEAT, "four hit
 static_assert(FADE_IN_RATE * 8.0f == 1.0f && FADE_OUT_RATE * (FADE_OUT_END_BEAT - FADE_OUT_START_BEAT) == 1.0f,
               "the fades' rates match their lengths");
 
-// The last beat with a picture worth showing: the one before it is black.
-inline constexpr float LAST_PICTURE_BEAT = FADE_OUT_END_BEAT - 1.0f;
-// The whole millisecond at which the picture has faded out (beat 101 is at
-// 68.86 s), where a show without music, or an export, ends.
-inline constexpr uint32_t SHOW_END_MS = 69000;
 // Positions that the benchmark times by default, one in every part of the
 // show, milliseconds: fade-in, intro, hits, flashes, warp dip, swell and
 // glitch, finale, fade-out.

@@ -106,6 +106,19 @@ FrameParams computeFrameParams(uint32_t positionMs)
     return p;
 }
 
+float lastPictureBeat()
+{
+    return schedule.FADE_OUT_END_BEAT - 1.0f;
+}
+
+uint32_t showEndMs()
+{
+    static constexpr uint32_t MS_PER_SECOND = 1000;
+    const uint32_t faded = positionAtBeat(schedule.FADE_OUT_END_BEAT);
+    if (faded > INT32_MAX - MS_PER_SECOND) return faded;
+    return (faded + MS_PER_SECOND - 1) / MS_PER_SECOND * MS_PER_SECOND;
+}
+
 uint32_t positionAtBeat(float beat)
 {
     // Start a few milliseconds early and walk up: rounding may put the exact

@@ -72,5 +72,12 @@ float hitPulse(float x);
 
 // The first whole millisecond whose frame has reached this beat (INT32_MAX for beats beyond the last position).
 uint32_t positionAtBeat(float beat);
+// The last beat with a picture worth showing in the schedule in use: the one
+// before the fade-out's end, after which the picture is black.
+float lastPictureBeat();
+// The whole second by which the picture of the schedule in use has faded out,
+// milliseconds (69000 for the built-in one, whose fade-out ends at 68.86 s):
+// where an export without music ends, and the placeholder track's length less one second.
+uint32_t showEndMs();
 // The parameters of the frame shown at this music position (milliseconds, read as a signed 32-bit count).
 FrameParams computeFrameParams(uint32_t positionMs);

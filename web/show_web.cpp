@@ -64,7 +64,7 @@ static bool openContext(bool keep)
 static void warmUp()
 {
     bool drawn[PROGRAM_VARIANTS] = {};
-    const uint32_t last = positionAtBeat(LAST_PICTURE_BEAT);
+    const uint32_t last = positionAtBeat(lastPictureBeat());
     for (uint32_t ms = 0; ms <= last; ms += WARM_UP_STEP_MS) {
         const int variant = programVariantFor(computeFrameParams(ms));
         if (drawn[variant]) continue;
