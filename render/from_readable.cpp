@@ -100,7 +100,9 @@ void packScheduleAsUniforms(bool uniforms)
 
 bool finishReadablePrograms(std::string* error)
 {
-    if (buildPendingPrograms(error)) return true;
+    // A frame may already have needed one of them, and the driver rejected it.
+    *error = takeRendererFailure();
+    if (error->empty() && buildPendingPrograms(error)) return true;
     nameReadableLines(lazilyBuilt, error);
     return false;
 }

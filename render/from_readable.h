@@ -21,7 +21,7 @@ bool initRendererFromReadable(GlLookup lookup, const ShaderSources& sources, int
 void packScheduleAsUniforms(bool uniforms);
 // Builds the programs that the last set-up with a framePositionMs left for
 // later; false with *error naming the readable file and line the driver
-// rejected. The programs built so far stay.
+// rejected, here or when a frame first needed one. The programs built so far stay.
 bool finishReadablePrograms(std::string* error);
 // The readable shaders used when none are named: share/vantrop/shaders
 // beside the program's folder (installed), else the build's source folder;

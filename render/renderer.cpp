@@ -182,6 +182,7 @@ static bool initPrograms(GlLookup lookup, const char* vertex, const std::string 
     GLuint built[PROGRAM_VARIANTS];
     if (!buildPrograms(vertex, sources, now, built, error)) return false;
     takePrograms(built, sources, vertex, alone);
+    lateBuildFailure.clear();
     return true;
 }
 

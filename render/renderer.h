@@ -39,6 +39,6 @@ int programVariantFor(const FrameParams& params);
 int lastDrawnProgram();
 // Draws the frame at this music position into the current framebuffer.
 void renderFrame(uint32_t positionMs);
-// Why a frame drew nothing: the driver's log for a program built when a frame
-// first needed it and rejected; "" if none was, and cleared once taken.
+// Why a frame drew nothing: the driver's log for a program of this set-up
+// built when a frame first needed it and rejected; "" if none was, and cleared once taken.
 std::string takeRendererFailure();

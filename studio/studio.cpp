@@ -291,7 +291,6 @@ int main(int argc, char** argv)
         s.gl.glBindFramebuffer(GL_FRAMEBUFFER, s.framebuffer);
         glViewport(0, 0, s.drawWidth, s.drawHeight);
         renderFrame(t.positionMs);
-        if (const std::string failure = takeRendererFailure(); !failure.empty()) say(s, failure);
         s.gl.glBindFramebuffer(GL_FRAMEBUFFER, 0);
         int box[4], w = 0, h = 0;
         pictureBox(s.window, box);

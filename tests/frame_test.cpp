@@ -1,6 +1,7 @@
 // Whole frames through the show's renderer, and the renderer's start-up checks.
 #define GL_GLEXT_PROTOTYPES
 #include "render/entry_points.h"
+#include "render/from_readable.h"
 #include "render/headless.h"
 #include "render/renderer.h"
 #include "shaders/shader_sources.h"
@@ -8,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -143,6 +145,43 @@ TEST(Renderer, RejectedShaderFailsStartUpWithTheDriversLog)
     EXPECT_NE(std::string::npos, error.find("undefinedThing")) << error;
     error.clear();
     EXPECT_TRUE(initSingleProgramRenderer(headlessLookup, FRAGMENT_SOURCE, 160, 90, &error)) << error;
+}
+
+// An edit that breaks only a part of the shader the frame on screen does not
+// draw: the program for that frame builds, those with the glitch do not.
+// Whether frames have needed them first (each program with the glitch; only
+// the finale's is left to build) or they are built after the picture, the
+// failure is named by the readable file and line.
+TEST(Renderer, ReadableProgramRejectedOnFirstNeedIsNamedWhenTheRestAreBuilt)
+{
+    ASSERT_TRUE(ensureHeadlessGl());
+    ShaderSources sources;
+    std::string error;
+    ASSERT_TRUE(readShaderSources(shaderFilesIn(VANTROP_SHADERS_DIR), sources, &error)) << error;
+    const std::string shake = "q = q + 4.0 * m[0].z *";
+    int brokenLine = 0;
+    for (std::string& text : sources.functions)
+        if (const size_t at = text.find(shake); at != std::string::npos) {
+            text.replace(at, shake.size(), "q = q + 4.0 * oops * m[0].z *");
+            brokenLine = 1 + int(std::count(text.begin(), text.begin() + long(at), '\n'));
+        }
+    ASSERT_NE(0, brokenLine) << "scene.glsl no longer has the shake this test breaks";
+    const std::string named = "scene.glsl:" + std::to_string(brokenLine) + ": error: `oops' undeclared";
+    const int64_t calm = 15000;
+    // The glitch alone, then the glitch in the finale's first beats.
+    static constexpr uint32_t GLITCH_MS = 52000, GLITCH_AND_FINALE_MS = 56000;
+    for (const bool glitchDrawnFirst : {false, true}) {
+        ASSERT_TRUE(initRendererFromReadable(headlessLookup, sources, 160, 90, &error, &calm)) << error;
+        renderFrame(uint32_t(calm));
+        if (glitchDrawnFirst) {
+            renderFrame(GLITCH_MS);
+            renderFrame(GLITCH_AND_FINALE_MS);
+        }
+        error.clear();
+        EXPECT_FALSE(finishReadablePrograms(&error)) << glitchDrawnFirst;
+        EXPECT_NE(std::string::npos, error.find(named)) << glitchDrawnFirst << ": " << error;
+    }
+    ASSERT_TRUE(initSingleProgramRenderer(headlessLookup, FRAGMENT_SOURCE, 160, 90, &error)) << error;
 }
 
 TEST(ShaderText, SingleLineWithTheBuildResolution)
