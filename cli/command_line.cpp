@@ -103,6 +103,20 @@ void logProgressTenth(const std::string& command, const char* unit, uint32_t don
     nextTenth = uint32_t(uint64_t(done) * TENTHS / total) + 1;
 }
 
+bool letGoOfOwnConsole()
+{
+#ifdef _WIN32
+    // The console is ours alone when no other process (a Command Prompt) is attached to it.
+    DWORD processes[2];
+    const bool ownConsole =
+        GetConsoleProcessList(processes, 2) == 1 && GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_CHAR;
+    if (ownConsole) FreeConsole();
+    return ownConsole;
+#else
+    return false;
+#endif
+}
+
 std::string programFolder()
 {
 #ifdef _WIN32

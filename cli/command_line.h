@@ -34,5 +34,9 @@ bool stderrIsTerminal();
 // In a log, one line "COMMAND: P% (UNIT N of TOTAL)" each time `done` reaches
 // the next tenth of `total`; nextTenth starts at 1 and is kept by the caller.
 void logProgressTenth(const std::string& command, const char* unit, uint32_t done, uint32_t total, uint32_t& nextTenth);
+// On Windows, lets go of a console window made for this program alone (started
+// by a double-click: nobody reads it, and it would stand behind the window)
+// and says so; false elsewhere, and when started from a Command Prompt.
+bool letGoOfOwnConsole();
 // The folder the running program lies in, from the system; "" when it cannot say.
 std::string programFolder();

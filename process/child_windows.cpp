@@ -83,8 +83,11 @@ bool startChild(Child& child, const std::vector<std::string>& args, int pipes, s
     }
     PROCESS_INFORMATION info{};
     // A group of its own: the console's Ctrl+C reaches only this program.
-    const BOOL started = CreateProcessA(args[0].c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                        CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &info);
+    // Without a console here (the studio started by a double-click), Windows
+    // would open a console window for the child: it gets none.
+    const DWORD flags = CREATE_NEW_PROCESS_GROUP | (GetConsoleWindow() ? 0 : CREATE_NO_WINDOW);
+    const BOOL started = CreateProcessA(args[0].c_str(), commandLine.data(), nullptr, nullptr, TRUE, flags, nullptr,
+                                        nullptr, &startup, &info);
     const std::string why = started ? "" : lastErrorText();
     for (HANDLE childs : {inputRead, errorsWrite, nothing})
         if (childs && childs != INVALID_HANDLE_VALUE) CloseHandle(childs);

@@ -62,11 +62,7 @@ void catchStopRequests()
 {
     if (desktopBack) return;
     desktopBack = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    DWORD processes[2];
-    startedOnItsOwn =
-        GetConsoleProcessList(processes, 2) == 1 && GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_CHAR;
-    // The empty console window would only stand behind the show and its messages.
-    if (startedOnItsOwn) FreeConsole();
+    startedOnItsOwn = letGoOfOwnConsole();
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 

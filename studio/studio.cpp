@@ -118,6 +118,8 @@ int main(int argc, char** argv)
 {
     StudioOptions o;
     if (const int status = parseStudioOptions(argc, argv, o); status >= 0) return status;
+    // Started by a double-click on Windows: no console stands behind the window, and a failure to start is shown.
+    if (letGoOfOwnConsole()) o.messageBox = true;
     std::string error;
     // A schedule file is checked before anything opens.
     if (!o.schedule.empty()) {

@@ -65,6 +65,33 @@ protected:
         if (withFfmpeg) command += " && cp " + std::string(VANTROP_FFMPEG_STANDIN) + " " + dir + "/bin/";
         ASSERT_EQ(0, runCommand(command).status) << command;
     }
+    // Whether a visible window matches xdotool's criteria. xdotool dies of an
+    // X error when a window goes away while it searches: such a search is made again.
+    bool shown(const std::string& criteria) const
+    {
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            const CommandResult r = onDisplay("xdotool search --onlyvisible " + criteria);
+            if (r.output.find("X Error") == std::string::npos) return r.status == 0;
+        }
+        return false;
+    }
+    static bool within(int timeoutMs, const std::function<bool()>& condition)
+    {
+        for (int waited = 0; waited < timeoutMs && !condition(); waited += 50)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return condition();
+    }
+    // Wine closes a console window, and may first flash it up, shortly after
+    // its last program lets go of it: gone means a whole second unseen.
+    bool consoleGone() const
+    {
+        int unseenMs = 0;
+        for (int waited = 0; waited < 5000 && unseenMs < 1000; waited += 50) {
+            unseenMs = shown("--class conhost.exe") ? 0 : unseenMs + 50;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return unseenMs >= 1000;
+    }
     std::vector<uint8_t> linuxFrame(uint32_t ms, const std::string& size, const std::string& options = "")
     {
         const std::string png = dir + "/linux.png";
@@ -180,29 +207,6 @@ TEST_F(WindowsBuild, StartedLikeADoubleClickItShowsNoConsoleAndFailuresInABox)
 {
     ASSERT_EQ(0, runCommand("cp " + WINDOWS_BUILD + "/vantrop.exe " + dir).status);
     const std::vector<std::string> doubleClick = {"start", "/wait", "/unix", dir + "/vantrop.exe"};
-    // xdotool dies of an X error when a window goes away while it searches: such a search is made again.
-    auto shown = [&](const std::string& criteria) {
-        for (int attempt = 0; attempt < 5; ++attempt) {
-            const CommandResult r = onDisplay("xdotool search --onlyvisible " + criteria);
-            if (r.output.find("X Error") == std::string::npos) return r.status == 0;
-        }
-        return false;
-    };
-    auto within = [](int timeoutMs, const std::function<bool()>& condition) {
-        for (int waited = 0; waited < timeoutMs && !condition(); waited += 50)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        return condition();
-    };
-    // Wine closes a console window, and may first flash it up, shortly after
-    // its last program lets go of it: gone means a whole second unseen.
-    auto consoleGone = [&] {
-        int unseenMs = 0;
-        for (int waited = 0; waited < 5000 && unseenMs < 1000; waited += 50) {
-            unseenMs = shown("--class conhost.exe") ? 0 : unseenMs + 50;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return unseenMs >= 1000;
-    };
     makeTrack(60);
     start("wine", doubleClick, wineEnvironment());
     // The show's own window; the console's is named after the program's path.
@@ -224,6 +228,45 @@ TEST_F(WindowsBuild, StartedLikeADoubleClickItShowsNoConsoleAndFailuresInABox)
     start("wine", doubleClick, wineEnvironment());
     EXPECT_TRUE(within(10000, [&] { return shown("--name 'vantrop could not start'"); })) << "no message box\n"
                                                                                           << log();
+    EXPECT_TRUE(consoleGone()) << "a console window is shown";
+}
+
+// The studio started by a double-click, from the zip's layout (its shaders
+// beside it): no console window, neither behind it nor for the export it
+// runs; a failure to start is told in a message box.
+TEST_F(WindowsBuild, StudioStartedLikeADoubleClickShowsNoConsole)
+{
+    // A double-click starts a program in its own folder: the track, and the export, are there.
+    programsTogether({"tools/vantrop-studio.exe", "tools/vantrop-render.exe"}, true);
+    const std::string bin = dir + "/bin";
+    ASSERT_EQ(0,
+              runCommand("cp -r " + std::string(VANTROP_SHADERS_DIR) + " " + bin + "/shaders && " +
+                         VANTROP_MAKE_TRACK_PATH + " --seconds 20 " + bin + "/lomu_hmm.mp3")
+                  .status);
+    const std::vector<std::string> doubleClick = {"start",  "/wait",   "/unix",    bin + "/vantrop-studio.exe",
+                                                  "--size", "320x180", "--paused", "--from",
+                                                  "15000",  "--loop",  "15000",    "15500"};
+    // The title, with the position after two spaces; the message box's has one.
+    const std::string studioWindow = "--name '^vantrop-studio  '";
+    start("wine", doubleClick, wineEnvironment());
+    ASSERT_TRUE(within(20000, [&] { return shown(studioWindow); })) << "no studio window\n" << log();
+    EXPECT_TRUE(consoleGone()) << "a console window is shown";
+    onDisplay("xdotool search " + studioWindow + " windowfocus --sync key e");
+    // The export runs vantrop-render.exe, which runs ffmpeg.exe: neither may bring up a console.
+    const std::string video = bin + "/vantrop-studio-15000-15500.mp4";
+    bool consoleSeen = false;
+    EXPECT_TRUE(within(60000, [&] {
+        consoleSeen = consoleSeen || shown("--class conhost.exe");
+        return std::filesystem::exists(video);
+    })) << "the export wrote nothing";
+    EXPECT_FALSE(consoleSeen) << "a console window was shown during the export";
+    EXPECT_EQ(30u * 320 * 180 * 3, fileSize(video));
+    onDisplay("xdotool search " + studioWindow + " windowfocus --sync key Escape");
+    EXPECT_EQ(0, waitForExit(show, 30000));
+
+    std::remove((bin + "/lomu_hmm.mp3").c_str());
+    start("wine", doubleClick, wineEnvironment());
+    EXPECT_TRUE(within(20000, [&] { return shown("--name '^vantrop-studio could not start$'"); })) << "no message box";
     EXPECT_TRUE(consoleGone()) << "a console window is shown";
 }
 
