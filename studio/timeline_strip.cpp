@@ -65,11 +65,14 @@ static bool onStrip(const Studio& s, int yPoints)
 // The grid of `beats` beats: a line at each column where one falls, where they stand far enough apart.
 static void drawGrid(Canvas& c, const StripView& v, float beats, int y0, int y1, const uint8_t colour[3])
 {
-    const double pixelsPerBeat = double(c.width) * 1000.0 * double(SECONDS_PER_BEAT) / double(v.spanMs);
-    if (pixelsPerBeat * beats < MIN_GRID_PIXELS) return;
-    const float first = std::ceil(computeFrameParams(v.startMs).beat / beats) * beats;
-    for (float beat = first;; beat += beats) {
-        const uint32_t ms = positionAtBeat(beat);
+    const double msPerLine = 1000.0 * double(activeSchedule().SECONDS_PER_BEAT) * double(beats);
+    const double pixelsPerLine = double(c.width) * msPerLine / double(v.spanMs);
+    if (pixelsPerLine < MIN_GRID_PIXELS) return;
+    // Lines far enough apart fit the strip's width this many times at most.
+    const int most = int(c.width / MIN_GRID_PIXELS) + 2;
+    const float first = std::ceil(computeFrameParams(v.startMs).beat / beats);
+    for (int line = 0; line < most; ++line) {
+        const uint32_t ms = positionAtBeat((first + float(line)) * beats);
         if (ms > v.startMs + v.spanMs) break;
         const int x = int(stripColumnOf(v, ms, c.width));
         fill(c, x, y0, x + 1, y1, colour);

@@ -237,8 +237,13 @@ TEST(ScheduleFile, MistakesNameTheFileTheLineAndTheFault)
         {replaced("GLITCH_END_BEAT = 84", "GLITCH_END_BEAT = 8y4"), "s.txt:" + glitchLine + ": the value of"},
         {replaced("GLITCH_END_BEAT = 84", "GLITCH_END_BEAT = 60"),
          "s.txt:" + glitchLine + ": GLITCH_END_BEAT (60) must come after GLITCH_START_BEAT (66)"},
-        {replaced("SECONDS_PER_BEAT = 0.68182", "SECONDS_PER_BEAT = 0"), "SECONDS_PER_BEAT must be above 0"},
-        {replaced("SECONDS_PER_BEAT = 0.68182", "SECONDS_PER_BEAT = -1"), "SECONDS_PER_BEAT must be above 0"},
+        {replaced("SECONDS_PER_BEAT = 0.68182", "SECONDS_PER_BEAT = 0"), "SECONDS_PER_BEAT must be from 0.05 to 5"},
+        {replaced("SECONDS_PER_BEAT = 0.68182", "SECONDS_PER_BEAT = -1"), "SECONDS_PER_BEAT must be from 0.05 to 5"},
+        // A beat so short that drawing its grid never ended.
+        {replaced("SECONDS_PER_BEAT = 0.68182", "SECONDS_PER_BEAT = 0.000003"), "not 0.000003"},
+        {replaced("FINALE_START_BEAT = 80", "FINALE_START_BEAT = 1e308"), "must be a beat from 0 to 24000, not 1e308"},
+        {replaced("FADE_OUT_RATE = 0.25", "FADE_OUT_RATE = 1e-50"), "FADE_OUT_RATE must be above 0"},
+        {"X\x1b[31mRED = 1\n", "unknown name 'X\\x1B[31mRED'"},
         {replaced("FADE_IN_START_BEAT = 0", "FADE_IN_START_BEAT = -2"), "must be a beat from 0"},
         {replaced("FINALE_START_BEAT = 80", "# FINALE_START_BEAT = 80"), "s.txt: FINALE_START_BEAT is missing"},
         {good + "FINALE_START_BEAT = 81\n", "FINALE_START_BEAT is given twice"},
@@ -257,6 +262,7 @@ TEST(ScheduleFile, MistakesNameTheFileTheLineAndTheFault)
     }
     ScheduleValues values;
     std::string error;
+    EXPECT_TRUE(parseSchedule("\xEF\xBB\xBF" + good, "s.txt", values, &error)) << "a byte-order mark: " << error;
     EXPECT_FALSE(readScheduleFile("/nonexistent/s.txt", values, &error));
     EXPECT_NE(std::string::npos, error.find("cannot read the schedule file /nonexistent/s.txt")) << error;
     EXPECT_FALSE(readScheduleFile("/tmp", values, &error));

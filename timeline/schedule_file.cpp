@@ -37,10 +37,17 @@ static const char* const ORDERED[][2] = {
     {"FINALE_START_BEAT", "FINALE_FULL_BEAT"},
     {"FADE_OUT_START_BEAT", "FADE_OUT_END_BEAT"},
 };
-// Values that must be above zero: lengths and rates, not beats.
-static const char* const POSITIVE[] = {"SECONDS_PER_BEAT", "FADE_IN_RATE", "FADE_OUT_RATE"};
+// Rates per beat, which must be above zero.
+static const char* const RATES[] = {"FADE_IN_RATE", "FADE_OUT_RATE"};
 // No beat lies past this one (about 4.5 hours at the show's tempo), so that every beat has a position.
 static constexpr float LATEST_BEAT = 24000.0f;
+// The beat's length, seconds: 1200 to 12 beats a minute. A shorter beat puts
+// thousands of beats in a second, which no music has and no grid can draw.
+static constexpr float MIN_SECONDS_PER_BEAT = 0.05f, MAX_SECONDS_PER_BEAT = 5.0f;
+// The fastest fade, per beat: over a thousandth of a beat.
+static constexpr float MAX_RATE_PER_BEAT = 1000.0f;
+// A UTF-8 byte-order mark, which some editors put at the start of a text file.
+static constexpr char BYTE_ORDER_MARK[] = "\xEF\xBB\xBF";
 
 static size_t fieldIndex(const std::string& name)
 {
@@ -81,6 +88,41 @@ static std::string trimmed(const std::string& text)
     return text.substr(first, text.find_last_not_of(" \t\r") + 1 - first);
 }
 
+// Text from the file as it can be shown on a terminal: control characters
+// and other bytes below space as \xNN, so that no escape sequence reaches it.
+static std::string shown(const std::string& text)
+{
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7f) {
+            out += c;
+            continue;
+        }
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02X", unsigned(byte));
+        out += escaped;
+    }
+    return out;
+}
+
+// Why `value`, the number given for field `name`, is not allowed: "" when it is.
+static std::string rangeFault(const std::string& name, double value, const std::string& text)
+{
+    if (name == "SECONDS_PER_BEAT") {
+        if (value >= MIN_SECONDS_PER_BEAT && value <= MAX_SECONDS_PER_BEAT) return "";
+        return name + " must be from " + exactText(MIN_SECONDS_PER_BEAT) + " to " + exactText(MAX_SECONDS_PER_BEAT) +
+            " seconds (" + std::to_string(int(60.0f / MIN_SECONDS_PER_BEAT)) + " to " +
+            std::to_string(int(60.0f / MAX_SECONDS_PER_BEAT)) + " beats a minute), not " + text;
+    }
+    if (std::find(std::begin(RATES), std::end(RATES), name) != std::end(RATES)) {
+        if (value > 0.0 && float(value) > 0.0f && value <= MAX_RATE_PER_BEAT) return "";
+        return name + " must be above 0 and at most " + exactText(MAX_RATE_PER_BEAT) + " per beat, not " + text;
+    }
+    if (value >= 0.0 && value <= LATEST_BEAT) return "";
+    return name + " must be a beat from 0 to " + exactText(LATEST_BEAT) + ", not " + text;
+}
+
 static std::string at(const std::string& path, int line)
 {
     return path + ":" + std::to_string(line) + ": ";
@@ -90,20 +132,22 @@ bool parseSchedule(const std::string& text, const std::string& path, ScheduleVal
 {
     ScheduleValues values;
     std::vector<int> lineOf(FIELD_COUNT, 0);
-    std::istringstream lines(text);
+    // The mark tells the encoding; it is not part of the first name.
+    const bool marked = text.rfind(BYTE_ORDER_MARK, 0) == 0;
+    std::istringstream lines(marked ? text.substr(std::size(BYTE_ORDER_MARK) - 1) : text);
     std::string line;
     for (int number = 1; std::getline(lines, line); ++number) {
         line = trimmed(line.substr(0, line.find('#')));
         if (line.empty()) continue;
         const size_t equals = line.find('=');
         if (equals == std::string::npos) {
-            *error = at(path, number) + "expected NAME = value, found '" + line + "'";
+            *error = at(path, number) + "expected NAME = value, found '" + shown(line) + "'";
             return false;
         }
         const std::string name = trimmed(line.substr(0, equals)), value = trimmed(line.substr(equals + 1));
         const size_t index = fieldIndex(name);
         if (index == FIELD_COUNT) {
-            *error = at(path, number) + "unknown name '" + name +
+            *error = at(path, number) + "unknown name '" + shown(name) +
                 "' (vantrop-render schedule prints every name the show knows)";
             return false;
         }
@@ -111,25 +155,21 @@ bool parseSchedule(const std::string& text, const std::string& path, ScheduleVal
             *error = at(path, number) + name + " is given twice (first on line " + std::to_string(lineOf[index]) + ")";
             return false;
         }
+        // Read as a double, so that a value a float cannot hold is told as out of range, not as no number.
         char* end = nullptr;
         errno = 0;
-        const float parsed = std::strtof(value.c_str(), &end);
-        if (value.empty() || *end != '\0' || errno == ERANGE || !std::isfinite(parsed)) {
-            *error = at(path, number) + "the value of " + name + " is not a number: '" + value +
+        const double parsed = std::strtod(value.c_str(), &end);
+        const bool overflow = errno == ERANGE && std::isinf(parsed);
+        if (value.empty() || *end != '\0' || std::isnan(parsed) || (std::isinf(parsed) && !overflow)) {
+            *error = at(path, number) + "the value of " + name + " is not a number: '" + shown(value) +
                 "' (give a decimal number such as 37 or 0.125)";
             return false;
         }
-        const bool positive = std::find_if(std::begin(POSITIVE), std::end(POSITIVE),
-                                           [&](const char* p) { return name == p; }) != std::end(POSITIVE);
-        if (positive && !(parsed > 0.0f)) {
-            *error = at(path, number) + name + " must be above 0, not " + value;
+        if (const std::string fault = rangeFault(name, parsed, value); !fault.empty()) {
+            *error = at(path, number) + fault;
             return false;
         }
-        if (!positive && (parsed < 0.0f || parsed > LATEST_BEAT)) {
-            *error = at(path, number) + name + " must be a beat from 0 to " + exactText(LATEST_BEAT) + ", not " + value;
-            return false;
-        }
-        values.*FIELDS[index].value = parsed;
+        values.*FIELDS[index].value = float(parsed);
         lineOf[index] = number;
     }
     for (size_t i = 0; i < FIELD_COUNT; ++i)

@@ -11,10 +11,12 @@ inline constexpr long SCHEDULE_FILE_MAX_BYTES = 64 * 1024;
 
 // The schedule as a file, each value written so that it reads back exactly.
 std::string scheduleText(const ScheduleValues& values);
-// Reads a schedule file's text; false with *error naming path:line and what
-// is wrong: an unknown, repeated or missing name, a value that is not a
-// number, a negative beat, a curve that falls before it rises, a beat length
-// or rate that is not positive.
+// Reads a schedule file's text (a UTF-8 byte-order mark at its start is
+// passed over); false with *error naming path:line and what is wrong, the
+// file's text shown with its control characters escaped: an unknown,
+// repeated or missing name, a value that is not a number, a beat outside 0
+// to 24000, a curve that falls before it rises, a beat length outside 0.05 to
+// 5 seconds, a rate per beat not above 0 or over 1000.
 bool parseSchedule(const std::string& text, const std::string& path, ScheduleValues& out, std::string* error);
 // Reads and parses a schedule file (a regular file of at most
 // SCHEDULE_FILE_MAX_BYTES); *error names the file and the reason.
