@@ -16,7 +16,6 @@
 
 static constexpr int MAX_WIDTH = 7680; // pixels: 8K is the largest picture any program draws
 static constexpr int ASPECT_W = 16, ASPECT_H = 9;
-static constexpr uint32_t MAX_POSITION_MS = 2147483647; // INT32_MAX: positions that signed arithmetic may take
 
 bool isHelp(const char* arg)
 {
@@ -62,6 +61,12 @@ bool parsePosition(const char* text, uint32_t& ms)
     if (!parseUint32(text, parsed) || parsed > MAX_POSITION_MS) return false;
     ms = parsed;
     return true;
+}
+
+std::string badPositionMessage(const std::string& what, const char* text)
+{
+    return "bad " + what + " '" + std::string(text ? text : "") + "': give whole milliseconds from 0 to " +
+        std::to_string(MAX_POSITION_MS);
 }
 
 bool parseSize(const char* text, int& width, int& height, std::string* error)

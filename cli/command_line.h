@@ -25,8 +25,12 @@ int usageError(const std::string& command, const std::string& message);
 bool optionRepeated(const std::string& command, std::vector<std::string>& seen, const std::string& arg);
 // Parses a whole unsigned 32-bit decimal number; false on anything else.
 bool parseUint32(const char* text, uint32_t& value);
-// Parses a music position to start or end at: whole milliseconds from 0 to 2147483647.
+// The latest music position any program takes, milliseconds (the timeline counts them as signed 32-bit numbers).
+inline constexpr uint32_t MAX_POSITION_MS = 2147483647;
+// Parses a music position to start or end at: whole milliseconds from 0 to MAX_POSITION_MS.
 bool parsePosition(const char* text, uint32_t& ms);
+// Why parsePosition refused `text`, given as `what` ("position", "--ms"): what is accepted instead.
+std::string badPositionMessage(const std::string& what, const char* text);
 // Parses "WxH" as a 16:9 size from 16x9 to 7680x4320; *error explains a refusal.
 bool parseSize(const char* text, int& width, int& height, std::string* error);
 // Whether standard error is a terminal: there progress is one line kept current, in a log a line now and then.

@@ -133,9 +133,11 @@ int runBench(int argc, char** argv)
             scheduleGiven = true;
         } else if (arg == "--ms") {
             uint32_t ms = 0;
-            while (i + 1 < argc && parseUint32(argv[i + 1], ms)) {
+            // Every argument that starts as a number is a position, and must be one.
+            for (; i + 1 < argc && argv[i + 1][0] >= '0' && argv[i + 1][0] <= '9'; ++i) {
+                if (!parsePosition(argv[i + 1], ms))
+                    return usageError("vantrop-render bench", badPositionMessage("--ms position", argv[i + 1]));
                 positions.push_back(ms);
-                ++i;
             }
             if (positions.empty())
                 return usageError("vantrop-render bench", "--ms needs positions in whole milliseconds");

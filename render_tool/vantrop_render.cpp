@@ -105,7 +105,7 @@ static int runIcon(int argc, char** argv)
         if (i + 1 >= argc) return usageError("vantrop-render icon", "unknown argument or missing value: '" + arg + "'");
         const char* value = argv[++i];
         if (arg == "--ms" && !parsePosition(value, ms))
-            return usageError("vantrop-render icon", std::string("bad --ms '") + value + "': give whole milliseconds");
+            return usageError("vantrop-render icon", badPositionMessage("--ms", value));
         if (arg == "--size" && (!parseUint32(value, size) || size < ICON_MIN_SIZE || size > ICON_MAX_SIZE))
             return usageError("vantrop-render icon", std::string("bad --size '") + value + "': give 16 to 1024 pixels");
         if (arg == "--out") out = value;
@@ -162,10 +162,8 @@ static int runParams(int argc, char** argv)
             continue;
         }
         uint32_t ms = 0;
-        if (!parseUint32(argv[i], ms))
-            return usageError("vantrop-render params",
-                              std::string("bad position '") + argv[i] +
-                                  "': give milliseconds as a whole number from 0 to 4294967295");
+        if (!parsePosition(argv[i], ms))
+            return usageError("vantrop-render params", badPositionMessage("position", argv[i]));
         positions.push_back(ms);
     }
     if (positions.empty()) return usageError("vantrop-render params", "give at least one position in milliseconds");
@@ -205,9 +203,8 @@ static int runFrame(int argc, char** argv)
             (arg == "--ms" || arg == "--size" || arg == "--out" || arg == "--shaders" || arg == "--schedule"))
             return usageError("vantrop-render frame", arg + " needs a value");
         if (arg == "--ms") {
-            if (!parseUint32(argv[++i], ms))
-                return usageError("vantrop-render frame",
-                                  std::string("bad position '") + argv[i] + "': give whole milliseconds");
+            if (!parsePosition(argv[++i], ms))
+                return usageError("vantrop-render frame", badPositionMessage("--ms", argv[i]));
             haveMs = true;
         } else if (arg == "--size") {
             if (!parseSize(argv[++i], width, height, &error)) return usageError("vantrop-render frame", error);

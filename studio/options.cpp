@@ -109,7 +109,7 @@ int parseStudioOptions(int argc, char** argv, StudioOptions& o)
         } else if (arg == "--schedule" && hasValue) {
             o.schedule = argv[++i];
         } else if (arg == "--from" && hasValue) {
-            if (!parsePosition(argv[++i], o.from)) return usageError(PROGRAM, "bad --from: give whole milliseconds");
+            if (!parsePosition(argv[++i], o.from)) return usageError(PROGRAM, badPositionMessage("--from", argv[i]));
         } else if (arg == "--loop" && i + 2 < argc) {
             if (!parsePosition(argv[i + 1], o.loopIn) || !parsePosition(argv[i + 2], o.loopOut) ||
                 o.loopOut <= o.loopIn)

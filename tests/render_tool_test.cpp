@@ -49,6 +49,13 @@ TEST(RenderTool, HelpAndBadArguments)
         EXPECT_EQ(2, r.status) << args << ": " << r.output;
         EXPECT_FALSE(r.output.empty()) << args;
     }
+    // Positions past the latest the timeline counts are refused, never wrapped to a negative time.
+    for (const char* args : {" params 3000000000", " frame --ms 2147483648 --out x.png", " bench --ms 3000000000",
+                             " video --out x.mp4 --from 2147483648"}) {
+        const CommandResult r = runCommand(TOOL + args);
+        EXPECT_EQ(2, r.status) << args << ": " << r.output;
+        EXPECT_NE(std::string::npos, r.output.find("from 0 to 2147483647")) << args << ": " << r.output;
+    }
 }
 
 static std::vector<uint8_t> loadPng(const std::string& path, int expectWidth, int expectHeight)
@@ -530,6 +537,7 @@ TEST_F(VideoExport, MemoryDoesNotGrowWithTheTrack)
     const pid_t tool = spawnProcess({TOOL, "video", "--music", "long.mp3", "--out", "clip.mp4", "--size", "160x90",
                                      "--from", "1200000", "--to", "1201000"},
                                     dir, {}, dir + "/tool.log");
+    const ProcessGuard toolGuard{tool};
     ASSERT_GT(tool, 0);
     const long peak = peakMemoryKiB(tool);
     EXPECT_EQ(0, waitForExit(tool, 60000));
