@@ -243,6 +243,52 @@ bool moveIntoPlaceIfNew(const std::string& temporary, const std::string& path, s
     return false;
 }
 
+bool reserveName(const std::string& path, std::string* error)
+{
+#ifdef _WIN32
+    int fd = -1;
+    if (_sopen_s(&fd, path.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _SH_DENYNO, _S_IREAD | _S_IWRITE) != 0)
+        fd = -1;
+#else
+    const int fd = open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+#endif
+    if (fd < 0) {
+        if (errno != EEXIST) *error = "cannot make " + path + ": " + std::strerror(errno);
+        return false;
+    }
+#ifdef _WIN32
+    _close(fd);
+#else
+    close(fd);
+#endif
+    return true;
+}
+
+bool isReservation(const std::string& path)
+{
+    std::error_code failed;
+    const std::filesystem::file_status status = std::filesystem::symlink_status(path, failed);
+    return !failed && std::filesystem::is_regular_file(status) && std::filesystem::file_size(path, failed) == 0 &&
+        !failed;
+}
+
+bool moveOntoReservation(const std::string& temporary, const std::string& path, std::string* error)
+{
+    // The empty file goes first, then the finished one takes the name only
+    // if nobody else has taken it in between.
+    if (isReservation(path)) std::remove(path.c_str());
+    if (moveIntoPlaceIfNew(temporary, path, error)) return true;
+    if (error->empty())
+        *error = "another program wrote " + path + " while this one was being made; it was left as it is";
+    std::remove(temporary.c_str());
+    return false;
+}
+
+void releaseReservation(const std::string& path)
+{
+    if (isReservation(path)) std::remove(path.c_str());
+}
+
 std::string fileSizeText(const std::string& path)
 {
     static constexpr double BYTES_PER_KB = 1e3, BYTES_PER_MB = 1e6;

@@ -24,5 +24,17 @@ bool moveIntoPlace(const std::string& temporary, const std::string& path, std::s
 // name yet; false (the temporary file kept) when something has it, with *error
 // set only for other failures.
 bool moveIntoPlaceIfNew(const std::string& temporary, const std::string& path, std::string* error);
+// Makes `path` a new empty file, holding the name for an output still to be
+// written, only if nothing has that name: false when it is taken (*error
+// left empty) or cannot be made (*error says why).
+bool reserveName(const std::string& path, std::string* error);
+// Whether `path` is an empty regular file: a name held by reserveName and not written yet.
+bool isReservation(const std::string& path);
+// Moves the finished temporary file onto `path`, a name held by reserveName,
+// only while it still holds nothing: never over a file another program
+// wrote there. On failure *error says why and the temporary file is removed.
+bool moveOntoReservation(const std::string& temporary, const std::string& path, std::string* error);
+// Removes `path` if it is still an empty reservation (an output that was never written).
+void releaseReservation(const std::string& path);
 // A written file's size as people read it ("740 kB", "12.3 MB"); "" when it cannot be read.
 std::string fileSizeText(const std::string& path);

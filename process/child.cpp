@@ -14,7 +14,7 @@ static constexpr char PATH_LIST_SEPARATOR = ';';
 static constexpr char PATH_LIST_SEPARATOR = ':';
 #endif
 
-std::string describeChildEnd(const std::string& name, const ChildEnd& end)
+std::string describeChildEnd(const std::string& name, const ChildEnd& end, const std::string& said)
 {
 #ifndef _WIN32
     if (end.signal != 0)
@@ -22,7 +22,8 @@ std::string describeChildEnd(const std::string& name, const ChildEnd& end)
             ") from outside";
 #endif
     if (end.status != 0)
-        return name + " failed with exit status " + std::to_string(end.status) + " (its message is above)";
+        return name + " failed with exit status " + std::to_string(end.status) +
+            (said.empty() ? " and gave no reason" : ": " + said);
     return "";
 }
 

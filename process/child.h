@@ -42,15 +42,18 @@ void readFromChild(Child& child, std::string& text);
 // Whether the child has ended, without waiting; then `end` says how, the
 // last of its error pipe is appended to `text`, and the child is gone.
 bool childEnded(Child& child, ChildEnd& end, std::string& text);
-// Closes this program's end of the pipe (its input ends), waits for the child and says how it ended.
-ChildEnd waitForChild(Child& child);
+// Closes this program's end of the pipe (its input ends), waits for the child
+// and says how it ended; what it writes to its error pipe meanwhile is
+// appended to `text` (so that it never waits on a full pipe).
+ChildEnd waitForChild(Child& child, std::string& text);
 // Asks the child to stop as Ctrl+C would by closing its input pipe (which it
 // is to take as the sign: a console's Ctrl+C cannot reach a child on every
 // system) and waits for it; one not stopped within a few seconds is ended
 // outright. The last of its error pipe is appended to `text`.
 ChildEnd interruptChild(Child& child, std::string& text);
-// "" when the child succeeded; otherwise what happened to it, naming `name`.
-std::string describeChildEnd(const std::string& name, const ChildEnd& end);
+// "" when the child succeeded; otherwise what happened to it, naming `name`,
+// with `said` (its last line of errors) as the reason where it gave one.
+std::string describeChildEnd(const std::string& name, const ChildEnd& end, const std::string& said);
 // Whether this program's input is a pipe that the program at its other end
 // has closed (the sign to stop of a program run by the studio); never waits.
 bool standardInputEnded();

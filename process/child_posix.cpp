@@ -112,12 +112,21 @@ bool childEnded(Child& child, ChildEnd& end, std::string& text)
     return true;
 }
 
-ChildEnd waitForChild(Child& child)
+ChildEnd waitForChild(Child& child, std::string& text)
 {
     closeEnd(child.input);
     int status = 0;
-    while (waitpid(pid_t(child.process), &status, 0) < 0 && errno == EINTR) {}
-    return ended(child, status, nullptr);
+    for (pid_t done; (done = waitpid(pid_t(child.process), &status, WNOHANG)) != pid_t(child.process);) {
+        if (done < 0 && errno != EINTR) break;
+        if (child.errors < 0) {
+            while (waitpid(pid_t(child.process), &status, 0) < 0 && errno == EINTR) {}
+            break;
+        }
+        pollfd errors{int(child.errors), POLLIN, 0};
+        poll(&errors, 1, STOP_POLL_MS);
+        readFromChild(child, text);
+    }
+    return ended(child, status, &text);
 }
 
 ChildEnd interruptChild(Child& child, std::string& text)

@@ -6,6 +6,7 @@
 
 // How long a child asked to stop has before it is ended outright, in milliseconds.
 static constexpr DWORD STOP_GRACE_MS = 10000;
+static constexpr DWORD STOP_POLL_MS = 10;
 // The exit status a child ended outright is given.
 static constexpr UINT ENDED_OUTRIGHT_STATUS = 130;
 
@@ -151,11 +152,11 @@ bool childEnded(Child& child, ChildEnd& end, std::string& text)
     return true;
 }
 
-ChildEnd waitForChild(Child& child)
+ChildEnd waitForChild(Child& child, std::string& text)
 {
     closeEnd(child.input);
-    WaitForSingleObject(HANDLE(child.process), INFINITE);
-    return ended(child, nullptr);
+    while (WaitForSingleObject(HANDLE(child.process), STOP_POLL_MS) == WAIT_TIMEOUT) readFromChild(child, text);
+    return ended(child, &text);
 }
 
 ChildEnd interruptChild(Child& child, std::string& text)

@@ -27,7 +27,7 @@ static constexpr uint32_t MAX_FPS = 240;
 
 static const char* const VIDEO_HELP =
     "Usage: vantrop-render video --out FILE.mp4 [--fps N] [--size WxH] [--from MS] [--to MS] [--music FILE]\n"
-    "                            [--shaders DIR] [--schedule FILE] [--stop-when-input-ends]\n"
+    "                            [--shaders DIR] [--schedule FILE] [--stop-when-input-ends] [--reserved]\n"
     "\n"
     "Exports the show as an H.264 MP4 video with the music's matching stretch as\n"
     "its sound, through the ffmpeg program (Debian package ffmpeg; on Windows\n"
@@ -48,7 +48,10 @@ static const char* const VIDEO_HELP =
     "a failed export leaves nothing behind and never touches the music file.\n"
     "Ctrl+C stops the export and keeps a playable file of the frames done so far;\n"
     "so does the end of its input with --stop-when-input-ends (for a program that\n"
-    "runs this one on a pipe, as the studio does: closing the pipe stops it).\n";
+    "runs this one on a pipe, as the studio does: closing the pipe stops it).\n"
+    "With --reserved, FILE is an empty file that the program running this one\n"
+    "made to hold the name (as the studio does): the video takes its place only\n"
+    "while it is still empty, never over a file another program wrote there.\n";
 
 static volatile std::sig_atomic_t interrupted;
 // The program that runs this one closed its input: stopped as by Ctrl+C.
@@ -117,9 +120,33 @@ static std::string clockText(double seconds)
     return text;
 }
 
+// Passes ffmpeg's whole lines in `pending` on to standard error, naming it,
+// and keeps the last one: the reason given when it fails.
+static void passOnLines(std::string& pending, std::string& last)
+{
+    for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+        std::string line = pending.substr(0, end);
+        pending.erase(0, end + 1);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        std::fprintf(stderr, "vantrop-render video: ffmpeg: %s\n", line.c_str());
+        last = line;
+    }
+}
+
+// Waits for an ffmpeg whose input has ended: "" when it succeeded, or what went wrong in its own words.
+static std::string finishFfmpeg(Child& ffmpeg, std::string& pending, std::string& last)
+{
+    const ChildEnd end = waitForChild(ffmpeg, pending);
+    if (!pending.empty() && pending.back() != '\n') pending += '\n';
+    passOnLines(pending, last);
+    return describeChildEnd("ffmpeg", end, last);
+}
+
 struct VideoOptions {
     std::string out, music = MUSIC_FILE_NAME;
     bool musicGiven = false, toGiven = false, stopWhenInputEnds = false;
+    bool reserved = false; // FILE is an empty file that holds the name for this export
     uint32_t fps = DEFAULT_FPS, from = 0, to = 0;
     int width = DEFAULT_PICTURE_WIDTH, height = DEFAULT_PICTURE_HEIGHT;
 };
@@ -137,8 +164,8 @@ static int parseVideoOptions(int argc, char** argv, VideoOptions& o)
             return 0;
         }
         if (optionRepeated("vantrop-render video", seen, arg)) return EXIT_USAGE;
-        if (arg == "--stop-when-input-ends") {
-            o.stopWhenInputEnds = true;
+        if (arg == "--stop-when-input-ends" || arg == "--reserved") {
+            (arg == "--reserved" ? o.reserved : o.stopWhenInputEnds) = true;
             continue;
         }
         if (i + 1 >= argc)
@@ -163,7 +190,7 @@ static int parseVideoOptions(int argc, char** argv, VideoOptions& o)
         } else if (arg == "--from" || arg == "--to") {
             uint32_t& target = arg == "--from" ? o.from : o.to;
             if (!parsePosition(value, target))
-                return usageError("vantrop-render video", "bad " + arg + " '" + value + "': give whole milliseconds");
+                return usageError("vantrop-render video", badPositionMessage(arg, value));
             o.toGiven = o.toGiven || arg == "--to";
         } else {
             return usageError("vantrop-render video", "unknown argument '" + arg + "'");
@@ -210,6 +237,11 @@ int runVideo(int argc, char** argv)
         std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
         return 1;
     }
+    if (o.reserved && !isReservation(o.out))
+        return usageError("vantrop-render video",
+                          "--reserved: " + o.out +
+                              " is not an empty file holding the name; make it first, or leave "
+                              "out --reserved");
     const std::string ffmpeg = findProgram("ffmpeg");
     if (ffmpeg.empty()) {
 #ifdef _WIN32
@@ -290,7 +322,9 @@ int runVideo(int argc, char** argv)
         }
     }
     Child encoder;
-    if (!startChild(encoder, args, CHILD_INPUT, &error)) {
+    // Its errors come through this program, so that the reason for a failure reaches the last line.
+    std::string ffmpegSaid, ffmpegLast;
+    if (!startChild(encoder, args, CHILD_INPUT | CHILD_ERRORS, &error)) {
         std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
         if (soundFile) std::fclose(soundFile);
         closeMusicReader(music);
@@ -348,6 +382,8 @@ int runVideo(int argc, char** argv)
             pipeBroken = !sendFrame(n - 1);
             sent += !pipeBroken;
         }
+        readFromChild(encoder, ffmpegSaid);
+        passOnLines(ffmpegSaid, ffmpegLast);
         if (showProgress) {
             const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
             const double rate = readBack / std::max(elapsed, 1e-6);
@@ -366,7 +402,7 @@ int runVideo(int argc, char** argv)
     closeMusicReader(music);
     gl.glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
     gl.glDeleteBuffers(2, buffers);
-    std::string failure = describeChildEnd("ffmpeg", waitForChild(encoder));
+    std::string failure = finishFfmpeg(encoder, ffmpegSaid, ffmpegLast);
     if (failure.empty() && pipeBroken) failure = "ffmpeg stopped taking frames";
     if (soundFile) {
         soundWritten = soundWritten && std::fflush(soundFile) == 0 && writeWavHeader(soundFile, rate, soundFrames);
@@ -383,8 +419,10 @@ int runVideo(int argc, char** argv)
         // signal now waits for this short pass to end.
         const std::vector<std::string> join = soundJoinArguments(ffmpeg, pictures, sound, temporary);
         Child joiner;
-        failure =
-            startChild(joiner, join, CHILD_INPUT, &error) ? describeChildEnd("ffmpeg", waitForChild(joiner)) : error;
+        std::string joinerSaid, joinerLast;
+        failure = startChild(joiner, join, CHILD_INPUT | CHILD_ERRORS, &error)
+            ? finishFfmpeg(joiner, joinerSaid, joinerLast)
+            : error;
     }
     if (!failure.empty()) {
         std::fprintf(stderr, "vantrop-render video: after %u of %u frames, %s; %s was not written\n", sent, frameCount,
@@ -392,7 +430,9 @@ int runVideo(int argc, char** argv)
         cleanUp();
         return 1;
     }
-    const bool moved = moveIntoPlace(music ? temporary : pictures, o.out, &error);
+    const std::string& finished = music ? temporary : pictures;
+    const bool moved =
+        o.reserved ? moveOntoReservation(finished, o.out, &error) : moveIntoPlace(finished, o.out, &error);
     cleanUp();
     if (!moved) {
         std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());

@@ -20,13 +20,24 @@ static std::string renderProgram()
     return (folder.empty() ? std::string() : folder + "/") + RENDER_PROGRAM + PROGRAM_SUFFIX;
 }
 
-// "vantrop-studio-FROM-TO.mp4" in the working folder, or -2, -3 ... after it when that is taken.
-static std::string freeVideoName(uint32_t fromMs, uint32_t toMs)
+// Exports of one stretch get numbered names, up to this one.
+static constexpr int MAX_EXPORT_NUMBER = 999;
+
+// "vantrop-studio-FROM-TO.mp4" in the working folder, or -2, -3 ... after it
+// when that is taken, held at once as an empty file, so that another studio
+// exporting the same stretch takes the next name; "" with *error when none can be held.
+static std::string reserveVideoName(uint32_t fromMs, uint32_t toMs, std::string* error)
 {
     const std::string stem = "vantrop-studio-" + std::to_string(fromMs) + "-" + std::to_string(toMs);
-    std::string name = stem + ".mp4";
-    for (int number = 2; pathExists(name); ++number) name = stem + "-" + std::to_string(number) + ".mp4";
-    return name;
+    for (int number = 1; number <= MAX_EXPORT_NUMBER && error->empty(); ++number) {
+        std::string name = stem;
+        if (number > 1) name += '-' + std::to_string(number);
+        name += ".mp4";
+        if (reserveName(name, error)) return name;
+    }
+    if (error->empty())
+        *error = "there are " + std::to_string(MAX_EXPORT_NUMBER) + " exports of " + stem + " already; move some away";
+    return "";
 }
 
 bool exportRunning(const Studio& s)
@@ -55,7 +66,12 @@ void startExport(Studio& s, const Transport& t, const std::string& music, const 
     int box[4];
     pictureBox(s.window, box);
     const int width = std::max(box[2] / EXPORT_WIDTH_STEP, 1) * EXPORT_WIDTH_STEP, height = width * ASPECT_H / ASPECT_W;
-    e.file = freeVideoName(from, to);
+    std::string error;
+    e.file = reserveVideoName(from, to, &error);
+    if (e.file.empty()) {
+        say(s, "not exported: " + error);
+        return;
+    }
     std::vector<std::string> args = {renderProgram(), "video",
                                      "--out",         e.file,
                                      "--from",        std::to_string(from),
@@ -64,10 +80,10 @@ void startExport(Studio& s, const Transport& t, const std::string& music, const 
                                      "--music",       music,
                                      "--shaders",     shaders};
     // Its input is a pipe that only closes when the studio asks it to stop (or ends).
-    args.push_back("--stop-when-input-ends");
+    args.insert(args.end(), {"--stop-when-input-ends", "--reserved"});
     if (!schedule.empty()) args.insert(args.end(), {"--schedule", schedule});
-    std::string error;
     if (!startChild(e.child, args, CHILD_INPUT | CHILD_ERRORS, &error)) {
+        releaseReservation(e.file);
         say(s, "not exported: " + error);
         return;
     }
@@ -111,6 +127,8 @@ bool pollExport(Studio& s)
         say(s, "exported: " + e.lastLine);
     else
         say(s, "the export of " + e.file + " failed: " + (e.lastLine.empty() ? "no word why" : e.lastLine));
+    // A video that was never written leaves its name free again.
+    releaseReservation(e.file);
     return true;
 }
 
@@ -121,5 +139,6 @@ void stopExport(Studio& s)
     // As Ctrl+C would: the export keeps a playable file of what it has drawn.
     interruptChild(e.child, e.pending);
     takeExportLines(e);
+    releaseReservation(e.file);
     std::fprintf(stderr, "vantrop-studio: the export was stopped as the studio closed: %s\n", e.lastLine.c_str());
 }
