@@ -60,8 +60,12 @@ bool buildShader(Studio& s, const ShaderSources& sources, const int64_t* framePo
         return false;
     }
     s.haveProgram = true;
-    s.shaderFailed = false;
-    if (&sources != &s.good) s.good = sources;
+    // Only sources read from the files end a failed edit: the last good ones
+    // packed again (for a new size or schedule) leave the files as broken as they were.
+    if (&sources != &s.good) {
+        s.good = sources;
+        s.shaderFailed = false;
+    }
     return true;
 }
 

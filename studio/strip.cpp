@@ -47,8 +47,13 @@ StripView zoomStrip(StripView v, double factor, uint32_t anchorMs, uint32_t leng
     return clampToTrack(double(anchorMs) - share * span, span, lengthMs);
 }
 
-StripView followPlayhead(StripView v, uint32_t positionMs, uint32_t lengthMs)
+static bool inView(const StripView& v, uint32_t ms)
 {
-    if (positionMs >= v.startMs && positionMs < v.startMs + v.spanMs) return v;
+    return ms >= v.startMs && ms < v.startMs + v.spanMs;
+}
+
+StripView followPlayhead(StripView v, uint32_t previousMs, uint32_t positionMs, uint32_t lengthMs)
+{
+    if (inView(v, positionMs) || !inView(v, previousMs)) return v;
     return clampToTrack(double(positionMs) - FOLLOW_LEAD * double(v.spanMs), v.spanMs, lengthMs);
 }

@@ -22,6 +22,8 @@ uint32_t nearestBeatMs(uint32_t ms);
 // Zoomed by `factor` (below 1 zooms in) with anchorMs kept under the same
 // column; at least MIN_STRIP_SPAN_MS (or the track) and at most the track.
 StripView zoomStrip(StripView v, double factor, uint32_t anchorMs, uint32_t lengthMs);
-// A zoomed strip follows the playhead a page at a time: unchanged while
-// positionMs is in view, otherwise moved to show it a tenth of the way in.
-StripView followPlayhead(StripView v, uint32_t positionMs, uint32_t lengthMs);
+// A zoomed strip follows the playhead a page at a time: when it leaves the
+// view (from previousMs, in view, to positionMs, out of it) the strip moves
+// to show it a tenth of the way in; a playhead already out of view (the
+// strip zoomed around the mouse elsewhere) leaves it where it is.
+StripView followPlayhead(StripView v, uint32_t previousMs, uint32_t positionMs, uint32_t lengthMs);

@@ -25,6 +25,15 @@ static constexpr int64_t TITLE_EVERY_MS = 100;
 // a moving picture's frames under this, and at full size once paused.
 static constexpr double AUTO_PREVIEW_FRAME_MS = 50.0;
 static constexpr int PREVIEW_SCALES[] = {1, 2, 4};
+// A frame is drawn in horizontal bands of about this many milliseconds each,
+// with a look at the window's events between them: ESC and closing the
+// window are answered within about this long, whatever a whole frame costs.
+static constexpr double BAND_MS = 100.0;
+// What a pixel is taken to cost before the first frame has measured it,
+// milliseconds: a software renderer's (a 1280x720 frame in about ten bands).
+static constexpr double FIRST_MS_PER_PIXEL = 1e-3;
+// Events looked at between bands, at most.
+static constexpr int EVENTS_PEEKED = 64;
 
 static bool keyToTransport(SDL_Keycode key, bool shift, TransportKey& out)
 {
@@ -45,6 +54,46 @@ static bool keyToTransport(SDL_Keycode key, bool shift, TransportKey& out)
     case SDLK_PERIOD: out = TransportKey::FrameAhead; return true;
     default: return false;
     }
+}
+
+// Whether the window has been asked to close (ESC, or closing it), the
+// events left in the queue for the frame loop to take.
+static bool quitAsked()
+{
+    SDL_PumpEvents();
+    SDL_Event events[EVENTS_PEEKED];
+    const int count = SDL_PeepEvents(events, EVENTS_PEEKED, SDL_PEEKEVENT, SDL_QUIT, SDL_KEYDOWN);
+    for (int i = 0; i < count; ++i)
+        if (events[i].type == SDL_QUIT || (events[i].type == SDL_KEYDOWN && events[i].key.keysym.sym == SDLK_ESCAPE))
+            return true;
+    return false;
+}
+
+// Draws the frame at positionMs into the picture band by band (the scissor
+// keeps each draw to its band, so every pixel is what one draw gives);
+// false when the window was asked to close before the last band.
+static bool drawPicture(Studio& s, uint32_t positionMs, double& msPerPixel)
+{
+    const double pixels = double(s.drawWidth) * double(s.drawHeight);
+    const int bands = std::clamp(int(std::ceil(msPerPixel * pixels / BAND_MS)), 1, s.drawHeight);
+    const auto started = std::chrono::steady_clock::now();
+    s.gl.glBindFramebuffer(GL_FRAMEBUFFER, s.framebuffer);
+    glViewport(0, 0, s.drawWidth, s.drawHeight);
+    glEnable(GL_SCISSOR_TEST);
+    bool whole = true;
+    for (int band = 0; band < bands && whole; ++band) {
+        const int y0 = s.drawHeight * band / bands, y1 = s.drawHeight * (band + 1) / bands;
+        glScissor(0, y0, s.drawWidth, y1 - y0);
+        renderFrame(positionMs);
+        glFinish();
+        whole = !quitAsked();
+    }
+    glDisable(GL_SCISSOR_TEST);
+    s.gl.glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    if (whole)
+        msPerPixel =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count() / pixels;
+    return whole;
 }
 
 // Makes the music do what the transport asks.
@@ -168,7 +217,7 @@ int main(int argc, char** argv)
     startWaveform(s.waveform, o.music, t.lengthMs);
 
     int64_t lastTick = nowMs(), lastPoll = lastTick, lastTitle = 0;
-    double fps = 0, frameMs = 0;
+    double fps = 0, frameMs = 0, msPerPixel = FIRST_MS_PER_PIXEL;
     bool quit = false;
     // What the window shows, so that a still picture is not drawn again and again.
     struct Shown {
@@ -219,6 +268,8 @@ int main(int argc, char** argv)
             else if (keyToTransport(key, shift, transportKey))
                 follow(player, t, pressKey(t, transportKey), sounding);
         }
+        // Asked to close: no frame more.
+        if (quit) break;
         const int64_t now = nowMs();
         if (now - lastPoll >= SHADER_POLL_MS) {
             lastPoll = now;
@@ -257,9 +308,10 @@ int main(int argc, char** argv)
         follow(player, t, tick(t, readMusicPosition(player), double(now - lastTick)), sounding);
         lastTick = now;
 
-        // Auto preview: coarser while the picture moves too slowly, full size when it stands still.
+        // Auto preview: coarser while the picture moves too slowly (playing,
+        // or scrubbed with the mouse), full size when it stands still.
         if (o.preview == AUTO_PREVIEW) {
-            const bool moving = !t.paused;
+            const bool moving = !t.paused || s.drag == StripDrag::Scrub;
             if (!moving)
                 s.scale = 1;
             else if (frameMs > AUTO_PREVIEW_FRAME_MS && s.scale < PREVIEW_SCALES[std::size(PREVIEW_SCALES) - 1])
@@ -281,7 +333,7 @@ int main(int argc, char** argv)
         fitPicture(s);
         const bool bannerUp = !s.banner.empty() && now < s.bannerUntilMs;
         // A zoomed strip keeps the playhead in view, except while the mouse holds it.
-        if (s.drag == StripDrag::None) s.strip = followPlayhead(s.strip, t.positionMs, t.lengthMs);
+        if (s.drag == StripDrag::None) s.strip = followPlayhead(s.strip, shown.positionMs, t.positionMs, t.lengthMs);
         const Shown wanted{t.positionMs,    s.scale,        s.drawWidth,
                            s.drawHeight,    s.overlay,      bannerUp ? s.banner : "",
                            s.strip.startMs, s.strip.spanMs, s.waveform.ready};
@@ -290,10 +342,8 @@ int main(int argc, char** argv)
         changed = true;
 
         const auto started = std::chrono::steady_clock::now();
-        s.gl.glBindFramebuffer(GL_FRAMEBUFFER, s.framebuffer);
-        glViewport(0, 0, s.drawWidth, s.drawHeight);
-        renderFrame(t.positionMs);
-        s.gl.glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        // Cut short to close: the loop takes the event next.
+        if (!drawPicture(s, t.positionMs, msPerPixel)) continue;
         int box[4], w = 0, h = 0;
         pictureBox(s.window, box);
         SDL_GL_GetDrawableSize(s.window, &w, &h);

@@ -23,7 +23,7 @@ class Studio : public testing::Test {
 protected:
     void SetUp() override
     {
-        x = startXvfb(800, 600);
+        x = startXvfb(1600, 900);
         ASSERT_FALSE(x.display.empty()) << "Xvfb (Debian package xvfb) could not be started";
         dir = makeTempDir();
         ASSERT_EQ(0, runCommand(MAKE_TRACK + " --seconds 20 " + dir + "/lomu_hmm.mp3").status);
@@ -274,6 +274,10 @@ TEST_F(Studio, ExportKeyWritesTheLoopAsAVideo)
     const std::string bytes((std::istreambuf_iterator<char>(first)), {});
     key("e");
     EXPECT_TRUE(waitForLog("exporting vantrop-studio-2000-4000-2.mp4"));
+    // The name is held from the moment it is chosen: another studio exporting
+    // the same stretch now takes the next one, and nothing moves over it.
+    std::ifstream held(dir + "/vantrop-studio-2000-4000-2.mp4");
+    EXPECT_TRUE(held.good()) << "the name was not held";
     key("Escape");
     EXPECT_EQ(0, waitForExit(studio, 60000)) << log();
     EXPECT_NE(std::string::npos,
@@ -322,6 +326,12 @@ TEST_F(Studio, ShaderEditsReloadAndBrokenOnesAreNamed)
     EXPECT_TRUE(screenshot(320, 180) == edited) << "a broken edit must keep the last good picture";
     const std::string title = onDisplay("xdotool getwindowname " + window).output;
     EXPECT_NE(std::string::npos, title.find("SHADER EDIT FAILED")) << title;
+    // A new size packs the last good sources again; the files are still broken, and the studio says so.
+    ASSERT_EQ(0, onDisplay("xdotool windowsize --sync " + window + " 480 270").status);
+    mark = log().size();
+    key("e");
+    EXPECT_TRUE(waitForLog("not exported: the shader files do not build", mark));
+    EXPECT_NE(std::string::npos, titleWith("SHADER EDIT FAILED").find("SHADER EDIT FAILED"));
 }
 
 // A schedule file times the studio and is watched: the flashes moved two
@@ -526,6 +536,21 @@ TEST_F(Studio, FullDiskKeepsEarlierSnapshots)
     EXPECT_EQ("filler\nvantrop-studio-15000.png\n", runCommand("ls -A " + disk).output);
 }
 
+// An export on a disk that fills up says what ffmpeg said, in the overlay's
+// log, and leaves neither a temporary file nor the name it held.
+TEST_F(Studio, ExportOnAFullDiskSaysWhy)
+{
+    const std::string disk = dir + "/disk";
+    ASSERT_EQ(0, runCommand("mkdir " + disk + " && mount -t tmpfs -o size=300k tmpfs " + disk).status)
+        << "mounting a small tmpfs needs root, as CI runs";
+    mounted = disk;
+    start({"--size", "320x180", "--paused", "--loop", "0", "8000", "--music", dir + "/lomu_hmm.mp3"}, disk);
+    key("e");
+    EXPECT_TRUE(waitForLog("the export of vantrop-studio-0-8000.mp4 failed", 0, 120000));
+    EXPECT_NE(std::string::npos, log().find("No space left on device")) << log();
+    EXPECT_EQ("", runCommand("ls -A " + disk).output) << "nothing is left on the full disk";
+}
+
 // Processor seconds the studio has used so far.
 static double processorSeconds(pid_t pid)
 {
@@ -555,6 +580,23 @@ TEST_F(StudioTiming, UnseenWindowIsNotDrawn)
         EXPECT_LT(processorSeconds(studio) - before, 0.6) << hide << ": processor seconds in 3 s";
     }
     EXPECT_TRUE(isRunning(studio)) << log();
+}
+
+// ESC closes the studio at once, although a frame at 1280x720 takes the
+// software renderer well over a second: frames are drawn in bands, with a
+// look at the window between them.
+TEST_F(StudioTiming, EscapeClosesDuringASlowFrame)
+{
+    start({"--size", "1280x720", "--paused", "--from", "52000"});
+    // A frame that is being drawn: the glitch, moved on a beat.
+    ASSERT_EQ(0, onDisplay("xdotool key --window " + window + " Right").status);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto pressed = std::chrono::steady_clock::now();
+    ASSERT_EQ(0, onDisplay("xdotool key --window " + window + " Escape").status);
+    EXPECT_EQ(0, waitForExit(studio, 10000)) << log();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - pressed).count();
+    std::printf("ESC to exit at 1280x720 in the glitch: %.2f s\n", seconds);
+    EXPECT_LT(seconds, 1.0) << "ESC waited for the frame";
 }
 
 // The music file cut to nothing while playing: the studio says so, and a

@@ -175,10 +175,12 @@ TEST(Strip, ColumnsZoomAndFollow)
     EXPECT_EQ(0u, zoomStrip(v, 0.25, 0, length).startMs) << "zooming at the start keeps the start";
 
     const StripView zoomed{10000, 5000};
-    EXPECT_EQ(10000u, followPlayhead(zoomed, 12000, length).startMs) << "in view: unchanged";
-    EXPECT_EQ(19500u, followPlayhead(zoomed, 20000, length).startMs) << "a tenth of the way in";
-    EXPECT_EQ(55000u, followPlayhead(zoomed, 59900, length).startMs) << "never past the end";
-    EXPECT_EQ(0u, followPlayhead(zoomed, 100, length).startMs);
+    EXPECT_EQ(10000u, followPlayhead(zoomed, 11000, 12000, length).startMs) << "in view: unchanged";
+    EXPECT_EQ(19500u, followPlayhead(zoomed, 14900, 20000, length).startMs) << "a tenth of the way in";
+    EXPECT_EQ(55000u, followPlayhead(zoomed, 14900, 59900, length).startMs) << "never past the end";
+    EXPECT_EQ(0u, followPlayhead(zoomed, 10000, 100, length).startMs);
+    EXPECT_EQ(10000u, followPlayhead(zoomed, 40000, 40100, length).startMs)
+        << "zoomed around the mouse away from the playhead: the strip stays where the mouse put it";
 }
 
 // Shift+click lands on the first millisecond of the nearest whole beat.
