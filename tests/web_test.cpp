@@ -160,4 +160,18 @@ TEST(Web, SaysWhatToDoWhenTheMusicIsMissingOrNotMp3)
     auto bad = readReport(square.output);
     EXPECT_EQ("bad size '100x100'", bad["prompt"]) << square.output;
     EXPECT_NE(std::string::npos, bad["detail"].find("16:9")) << square.output;
+
+    for (const char* ms : {"-5", "Infinity", "4295019296"}) {
+        const CommandResult r = runCommand(BROWSER + "page ms=" + ms + " -");
+        ASSERT_EQ(0, r.status) << r.output;
+        EXPECT_EQ(std::string("bad position ?ms=") + ms, readReport(r.output)["prompt"]) << r.output;
+    }
+    // A download that breaks off, or one too large to take: said, with a way on, and nothing uncaught.
+    for (const auto& [name, said] : {std::pair{"broken.mp3", "the music download from broken.mp3 "},
+                                     std::pair{"huge.mp3", "huge.mp3 is 3072 MB, more than"}}) {
+        const CommandResult r = runCommand(BROWSER + "page music=" + name + " -");
+        ASSERT_EQ(0, r.status) << r.output;
+        EXPECT_EQ(0u, readReport(r.output)["prompt"].find(said)) << r.output;
+        EXPECT_EQ(std::string::npos, r.output.find("uncaught")) << r.output;
+    }
 }

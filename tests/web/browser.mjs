@@ -25,10 +25,20 @@ if (!site || !command) {
     process.exit(2);
 }
 
+// Downloads that fail part-way: the connection dropped after a little of
+// what was announced, and a file larger than the page takes.
+const BROKEN_DOWNLOADS = { 'broken.mp3': 1000000, 'huge.mp3': 3 * 1024 * 1024 * 1024 };
+
 // The site's files, and the test's music (or none) as lomu_hmm.mp3.
 function serve(musicPath, extra) {
     const server = createServer(async (request, response) => {
         const path = normalize(decodeURIComponent(new URL(request.url, 'http://x').pathname)).replace(/^\/+/, '');
+        if (BROKEN_DOWNLOADS[path]) {
+            response.writeHead(200, { 'Content-Type': 'audio/mpeg', 'Content-Length': BROKEN_DOWNLOADS[path] });
+            response.write(Buffer.from([0x49, 0x44, 0x33, ...new Array(997).fill(0)]));
+            setTimeout(() => response.destroy(), 200);
+            return;
+        }
         let file = join(site, path || 'index.html');
         if (path === 'lomu_hmm.mp3') file = musicPath;
         if (extra && extra[path]) file = extra[path];
@@ -59,7 +69,7 @@ function watchErrors(page) {
     page.on('console', (message) => {
         if (message.type() === 'error') errors.push(message.text());
     });
-    page.on('pageerror', (error) => errors.push(String(error)));
+    page.on('pageerror', (error) => errors.push('uncaught: ' + String(error)));
     return errors;
 }
 
@@ -86,7 +96,7 @@ async function play(base, query, size) {
     const page = await browser.newPage({ viewport, deviceScaleFactor: 1 });
     const errors = watchErrors(page);
     await page.goto(`${base}/index.html${query}`);
-    await page.waitForFunction(() => /start|no music|not an MP3|could not|bad size/.test(
+    await page.waitForFunction(() => /start|no music|not an MP3|could not|bad size|bad position|broke off|ended early|more than/.test(
         document.getElementById('message').textContent), null, { timeout: STILL_TIMEOUT_MS });
     const prompt = await page.textContent('#message');
     const detail = await page.textContent('#detail');

@@ -9,6 +9,10 @@ const PREVIEW_AUTO = query.get('preview') === 'auto';
 const MUSIC_NAME = 'lomu_hmm.mp3';
 const ASPECT_W = 16, ASPECT_H = 9;
 const MAX_WIDTH = 7680; // pixels, as the native programs allow
+// The latest position the timeline takes, milliseconds (as the native programs: a signed 32-bit count).
+const MAX_POSITION_MS = 2147483647;
+// The largest music file the page downloads, bytes (an hour of MP3 at 320 kbit/s is 144 MB).
+const MAX_MUSIC_BYTES = 256 * 1024 * 1024;
 // The sound starts this long after the press (seconds of the audio
 // context), so that the first buffers are not cut.
 const START_DELAY_S = 0.1;
@@ -106,8 +110,16 @@ function setUp(size, ms, everyProgram) {
     return true;
 }
 
+// ?ms as whole milliseconds from 0 to MAX_POSITION_MS (0 when not given), or null.
+function parsePosition(text) {
+    if (text === null) return 0;
+    if (!/^\d+$/.test(text)) return null;
+    const ms = Number(text);
+    return ms <= MAX_POSITION_MS ? ms : null;
+}
+
 async function drawStill() {
-    const ms = Math.max(0, Math.floor(Number(query.get('ms')) || 0));
+    const ms = parsePosition(query.get('ms'));
     document.body.classList.add('still');
     if (!setUp(layOut(), ms, false)) return;
     vantrop._vantropDraw(ms);
@@ -144,6 +156,18 @@ async function takeMusic(bytes, name) {
     prompt();
 }
 
+// A download that failed: said, and a click (or a key) on the page tries it again.
+let retryDownload = null;
+
+function downloadFailed(text) {
+    fail(text, `click to try again; or drop an MP3 file on this page, or give another with ?music=URL`);
+    retryDownload = () => {
+        retryDownload = null;
+        say('loading the music…', '', false);
+        loadMusic();
+    };
+}
+
 async function loadMusic() {
     const url = query.get('music') || MUSIC_NAME;
     let response;
@@ -158,7 +182,26 @@ async function loadMusic() {
              `put ${MUSIC_NAME} beside index.html, give another with ?music=URL, or drop an MP3 file on this page`);
         return;
     }
-    await takeMusic(await response.arrayBuffer(), url);
+    const announced = Number(response.headers.get('Content-Length'));
+    if (announced > MAX_MUSIC_BYTES) {
+        response.body && response.body.cancel();
+        fail(`${url} is ${Math.round(announced / 1048576)} MB, more than the ${MAX_MUSIC_BYTES / 1048576} MB ` +
+             'the page takes', 'give a smaller MP3 file with ?music=URL, or drop one on this page');
+        return;
+    }
+    let bytes;
+    try {
+        bytes = await response.arrayBuffer();
+    } catch (e) {
+        downloadFailed(`the music download from ${url} broke off (${e.message || e})`);
+        return;
+    }
+    // A compressed answer announces the length of what was sent, not of the file.
+    if (announced > 0 && !response.headers.get('Content-Encoding') && bytes.byteLength !== announced) {
+        downloadFailed(`the music download from ${url} ended early (${bytes.byteLength} of ${announced} bytes)`);
+        return;
+    }
+    await takeMusic(bytes, url);
 }
 
 function prompt() {
@@ -166,6 +209,10 @@ function prompt() {
 }
 
 async function start() {
+    if (retryDownload) {
+        retryDownload();
+        return;
+    }
     if (playing || !track) return;
     playing = true;
     quiet();
@@ -298,6 +345,10 @@ async function main() {
     if (query.has('size') && !parseSize(query.get('size'))) {
         fail(`bad size '${query.get('size')}'`, 'the show is framed for 16:9, from 16x9 to 7680x4320 (for example ' +
              '320x180, 1280x720, 1920x1080)');
+        return;
+    }
+    if (parsePosition(query.get('ms')) === null) {
+        fail(`bad position ?ms=${query.get('ms')}`, `give whole milliseconds from 0 to ${MAX_POSITION_MS}`);
         return;
     }
     if (STILL) {
