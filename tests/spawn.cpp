@@ -53,6 +53,13 @@ bool isRunning(pid_t pid)
     return waitpid(pid, nullptr, WNOHANG) == 0;
 }
 
+ProcessGuard::~ProcessGuard()
+{
+    if (pid <= 0 || !isRunning(pid)) return;
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
 XServer startXvfb(int width, int height)
 {
     XServer server;

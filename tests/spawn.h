@@ -16,6 +16,13 @@ int waitForExit(pid_t pid, int timeoutMs);
 // Whether the process is still running.
 bool isRunning(pid_t pid);
 
+// Ends the process (SIGKILL) and reaps it when the guard goes out of scope,
+// unless it has ended already: a test that fails half-way leaves nothing running.
+struct ProcessGuard {
+    pid_t pid = -1;
+    ~ProcessGuard();
+};
+
 struct XServer {
     pid_t pid = -1;
     std::string display; // ":N"
