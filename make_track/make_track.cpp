@@ -87,6 +87,7 @@ static short toSample(double x)
     return short(std::lround(std::fmax(-1.0, std::fmin(1.0, x * 0.8)) * 32767.0));
 }
 
+// Set by the signal handler, which can reach nothing else; read by the writing loop.
 static volatile std::sig_atomic_t interrupted;
 
 static void onInterrupt(int signal)
@@ -128,7 +129,7 @@ static bool encodeTrack(lame_global_flags* lame, double seconds, FILE* file)
 
 int main(int argc, char** argv)
 {
-    const double defaultSeconds = showEndMs() / 1000.0 + SILENCE_AFTER_SECONDS;
+    const double defaultSeconds = showEndMs(BUILT_IN_SCHEDULE) / 1000.0 + SILENCE_AFTER_SECONDS;
     double seconds = defaultSeconds;
     bool force = false;
     std::string out;

@@ -29,25 +29,39 @@ static std::string readableLog(const PackedShaders& packed, const std::string& l
     return out + log.substr(at);
 }
 
-// The packed text of the set whose other programs are still to build, to
-// name a failure of theirs by its readable lines.
-static PackedShaders lazilyBuilt;
-// Whether the schedule's values reach the programs through a uniform.
-static bool scheduleUniforms;
-// The programs' texts of the last set-up that succeeded (none before the first).
-static std::string vertexInUse, specialisedInUse[PROGRAM_VARIANTS];
+struct ReadablePrograms {
+    // Whether the schedule's values reach the programs through a uniform.
+    bool scheduleUniforms = false;
+    // The packed text of the set whose other programs are still to build, to
+    // name a failure of theirs by its readable lines.
+    PackedShaders lazilyBuilt;
+    // The programs' texts of the last set-up that succeeded (none before the first).
+    std::string vertexInUse, specialisedInUse[PROGRAM_VARIANTS];
+};
 
-// Whether `packed` holds the very texts that the programs in use were built from.
-static bool sameAsInUse(const PackedShaders& packed)
+ReadablePrograms* createReadablePrograms(bool scheduleAsUniforms)
 {
-    return !vertexInUse.empty() && packed.vertex == vertexInUse &&
-        std::equal(std::begin(packed.specialised), std::end(packed.specialised), std::begin(specialisedInUse));
+    auto* readable = new ReadablePrograms;
+    readable->scheduleUniforms = scheduleAsUniforms;
+    return readable;
 }
 
-static void rememberInUse(const PackedShaders& packed)
+void destroyReadablePrograms(ReadablePrograms* readable)
 {
-    vertexInUse = packed.vertex;
-    std::copy(std::begin(packed.specialised), std::end(packed.specialised), std::begin(specialisedInUse));
+    delete readable;
+}
+
+// Whether `packed` holds the very texts that the programs in use were built from.
+static bool sameAsInUse(const ReadablePrograms& r, const PackedShaders& packed)
+{
+    return !r.vertexInUse.empty() && packed.vertex == r.vertexInUse &&
+        std::equal(std::begin(packed.specialised), std::end(packed.specialised), std::begin(r.specialisedInUse));
+}
+
+static void rememberInUse(ReadablePrograms& r, const PackedShaders& packed)
+{
+    r.vertexInUse = packed.vertex;
+    std::copy(std::begin(packed.specialised), std::end(packed.specialised), std::begin(r.specialisedInUse));
 }
 
 // The driver's log is about the edit, not the driver: the log alone, its
@@ -58,25 +72,27 @@ static void nameReadableLines(const PackedShaders& packed, std::string* error)
         *error = readableLog(packed, error->substr(log + 2), error->find("vertex shader") < log);
 }
 
-bool initRendererFromReadable(GlLookup lookup, const ShaderSources& sources, int width, int height, std::string* error,
-                              const int64_t* framePositionMs)
+bool useReadablePrograms(ReadablePrograms& r, Renderer& renderer, const ShaderSources& sources,
+                         const ScheduleValues& schedule, int width, int height, std::string* error,
+                         const int64_t* framePositionMs)
 {
     PackedShaders packed;
     std::set<std::string> all;
     for (const std::string& name : optimisationNames()) all.insert(name);
-    if (!packShaders(sources, all, width, height, false, packed, error, scheduleUniforms)) return false;
+    if (!packShaders(sources, all, width, height, false, PackSchedule{&schedule, r.scheduleUniforms}, packed, error))
+        return false;
     // An edit of comments or spacing, or of schedule values the shader does
     // not use, packs to the very same programs: nothing to build. The lines
     // may have moved, so a later failure is named by the new text.
-    if (framePositionMs && sameAsInUse(packed)) {
-        lazilyBuilt = std::move(packed);
+    if (framePositionMs && sameAsInUse(r, packed)) {
+        r.lazilyBuilt = std::move(packed);
         return true;
     }
     const char* programs[PROGRAM_VARIANTS];
     for (int mask = 0; mask < PROGRAM_VARIANTS; ++mask) programs[mask] = packed.specialised[mask].c_str();
-    if (initRendererFromSources(lookup, packed.vertex.c_str(), programs, framePositionMs, error)) {
-        rememberInUse(packed);
-        if (framePositionMs) lazilyBuilt = std::move(packed);
+    if (useProgramSources(renderer, packed.vertex.c_str(), programs, schedule, framePositionMs, error)) {
+        rememberInUse(r, packed);
+        if (framePositionMs) r.lazilyBuilt = std::move(packed);
         return true;
     }
     // The readable lines come from the complete shader's text: a whole
@@ -84,8 +100,8 @@ bool initRendererFromReadable(GlLookup lookup, const ShaderSources& sources, int
     // against it.
     if (framePositionMs) {
         error->clear();
-        if (initRendererFromSources(lookup, packed.vertex.c_str(), programs, nullptr, error)) {
-            rememberInUse(packed);
+        if (useProgramSources(renderer, packed.vertex.c_str(), programs, schedule, nullptr, error)) {
+            rememberInUse(r, packed);
             return true;
         }
     }
@@ -93,17 +109,12 @@ bool initRendererFromReadable(GlLookup lookup, const ShaderSources& sources, int
     return false;
 }
 
-void packScheduleAsUniforms(bool uniforms)
-{
-    scheduleUniforms = uniforms;
-}
-
-bool finishReadablePrograms(std::string* error)
+bool finishReadablePrograms(ReadablePrograms& r, Renderer& renderer, std::string* error)
 {
     // A frame may already have needed one of them, and the driver rejected it.
-    *error = takeRendererFailure();
-    if (error->empty() && buildPendingPrograms(error)) return true;
-    nameReadableLines(lazilyBuilt, error);
+    *error = takeRendererFailure(renderer);
+    if (error->empty() && buildPendingPrograms(renderer, error)) return true;
+    nameReadableLines(r.lazilyBuilt, error);
     return false;
 }
 

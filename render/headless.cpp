@@ -12,14 +12,6 @@
 #include <cstdio>
 #include <cstring>
 
-// Where the context came from: EGL where it exists, else a hidden window.
-enum HeadlessBackend { NO_CONTEXT, EGL_CONTEXT, WINDOW_CONTEXT };
-static HeadlessBackend backend = NO_CONTEXT;
-static SDL_Window* hiddenWindow;
-static SDL_GLContext windowContext;
-static GLuint framebuffer;
-static GLuint colourBuffer;
-
 // The framebuffer functions are OpenGL 3.0 (and ARB_framebuffer_object):
 // Windows' opengl32 exports only OpenGL 1.1, so they are looked up like the renderer's.
 #define VANTROP_FRAMEBUFFER_FUNCTIONS(X)                           \
@@ -37,11 +29,23 @@ struct FramebufferFunctions {
     VANTROP_FRAMEBUFFER_FUNCTIONS(VANTROP_FRAMEBUFFER_FIELD)
 #undef VANTROP_FRAMEBUFFER_FIELD
 };
-static FramebufferFunctions fb;
+
+// Where the context came from: EGL where it exists, else a hidden window.
+enum HeadlessBackend { NO_CONTEXT, EGL_CONTEXT, WINDOW_CONTEXT };
+
+struct HeadlessContext {
+    HeadlessBackend backend = NO_CONTEXT;
+    SDL_Window* hiddenWindow = nullptr;
+    SDL_GLContext windowContext = nullptr;
+    FramebufferFunctions fb{};
+    GLuint framebuffer = 0, colourBuffer = 0;
+#ifdef VANTROP_HAVE_EGL
+    EGLDisplay display = EGL_NO_DISPLAY;
+    EGLContext context = EGL_NO_CONTEXT;
+#endif
+};
 
 #ifdef VANTROP_HAVE_EGL
-static EGLDisplay display = EGL_NO_DISPLAY;
-static EGLContext context = EGL_NO_CONTEXT;
 
 static bool hasExtension(const char* list, const char* name)
 {
@@ -93,8 +97,9 @@ static EGLDisplay openDisplay(std::string* error)
     return EGL_NO_DISPLAY;
 }
 
-static bool openEglContext(std::string* error)
+static bool openEglContext(HeadlessContext& h, std::string* error)
 {
+    EGLDisplay& display = h.display;
     display = openDisplay(error);
     if (display == EGL_NO_DISPLAY) return false;
     if (!eglBindAPI(EGL_OPENGL_API)) {
@@ -112,6 +117,7 @@ static bool openEglContext(std::string* error)
                                         EGL_CONTEXT_OPENGL_PROFILE_MASK,
                                         EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT,
                                         EGL_NONE};
+    EGLContext& context = h.context;
     context = eglCreateContext(display, haveConfig ? config : EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, contextAttributes);
     if (context == EGL_NO_CONTEXT || !eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context)) {
         char code[16];
@@ -123,63 +129,82 @@ static bool openEglContext(std::string* error)
     return true;
 }
 
-static void closeEglContext()
+static void closeEglContext(HeadlessContext& h)
 {
-    eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-    if (context != EGL_NO_CONTEXT) eglDestroyContext(display, context);
-    eglTerminate(display);
-    display = EGL_NO_DISPLAY;
-    context = EGL_NO_CONTEXT;
+    eglMakeCurrent(h.display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    if (h.context != EGL_NO_CONTEXT) eglDestroyContext(h.display, h.context);
+    eglTerminate(h.display);
+    h.display = EGL_NO_DISPLAY;
+    h.context = EGL_NO_CONTEXT;
+}
+
+static void* eglLookup(const char* name)
+{
+    return reinterpret_cast<void*>(eglGetProcAddress(name));
 }
 #endif
+
+// Lets go of what the context holds, whichever part of it was opened.
+static void releaseContext(HeadlessContext& h)
+{
+#ifdef VANTROP_HAVE_EGL
+    if (h.display != EGL_NO_DISPLAY) closeEglContext(h);
+#endif
+    if (h.windowContext) SDL_GL_DeleteContext(h.windowContext);
+    if (h.hiddenWindow) SDL_DestroyWindow(h.hiddenWindow);
+    if (h.backend == WINDOW_CONTEXT) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    h = HeadlessContext{};
+}
 
 // Where EGL is missing (Windows, or a Linux without Mesa's EGL driver): a
 // window that is never shown, whose context draws only into the offscreen
 // framebuffer, so the pixels are the same as through EGL on the same driver.
-static bool openHiddenWindowContext(std::string* error)
+static bool openHiddenWindowContext(HeadlessContext& h, std::string* error)
 {
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         *error = std::string("no window system for a hidden OpenGL window (") + SDL_GetError() + ")";
-        backend = NO_CONTEXT;
         return false;
     }
+    h.backend = WINDOW_CONTEXT;
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 0);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
-    hiddenWindow = SDL_CreateWindow("vantrop-render", 0, 0, 16, 16, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
-    windowContext = hiddenWindow ? SDL_GL_CreateContext(hiddenWindow) : nullptr;
-    if (!windowContext || SDL_GL_MakeCurrent(hiddenWindow, windowContext) != 0) {
+    h.hiddenWindow = SDL_CreateWindow("vantrop-render", 0, 0, 16, 16, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+    h.windowContext = h.hiddenWindow ? SDL_GL_CreateContext(h.hiddenWindow) : nullptr;
+    if (!h.windowContext || SDL_GL_MakeCurrent(h.hiddenWindow, h.windowContext) != 0) {
         *error = std::string("no OpenGL 2.0 context in a hidden window (") + SDL_GetError() +
             "); install or update the graphics driver";
-        closeHeadlessContext();
+        releaseContext(h);
         return false;
     }
     return true;
 }
 
-bool openHeadlessContext(std::string* error)
+HeadlessContext* openHeadlessContext(std::string* error)
 {
+    auto* h = new HeadlessContext;
     std::string eglError;
 #ifdef VANTROP_HAVE_EGL
-    if (openEglContext(&eglError)) {
-        backend = EGL_CONTEXT;
-        return true;
+    if (openEglContext(*h, &eglError)) {
+        h->backend = EGL_CONTEXT;
+        return h;
     }
-    closeHeadlessContext();
+    releaseContext(*h);
     eglError += "; ";
 #endif
-    backend = WINDOW_CONTEXT;
-    if (openHiddenWindowContext(error)) return true;
+    if (openHiddenWindowContext(*h, error)) return h;
     *error = eglError + *error;
-    return false;
+    delete h;
+    return nullptr;
 }
 
-void* headlessLookup(const char* name)
+GlLookup headlessLookup(const HeadlessContext& h)
 {
 #ifdef VANTROP_HAVE_EGL
-    if (backend == EGL_CONTEXT) return reinterpret_cast<void*>(eglGetProcAddress(name));
+    if (h.backend == EGL_CONTEXT) return eglLookup;
 #endif
-    return SDL_GL_GetProcAddress(name);
+    (void)h;
+    return SDL_GL_GetProcAddress;
 }
 
 std::string rendererName()
@@ -188,26 +213,28 @@ std::string rendererName()
     return name ? name : "unknown renderer";
 }
 
-bool createOffscreenTarget(int width, int height, std::string* error)
+bool createOffscreenTarget(HeadlessContext& h, int width, int height, std::string* error)
 {
+    FramebufferFunctions& fb = h.fb;
+    const GlLookup lookup = headlessLookup(h);
 #define VANTROP_FRAMEBUFFER_FETCH(type, name)                                                                    \
-    fb.name = reinterpret_cast<type>(headlessLookup(#name));                                                     \
+    fb.name = reinterpret_cast<type>(lookup(#name));                                                             \
     if (!fb.name) {                                                                                              \
         *error = "the OpenGL driver lacks " #name ": drawing offscreen needs OpenGL 3.0 or framebuffer objects"; \
         return false;                                                                                            \
     }
     VANTROP_FRAMEBUFFER_FUNCTIONS(VANTROP_FRAMEBUFFER_FETCH)
 #undef VANTROP_FRAMEBUFFER_FETCH
-    if (framebuffer) {
-        fb.glDeleteFramebuffers(1, &framebuffer);
-        fb.glDeleteRenderbuffers(1, &colourBuffer);
+    if (h.framebuffer) {
+        fb.glDeleteFramebuffers(1, &h.framebuffer);
+        fb.glDeleteRenderbuffers(1, &h.colourBuffer);
     }
-    fb.glGenFramebuffers(1, &framebuffer);
-    fb.glGenRenderbuffers(1, &colourBuffer);
-    fb.glBindRenderbuffer(GL_RENDERBUFFER, colourBuffer);
+    fb.glGenFramebuffers(1, &h.framebuffer);
+    fb.glGenRenderbuffers(1, &h.colourBuffer);
+    fb.glBindRenderbuffer(GL_RENDERBUFFER, h.colourBuffer);
     fb.glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
-    fb.glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-    fb.glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colourBuffer);
+    fb.glBindFramebuffer(GL_FRAMEBUFFER, h.framebuffer);
+    fb.glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, h.colourBuffer);
     if (fb.glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
         *error = "the OpenGL driver cannot draw into a " + std::to_string(width) + "x" + std::to_string(height) +
             " offscreen buffer; try a smaller size";
@@ -226,16 +253,9 @@ std::vector<uint8_t> readPixelsRgb(int width, int height)
     return image;
 }
 
-void closeHeadlessContext()
+void closeHeadlessContext(HeadlessContext* h)
 {
-#ifdef VANTROP_HAVE_EGL
-    if (display != EGL_NO_DISPLAY) closeEglContext();
-#endif
-    if (windowContext) SDL_GL_DeleteContext(windowContext);
-    if (hiddenWindow) SDL_DestroyWindow(hiddenWindow);
-    if (backend == WINDOW_CONTEXT) SDL_QuitSubSystem(SDL_INIT_VIDEO);
-    windowContext = nullptr;
-    hiddenWindow = nullptr;
-    backend = NO_CONTEXT;
-    framebuffer = 0;
+    if (!h) return;
+    releaseContext(*h);
+    delete h;
 }

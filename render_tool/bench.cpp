@@ -65,10 +65,10 @@ static std::string processorName()
 }
 
 // Milliseconds one frame takes, drawn and finished.
-static double timeFrame(uint32_t positionMs)
+static double timeFrame(Offline& offline, uint32_t positionMs)
 {
     const auto start = std::chrono::steady_clock::now();
-    renderFrame(positionMs);
+    renderFrame(*offline.renderer, offline.schedule, positionMs);
     glFinish();
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
@@ -84,135 +84,135 @@ static double median(std::vector<double> values)
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-static FrameTimes timePosition(uint32_t ms, uint32_t frames)
+static FrameTimes timePosition(Offline& offline, uint32_t ms, uint32_t frames)
 {
-    for (int w = 0; w < WARM_UP_FRAMES; ++w) timeFrame(ms);
+    for (int w = 0; w < WARM_UP_FRAMES; ++w) timeFrame(offline, ms);
     std::vector<double> times;
-    for (uint32_t f = 0; f < frames; ++f) times.push_back(timeFrame(ms));
+    for (uint32_t f = 0; f < frames; ++f) times.push_back(timeFrame(offline, ms));
     return {median(times), *std::min_element(times.begin(), times.end()),
             *std::max_element(times.begin(), times.end())};
 }
 
-int runBench(int argc, char** argv)
-{
+struct BenchOptions {
     bool compare = false;
     std::string shaderText, shaderFile;
-    bool folderGiven = false, scheduleGiven = false;
     int width = DEFAULT_PICTURE_WIDTH, height = DEFAULT_PICTURE_HEIGHT;
     uint32_t frames = DEFAULT_FRAMES;
     std::vector<uint32_t> positions;
-    std::string error;
+};
+
+// The shader file of --shader, read: a whole fragment shader, not one of the readable parts.
+static bool readOwnShader(BenchOptions& o, const std::string& file, std::string* error)
+{
+    o.shaderFile = file;
+    if (isReadableShaderPart(file)) {
+        *error = file +
+            " is one of the show's readable shader files, not a whole fragment shader; "
+            "give its folder with --shaders DIR to time them packed as the studio packs them";
+        return false;
+    }
+    if (!readShaderFile(file, o.shaderText, error)) return false;
+    if (o.shaderText.empty()) *error = "the shader file " + file + " is empty";
+    return !o.shaderText.empty();
+}
+
+// Reads the command line into `o` and `offline`; false with *error for the usage message.
+static bool parseBench(int argc, char** argv, BenchOptions& o, Offline& offline, std::string* error)
+{
     std::vector<std::string> seen;
+    bool folderGiven = false;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (isHelp(argv[i])) {
-            std::printf(BENCH_HELP, SHOW_RESOLUTION_LITERAL);
-            std::fputs(SHADERS_OPTION_HELP, stdout);
-            std::fputs(SCHEDULE_OPTION_HELP, stdout);
-            return 0;
+        if (arg.rfind("--", 0) == 0 && std::count(seen.begin(), seen.end(), arg)) {
+            *error = arg + " is given twice; give it once";
+            return false;
         }
-        if (optionRepeated("vantrop-render bench", seen, arg)) return EXIT_USAGE;
+        seen.push_back(arg);
+        bool ok = true;
         if (arg == "--compare") {
-            compare = true;
+            o.compare = true;
         } else if (arg == "--shader" && i + 1 < argc) {
-            shaderFile = argv[++i];
-            if (isReadableShaderPart(shaderFile))
-                return usageError(
-                    "vantrop-render bench",
-                    shaderFile +
-                        " is one of the show's readable shader files, not a whole fragment shader; "
-                        "give its folder with --shaders DIR to time them packed as the studio packs them");
-            if (!readShaderFile(shaderFile, shaderText, &error)) return usageError("vantrop-render bench", error);
-            if (shaderText.empty())
-                return usageError("vantrop-render bench", "the shader file " + shaderFile + " is empty");
+            ok = readOwnShader(o, argv[++i], error);
         } else if (arg == "--shaders" && i + 1 < argc) {
-            if (!useShaderFolder(argv[++i], &error)) return usageError("vantrop-render bench", error);
+            ok = useShaderFolder(offline, argv[++i], error);
             folderGiven = true;
         } else if (arg == "--schedule" && i + 1 < argc) {
-            if (!useScheduleFile(argv[++i], &error)) return usageError("vantrop-render bench", error);
-            scheduleGiven = true;
+            ok = useScheduleFile(offline, argv[++i], error);
         } else if (arg == "--ms") {
             uint32_t ms = 0;
             // Every argument that starts as a number is a position, and must be one.
-            for (; i + 1 < argc && argv[i + 1][0] >= '0' && argv[i + 1][0] <= '9'; ++i) {
-                if (!parsePosition(argv[i + 1], ms))
-                    return usageError("vantrop-render bench", badPositionMessage("--ms position", argv[i + 1]));
-                positions.push_back(ms);
+            for (; ok && i + 1 < argc && argv[i + 1][0] >= '0' && argv[i + 1][0] <= '9'; ++i) {
+                ok = parsePosition(argv[i + 1], ms);
+                if (!ok) *error = badPositionMessage("--ms position", argv[i + 1]);
+                o.positions.push_back(ms);
             }
-            if (positions.empty())
-                return usageError("vantrop-render bench", "--ms needs positions in whole milliseconds");
+            if (ok && o.positions.empty()) *error = "--ms needs positions in whole milliseconds";
+            ok = ok && !o.positions.empty();
         } else if (i + 1 >= argc) {
-            return usageError("vantrop-render bench", "unknown argument or missing value: '" + arg + "'");
+            *error = "unknown argument or missing value: '" + arg + "'";
+            ok = false;
         } else if (arg == "--size") {
-            if (!parseSize(argv[++i], width, height, &error)) return usageError("vantrop-render bench", error);
+            ok = parseSize(argv[++i], o.width, o.height, error);
         } else if (arg == "--frames") {
-            if (!parseUint32(argv[++i], frames) || frames == 0 || frames > MAX_FRAMES)
-                return usageError("vantrop-render bench", "--frames needs a count from 1 to 100000");
+            ok = parseUint32(argv[++i], o.frames) && o.frames > 0 && o.frames <= MAX_FRAMES;
+            if (!ok) *error = "--frames needs a count from 1 to 100000";
         } else {
-            return usageError("vantrop-render bench", "unknown argument '" + arg + "'");
+            *error = "unknown argument '" + arg + "'";
+            ok = false;
         }
+        if (!ok) return false;
     }
-    if (folderGiven && !shaderFile.empty())
-        return usageError("vantrop-render bench", "give --shaders DIR or --shader FILE, not both");
-    if (scheduleGiven && compare)
-        return usageError("vantrop-render bench",
-                          "--compare times against the baseline shader, which has the built-in schedule written "
-                          "in; leave out --schedule");
-    if (positions.empty()) positions.assign(std::begin(BENCH_POSITIONS_MS), std::end(BENCH_POSITIONS_MS));
-    if (!openOfflineRenderer(width, height, &error)) {
-        std::fprintf(stderr, "vantrop-render bench: %s\n", error.c_str());
-        return 1;
-    }
-    // The show's own shader draws as the show does, with its set of programs; a user's shader alone.
-    auto useMeasuredShader = [&] {
-        return shaderFile.empty() ? useShowShader(width, height, &error)
-                                  : useSingleShader(shaderText.c_str(), width, height, &error);
-    };
-    if (!useMeasuredShader()) {
-        // The driver that compiled the show's own shader is fine: the fault is in the user's file.
-        const size_t log = error.find(":\n");
-        if (!shaderFile.empty())
-            error = "the shader " + shaderFile + " does not compile" +
-                (log == std::string::npos ? ": " + error : "; the driver's log follows:\n" + error.substr(log + 2));
-        std::fprintf(stderr, "vantrop-render bench: %s\n", error.c_str());
-        return 1;
-    }
-    // A software renderer's figures are the processor's: they say where they were taken.
-    std::printf(
-        "renderer: %s\nprocessor: %s, %u logical cores\nsize %dx%d, %u frames per position after %d warm-up "
-        "frames\n",
-        rendererName().c_str(), processorName().c_str(), std::thread::hardware_concurrency(), width, height, frames,
-        WARM_UP_FRAMES);
-    if (!compare) {
-        std::printf("%8s %7s %10s %8s %8s %8s\n", "ms", "beat", "median ms", "min ms", "max ms", "fps");
-        std::vector<double> medians;
-        for (uint32_t ms : positions) {
-            const FrameTimes t = timePosition(ms, frames);
-            medians.push_back(t.median);
-            std::printf("%8u %7.2f %10.2f %8.2f %8.2f %8.1f\n", ms, double(computeFrameParams(ms).beat), t.median,
-                        t.fastest, t.slowest, 1000.0 / t.median);
-            std::fflush(stdout);
-        }
-        const double overall = median(medians);
-        std::printf("median over positions: %.2f ms per frame, %.1f frames per second\n", overall, 1000.0 / overall);
-        return 0;
-    }
+    if (folderGiven && !o.shaderFile.empty()) *error = "give --shaders DIR or --shader FILE, not both";
+    if (offline.scheduleGiven && o.compare)
+        *error =
+            "--compare times against the baseline shader, which has the built-in schedule written in; leave out "
+            "--schedule";
+    if (o.positions.empty()) o.positions.assign(std::begin(BENCH_POSITIONS_MS), std::end(BENCH_POSITIONS_MS));
+    return error->empty();
+}
 
-    // The plain baseline (whose pictures the others must match), then the
-    // reference with the march exit, then the shader being measured.
+// The show's own shader draws as the show does, with its set of programs; a user's shader alone.
+static bool useMeasuredShader(const BenchOptions& o, Offline& offline, std::string* error)
+{
+    return o.shaderFile.empty() ? useShowShader(offline, o.width, o.height, error)
+                                : useSingleShader(offline, o.shaderText.c_str(), o.width, o.height, error);
+}
+
+static int timeEachPosition(const BenchOptions& o, Offline& offline)
+{
+    std::printf("%8s %7s %10s %8s %8s %8s\n", "ms", "beat", "median ms", "min ms", "max ms", "fps");
+    std::vector<double> medians;
+    for (uint32_t ms : o.positions) {
+        const FrameTimes t = timePosition(offline, ms, o.frames);
+        medians.push_back(t.median);
+        std::printf("%8u %7.2f %10.2f %8.2f %8.2f %8.1f\n", ms, double(computeFrameParams(offline.schedule, ms).beat),
+                    t.median, t.fastest, t.slowest, 1000.0 / t.median);
+        std::fflush(stdout);
+    }
+    const double overall = median(medians);
+    std::printf("median over positions: %.2f ms per frame, %.1f frames per second\n", overall, 1000.0 / overall);
+    return 0;
+}
+
+// The plain baseline (whose pictures the others must match), then the
+// reference with the march exit, then the shader being measured.
+static int compareWithBaseline(const BenchOptions& o, Offline& offline)
+{
+    std::string error;
     std::vector<FrameTimes> baseline, reference;
     std::vector<std::vector<uint8_t>> baselineImages;
     for (const char* source : {BASELINE_FRAGMENT_SOURCE, REFERENCE_FRAGMENT_SOURCE}) {
-        if (!useSingleShader(source, width, height, &error)) {
+        if (!useSingleShader(offline, source, o.width, o.height, &error)) {
             std::fprintf(stderr, "vantrop-render bench: %s\n", error.c_str());
             return 1;
         }
-        for (uint32_t ms : positions) {
-            (source == BASELINE_FRAGMENT_SOURCE ? baseline : reference).push_back(timePosition(ms, frames));
-            if (source == BASELINE_FRAGMENT_SOURCE) baselineImages.push_back(renderImage(ms, width, height));
+        for (uint32_t ms : o.positions) {
+            (source == BASELINE_FRAGMENT_SOURCE ? baseline : reference).push_back(timePosition(offline, ms, o.frames));
+            if (source == BASELINE_FRAGMENT_SOURCE)
+                baselineImages.push_back(renderImage(offline, ms, o.width, o.height));
         }
     }
-    if (!useMeasuredShader()) {
+    if (!useMeasuredShader(o, offline, &error)) {
         std::fprintf(stderr, "vantrop-render bench: %s\n", error.c_str());
         return 1;
     }
@@ -220,15 +220,16 @@ int runBench(int argc, char** argv)
                 "/baseline", "/refer.", "picture");
     std::vector<double> ratios, referenceRatios;
     bool allIdentical = true;
-    for (size_t i = 0; i < positions.size(); ++i) {
-        const FrameTimes shipped = timePosition(positions[i], frames);
-        const bool identical = renderImage(positions[i], width, height) == baselineImages[i];
+    for (size_t i = 0; i < o.positions.size(); ++i) {
+        const FrameTimes shipped = timePosition(offline, o.positions[i], o.frames);
+        const bool identical = renderImage(offline, o.positions[i], o.width, o.height) == baselineImages[i];
         allIdentical = allIdentical && identical;
         ratios.push_back(shipped.median / baseline[i].median);
         referenceRatios.push_back(shipped.median / reference[i].median);
-        std::printf("%8u %7.2f %12.2f %13.2f %13.2f %9.3f %9.3f %10s\n", positions[i],
-                    double(computeFrameParams(positions[i]).beat), baseline[i].median, reference[i].median,
-                    shipped.median, ratios.back(), referenceRatios.back(), identical ? "identical" : "DIFFERS");
+        std::printf("%8u %7.2f %12.2f %13.2f %13.2f %9.3f %9.3f %10s\n", o.positions[i],
+                    double(computeFrameParams(offline.schedule, o.positions[i]).beat), baseline[i].median,
+                    reference[i].median, shipped.median, ratios.back(), referenceRatios.back(),
+                    identical ? "identical" : "DIFFERS");
         std::fflush(stdout);
     }
     std::printf(
@@ -236,4 +237,49 @@ int runBench(int argc, char** argv)
         "pictures %s\n",
         median(ratios), median(referenceRatios), allIdentical ? "identical at every position" : "differ");
     return allIdentical ? 0 : 1;
+}
+
+// Opens the renderer with the shader measured; 0 when it draws, else the exit status.
+static int openMeasured(const BenchOptions& o, Offline& offline)
+{
+    std::string error;
+    if (!openOfflineRenderer(offline, o.width, o.height, &error)) {
+        std::fprintf(stderr, "vantrop-render bench: %s\n", error.c_str());
+        return 1;
+    }
+    if (useMeasuredShader(o, offline, &error)) return 0;
+    // The driver that compiled the show's own shader is fine: the fault is in the user's file.
+    const size_t log = error.find(":\n");
+    if (!o.shaderFile.empty())
+        error = "the shader " + o.shaderFile + " does not compile" +
+            (log == std::string::npos ? ": " + error : "; the driver's log follows:\n" + error.substr(log + 2));
+    std::fprintf(stderr, "vantrop-render bench: %s\n", error.c_str());
+    return 1;
+}
+
+int runBench(int argc, char** argv)
+{
+    for (int i = 0; i < argc; ++i)
+        if (isHelp(argv[i])) {
+            std::printf(BENCH_HELP, SHOW_RESOLUTION_LITERAL);
+            std::fputs(SHADERS_OPTION_HELP, stdout);
+            std::fputs(SCHEDULE_OPTION_HELP, stdout);
+            return 0;
+        }
+    BenchOptions o;
+    Offline offline;
+    std::string error;
+    if (!parseBench(argc, argv, o, offline, &error)) return usageError("vantrop-render bench", error);
+    int status = openMeasured(o, offline);
+    if (status == 0) {
+        // A software renderer's figures are the processor's: they say where they were taken.
+        std::printf(
+            "renderer: %s\nprocessor: %s, %u logical cores\nsize %dx%d, %u frames per position after %d warm-up "
+            "frames\n",
+            rendererName().c_str(), processorName().c_str(), std::thread::hardware_concurrency(), o.width, o.height,
+            o.frames, WARM_UP_FRAMES);
+        status = o.compare ? compareWithBaseline(o, offline) : timeEachPosition(o, offline);
+    }
+    closeOffline(offline);
+    return status;
 }

@@ -4,16 +4,11 @@
 #include "files/output_file.h"
 #include "music/music.h"
 #include "process/child.h"
-#include "render/gl.h"
-#include "render/headless.h"
-#include "render/renderer.h"
 #include "render_tool/encoder.h"
+#include "render_tool/frame_pass.h"
 #include "render_tool/offline.h"
-#include "timeline/schedule.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -53,9 +48,8 @@ static const char* const VIDEO_HELP =
     "made to hold the name (as the studio does): the video takes its place only\n"
     "while it is still empty, never over a file another program wrote there.\n";
 
+// Set by the signal handler, which can reach nothing else; read by the frame loop.
 static volatile std::sig_atomic_t interrupted;
-// The program that runs this one closed its input: stopped as by Ctrl+C.
-static bool inputEnded;
 
 static void onInterrupt(int signal)
 {
@@ -78,7 +72,7 @@ static void catchStopSignals()
 
 // What stopped the export: "signal 2 (Interrupt)", on Windows the key that
 // sent it, or the end of its input.
-static std::string signalText(int signal)
+static std::string signalText(int signal, bool inputEnded = false)
 {
     if (inputEnded) return "the end of its input";
 #ifdef _WIN32
@@ -86,61 +80,6 @@ static std::string signalText(int signal)
 #else
     return "signal " + std::to_string(signal) + " (" + strsignal(signal) + ")";
 #endif
-}
-
-// The pixel-buffer functions (OpenGL 1.5): Windows' opengl32 exports only
-// OpenGL 1.1, so they are looked up in the context. X(type, name).
-#define VANTROP_PIXEL_BUFFER_FUNCTIONS(X)      \
-    X(PFNGLGENBUFFERSPROC, glGenBuffers)       \
-    X(PFNGLDELETEBUFFERSPROC, glDeleteBuffers) \
-    X(PFNGLBINDBUFFERPROC, glBindBuffer)       \
-    X(PFNGLBUFFERDATAPROC, glBufferData)       \
-    X(PFNGLMAPBUFFERPROC, glMapBuffer)         \
-    X(PFNGLUNMAPBUFFERPROC, glUnmapBuffer)
-struct PixelBufferFunctions {
-#define VANTROP_PIXEL_BUFFER_FIELD(type, name) type name;
-    VANTROP_PIXEL_BUFFER_FUNCTIONS(VANTROP_PIXEL_BUFFER_FIELD)
-#undef VANTROP_PIXEL_BUFFER_FIELD
-};
-
-static bool lookUpPixelBuffers(PixelBufferFunctions& gl)
-{
-    bool found = true;
-#define VANTROP_PIXEL_BUFFER_LOOKUP(type, name) found = (gl.name = type(headlessLookup(#name))) && found;
-    VANTROP_PIXEL_BUFFER_FUNCTIONS(VANTROP_PIXEL_BUFFER_LOOKUP)
-#undef VANTROP_PIXEL_BUFFER_LOOKUP
-    return found;
-}
-
-static std::string clockText(double seconds)
-{
-    char text[32];
-    const int s = int(seconds + 0.5);
-    std::snprintf(text, sizeof text, "%d:%02d", s / 60, s % 60);
-    return text;
-}
-
-// Passes ffmpeg's whole lines in `pending` on to standard error, naming it,
-// and keeps the last one: the reason given when it fails.
-static void passOnLines(std::string& pending, std::string& last)
-{
-    for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
-        std::string line = pending.substr(0, end);
-        pending.erase(0, end + 1);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty()) continue;
-        std::fprintf(stderr, "vantrop-render video: ffmpeg: %s\n", line.c_str());
-        last = line;
-    }
-}
-
-// Waits for an ffmpeg whose input has ended: "" when it succeeded, or what went wrong in its own words.
-static std::string finishFfmpeg(Child& ffmpeg, std::string& pending, std::string& last)
-{
-    const ChildEnd end = waitForChild(ffmpeg, pending);
-    if (!pending.empty() && pending.back() != '\n') pending += '\n';
-    passOnLines(pending, last);
-    return describeChildEnd("ffmpeg", end, last);
 }
 
 struct VideoOptions {
@@ -151,7 +90,7 @@ struct VideoOptions {
     int width = DEFAULT_PICTURE_WIDTH, height = DEFAULT_PICTURE_HEIGHT;
 };
 
-static int parseVideoOptions(int argc, char** argv, VideoOptions& o)
+static int parseVideoOptions(int argc, char** argv, VideoOptions& o, Offline& offline)
 {
     std::string error;
     std::vector<std::string> seen;
@@ -174,9 +113,9 @@ static int parseVideoOptions(int argc, char** argv, VideoOptions& o)
         if (arg == "--out") {
             o.out = value;
         } else if (arg == "--shaders") {
-            if (!useShaderFolder(value, &error)) return usageError("vantrop-render video", error);
+            if (!useShaderFolder(offline, value, &error)) return usageError("vantrop-render video", error);
         } else if (arg == "--schedule") {
-            if (!useScheduleFile(value, &error)) return usageError("vantrop-render video", error);
+            if (!useScheduleFile(offline, value, &error)) return usageError("vantrop-render video", error);
         } else if (arg == "--music") {
             o.music = value;
             o.musicGiven = true;
@@ -201,252 +140,218 @@ static int parseVideoOptions(int argc, char** argv, VideoOptions& o)
 }
 
 // Ends the export after a signal: nothing of the temporary files is left.
-static int stoppedBeforeAnyFrame(const std::string& out)
+static int stoppedBeforeAnyFrame(const std::string& out, bool inputEnded = false)
 {
     std::fprintf(stderr, "vantrop-render video: stopped by %s before any frame; %s was not written\n",
-                 signalText(interrupted).c_str(), out.c_str());
-    return EXIT_SIGNAL_BASE + interrupted;
+                 signalText(interrupted, inputEnded).c_str(), out.c_str());
+    return EXIT_SIGNAL_BASE + (inputEnded ? SIGINT : interrupted);
+}
+
+static int failed(const std::string& error)
+{
+    std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
+    return 1;
+}
+
+// The music's length and state, said before anything is drawn; *haveMusic
+// is false for a silent video. -1 to go on, else the exit status.
+static int checkMusic(VideoOptions& o, const ScheduleValues& schedule, bool* haveMusic)
+{
+    std::string error;
+    std::error_code missing;
+    *haveMusic = std::filesystem::exists(o.music, missing) || o.musicGiven;
+    uint32_t musicLength = showEndMs(schedule);
+    if (*haveMusic && !readMusicLength(o.music.c_str(), &musicLength, &error)) return failed(error);
+    if (*haveMusic)
+        if (const std::string damage = describeMusicDamage(o.music.c_str()); !damage.empty())
+            std::fprintf(stderr, "vantrop-render video: %s\n", damage.c_str());
+    if (!*haveMusic)
+        std::fprintf(stderr, "vantrop-render video: no %s here, so the video is silent (give one with --music)\n",
+                     o.music.c_str());
+    if (!o.toGiven) o.to = musicLength;
+    if (o.from >= o.to)
+        return usageError("vantrop-render video", "--from must lie before --to (" + std::to_string(o.to) + " ms)");
+    if (!checkOutputPath(o.out, {".mp4", ".mkv", ".mov"}, {o.music}, &error)) return failed(error);
+    if (o.reserved && !isReservation(o.out))
+        return usageError("vantrop-render video",
+                          "--reserved: " + o.out +
+                              " is not an empty file holding the name; make it first, or leave "
+                              "out --reserved");
+    return -1;
+}
+
+// ffmpeg beside this program or on PATH; "" after saying where to get it.
+static std::string findFfmpeg()
+{
+    const std::string ffmpeg = findProgram("ffmpeg");
+    if (!ffmpeg.empty()) return ffmpeg;
+#ifdef _WIN32
+    std::fputs(
+        "vantrop-render video: ffmpeg.exe was found neither beside vantrop-render.exe nor on PATH; "
+        "download a Windows build of ffmpeg (https://ffmpeg.org/download.html) and put its "
+        "ffmpeg.exe beside vantrop-render.exe\n",
+        stderr);
+#else
+    std::fputs(
+        "vantrop-render video: the ffmpeg program was found neither beside vantrop-render nor on PATH; "
+        "install it (Debian package ffmpeg)\n",
+        stderr);
+#endif
+    return "";
+}
+
+// The files an export writes beside FILE before the finished one takes its name.
+struct VideoFiles {
+    std::string pictures;  // pass one's frames
+    std::string temporary; // pass two's frames and sound (with music)
+    std::string sound;     // the WAV file (with music)
+    FILE* soundFile = nullptr;
+};
+
+static void removeVideoFiles(VideoFiles& f)
+{
+    if (f.soundFile) std::fclose(f.soundFile);
+    f.soundFile = nullptr;
+    for (const std::string* path : {&f.pictures, &f.temporary, &f.sound})
+        if (!path->empty()) std::remove(path->c_str());
+}
+
+// Names the temporary files beside `out` and opens the WAV file; false with *error.
+static bool makeVideoFiles(const std::string& out, bool withSound, long rate, VideoFiles& f, std::string* error)
+{
+    const std::string extension = out.substr(out.rfind('.'));
+    f.pictures = makeTemporaryBeside(out, extension, error);
+    if (f.pictures.empty()) return false;
+    if (!withSound) return true;
+    f.temporary = makeTemporaryBeside(out, extension, error);
+    if (!f.temporary.empty()) f.sound = makeTemporaryBeside(out, ".wav", error);
+    f.soundFile = f.sound.empty() ? nullptr : std::fopen(f.sound.c_str(), "wb");
+    if (f.soundFile && writeWavHeader(f.soundFile, rate, 0)) return true;
+    if (error->empty()) *error = "cannot write the sound of the video beside " + out + ": " + std::strerror(errno);
+    return false;
+}
+
+// Pass one's end and pass two: "" when the video is complete in its temporary file, else why not.
+static std::string completeVideo(const std::string& ffmpeg, Child& encoder, FramesDone& done, VideoFiles& f, long rate,
+                                 bool withSound)
+{
+    std::string failure = finishFfmpeg(encoder, done.ffmpegSaid, done.ffmpegLast);
+    if (failure.empty() && done.pipeBroken) failure = "ffmpeg stopped taking frames";
+    if (f.soundFile) {
+        bool written =
+            done.soundWritten && std::fflush(f.soundFile) == 0 && writeWavHeader(f.soundFile, rate, done.soundFrames);
+        written = std::fclose(f.soundFile) == 0 && written;
+        f.soundFile = nullptr;
+        if (failure.empty() && !written)
+            failure = "the sound could not be written beside it (" + std::string(std::strerror(errno)) + ")";
+    }
+    if (!failure.empty() || done.sent == 0 || !withSound) return failure;
+    // Pass two: the frames as they are, the sound encoded beside them; a
+    // signal now waits for this short pass to end.
+    Child joiner;
+    std::string error, joinerSaid, joinerLast;
+    return startChild(joiner, soundJoinArguments(ffmpeg, f.pictures, f.sound, f.temporary), CHILD_INPUT | CHILD_ERRORS,
+                      &error)
+        ? finishFfmpeg(joiner, joinerSaid, joinerLast)
+        : error;
+}
+
+// Both passes, from the open renderer; the exit status, with the result said.
+static int exportVideo(const VideoOptions& o, Offline& offline, const std::string& ffmpeg, MusicReader* music,
+                       long rate)
+{
+    std::string error;
+    VideoFiles f;
+    Child encoder;
+    // Pass one: the frames alone. The sound goes to a WAV file beside it in
+    // step with the frames sent, and pass two puts the two together, so
+    // that the sound ends exactly where the frames end, also when a signal
+    // stops the export early. ffmpeg's errors come through this program, so
+    // that the reason for a failure reaches the last line.
+    if (!makeVideoFiles(o.out, music != nullptr, rate, f, &error) ||
+        !startChild(encoder, pictureEncoderArguments(ffmpeg, o.width, o.height, o.fps, f.pictures),
+                    CHILD_INPUT | CHILD_ERRORS, &error)) {
+        removeVideoFiles(f);
+        return failed(error);
+    }
+    FramePass pass;
+    pass.offline = &offline;
+    pass.from = o.from;
+    pass.fps = o.fps;
+    // Frame n shows FROM + floor(n * 1000 / FPS) ms; the frames are those before TO.
+    pass.frameCount = uint32_t((uint64_t(o.to - o.from) * o.fps + 999) / 1000);
+    pass.width = o.width;
+    pass.height = o.height;
+    pass.music = music;
+    pass.rate = rate;
+    pass.soundFile = f.soundFile;
+    pass.encoder = &encoder;
+    pass.stopWhenInputEnds = o.stopWhenInputEnds;
+    pass.interrupted = &interrupted;
+    FramesDone done = sendFrames(pass);
+    const std::string failure = completeVideo(ffmpeg, encoder, done, f, rate, music != nullptr);
+    const bool stopped = interrupted || done.inputEnded;
+    if (failure.empty() && done.sent == 0) {
+        removeVideoFiles(f);
+        return stoppedBeforeAnyFrame(o.out, done.inputEnded);
+    }
+    if (!failure.empty()) {
+        std::fprintf(stderr, "vantrop-render video: after %u of %u frames, %s; %s was not written\n", done.sent,
+                     pass.frameCount, failure.c_str(), o.out.c_str());
+        removeVideoFiles(f);
+        return 1;
+    }
+    const std::string& finished = music ? f.temporary : f.pictures;
+    const bool moved =
+        o.reserved ? moveOntoReservation(finished, o.out, &error) : moveIntoPlace(finished, o.out, &error);
+    removeVideoFiles(f);
+    if (!moved) return failed(error);
+    const std::string length = clockText(double(done.sent) / o.fps);
+    if (stopped) {
+        std::fprintf(stderr,
+                     "vantrop-render video: stopped by %s; kept %s with the first %u of %u frames "
+                     "(%s of video and sound from %u ms)\n",
+                     signalText(interrupted, done.inputEnded).c_str(), o.out.c_str(), done.sent, pass.frameCount,
+                     length.c_str(), o.from);
+        return EXIT_SIGNAL_BASE + (done.inputEnded ? SIGINT : interrupted);
+    }
+    std::fprintf(stderr, "vantrop-render video: wrote %s (%s, %u frames at %u fps, %dx%d, %s)\n", o.out.c_str(),
+                 length.c_str(), done.sent, o.fps, o.width, o.height, fileSizeText(o.out).c_str());
+    return 0;
 }
 
 int runVideo(int argc, char** argv)
 {
     // Caught from the start, so that no signal leaves a temporary file behind.
     catchStopSignals();
-
     VideoOptions o;
-    if (const int status = parseVideoOptions(argc, argv, o); status >= 0) return status;
-
-    std::string error;
-    std::error_code missing;
-    bool haveMusic = std::filesystem::exists(o.music, missing) || o.musicGiven;
-    uint32_t musicLength = showEndMs();
-    if (haveMusic && !readMusicLength(o.music.c_str(), &musicLength, &error)) {
-        std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
-        return 1;
-    }
-    if (haveMusic)
-        if (const std::string damage = describeMusicDamage(o.music.c_str()); !damage.empty())
-            std::fprintf(stderr, "vantrop-render video: %s\n", damage.c_str());
-    if (!haveMusic)
-        std::fprintf(stderr, "vantrop-render video: no %s here, so the video is silent (give one with --music)\n",
-                     o.music.c_str());
-    if (!o.toGiven) o.to = musicLength;
-    if (o.from >= o.to)
-        return usageError("vantrop-render video", "--from must lie before --to (" + std::to_string(o.to) + " ms)");
-    if (!checkOutputPath(o.out, {".mp4", ".mkv", ".mov"}, {o.music}, &error)) {
-        std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
-        return 1;
-    }
-    if (o.reserved && !isReservation(o.out))
-        return usageError("vantrop-render video",
-                          "--reserved: " + o.out +
-                              " is not an empty file holding the name; make it first, or leave "
-                              "out --reserved");
-    const std::string ffmpeg = findProgram("ffmpeg");
-    if (ffmpeg.empty()) {
-#ifdef _WIN32
-        std::fputs(
-            "vantrop-render video: ffmpeg.exe was found neither beside vantrop-render.exe nor on PATH; "
-            "download a Windows build of ffmpeg (https://ffmpeg.org/download.html) and put its "
-            "ffmpeg.exe beside vantrop-render.exe\n",
-            stderr);
-#else
-        std::fputs(
-            "vantrop-render video: the ffmpeg program was found neither beside vantrop-render nor on PATH; "
-            "install it (Debian package ffmpeg)\n",
-            stderr);
-#endif
-        return 1;
-    }
+    Offline offline;
+    if (const int status = parseVideoOptions(argc, argv, o, offline); status >= 0) return status;
+    bool haveMusic = false;
+    if (const int status = checkMusic(o, offline.schedule, &haveMusic); status >= 0) return status;
+    const std::string ffmpeg = findFfmpeg();
+    if (ffmpeg.empty()) return 1;
     if (interrupted) return stoppedBeforeAnyFrame(o.out);
-
-    // Frame n shows FROM + floor(n * 1000 / FPS) ms; the frames are those before TO.
-    const uint32_t frameCount = uint32_t((uint64_t(o.to - o.from) * o.fps + 999) / 1000);
-
     // Only the stretch being exported is decoded, a frame's worth at a time.
+    std::string error;
     long rate = 0;
     MusicReader* music = haveMusic ? openMusicReader(o.music.c_str(), o.from, &rate, &error) : nullptr;
-    if (haveMusic && !music) {
-        std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
-        return 1;
-    }
-    PixelBufferFunctions gl{};
-    if (!openOfflineRenderer(o.width, o.height, &error)) {
-        std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
-        closeMusicReader(music);
-        return 1;
-    }
-    if (!lookUpPixelBuffers(gl)) {
+    if (haveMusic && !music) return failed(error);
+    int status = -1;
+    if (!openOfflineRenderer(offline, o.width, o.height, &error)) {
+        status = failed(error);
+    } else if (!hasPixelBuffers(offline)) {
         std::fprintf(stderr,
                      "vantrop-render video: the OpenGL driver (%s) has no pixel buffers (OpenGL 1.5); update the "
                      "graphics driver\n",
                      rendererName().c_str());
-        closeMusicReader(music);
-        return 1;
+        status = 1;
+    } else if (interrupted) {
+        status = stoppedBeforeAnyFrame(o.out);
+    } else {
+        status = exportVideo(o, offline, ffmpeg, music, rate);
     }
-    if (interrupted) {
-        closeMusicReader(music);
-        return stoppedBeforeAnyFrame(o.out);
-    }
-    const std::string extension = o.out.substr(o.out.rfind('.'));
-    std::string pictures = makeTemporaryBeside(o.out, extension, &error), temporary, sound;
-    if (!pictures.empty() && music) temporary = makeTemporaryBeside(o.out, extension, &error);
-    auto cleanUp = [&] {
-        for (const std::string* path : {&pictures, &temporary, &sound})
-            if (!path->empty()) std::remove(path->c_str());
-    };
-    if (pictures.empty() || (music && temporary.empty())) {
-        std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
-        closeMusicReader(music);
-        cleanUp();
-        return 1;
-    }
-
-    // Pass one: the frames alone. The sound goes to a WAV file beside it in
-    // step with the frames sent, and pass two puts the two together, so
-    // that the sound ends exactly where the frames end, also when a signal
-    // stops the export early.
-    const std::vector<std::string> args = pictureEncoderArguments(ffmpeg, o.width, o.height, o.fps, pictures);
-    FILE* soundFile = nullptr;
-    if (music) {
-        sound = makeTemporaryBeside(o.out, ".wav", &error);
-        soundFile = sound.empty() ? nullptr : std::fopen(sound.c_str(), "wb");
-        if (!soundFile || !writeWavHeader(soundFile, rate, 0)) {
-            if (error.empty())
-                error = "cannot write the sound of the video beside " + o.out + ": " + std::strerror(errno);
-            std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
-            if (soundFile) std::fclose(soundFile);
-            closeMusicReader(music);
-            cleanUp();
-            return 1;
-        }
-    }
-    Child encoder;
-    // Its errors come through this program, so that the reason for a failure reaches the last line.
-    std::string ffmpegSaid, ffmpegLast;
-    if (!startChild(encoder, args, CHILD_INPUT | CHILD_ERRORS, &error)) {
-        std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
-        if (soundFile) std::fclose(soundFile);
-        closeMusicReader(music);
-        cleanUp();
-        return 1;
-    }
-
-    // Two pixel buffers: while frame n is read back into one, frame n - 1
-    // goes from the other to the encoder, and its stretch of sound to the WAV file.
-    const size_t frameBytes = size_t(o.width) * o.height * 3;
-    GLuint buffers[2];
-    gl.glGenBuffers(2, buffers);
-    for (GLuint b : buffers) {
-        gl.glBindBuffer(GL_PIXEL_PACK_BUFFER, b);
-        gl.glBufferData(GL_PIXEL_PACK_BUFFER, GLsizeiptr(frameBytes), nullptr, GL_STREAM_READ);
-    }
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    uint64_t soundFrames = 0;
-    bool soundWritten = true;
-    std::vector<int16_t> samples;
-    auto sendFrame = [&](uint32_t n) {
-        gl.glBindBuffer(GL_PIXEL_PACK_BUFFER, buffers[n % 2]);
-        const void* pixels = gl.glMapBuffer(GL_PIXEL_PACK_BUFFER, GL_READ_ONLY);
-        const bool ok = pixels && writeToChild(encoder, pixels, frameBytes);
-        gl.glUnmapBuffer(GL_PIXEL_PACK_BUFFER);
-        if (ok && music) {
-            // Frame n's sound: sample frames n * RATE / FPS up to (n + 1) * RATE / FPS.
-            const uint64_t end = uint64_t(n + 1) * uint64_t(rate) / o.fps;
-            samples.resize(size_t(end - soundFrames) * 2);
-            readMusicFrames(music, samples.data(), end - soundFrames);
-            soundWritten =
-                soundWritten && std::fwrite(samples.data(), 4, end - soundFrames, soundFile) == end - soundFrames;
-            soundFrames = end;
-        }
-        return ok;
-    };
-
-    // On a terminal one line kept current; in a log, a line every tenth.
-    const bool showProgress = stderrIsTerminal();
-    uint32_t nextTenth = 1;
-    const auto started = std::chrono::steady_clock::now();
-    uint32_t sent = 0, readBack = 0;
-    bool pipeBroken = false;
-    for (uint32_t n = 0; n < frameCount && !interrupted && !pipeBroken; ++n) {
-        if (o.stopWhenInputEnds && standardInputEnded()) {
-            inputEnded = true;
-            interrupted = SIGINT;
-            break;
-        }
-        renderFrame(o.from + uint32_t(uint64_t(n) * 1000 / o.fps));
-        gl.glBindBuffer(GL_PIXEL_PACK_BUFFER, buffers[n % 2]);
-        glReadPixels(0, 0, o.width, o.height, GL_RGB, GL_UNSIGNED_BYTE, nullptr);
-        readBack = n + 1;
-        if (n > 0) {
-            pipeBroken = !sendFrame(n - 1);
-            sent += !pipeBroken;
-        }
-        readFromChild(encoder, ffmpegSaid);
-        passOnLines(ffmpegSaid, ffmpegLast);
-        if (showProgress) {
-            const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-            const double rate = readBack / std::max(elapsed, 1e-6);
-            std::fprintf(stderr, "\rframe %u of %u  %.1f frames/s  %s left   ", readBack, frameCount, rate,
-                         clockText((frameCount - readBack) / rate).c_str());
-        } else {
-            logProgressTenth("vantrop-render video", "frame", readBack, frameCount, nextTenth);
-        }
-    }
-    // The last frame read back is still waiting in its buffer.
-    if (!pipeBroken && readBack > sent) {
-        pipeBroken = !sendFrame(readBack - 1);
-        sent += !pipeBroken;
-    }
-    if (showProgress) std::fputc('\n', stderr);
     closeMusicReader(music);
-    gl.glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
-    gl.glDeleteBuffers(2, buffers);
-    std::string failure = finishFfmpeg(encoder, ffmpegSaid, ffmpegLast);
-    if (failure.empty() && pipeBroken) failure = "ffmpeg stopped taking frames";
-    if (soundFile) {
-        soundWritten = soundWritten && std::fflush(soundFile) == 0 && writeWavHeader(soundFile, rate, soundFrames);
-        soundWritten = std::fclose(soundFile) == 0 && soundWritten;
-        if (failure.empty() && !soundWritten)
-            failure = "the sound could not be written beside it (" + std::string(std::strerror(errno)) + ")";
-    }
-    if (failure.empty() && sent == 0) {
-        cleanUp();
-        return stoppedBeforeAnyFrame(o.out);
-    }
-    if (failure.empty() && music) {
-        // Pass two: the frames as they are, the sound encoded beside them; a
-        // signal now waits for this short pass to end.
-        const std::vector<std::string> join = soundJoinArguments(ffmpeg, pictures, sound, temporary);
-        Child joiner;
-        std::string joinerSaid, joinerLast;
-        failure = startChild(joiner, join, CHILD_INPUT | CHILD_ERRORS, &error)
-            ? finishFfmpeg(joiner, joinerSaid, joinerLast)
-            : error;
-    }
-    if (!failure.empty()) {
-        std::fprintf(stderr, "vantrop-render video: after %u of %u frames, %s; %s was not written\n", sent, frameCount,
-                     failure.c_str(), o.out.c_str());
-        cleanUp();
-        return 1;
-    }
-    const std::string& finished = music ? temporary : pictures;
-    const bool moved =
-        o.reserved ? moveOntoReservation(finished, o.out, &error) : moveIntoPlace(finished, o.out, &error);
-    cleanUp();
-    if (!moved) {
-        std::fprintf(stderr, "vantrop-render video: %s\n", error.c_str());
-        return 1;
-    }
-    if (interrupted) {
-        std::fprintf(stderr,
-                     "vantrop-render video: stopped by %s; kept %s with the first %u of %u frames "
-                     "(%s of video and sound from %u ms)\n",
-                     signalText(interrupted).c_str(), o.out.c_str(), sent, frameCount,
-                     clockText(double(sent) / o.fps).c_str(), o.from);
-        return EXIT_SIGNAL_BASE + interrupted;
-    }
-    std::fprintf(stderr, "vantrop-render video: wrote %s (%s, %u frames at %u fps, %dx%d, %s)\n", o.out.c_str(),
-                 clockText(double(sent) / o.fps).c_str(), sent, o.fps, o.width, o.height, fileSizeText(o.out).c_str());
-    return 0;
+    closeOffline(offline);
+    return status;
 }

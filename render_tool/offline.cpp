@@ -1,34 +1,25 @@
 #include "render_tool/offline.h"
 
-#include "cli/command_line.h"
-
-#include "image/png_file.h"
-#include "render/from_readable.h"
-#include "render/headless.h"
-#include "render/renderer.h"
 #include "timeline/schedule_file.h"
 
-#include <cstdio>
-
-// The readable sources given with --shaders, read once; none: the build's own shader.
-static ShaderSources folderSources;
-static std::string shaderFolder;
-// A schedule file was given: the build's own shader has the built-in values written in.
-static bool scheduleGiven;
-
-bool useScheduleFile(const std::string& path, std::string* error)
+bool useScheduleFile(Offline& o, const std::string& path, std::string* error)
 {
-    ScheduleValues values;
-    if (!readScheduleFile(path, values, error)) return false;
-    useSchedule(values);
-    scheduleGiven = true;
+    if (!readScheduleFile(path, o.schedule, error)) return false;
+    o.scheduleGiven = true;
+    return true;
+}
+
+bool useShaderFolder(Offline& o, const std::string& folder, std::string* error)
+{
+    if (!readShaderSources(shaderFilesIn(folder), o.folderSources, error)) return false;
+    o.shaderFolder = folder;
     return true;
 }
 
 // With a schedule file and no --shaders: the installed readable sources.
-static bool findShadersForSchedule(std::string* error)
+static bool findShadersForSchedule(Offline& o, std::string* error)
 {
-    if (!scheduleGiven || !shaderFolder.empty()) return true;
+    if (!o.scheduleGiven || !o.shaderFolder.empty()) return true;
     std::string looked;
     const std::string folder = defaultShaderFolder(&looked);
     if (folder.empty()) {
@@ -36,54 +27,68 @@ static bool findShadersForSchedule(std::string* error)
             looked + "); give --shaders DIR";
         return false;
     }
-    return useShaderFolder(folder, error);
-}
-
-bool useShaderFolder(const std::string& folder, std::string* error)
-{
-    if (!readShaderSources(shaderFilesIn(folder), folderSources, error)) return false;
-    shaderFolder = folder;
-    return true;
+    return useShaderFolder(o, folder, error);
 }
 
 // The show's set from the folder given, or the build's own; every program
 // built, or with framePositionMs only that frame's.
-static bool initShow(int width, int height, std::string* error, const int64_t* framePositionMs = nullptr)
+static bool initShow(Offline& o, int width, int height, std::string* error, const int64_t* framePositionMs = nullptr)
 {
-    if (!findShadersForSchedule(error)) return false;
-    if (shaderFolder.empty())
+    if (!findShadersForSchedule(o, error)) return false;
+    if (o.shaderFolder.empty())
         return framePositionMs
-            ? initShowRendererForFrame(headlessLookup, width, height, uint32_t(*framePositionMs), error)
-            : initShowRenderer(headlessLookup, width, height, error);
-    if (initRendererFromReadable(headlessLookup, folderSources, width, height, error, framePositionMs)) return true;
-    *error = "the shaders in " + shaderFolder + " do not build (fix them, or leave out --shaders): " + *error;
+            ? useShowProgramsForFrame(*o.renderer, width, height, o.schedule, uint32_t(*framePositionMs), error)
+            : useShowPrograms(*o.renderer, width, height, error);
+    if (!o.readable) o.readable = createReadablePrograms(false);
+    if (useReadablePrograms(*o.readable, *o.renderer, o.folderSources, o.schedule, width, height, error,
+                            framePositionMs))
+        return true;
+    *error = "the shaders in " + o.shaderFolder + " do not build (fix them, or leave out --shaders): " + *error;
     return false;
 }
 
-bool openOfflineRenderer(int width, int height, std::string* error)
+// The headless context, its offscreen target and an empty renderer.
+static bool openContext(Offline& o, int width, int height, std::string* error)
 {
-    return openHeadlessContext(error) && createOffscreenTarget(width, height, error) && initShow(width, height, error);
+    o.context = openHeadlessContext(error);
+    if (!o.context || !createOffscreenTarget(*o.context, width, height, error)) return false;
+    o.renderer = createRenderer(headlessLookup(*o.context), error);
+    return o.renderer != nullptr;
 }
 
-bool openOfflineRendererForFrame(int width, int height, uint32_t positionMs, std::string* error)
+bool openOfflineRenderer(Offline& o, int width, int height, std::string* error)
+{
+    return openContext(o, width, height, error) && initShow(o, width, height, error);
+}
+
+bool openOfflineRendererForFrame(Offline& o, int width, int height, uint32_t positionMs, std::string* error)
 {
     const int64_t frame = positionMs;
-    return openHeadlessContext(error) && createOffscreenTarget(width, height, error) &&
-        initShow(width, height, error, &frame);
+    return openContext(o, width, height, error) && initShow(o, width, height, error, &frame);
 }
 
-bool useShowShader(int width, int height, std::string* error)
+bool useShowShader(Offline& o, int width, int height, std::string* error)
 {
-    return initShow(width, height, error);
+    return initShow(o, width, height, error);
 }
 
-bool useSingleShader(const char* fragmentSource, int width, int height, std::string* error)
+bool useSingleShader(Offline& o, const char* fragmentSource, int width, int height, std::string* error)
 {
-    return initSingleProgramRenderer(headlessLookup, fragmentSource, width, height, error);
+    return useSingleProgram(*o.renderer, fragmentSource, width, height, error);
 }
 
-std::vector<uint8_t> renderImage(uint32_t positionMs, int width, int height)
+std::vector<uint8_t> renderImage(Offline& o, uint32_t positionMs, int width, int height)
 {
-    renderFrame(positionMs);
+    renderFrame(*o.renderer, o.schedule, positionMs);
     return readPixelsRgb(width, height);
+}
+
+void closeOffline(Offline& o)
+{
+    destroyReadablePrograms(o.readable);
+    destroyRenderer(o.renderer);
+    closeHeadlessContext(o.context);
+    o.readable = nullptr;
+    o.renderer = nullptr;
+    o.context = nullptr;
 }

@@ -1,10 +1,13 @@
 // Offline rendering for the companion tools: the show's own renderer in a
 // headless context, at any 16:9 size.
 #pragma once
+#include "render/from_readable.h"
+#include "render/headless.h"
+#include "render/renderer.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
-
 // What --shaders DIR says in every command that draws, for its help.
 inline constexpr const char* SHADERS_OPTION_HELP =
     "--shaders DIR draws with the readable shader sources in DIR (vertex.glsl, main.glsl,\n"
@@ -18,21 +21,34 @@ inline constexpr const char* SCHEDULE_OPTION_HELP =
     "then packed from the readable sources (--shaders DIR, else the installed ones)\n"
     "with its values.\n";
 
-// From now on the frames follow the schedule in `path`, and the shader is
-// packed with its values from the readable sources (those of --shaders, else
-// the installed ones); false with *error naming the file, and the line, at fault.
-bool useScheduleFile(const std::string& path, std::string* error);
-// From now on the show is drawn with the readable sources in `folder`
-// instead of the build's own shader; false with *error naming the file that
-// cannot be read.
-bool useShaderFolder(const std::string& folder, std::string* error);
+// What a command draws with: set up by its options, then opened, and closed
+// by the command (closeOffline) on every way out once opened.
+struct Offline {
+    ScheduleValues schedule; // the built-in one unless useScheduleFile
+    bool scheduleGiven = false;
+    std::string shaderFolder; // "" for the build's own shader
+    ShaderSources folderSources;
+    HeadlessContext* context = nullptr;
+    Renderer* renderer = nullptr;
+    ReadablePrograms* readable = nullptr;
+};
+
+// The frames follow the schedule in `path`, and the shader is packed with
+// its values from the readable sources (those of --shaders, else the
+// installed ones); false with *error naming the file, and the line, at fault.
+bool useScheduleFile(Offline& offline, const std::string& path, std::string* error);
+// The show is drawn with the readable sources in `folder` instead of the
+// build's own shader; false with *error naming the file that cannot be read.
+bool useShaderFolder(Offline& offline, const std::string& folder, std::string* error);
 // Opens a headless context and sets up the show's renderer for width x height, every program built.
-bool openOfflineRenderer(int width, int height, std::string* error);
+bool openOfflineRenderer(Offline& offline, int width, int height, std::string* error);
 // The same for one picture: only the program of the frame at positionMs is built.
-bool openOfflineRendererForFrame(int width, int height, uint32_t positionMs, std::string* error);
+bool openOfflineRendererForFrame(Offline& offline, int width, int height, uint32_t positionMs, std::string* error);
 // Draws with the show's own shader again, as the show does.
-bool useShowShader(int width, int height, std::string* error);
+bool useShowShader(Offline& offline, int width, int height, std::string* error);
 // Draws every frame with this fragment shader alone (written for the show's resolution).
-bool useSingleShader(const char* fragmentSource, int width, int height, std::string* error);
+bool useSingleShader(Offline& offline, const char* fragmentSource, int width, int height, std::string* error);
 // The frame the show draws at this music position, as RGB bytes, top row first.
-std::vector<uint8_t> renderImage(uint32_t positionMs, int width, int height);
+std::vector<uint8_t> renderImage(Offline& offline, uint32_t positionMs, int width, int height);
+// Gives back the renderer and the context.
+void closeOffline(Offline& offline);

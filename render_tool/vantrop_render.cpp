@@ -64,6 +64,7 @@ static const char* const SCHEDULE_HELP =
 static int runSchedule(int argc, char** argv)
 {
     std::string error;
+    Offline offline;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         if (isHelp(argv[i])) {
@@ -71,12 +72,12 @@ static int runSchedule(int argc, char** argv)
             return 0;
         }
         if (arg == "--schedule" && i + 1 < argc && i == 0 && argc == 2) {
-            if (!useScheduleFile(argv[++i], &error)) return usageError("vantrop-render schedule", error);
+            if (!useScheduleFile(offline, argv[++i], &error)) return usageError("vantrop-render schedule", error);
         } else {
             return usageError("vantrop-render schedule", "unknown argument '" + arg + "'");
         }
     }
-    std::fputs(scheduleText(activeSchedule()).c_str(), stdout);
+    std::fputs(scheduleText(offline.schedule).c_str(), stdout);
     return 0;
 }
 
@@ -119,11 +120,14 @@ static int runIcon(int argc, char** argv)
     }
     // The show's framing at N pixels high, its middle square kept.
     const int height = int(size), width = (height * 16 + 8) / 9, left = (width - height) / 2;
-    if (!openOfflineRendererForFrame(width, height, ms, &error)) {
+    Offline offline;
+    const bool drawn = openOfflineRendererForFrame(offline, width, height, ms, &error);
+    const std::vector<uint8_t> frame = drawn ? renderImage(offline, ms, width, height) : std::vector<uint8_t>();
+    closeOffline(offline);
+    if (!drawn) {
         std::fprintf(stderr, "vantrop-render icon: %s\n", error.c_str());
         return 1;
     }
-    const std::vector<uint8_t> frame = renderImage(ms, width, height);
     std::vector<uint8_t> square(size_t(height) * height * 3);
     for (int y = 0; y < height; ++y)
         std::copy_n(&frame[(size_t(y) * width + left) * 3], size_t(height) * 3, &square[size_t(y) * height * 3]);
@@ -145,6 +149,7 @@ static int runParams(int argc, char** argv)
 {
     bool hex = false;
     std::vector<uint32_t> positions;
+    Offline offline;
     for (int i = 0; i < argc; ++i) {
         if (isHelp(argv[i])) {
             std::fputs(PARAMS_HELP, stdout);
@@ -158,7 +163,7 @@ static int runParams(int argc, char** argv)
         if (std::strcmp(argv[i], "--schedule") == 0) {
             std::string error;
             if (i + 1 >= argc) return usageError("vantrop-render params", "--schedule needs a file");
-            if (!useScheduleFile(argv[++i], &error)) return usageError("vantrop-render params", error);
+            if (!useScheduleFile(offline, argv[++i], &error)) return usageError("vantrop-render params", error);
             continue;
         }
         uint32_t ms = 0;
@@ -169,7 +174,7 @@ static int runParams(int argc, char** argv)
     if (positions.empty()) return usageError("vantrop-render params", "give at least one position in milliseconds");
     std::puts("ms time finale glitch spare beat hit warp pulseGain");
     for (uint32_t ms : positions) {
-        const FrameParams p = computeFrameParams(ms);
+        const FrameParams p = computeFrameParams(offline.schedule, ms);
         const float slots[] = {p.time, p.finale, p.glitch, p.spare, p.beat, p.hit, p.warp, p.pulseGain};
         std::printf("%u", ms);
         for (float s : slots) {
@@ -190,6 +195,7 @@ static int runFrame(int argc, char** argv)
     int width = DEFAULT_PICTURE_WIDTH, height = DEFAULT_PICTURE_HEIGHT;
     std::string out, error;
     std::vector<std::string> seen;
+    Offline offline;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         if (isHelp(argv[i])) {
@@ -211,9 +217,9 @@ static int runFrame(int argc, char** argv)
         } else if (arg == "--out") {
             out = argv[++i];
         } else if (arg == "--shaders") {
-            if (!useShaderFolder(argv[++i], &error)) return usageError("vantrop-render frame", error);
+            if (!useShaderFolder(offline, argv[++i], &error)) return usageError("vantrop-render frame", error);
         } else if (arg == "--schedule") {
-            if (!useScheduleFile(argv[++i], &error)) return usageError("vantrop-render frame", error);
+            if (!useScheduleFile(offline, argv[++i], &error)) return usageError("vantrop-render frame", error);
         } else {
             return usageError("vantrop-render frame", "unknown argument '" + arg + "'");
         }
@@ -224,11 +230,10 @@ static int runFrame(int argc, char** argv)
         std::fprintf(stderr, "vantrop-render frame: %s\n", error.c_str());
         return 1;
     }
-    if (!openOfflineRendererForFrame(width, height, ms, &error)) {
-        std::fprintf(stderr, "vantrop-render frame: %s\n", error.c_str());
-        return 1;
-    }
-    if (!writePngFileSafely(out, width, height, renderImage(ms, width, height), &error)) {
+    const bool drawn = openOfflineRendererForFrame(offline, width, height, ms, &error);
+    const std::vector<uint8_t> frame = drawn ? renderImage(offline, ms, width, height) : std::vector<uint8_t>();
+    closeOffline(offline);
+    if (!drawn || !writePngFileSafely(out, width, height, frame, &error)) {
         std::fprintf(stderr, "vantrop-render frame: %s\n", error.c_str());
         return 1;
     }

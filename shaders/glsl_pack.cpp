@@ -78,7 +78,7 @@ int main(int argc, char** argv)
     ShaderSources sources;
     PackedShaders packed;
     if (!readShaderSources(files, sources, &error) ||
-        !packShaders(sources, enabled, width, height, es, packed, &error)) {
+        !packShaders(sources, enabled, width, height, es, PackSchedule{}, packed, &error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
@@ -94,7 +94,7 @@ int main(int argc, char** argv)
         // The reference the targets are set against: the baseline with the
         // march exit that any straightforward shader has.
         PackedShaders reference;
-        if (!packShaders(sources, {"march"}, width, height, false, reference, &error)) {
+        if (!packShaders(sources, {"march"}, width, height, false, PackSchedule{}, reference, &error)) {
             std::fprintf(stderr, "%s\n", error.c_str());
             return 1;
         }

@@ -31,7 +31,7 @@ static const char* const FEATURES[] = {VANTROP_FEATURES(VANTROP_FEATURE_NAME)};
 #undef VANTROP_FEATURE_NAME
 static const char* const MARKER = "// @";
 
-// The schedule's names, each with its value in the schedule in use.
+// The schedule's names, each with its member of ScheduleValues.
 struct ScheduleName {
     const char* name;
     float ScheduleValues::*value;
@@ -166,13 +166,13 @@ static bool isNameChar(char c)
 
 // Writes the schedule's values in place of their names, whole words only, or
 // with `uniforms` the schedule uniform's element of each name.
-static std::string substituteSchedule(std::string text, bool uniforms)
+static std::string substituteSchedule(std::string text, const ScheduleValues& schedule, bool uniforms)
 {
     for (size_t index = 0; index < std::size(SCHEDULE); ++index) {
         const ScheduleName& entry = SCHEDULE[index];
         const std::string name = entry.name;
         const std::string literal = uniforms ? std::string(SCHEDULE_UNIFORM) + "[" + std::to_string(index) + "]"
-                                             : floatLiteral(activeSchedule().*entry.value);
+                                             : floatLiteral(schedule.*entry.value);
         for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at)) {
             const bool whole = (at == 0 || !isNameChar(text[at - 1])) &&
                 (at + name.size() == text.size() || !isNameChar(text[at + name.size()]));
@@ -216,12 +216,13 @@ bool parseOptimisations(const std::string& list, std::set<std::string>& enabled,
 // One file's part of a variant, the schedule and the size written in, minified.
 static bool packFile(const std::string& text, const std::string& path, int fileIndex,
                      const std::set<std::string>& enabled, const std::set<std::string>& features,
-                     const std::string& literal, bool scheduleUniforms, std::string& out,
+                     const std::string& literal, const PackSchedule& schedule, std::string& out,
                      std::vector<SourceLine>& origins, std::string& error)
 {
     std::string selected;
     if (!selectVariant(text, path.c_str(), enabled, features, selected, error)) return false;
-    selected = substituteSchedule(replaceAll(selected, RESOLUTION_TOKEN, literal), scheduleUniforms);
+    selected =
+        substituteSchedule(replaceAll(selected, RESOLUTION_TOKEN, literal), *schedule.values, schedule.asUniforms);
     return minifyGlsl(selected, path.c_str(), fileIndex, out, origins, error);
 }
 
@@ -230,11 +231,11 @@ static constexpr int VERTEX_FILE = 0, MAIN_FILE = 1, FIRST_FUNCTIONS_FILE = 2;
 
 // The fragment shader (functions, then main) with these features; *functionsEnd is where main() begins.
 static bool packFragment(const ShaderSources& sources, const std::set<std::string>& enabled,
-                         const std::set<std::string>& features, const std::string& literal, bool scheduleUniforms,
-                         std::string& fragment, std::vector<SourceLine>& origins, size_t* functionsEnd,
-                         std::string& error)
+                         const std::set<std::string>& features, const std::string& literal,
+                         const PackSchedule& schedule, std::string& fragment, std::vector<SourceLine>& origins,
+                         size_t* functionsEnd, std::string& error)
 {
-    if (scheduleUniforms) {
+    if (schedule.asUniforms) {
         // Declared ahead of the sources; the driver's word on it would be put on the first file's first line.
         const std::string declaration =
             "uniform float " + std::string(SCHEDULE_UNIFORM) + "[" + std::to_string(std::size(SCHEDULE)) + "];";
@@ -243,16 +244,18 @@ static bool packFragment(const ShaderSources& sources, const std::set<std::strin
     }
     for (size_t i = 0; i < sources.functions.size(); ++i)
         if (!packFile(sources.functions[i], sources.files.functions[i], FIRST_FUNCTIONS_FILE + int(i), enabled,
-                      features, literal, scheduleUniforms, fragment, origins, error))
+                      features, literal, schedule, fragment, origins, error))
             return false;
     *functionsEnd = fragment.size();
-    return packFile(sources.main, sources.files.main, MAIN_FILE, enabled, features, literal, scheduleUniforms, fragment,
+    return packFile(sources.main, sources.files.main, MAIN_FILE, enabled, features, literal, schedule, fragment,
                     origins, error);
 }
 
 bool packShaders(const ShaderSources& sources, const std::set<std::string>& enabled, int width, int height, bool es,
-                 PackedShaders& out, std::string* error, bool scheduleUniforms)
+                 const PackSchedule& schedule, PackedShaders& out, std::string* error)
 {
+    // The vertex shader has no schedule names; packed like the fragment's files, it gets the values written in.
+    const PackSchedule vertexSchedule{schedule.values, false};
     const std::string literal = resolutionLiteral(width, height);
     const std::string target = TARGET_PREFIX + (es ? TARGET_ES : TARGET_DESKTOP);
     std::set<std::string> allFeatures(std::begin(FEATURES), std::end(FEATURES));
@@ -263,10 +266,10 @@ bool packShaders(const ShaderSources& sources, const std::set<std::string>& enab
     out.originFiles.insert(out.originFiles.end(), sources.files.functions.begin(), sources.files.functions.end());
     std::vector<SourceLine> unused;
     size_t functionsEnd = 0;
-    if (!packFile(sources.vertex, sources.files.vertex, VERTEX_FILE, enabled, allFeatures, literal, false, out.vertex,
-                  out.vertexOrigins, *error) ||
-        !packFragment(sources, enabled, allFeatures, literal, scheduleUniforms, out.fragment, out.origins,
-                      &functionsEnd, *error))
+    if (!packFile(sources.vertex, sources.files.vertex, VERTEX_FILE, enabled, allFeatures, literal, vertexSchedule,
+                  out.vertex, out.vertexOrigins, *error) ||
+        !packFragment(sources, enabled, allFeatures, literal, schedule, out.fragment, out.origins, &functionsEnd,
+                      *error))
         return false;
     if (!checkComplexity(out.vertex, out.vertexOrigins, out.originFiles, *error) ||
         !checkComplexity(out.fragment, out.origins, out.originFiles, *error))
@@ -278,8 +281,8 @@ bool packShaders(const ShaderSources& sources, const std::set<std::string>& enab
         for (size_t bit = 0; bit < std::size(FEATURES); ++bit)
             if (mask & (1 << bit)) features.insert(FEATURES[bit]);
         unused.clear();
-        if (!packFragment(sources, enabled, features, literal, scheduleUniforms, out.specialised[mask], unused,
-                          &functionsEnd, *error))
+        if (!packFragment(sources, enabled, features, literal, schedule, out.specialised[mask], unused, &functionsEnd,
+                          *error))
             return false;
     }
     out.specialised[PROGRAM_VARIANTS - 1] = out.fragment;

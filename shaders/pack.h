@@ -4,6 +4,7 @@
 // (glsl_pack) and the studio, which repacks on every edit, share it.
 #pragma once
 #include "shaders/features.h"
+#include "timeline/timeline.h"
 
 #include <set>
 #include <string>
@@ -52,14 +53,19 @@ bool readShaderFile(const std::string& path, std::string& text, std::string* err
 // Reads each file once: regular files only (never waiting on a FIFO or a
 // device), up to SHADER_FILE_MAX_BYTES; *error names the file and the system's reason.
 bool readShaderSources(const ShaderFiles& files, ShaderSources& out, std::string* error);
+// The schedule a shader is packed with: its values written in, or with
+// `asUniforms` read from the uniform SCHEDULE_UNIFORM
+// (shaders/schedule_uniform.h), so that another schedule needs no new program.
+struct PackSchedule {
+    const ScheduleValues* values = &BUILT_IN_SCHEDULE;
+    bool asUniforms = false;
+};
+
 // Packs with the optimisations in `enabled`, for WebGL's GLSL ES (`es`) or
 // desktop OpenGL; false with *error naming the file and line at fault, also
 // for a statement or a nesting too large for a GLSL compiler to take safely.
-// The schedule's values in use are written in, or with `scheduleUniforms`
-// read from the uniform SCHEDULE_UNIFORM (shaders/schedule_uniform.h), so
-// that another schedule needs no new program.
 bool packShaders(const ShaderSources& sources, const std::set<std::string>& enabled, int width, int height, bool es,
-                 PackedShaders& out, std::string* error, bool scheduleUniforms = false);
+                 const PackSchedule& schedule, PackedShaders& out, std::string* error);
 // Reads "all", "none" or "NAME,NAME"; false with *error naming an unknown optimisation.
 bool parseOptimisations(const std::string& list, std::set<std::string>& enabled, std::string* error);
 // The names of the exact optimisations, in order.

@@ -19,8 +19,10 @@ static const std::string OTHER_SIZES = "vantrop.exe for 1280x720, vantrop-1080p.
 static const std::string OTHER_SIZES = "build/720p or build/1080p";
 #endif
 
-static SDL_Window* window;
-static SDL_GLContext context;
+struct ShowDisplay {
+    SDL_Window* window = nullptr;
+    SDL_GLContext context = nullptr;
+};
 
 static std::string availableModes()
 {
@@ -102,7 +104,8 @@ static const char* const NO_DESKTOP_ANSWERED = "no X or Wayland session answered
 static const char* const DESKTOP_HINT = " (DISPLAY or WAYLAND_DISPLAY set)";
 #endif
 
-bool openShowDisplay(int width, int height, std::string* error)
+// Opens what openShowDisplay promises into `d`; false with *error, leaving what it opened for closeShowDisplay.
+static bool openInto(ShowDisplay& d, int width, int height, std::string* error)
 {
     preferX11WithoutWaylandRuntime();
     // On a Windows desktop scaled above 100%, the window and the mode are
@@ -124,24 +127,24 @@ bool openShowDisplay(int width, int height, std::string* error)
 
     // 32 depth bits as asked; drivers without them get the closest, 24.
     requestContext(DEPTH_BITS);
-    window = createWindow(mode);
-    if (!window) {
+    d.window = createWindow(mode);
+    if (!d.window) {
         requestContext(FALLBACK_DEPTH_BITS);
-        window = createWindow(mode);
+        d.window = createWindow(mode);
     }
-    if (!window) {
+    if (!d.window) {
         *error = std::string("no full-screen OpenGL window could be opened (") + SDL_GetError() +
             "); check that the graphics driver supports OpenGL 2.0 with 8-bit RGBA";
         return false;
     }
     SDL_DisplayMode shown;
-    if (SDL_GetWindowDisplayMode(window, &shown) != 0 || shown.w != width || shown.h != height) {
+    if (SDL_GetWindowDisplayMode(d.window, &shown) != 0 || shown.w != width || shown.h != height) {
         *error = "the display did not switch to " + std::to_string(width) + "x" + std::to_string(height) +
             " (its modes: " + availableModes() + ")";
         return false;
     }
-    context = SDL_GL_CreateContext(window);
-    if (!context || SDL_GL_MakeCurrent(window, context) != 0) {
+    d.context = SDL_GL_CreateContext(d.window);
+    if (!d.context || SDL_GL_MakeCurrent(d.window, d.context) != 0) {
         *error = std::string("no OpenGL 2.0 context could be made (") + SDL_GetError() +
             "); install or update the graphics driver";
         return false;
@@ -153,14 +156,22 @@ bool openShowDisplay(int width, int height, std::string* error)
     return true;
 }
 
+ShowDisplay* openShowDisplay(int width, int height, std::string* error)
+{
+    auto* d = new ShowDisplay;
+    if (openInto(*d, width, height, error)) return d;
+    closeShowDisplay(d);
+    return nullptr;
+}
+
 void* showGlLookup(const char* name)
 {
     return SDL_GL_GetProcAddress(name);
 }
 
-void swapShowBuffers()
+void swapShowBuffers(ShowDisplay& d)
 {
-    SDL_GL_SwapWindow(window);
+    SDL_GL_SwapWindow(d.window);
 }
 
 bool stopRequested()
@@ -176,15 +187,14 @@ bool stopRequested()
     return stop || keys[SDL_SCANCODE_ESCAPE];
 }
 
-void closeShowDisplay()
+void closeShowDisplay(ShowDisplay* d)
 {
-    if (context) SDL_GL_DeleteContext(context);
-    if (window) {
-        SDL_SetWindowFullscreen(window, 0);
-        SDL_DestroyWindow(window);
+    if (d && d->context) SDL_GL_DeleteContext(d->context);
+    if (d && d->window) {
+        SDL_SetWindowFullscreen(d->window, 0);
+        SDL_DestroyWindow(d->window);
     }
-    context = nullptr;
-    window = nullptr;
+    delete d;
     SDL_ShowCursor(SDL_ENABLE);
     SDL_Quit();
     desktopModeIsBack();

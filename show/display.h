@@ -3,15 +3,18 @@
 #pragma once
 #include <string>
 
-// Switches the display mode to width x height, hides the cursor, opens the window and makes an
-// OpenGL 2.0 context current; *error says what failed and what exists instead.
-bool openShowDisplay(int width, int height, std::string* error);
+struct ShowDisplay;
+
+// Switches the display mode to width x height, hides the cursor, opens the
+// window and makes an OpenGL 2.0 context current; nullptr with *error saying
+// what failed and what exists instead, the desktop given back.
+ShowDisplay* openShowDisplay(int width, int height, std::string* error);
 // Looks up an OpenGL function of the show's context.
 void* showGlLookup(const char* name);
 // Shows the frame just drawn.
-void swapShowBuffers();
+void swapShowBuffers(ShowDisplay& display);
 // Whether the user asked to end: ESC down now or pressed since the last call,
 // the window closed, or SIGINT, SIGTERM or SIGHUP received.
 bool stopRequested();
-// Gives the desktop back: its display mode, the cursor; closes the window.
-void closeShowDisplay();
+// Gives the desktop back: its display mode, the cursor; closes the window (none: the mode and cursor alone).
+void closeShowDisplay(ShowDisplay* display);

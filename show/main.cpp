@@ -89,11 +89,10 @@ int main(int argc, char** argv)
     // A schedule file is checked, and the readable shaders it needs are
     // read, before anything touches the screen.
     ShaderSources readable;
+    ScheduleValues values;
     if (schedule) {
-        ScheduleValues values;
         std::string error;
         if (!readScheduleFile(schedule, values, &error)) return usageError(PROGRAM, error);
-        useSchedule(values);
         std::string looked;
         const std::string folder = defaultShaderFolder(&looked);
         if (folder.empty()) {
@@ -108,5 +107,5 @@ int main(int argc, char** argv)
             return EXIT_FAILED;
         }
     }
-    return runShow(music.c_str(), SHOW_WIDTH, SHOW_HEIGHT, schedule ? &readable : nullptr);
+    return runShow(music.c_str(), SHOW_WIDTH, SHOW_HEIGHT, values, schedule ? &readable : nullptr);
 }

@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+// The signal handler and the thread it wakes reach only what is here: the
+// signal's number, and the desktop's mode to put back when a frame will not end.
 static volatile std::sig_atomic_t signalled;
 static volatile std::sig_atomic_t signalNumber;
 static sem_t signalPosted;

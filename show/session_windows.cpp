@@ -17,6 +17,7 @@ static constexpr DWORD GIVING_BACK_LIMIT_MS = 10000;
 static constexpr int EXIT_ENDED_AT_ONCE = EXIT_SIGNAL_BASE + SIGINT;
 static constexpr DWORD MESSAGE_BOX_STYLE = MB_OK | MB_ICONERROR | MB_SETFOREGROUND;
 
+// The console's handler runs on a thread of its own and reaches only what is here.
 static std::atomic<int> requests;
 static std::atomic<bool> requestSeen; // by the frame loop, which is then giving the desktop back
 static HANDLE desktopBack;            // a manual-reset event, set once the show has given the mode back

@@ -28,15 +28,28 @@ static FILE* openClockLog()
     return log;
 }
 
-static int failStart(const std::string& error, MusicPlayer& player)
+static int failStart(const std::string& error, MusicPlayer& player, ShowDisplay* display = nullptr,
+                     Renderer* renderer = nullptr)
 {
+    destroyRenderer(renderer);
     stopMusic(player);
-    closeShowDisplay();
+    closeShowDisplay(display);
     tellStartFailure(error);
     return EXIT_START_FAILED;
 }
 
-int runShow(const char* musicFile, int width, int height, const ShaderSources* readable)
+// Gives the renderer the show's programs, or those packed from `readable`.
+static bool useShowShader(Renderer& renderer, int width, int height, const ScheduleValues& schedule,
+                          const ShaderSources* readable, std::string* error)
+{
+    if (!readable) return useShowPrograms(renderer, width, height, error);
+    ReadablePrograms* programs = createReadablePrograms(false);
+    const bool built = useReadablePrograms(*programs, renderer, *readable, schedule, width, height, error);
+    destroyReadablePrograms(programs);
+    return built;
+}
+
+int runShow(const char* musicFile, int width, int height, const ScheduleValues& schedule, const ShaderSources* readable)
 {
     catchStopRequests();
     MusicPlayer player;
@@ -44,11 +57,12 @@ int runShow(const char* musicFile, int width, int height, const ShaderSources* r
     // The music is checked before the screen is touched, so that a missing
     // file costs no mode switch; it starts playing once the picture is ready.
     if (!openMusic(player, musicFile, &error)) return failStart(error, player);
-    if (!openShowDisplay(width, height, &error)) return failStart(error, player);
-    if (!(readable ? initRendererFromReadable(showGlLookup, *readable, width, height, &error)
-                   : initShowRenderer(showGlLookup, width, height, &error)))
-        return failStart(error, player);
-    if (!playMusic(player, &error)) return failStart(error, player);
+    ShowDisplay* display = openShowDisplay(width, height, &error);
+    if (!display) return failStart(error, player);
+    Renderer* renderer = createRenderer(showGlLookup, &error);
+    if (!renderer || !useShowShader(*renderer, width, height, schedule, readable, &error))
+        return failStart(error, player, display, renderer);
+    if (!playMusic(player, &error)) return failStart(error, player, display, renderer);
 
     FILE* clockLog = openClockLog();
     // Unpaced on purpose: as fast as drawing and the buffer swap allow.
@@ -65,13 +79,14 @@ int runShow(const char* musicFile, int width, int height, const ShaderSources* r
         if (clockLog) std::fflush(clockLog);
         if (const std::string notice = takeMusicNotice(player); !notice.empty())
             std::fprintf(stderr, "vantrop: %s\n", notice.c_str());
-        renderFrame(player.positionMs);
-        swapShowBuffers();
+        renderFrame(*renderer, schedule, player.positionMs);
+        swapShowBuffers(*display);
         stop = stopRequested();
     } while (!stop && player.positionMs < player.lengthMs);
 
     if (clockLog) std::fclose(clockLog);
+    destroyRenderer(renderer);
     stopMusic(player);
-    closeShowDisplay();
+    closeShowDisplay(display);
     return 0;
 }

@@ -34,24 +34,24 @@ static std::string clockText(uint32_t ms)
     return text;
 }
 
-static const char* sectionAt(float beat)
+static const char* sectionAt(const ScheduleValues& schedule, float beat)
 {
     const char* name = SHOW_SECTIONS[0].name;
     for (int i = 0; i < SHOW_SECTION_COUNT; ++i)
-        if (beat >= sectionStartBeat(i)) name = SHOW_SECTIONS[i].name;
+        if (beat >= sectionStartBeat(schedule, i)) name = SHOW_SECTIONS[i].name;
     return name;
 }
 
 std::vector<std::string> statusLines(const Transport& t, const Studio& s, double fps, double frameMs,
                                      int previewSetting)
 {
-    const float beat = computeFrameParams(t.positionMs).beat;
+    const float beat = computeFrameParams(s.schedule, t.positionMs).beat;
     const int bar = int(std::floor(beat / float(BEATS_PER_BAR))) + 1,
               beatInBar = int(std::floor(beat)) % BEATS_PER_BAR + 1;
     char line[160];
     std::vector<std::string> lines;
     std::snprintf(line, sizeof line, "%s  beat %.2f  bar %d.%d  %s", clockText(t.positionMs).c_str(), double(beat), bar,
-                  beatInBar, sectionAt(beat));
+                  beatInBar, sectionAt(s.schedule, beat));
     lines.push_back(line);
     const std::string loop =
         t.looping ? "  LOOP " + clockText(t.loopInMs) + " - " + clockText(t.loopOutMs) : std::string();
@@ -62,7 +62,7 @@ std::vector<std::string> statusLines(const Transport& t, const Studio& s, double
     lines.push_back(line);
     if (s.parameters) {
         // The uniform m as the shader gets it: m[0] and m[1].
-        const FrameParams p = computeFrameParams(t.positionMs);
+        const FrameParams p = computeFrameParams(s.schedule, t.positionMs);
         std::snprintf(line, sizeof line, "m0  time %.3f  finale %.3f  glitch %.3f  spare %.3f", double(p.time),
                       double(p.finale), double(p.glitch), double(p.spare));
         lines.push_back(line);

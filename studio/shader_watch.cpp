@@ -44,15 +44,11 @@ std::vector<FileStamp> fileStamps(const ShaderFiles& files)
     return stamps;
 }
 
-static void* lookup(const char* name)
-{
-    return SDL_GL_GetProcAddress(name);
-}
-
 bool buildShader(Studio& s, const ShaderSources& sources, const int64_t* framePositionMs)
 {
     std::string error;
-    if (!initRendererFromReadable(lookup, sources, s.drawWidth, s.drawHeight, &error, framePositionMs)) {
+    if (!useReadablePrograms(*s.readable, *s.renderer, sources, s.schedule, s.drawWidth, s.drawHeight, &error,
+                             framePositionMs)) {
         say(s,
             (s.haveProgram ? "the shader did not build; drawing the last good one: " : "the shader did not build: ") +
                 error);
@@ -92,7 +88,7 @@ bool finishShader(Studio& s)
     if (!s.restToBuild) return false;
     s.restToBuild = false;
     std::string error;
-    if (finishReadablePrograms(&error)) return false;
+    if (finishReadablePrograms(*s.readable, *s.renderer, &error)) return false;
     // The edit broke a part that the frame on screen does not draw: the last good shader again, whole.
     say(s, "the shader did not build; drawing the last good one: " + error);
     buildShader(s, s.lastGood);
@@ -109,15 +105,15 @@ bool reloadSchedule(Studio& s, const std::string& path, uint32_t positionMs)
         s.scheduleFailed = true;
         return false;
     }
-    const ScheduleValues before = activeSchedule();
-    useSchedule(values);
+    const ScheduleValues before = s.schedule;
+    s.schedule = values;
     // The shader has the schedule's values written in: the last good sources,
     // packed again. Every program of theirs has built before, so only the one
     // on screen is built now and the picture changes sooner; the others are
     // built when a frame first needs them.
     const int64_t frame = positionMs;
     if (!buildShader(s, s.good, &frame)) {
-        useSchedule(before);
+        s.schedule = before;
         return false;
     }
     s.scheduleFailed = false;

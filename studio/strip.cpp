@@ -24,10 +24,10 @@ double stripColumnOf(const StripView& v, uint32_t ms, int width)
     return (double(ms) - double(v.startMs)) * double(width) / double(v.spanMs);
 }
 
-uint32_t nearestBeatMs(uint32_t ms)
+uint32_t nearestBeatMs(const ScheduleValues& schedule, uint32_t ms)
 {
-    const float below = std::floor(computeFrameParams(ms).beat);
-    const uint32_t before = positionAtBeat(below), after = positionAtBeat(below + 1.0f);
+    const float below = std::floor(computeFrameParams(schedule, ms).beat);
+    const uint32_t before = positionAtBeat(schedule, below), after = positionAtBeat(schedule, below + 1.0f);
     return ms - std::min(ms, before) <= after - std::min(after, ms) ? before : after;
 }
 

@@ -2,6 +2,8 @@
 // where a millisecond falls in it and what lies under a column. Pure: the
 // drawing and the mouse are the studio's.
 #pragma once
+#include "timeline/timeline.h"
+
 #include <cstdint>
 
 struct StripView {
@@ -17,8 +19,8 @@ StripView wholeTrack(uint32_t lengthMs);
 uint32_t stripPositionAt(const StripView& v, double x, int width, uint32_t lengthMs);
 // The column a millisecond falls in (outside 0 .. width - 1 when it is out of view).
 double stripColumnOf(const StripView& v, uint32_t ms, int width);
-// The first millisecond of the whole beat nearest to ms.
-uint32_t nearestBeatMs(uint32_t ms);
+// The first millisecond of the whole beat of `schedule` nearest to ms.
+uint32_t nearestBeatMs(const ScheduleValues& schedule, uint32_t ms);
 // Zoomed by `factor` (below 1 zooms in) with anchorMs kept under the same
 // column; at least MIN_STRIP_SPAN_MS (or the track) and at most the track.
 StripView zoomStrip(StripView v, double factor, uint32_t anchorMs, uint32_t lengthMs);

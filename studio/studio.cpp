@@ -84,7 +84,7 @@ static bool drawPicture(Studio& s, uint32_t positionMs, double& msPerPixel)
     for (int band = 0; band < bands && whole; ++band) {
         const int y0 = s.drawHeight * band / bands, y1 = s.drawHeight * (band + 1) / bands;
         glScissor(0, y0, s.drawWidth, y1 - y0);
-        renderFrame(positionMs);
+        renderFrame(*s.renderer, s.schedule, positionMs);
         glFinish();
         whole = !quitAsked();
     }
@@ -145,19 +145,37 @@ static bool openWindow(Studio& s, const StudioOptions& o, std::string* error)
         return false;
     }
     if (SDL_GL_SetSwapInterval(-1) != 0) SDL_GL_SetSwapInterval(1);
-    return true;
+    s.renderer = createRenderer(SDL_GL_GetProcAddress, error);
+    // A schedule file is watched: its values reach the programs through a
+    // uniform, so an edit builds no new program.
+    s.readable = createReadablePrograms(!o.schedule.empty());
+    return s.renderer != nullptr;
+}
+
+// Lets go of the window and what draws in it.
+static void closeWindow(Studio& s)
+{
+    destroyReadablePrograms(s.readable);
+    destroyRenderer(s.renderer);
+    if (s.context) SDL_GL_DeleteContext(s.context);
+    if (s.window) SDL_DestroyWindow(s.window);
+    s.readable = nullptr;
+    s.renderer = nullptr;
+    s.context = nullptr;
+    s.window = nullptr;
 }
 
 // Tells why the studio could not start (unless `told` already was), with
 // --message-box in a message box too, lets go of what was opened, and
 // gives the exit status.
 static int startFailed(const StudioOptions& o, MusicPlayer& player, const std::string& message,
-                       const std::string& told = "")
+                       const std::string& told = "", Studio* s = nullptr)
 {
     if (!message.empty()) std::fprintf(stderr, "vantrop-studio: %s\n", message.c_str());
     if (o.messageBox)
         SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "vantrop-studio could not start",
                                  (message.empty() ? told : message).c_str(), nullptr);
+    if (s) closeWindow(*s);
     stopMusic(player);
     SDL_Quit();
     return EXIT_FAILED;
@@ -170,14 +188,10 @@ int main(int argc, char** argv)
     // Started by a double-click on Windows: no console stands behind the window, and a failure to start is shown.
     if (letGoOfOwnConsole()) o.messageBox = true;
     std::string error;
+    Studio s;
     // A schedule file is checked before anything opens.
-    if (!o.schedule.empty()) {
-        ScheduleValues values;
-        if (!readScheduleFile(o.schedule, values, &error)) return usageError("vantrop-studio", error);
-        useSchedule(values);
-        // It is watched: its values reach the programs through a uniform, so an edit builds no new program.
-        packScheduleAsUniforms(true);
-    }
+    if (!o.schedule.empty() && !readScheduleFile(o.schedule, s.schedule, &error))
+        return usageError("vantrop-studio", error);
     MusicPlayer player;
     player.program = "vantrop-studio";
     if (o.music.empty()) o.music = defaultMusicFile();
@@ -191,18 +205,18 @@ int main(int argc, char** argv)
                                    "); give --shaders DIR, a folder with main.glsl, scene.glsl and the others (the "
                                    "source tree's shaders/)");
     }
-    Studio s;
     s.scheduleStamp = fileStamp(o.schedule);
     s.files = shaderFilesIn(o.shaders);
     s.shaderStamps = fileStamps(s.files);
     s.scale = o.preview == AUTO_PREVIEW ? 1 : o.preview;
-    if (!openWindow(s, o, &error)) return startFailed(o, player, error);
+    if (!openWindow(s, o, &error)) return startFailed(o, player, error, "", &s);
     fitPicture(s);
     // A first shader that does not build has said why already.
-    if (!s.haveProgram) return startFailed(o, player, "", s.banner);
-    if (!playMusic(player, &error)) return startFailed(o, player, error);
+    if (!s.haveProgram) return startFailed(o, player, "", s.banner, &s);
+    if (!playMusic(player, &error)) return startFailed(o, player, error, "", &s);
 
     Transport t;
+    t.schedule = &s.schedule;
     t.lengthMs = player.lengthMs;
     t.positionMs = std::min(o.from, t.lengthMs);
     t.paused = o.paused;
@@ -388,8 +402,7 @@ int main(int argc, char** argv)
     stopExport(s);
     stopWaveform(s.waveform);
     stopMusic(player);
-    SDL_GL_DeleteContext(s.context);
-    SDL_DestroyWindow(s.window);
+    closeWindow(s);
     SDL_Quit();
     return 0;
 }

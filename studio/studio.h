@@ -3,6 +3,7 @@
 #include "cli/command_line.h"
 #include "music/music.h"
 #include "process/child.h"
+#include "render/from_readable.h"
 #include "render/gl.h"
 #include "shaders/pack.h"
 #include "studio/strip.h"
@@ -82,6 +83,9 @@ struct StudioGl {
 struct Studio {
     SDL_Window* window = nullptr;
     SDL_GLContext context = nullptr;
+    Renderer* renderer = nullptr;
+    ReadablePrograms* readable = nullptr; // what the renderer's programs were packed from
+    ScheduleValues schedule;              // the one in use: the built-in one, or the file's last good one
     StudioGl gl{};
     GLuint framebuffer = 0, picture = 0;
     int drawWidth = 0, drawHeight = 0; // the picture's size: the window's 16:9 box divided by the scale

@@ -63,16 +63,17 @@ static bool onStrip(const Studio& s, int yPoints)
 }
 
 // The grid of `beats` beats: a line at each column where one falls, where they stand far enough apart.
-static void drawGrid(Canvas& c, const StripView& v, float beats, int y0, int y1, const uint8_t colour[3])
+static void drawGrid(Canvas& c, const ScheduleValues& schedule, const StripView& v, float beats, int y0, int y1,
+                     const uint8_t colour[3])
 {
-    const double msPerLine = 1000.0 * double(activeSchedule().SECONDS_PER_BEAT) * double(beats);
+    const double msPerLine = 1000.0 * double(schedule.SECONDS_PER_BEAT) * double(beats);
     const double pixelsPerLine = double(c.width) * msPerLine / double(v.spanMs);
     if (pixelsPerLine < MIN_GRID_PIXELS) return;
     // Lines far enough apart fit the strip's width this many times at most.
     const int most = int(c.width / MIN_GRID_PIXELS) + 2;
-    const float first = std::ceil(computeFrameParams(v.startMs).beat / beats);
+    const float first = std::ceil(computeFrameParams(schedule, v.startMs).beat / beats);
     for (int line = 0; line < most; ++line) {
-        const uint32_t ms = positionAtBeat((first + float(line)) * beats);
+        const uint32_t ms = positionAtBeat(schedule, (first + float(line)) * beats);
         if (ms > v.startMs + v.spanMs) break;
         const int x = int(stripColumnOf(v, ms, c.width));
         fill(c, x, y0, x + 1, y1, colour);
@@ -97,11 +98,13 @@ static void drawWaveform(Canvas& c, const StripView& v, const Waveform& w)
     }
 }
 
-static void drawSections(Canvas& c, const StripView& v, uint32_t lengthMs)
+static void drawSections(Canvas& c, const ScheduleValues& schedule, const StripView& v, uint32_t lengthMs)
 {
     for (size_t i = 0; i < std::size(SHOW_SECTIONS); ++i) {
-        const uint32_t start = positionAtBeat(sectionStartBeat(int(i)));
-        const uint32_t end = i + 1 < std::size(SHOW_SECTIONS) ? positionAtBeat(sectionStartBeat(int(i) + 1)) : lengthMs;
+        const uint32_t start = positionAtBeat(schedule, sectionStartBeat(schedule, int(i)));
+        const uint32_t end = i + 1 < std::size(SHOW_SECTIONS)
+            ? positionAtBeat(schedule, sectionStartBeat(schedule, int(i) + 1))
+            : lengthMs;
         const int x0 = int(stripColumnOf(v, start, c.width)), x1 = int(stripColumnOf(v, end, c.width));
         if (x1 <= 0 || x0 >= c.width) continue;
         fill(c, x0 + 1, SECTIONS_TOP, x1, c.height - 2, SECTION_FILL[i % 2]);
@@ -128,10 +131,10 @@ void drawStrip(Studio& s, const Transport& t)
         fill(c, int(stripColumnOf(v, in, c.width)), 0, int(stripColumnOf(v, out, c.width)) + 1, SECTIONS_TOP,
              LOOP_TINT);
     }
-    drawGrid(c, v, float(BEATS_PER_BAR), WAVE_TOP, WAVE_BOTTOM, BAR_LINE);
+    drawGrid(c, s.schedule, v, float(BEATS_PER_BAR), WAVE_TOP, WAVE_BOTTOM, BAR_LINE);
     drawWaveform(c, v, s.waveform);
-    drawGrid(c, v, 1.0f, 0, WAVE_TOP + 4, BEAT_TICK);
-    drawSections(c, v, t.lengthMs);
+    drawGrid(c, s.schedule, v, 1.0f, 0, WAVE_TOP + 4, BEAT_TICK);
+    drawSections(c, s.schedule, v, t.lengthMs);
     const int playhead = int(stripColumnOf(v, t.positionMs, c.width));
     fill(c, playhead - 1, 0, playhead + 1, c.height, PLAYHEAD);
     flipRows(c.rgb, c.width, c.height);
@@ -145,7 +148,7 @@ void drawStrip(Studio& s, const Transport& t)
 static uint32_t positionUnder(const Studio& s, const Transport& t, int xPoints, bool snap)
 {
     const uint32_t ms = stripPositionAt(s.strip, xPoints * pixelsPerPoint(s), stripWidth(s), t.lengthMs);
-    return snap ? std::min(nearestBeatMs(ms), t.lengthMs) : ms;
+    return snap ? std::min(nearestBeatMs(s.schedule, ms), t.lengthMs) : ms;
 }
 
 bool stripMouse(Studio& s, Transport& t, const SDL_Event& e, MusicCommand& command)

@@ -28,12 +28,12 @@ static MusicCommand seekTo(Transport& t, int64_t ms)
 // from between two lines lands on one, and a step from a line on the next.
 static MusicCommand seekGrid(Transport& t, float beats, bool back)
 {
-    const double below = std::floor(double(computeFrameParams(t.positionMs).beat) / double(beats));
+    const double below = std::floor(double(computeFrameParams(*t.schedule, t.positionMs).beat) / double(beats));
     double line = back ? below : below + 1.0;
     // A line's first millisecond is already on it: back from there is the line before.
-    if (back && line >= 0.0 && positionAtBeat(float(line * double(beats))) >= t.positionMs) line -= 1.0;
+    if (back && line >= 0.0 && positionAtBeat(*t.schedule, float(line * double(beats))) >= t.positionMs) line -= 1.0;
     if (line < 0.0) return seekTo(t, 0);
-    return seekTo(t, int64_t(positionAtBeat(float(line * double(beats)))));
+    return seekTo(t, int64_t(positionAtBeat(*t.schedule, float(line * double(beats)))));
 }
 
 // One frame of the studio's 60 frames a second back or ahead: to the first
@@ -99,7 +99,7 @@ MusicCommand setLoop(Transport& t, uint32_t fromMs, uint32_t toMs)
 MusicCommand jumpToSection(Transport& t, int index)
 {
     if (index < 0 || index >= int(std::size(SHOW_SECTIONS))) return {false, soundOn(t)};
-    return seekTo(t, positionAtBeat(sectionStartBeat(index)));
+    return seekTo(t, positionAtBeat(*t.schedule, sectionStartBeat(*t.schedule, index)));
 }
 
 MusicCommand tick(Transport& t, uint32_t heardMs, double elapsedMs)

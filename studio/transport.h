@@ -3,6 +3,8 @@
 // and what the music must do out; the studio's window and the music module
 // carry it out.
 #pragma once
+#include "timeline/timeline.h"
+
 #include <cstdint>
 
 enum class TransportKey {
@@ -31,7 +33,8 @@ struct Transport {
     int speed = 1; // 1 plays with sound; 2, 4, 8 ahead and -1 .. -8 back are silent
     bool looping = false;
     uint32_t loopInMs = 0, loopOutMs = 0;
-    double fractionMs = 0; // what silent shuttling has advanced below a millisecond
+    double fractionMs = 0;                               // what silent shuttling has advanced below a millisecond
+    const ScheduleValues* schedule = &BUILT_IN_SCHEDULE; // where its beats, bars and sections are
 };
 
 // What the music has to do after a key or a tick.

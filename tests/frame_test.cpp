@@ -92,59 +92,66 @@ TEST(WholeFrames, SmallSizesKeepTheShowsFraming)
 }
 
 static const char* missingFunction;
+static GlLookup realLookup;
 
 // A driver that has every OpenGL function but one.
 static void* lookupAllBut(const char* name)
 {
-    return std::strcmp(name, missingFunction) == 0 ? nullptr : headlessLookup(name);
+    return std::strcmp(name, missingFunction) == 0 ? nullptr : realLookup(name);
 }
 
 TEST(Renderer, EachMissingEntryPointIsNamed)
 {
-    ASSERT_TRUE(ensureHeadlessGl());
+    realLookup = headlessGlLookup();
+    ASSERT_TRUE(realLookup);
     for (const char* name : {"glCreateProgram", "glShaderSource", "glUniform4fv", "glActiveTexture"}) {
         missingFunction = name;
-        GlEntryPoints table{};
         std::string error;
-        EXPECT_FALSE(loadGlEntryPoints(lookupAllBut, table, &error)) << name;
+        EXPECT_EQ(nullptr, createRenderer(lookupAllBut, &error)) << name;
         EXPECT_NE(std::string::npos, error.find(std::string("lacks ") + name + ":")) << error;
     }
     missingFunction = "glNothingByThisName";
-    GlEntryPoints table{};
     std::string error;
-    EXPECT_TRUE(loadGlEntryPoints(lookupAllBut, table, &error)) << error;
-    EXPECT_EQ(12, GL_ENTRY_POINT_COUNT);
+    Renderer* renderer = createRenderer(lookupAllBut, &error);
+    EXPECT_TRUE(renderer) << error;
+    destroyRenderer(renderer);
 }
 
-// Building the renderer again releases what the last build made, and draws the same.
+// Set up again and again, a renderer releases the programs it replaced,
+// draws the same, and gives its texture back when destroyed.
 TEST(Renderer, RebuildingTenTimesReleasesTheOldProgramAndTextures)
 {
-    ASSERT_TRUE(ensureHeadlessGl());
     const auto first = renderFloatFrame(41500, 160, 90);
     std::string error;
+    Renderer* renderer = createRenderer(headlessGlLookup(), &error);
+    ASSERT_TRUE(renderer) << error;
+    GLint texture = 0;
     for (int i = 0; i < 10; ++i) {
-        renderFrame(41500);
-        GLint oldProgram = 0, oldTexture = 0;
+        ASSERT_TRUE(useSingleProgram(*renderer, FRAGMENT_SOURCE, 160, 90, &error)) << error;
+        renderFrame(*renderer, BUILT_IN_SCHEDULE, 41500);
+        GLint oldProgram = 0;
         glGetIntegerv(GL_CURRENT_PROGRAM, &oldProgram);
-        glGetIntegerv(GL_TEXTURE_BINDING_2D, &oldTexture);
-        ASSERT_TRUE(initSingleProgramRenderer(headlessLookup, FRAGMENT_SOURCE, 160, 90, &error)) << error;
+        glGetIntegerv(GL_TEXTURE_BINDING_2D, &texture);
+        ASSERT_TRUE(useSingleProgram(*renderer, FRAGMENT_SOURCE, 160, 90, &error)) << error;
         glUseProgram(0);
         EXPECT_FALSE(glIsProgram(GLuint(oldProgram))) << "round " << i;
-        EXPECT_FALSE(glIsTexture(GLuint(oldTexture))) << "round " << i;
     }
+    destroyRenderer(renderer);
+    EXPECT_FALSE(glIsTexture(GLuint(texture)));
     EXPECT_TRUE(renderFloatFrame(41500, 160, 90) == first);
 }
 
 TEST(Renderer, RejectedShaderFailsStartUpWithTheDriversLog)
 {
-    ASSERT_TRUE(ensureHeadlessGl());
     std::string error;
-    EXPECT_FALSE(
-        initSingleProgramRenderer(headlessLookup, "void main(){gl_FragColor=undefinedThing;}", 160, 90, &error));
+    Renderer* renderer = createRenderer(headlessGlLookup(), &error);
+    ASSERT_TRUE(renderer) << error;
+    EXPECT_FALSE(useSingleProgram(*renderer, "void main(){gl_FragColor=undefinedThing;}", 160, 90, &error));
     EXPECT_NE(std::string::npos, error.find("fragment shader")) << error;
     EXPECT_NE(std::string::npos, error.find("undefinedThing")) << error;
     error.clear();
-    EXPECT_TRUE(initSingleProgramRenderer(headlessLookup, FRAGMENT_SOURCE, 160, 90, &error)) << error;
+    EXPECT_TRUE(useSingleProgram(*renderer, FRAGMENT_SOURCE, 160, 90, &error)) << error;
+    destroyRenderer(renderer);
 }
 
 // An edit that breaks only a part of the shader the frame on screen does not
@@ -154,7 +161,6 @@ TEST(Renderer, RejectedShaderFailsStartUpWithTheDriversLog)
 // failure is named by the readable file and line.
 TEST(Renderer, ReadableProgramRejectedOnFirstNeedIsNamedWhenTheRestAreBuilt)
 {
-    ASSERT_TRUE(ensureHeadlessGl());
     ShaderSources sources;
     std::string error;
     ASSERT_TRUE(readShaderSources(shaderFilesIn(VANTROP_SHADERS_DIR), sources, &error)) << error;
@@ -170,18 +176,23 @@ TEST(Renderer, ReadableProgramRejectedOnFirstNeedIsNamedWhenTheRestAreBuilt)
     const int64_t calm = 15000;
     // The glitch alone, then the glitch in the finale's first beats.
     static constexpr uint32_t GLITCH_MS = 52000, GLITCH_AND_FINALE_MS = 56000;
+    Renderer* renderer = createRenderer(headlessGlLookup(), &error);
+    ASSERT_TRUE(renderer) << error;
+    ReadablePrograms* readable = createReadablePrograms(false);
     for (const bool glitchDrawnFirst : {false, true}) {
-        ASSERT_TRUE(initRendererFromReadable(headlessLookup, sources, 160, 90, &error, &calm)) << error;
-        renderFrame(uint32_t(calm));
+        ASSERT_TRUE(useReadablePrograms(*readable, *renderer, sources, BUILT_IN_SCHEDULE, 160, 90, &error, &calm))
+            << error;
+        renderFrame(*renderer, BUILT_IN_SCHEDULE, uint32_t(calm));
         if (glitchDrawnFirst) {
-            renderFrame(GLITCH_MS);
-            renderFrame(GLITCH_AND_FINALE_MS);
+            renderFrame(*renderer, BUILT_IN_SCHEDULE, GLITCH_MS);
+            renderFrame(*renderer, BUILT_IN_SCHEDULE, GLITCH_AND_FINALE_MS);
         }
         error.clear();
-        EXPECT_FALSE(finishReadablePrograms(&error)) << glitchDrawnFirst;
+        EXPECT_FALSE(finishReadablePrograms(*readable, *renderer, &error)) << glitchDrawnFirst;
         EXPECT_NE(std::string::npos, error.find(named)) << glitchDrawnFirst << ": " << error;
     }
-    ASSERT_TRUE(initSingleProgramRenderer(headlessLookup, FRAGMENT_SOURCE, 160, 90, &error)) << error;
+    destroyReadablePrograms(readable);
+    destroyRenderer(renderer);
 }
 
 TEST(ShaderText, SingleLineWithTheBuildResolution)

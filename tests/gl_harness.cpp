@@ -1,6 +1,7 @@
+// The probes call OpenGL 2.0 and 3.0 by name: declared before any header brings GL in.
+#define GL_GLEXT_PROTOTYPES
 #include "tests/gl_harness.h"
 
-#define GL_GLEXT_PROTOTYPES
 #include "render/headless.h"
 #include "render/noise.h"
 #include "render/renderer.h"
@@ -12,20 +13,24 @@
 
 #include <map>
 
-static bool glOpen;
+// One context for the whole test process, kept open to its end.
+static HeadlessContext* context;
+static Renderer* renderer;
 static int rendererWidth;
 static const char* rendererSource;
 
 bool ensureHeadlessGl()
 {
-    if (glOpen) return true;
+    if (context) return true;
     std::string error;
-    if (!openHeadlessContext(&error)) {
-        ADD_FAILURE() << "no headless OpenGL: " << error;
-        return false;
-    }
-    glOpen = true;
-    return true;
+    context = openHeadlessContext(&error);
+    if (!context) ADD_FAILURE() << "no headless OpenGL: " << error;
+    return context != nullptr;
+}
+
+GlLookup headlessGlLookup()
+{
+    return ensureHeadlessGl() ? headlessLookup(*context) : nullptr;
 }
 
 static GLuint compileProbe(const std::string& body)
@@ -114,21 +119,27 @@ FrameParams paramsAtBeat(float beat)
     return p;
 }
 
-std::vector<Vec4> renderFloatFrame(uint32_t positionMs, int width, int height, const char* fragmentSource)
+std::vector<Vec4> renderFloatFrame(uint32_t positionMs, int width, int height, const char* fragmentSource,
+                                   const ScheduleValues& schedule)
 {
     if (!ensureHeadlessGl()) return {};
+    std::string error;
+    if (!renderer) renderer = createRenderer(headlessLookup(*context), &error);
+    if (!renderer) {
+        ADD_FAILURE() << error;
+        return {};
+    }
     if (rendererWidth != width || rendererSource != fragmentSource) {
-        std::string error;
         rendererSource = fragmentSource;
         // Without a source, the show's shader draws as the show does, with its set of programs.
-        if (!(fragmentSource ? initSingleProgramRenderer(headlessLookup, fragmentSource, width, height, &error)
-                             : initShowRenderer(headlessLookup, width, height, &error))) {
+        if (!(fragmentSource ? useSingleProgram(*renderer, fragmentSource, width, height, &error)
+                             : useShowPrograms(*renderer, width, height, &error))) {
             ADD_FAILURE() << error;
             return {};
         }
         rendererWidth = width;
     }
     bindFloatTarget(width, height);
-    renderFrame(positionMs);
+    renderFrame(*renderer, schedule, positionMs);
     return readFloat(width, height);
 }

@@ -73,7 +73,8 @@ TEST(Optimisations, ScheduleFromAUniformDrawsAsWrittenInValues)
     const std::vector<std::string> names = optimisationNames();
     const std::set<std::string> all(names.begin(), names.end());
     PackedShaders fromUniform, writtenIn;
-    ASSERT_TRUE(packShaders(sources, all, 160, 90, false, fromUniform, &error, true)) << error;
+    ASSERT_TRUE(packShaders(sources, all, 160, 90, false, PackSchedule{&BUILT_IN_SCHEDULE, true}, fromUniform, &error))
+        << error;
     const std::string& uniformProgram = fromUniform.specialised[PROGRAM_VARIANTS - 1];
     ASSERT_NE(std::string::npos, uniformProgram.find(SCHEDULE_UNIFORM));
     const std::vector<uint32_t>& positions = comparedPositions();
@@ -86,24 +87,21 @@ TEST(Optimisations, ScheduleFromAUniformDrawsAsWrittenInValues)
     const std::vector<uint32_t> movedStretches = {7500, 12500, 24200, 34500, 65000, 66500};
     std::vector<std::vector<Vec4>> beforeTheMove;
     for (uint32_t ms : movedStretches) beforeTheMove.push_back(renderFloatFrame(ms, 160, 90, uniformProgram.c_str()));
-    const ScheduleValues builtIn = activeSchedule();
-    ScheduleValues moved = builtIn;
+    ScheduleValues moved;
     moved.INTRO_BARS_END_BEAT = 12.5f;
     moved.FIRST_SHAKE_START_BEAT = 18.0f;
     moved.FLASHES_START_BEAT = 35.0f;
     moved.FLASHES_END_BEAT = 50.0f;
     moved.FADE_OUT_START_BEAT = 95.0f;
     moved.FADE_OUT_RATE = 0.5f;
-    useSchedule(moved);
-    ASSERT_TRUE(packShaders(sources, all, 160, 90, false, writtenIn, &error)) << error;
+    ASSERT_TRUE(packShaders(sources, all, 160, 90, false, PackSchedule{&moved, false}, writtenIn, &error)) << error;
     const std::string& literalProgram = writtenIn.specialised[PROGRAM_VARIANTS - 1];
     for (size_t k = 0; k < movedStretches.size(); ++k) {
-        const auto literal = renderFloatFrame(movedStretches[k], 160, 90, literalProgram.c_str());
+        const auto literal = renderFloatFrame(movedStretches[k], 160, 90, literalProgram.c_str(), moved);
         EXPECT_FALSE(literal == beforeTheMove[k]) << "the move shows at " << movedStretches[k] << " ms";
-        EXPECT_TRUE(renderFloatFrame(movedStretches[k], 160, 90, uniformProgram.c_str()) == literal)
+        EXPECT_TRUE(renderFloatFrame(movedStretches[k], 160, 90, uniformProgram.c_str(), moved) == literal)
             << "pixels differ at " << movedStretches[k] << " ms";
     }
-    useSchedule(builtIn);
 }
 
 // Each optimisation on its own (the variants the build packs for the

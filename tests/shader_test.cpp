@@ -190,7 +190,7 @@ TEST(CameraAndMarch, CameraAtTimeZeroAndShakeWindows)
 TEST(CameraAndMarch, MissesAndOutOfStepHits)
 {
     // March the real scene along a fan of rays from the camera at 41.5 s.
-    const FrameParams at = computeFrameParams(41500);
+    const FrameParams at = computeFrameParams(BUILT_IN_SCHEDULE, 41500);
     std::vector<Vec4> directions;
     for (int i = 0; i < 64; ++i) {
         const float angle = 0.1f * float(i);

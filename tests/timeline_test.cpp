@@ -57,15 +57,15 @@ TEST(Curves, StepAboveIsStrict)
 
 TEST(Curves, HitPulseTrain)
 {
-    EXPECT_BITS(0.0f, hitPulse(20.99f));
-    EXPECT_BITS(0.150146484375f, hitPulse(21));
-    EXPECT_BITS(0.150146484375f, hitPulse(33.5f));
-    EXPECT_BITS(0.0f, hitPulse(27));
-    EXPECT_BITS(0.0f, hitPulse(34.5f));
-    EXPECT_BITS(0.0f, hitPulse(500));
+    EXPECT_BITS(0.0f, hitPulse(BUILT_IN_SCHEDULE, 20.99f));
+    EXPECT_BITS(0.150146484375f, hitPulse(BUILT_IN_SCHEDULE, 21));
+    EXPECT_BITS(0.150146484375f, hitPulse(BUILT_IN_SCHEDULE, 33.5f));
+    EXPECT_BITS(0.0f, hitPulse(BUILT_IN_SCHEDULE, 27));
+    EXPECT_BITS(0.0f, hitPulse(BUILT_IN_SCHEDULE, 34.5f));
+    EXPECT_BITS(0.0f, hitPulse(BUILT_IN_SCHEDULE, 500));
     // The peak of the main hump sits on the echo's raised floor; the sum is
     // exact only with the shortened-mantissa weights, not 0.1 and 0.05.
-    EXPECT_BITS(0.150146484375f, hitPulse(25.75f));
+    EXPECT_BITS(0.150146484375f, hitPulse(BUILT_IN_SCHEDULE, 25.75f));
 }
 
 struct Expected {
@@ -81,7 +81,7 @@ TEST(FrameParams, ScheduleEdgesBitExact)
         {41500, {0x42260001, ZERO, ZERO, ZERO, 0x4273774F, ZERO, ONE, GAIN_HIGH}},
     };
     for (const Expected& c : cases) {
-        const FrameParams p = computeFrameParams(c.ms);
+        const FrameParams p = computeFrameParams(BUILT_IN_SCHEDULE, c.ms);
         const float got[] = {p.time, p.finale, p.glitch, p.spare, p.beat, p.hit, p.warp, p.pulseGain};
         for (int s = 0; s < 8; ++s) EXPECT_EQ(c.slots[s], bits(got[s])) << "ms " << c.ms << " slot " << s;
     }
@@ -89,8 +89,8 @@ TEST(FrameParams, ScheduleEdgesBitExact)
 
 TEST(FrameParams, BeatAndGainAroundBeat52)
 {
-    const FrameParams before = computeFrameParams(35454);
-    const FrameParams after = computeFrameParams(35455);
+    const FrameParams before = computeFrameParams(BUILT_IN_SCHEDULE, 35454);
+    const FrameParams after = computeFrameParams(BUILT_IN_SCHEDULE, 35455);
     EXPECT_FLOAT_EQ(51.99907f, before.beat);
     EXPECT_BITS(0.2f, before.pulseGain);
     EXPECT_FLOAT_EQ(52.00053f, after.beat);
@@ -99,15 +99,15 @@ TEST(FrameParams, BeatAndGainAroundBeat52)
 
 TEST(FrameParams, WarpDipSnapsBackAtBeat60)
 {
-    const FrameParams dip = computeFrameParams(40909);
+    const FrameParams dip = computeFrameParams(BUILT_IN_SCHEDULE, 40909);
     EXPECT_FLOAT_EQ(59.99971f, dip.beat);
     EXPECT_NEAR(0.55f, dip.warp, 1e-4f);
-    const FrameParams snap = computeFrameParams(40910);
+    const FrameParams snap = computeFrameParams(BUILT_IN_SCHEDULE, 40910);
     EXPECT_FLOAT_EQ(60.00118f, snap.beat);
     EXPECT_BITS(1.0f, snap.warp);
     EXPECT_EQ("60.8665123", [] {
         char text[32];
-        std::snprintf(text, sizeof text, "%.9g", double(computeFrameParams(41500).beat));
+        std::snprintf(text, sizeof text, "%.9g", double(computeFrameParams(BUILT_IN_SCHEDULE, 41500).beat));
         return std::string(text);
     }());
 }
@@ -115,10 +115,11 @@ TEST(FrameParams, WarpDipSnapsBackAtBeat60)
 TEST(FrameParams, WarpPeakGlitchAndFinale)
 {
     // The swell's peak: 1 + 0.8, the dip long over.
-    EXPECT_NEAR(1.8f, computeFrameParams(positionAtBeat(72)).warp, 1e-3f);
-    EXPECT_BITS(0.2f, computeFrameParams(positionAtBeat(75)).glitch);
-    for (uint32_t ms : {positionAtBeat(84), positionAtBeat(84) + 1, 100000u, 2000000u}) {
-        const FrameParams p = computeFrameParams(ms);
+    EXPECT_NEAR(1.8f, computeFrameParams(BUILT_IN_SCHEDULE, positionAtBeat(BUILT_IN_SCHEDULE, 72)).warp, 1e-3f);
+    EXPECT_BITS(0.2f, computeFrameParams(BUILT_IN_SCHEDULE, positionAtBeat(BUILT_IN_SCHEDULE, 75)).glitch);
+    for (uint32_t ms :
+         {positionAtBeat(BUILT_IN_SCHEDULE, 84), positionAtBeat(BUILT_IN_SCHEDULE, 84) + 1, 100000u, 2000000u}) {
+        const FrameParams p = computeFrameParams(BUILT_IN_SCHEDULE, ms);
         EXPECT_BITS(1.0f, p.finale) << ms;
         EXPECT_BITS(0.0f, p.glitch) << ms;
     }
@@ -127,18 +128,19 @@ TEST(FrameParams, WarpPeakGlitchAndFinale)
 TEST(FrameParams, TimeUsesSinglePrecisionMillisecondFactor)
 {
     // 0.001 as a float, not as a double: the product rounds differently.
-    EXPECT_BITS(float(123457.0 * double(0.001f)), computeFrameParams(123457).time);
-    EXPECT_NE(bits(float(123457.0 * 0.001)), bits(computeFrameParams(123457).time));
+    EXPECT_BITS(float(123457.0 * double(0.001f)), computeFrameParams(BUILT_IN_SCHEDULE, 123457).time);
+    EXPECT_NE(bits(float(123457.0 * 0.001)), bits(computeFrameParams(BUILT_IN_SCHEDULE, 123457).time));
     // Positions are read as signed 32-bit counts; nothing clamps them.
-    EXPECT_LT(computeFrameParams(0xFFFFFFFFu).time, 0.0f);
-    EXPECT_GT(computeFrameParams(1000000u).beat, computeFrameParams(999999u).beat);
+    EXPECT_LT(computeFrameParams(BUILT_IN_SCHEDULE, 0xFFFFFFFFu).time, 0.0f);
+    EXPECT_GT(computeFrameParams(BUILT_IN_SCHEDULE, 1000000u).beat,
+              computeFrameParams(BUILT_IN_SCHEDULE, 999999u).beat);
 }
 
 TEST(FrameParams, WholeShowIsWellBehaved)
 {
     float lastBeat = -1.0f;
     for (uint32_t ms = 0; ms <= 120000; ++ms) {
-        const FrameParams p = computeFrameParams(ms);
+        const FrameParams p = computeFrameParams(BUILT_IN_SCHEDULE, ms);
         ASSERT_GE(p.beat, lastBeat) << ms;
         lastBeat = p.beat;
         const bool inPulse = (p.beat >= 21 && p.beat < 22.5f) || (p.beat >= 25 && p.beat < 26.5f) ||
@@ -160,8 +162,10 @@ TEST(FrameParams, WholeShowIsWellBehaved)
 TEST(Schedule, CurvesChangeAtTheirNamedBeats)
 {
     // `at` is the first position that has reached a beat, `before` the last that has not.
-    auto at = [](float beat) { return computeFrameParams(positionAtBeat(beat)); };
-    auto before = [](float beat) { return computeFrameParams(positionAtBeat(beat) - 1); };
+    auto at = [](float beat) { return computeFrameParams(BUILT_IN_SCHEDULE, positionAtBeat(BUILT_IN_SCHEDULE, beat)); };
+    auto before = [](float beat) {
+        return computeFrameParams(BUILT_IN_SCHEDULE, positionAtBeat(BUILT_IN_SCHEDULE, beat) - 1);
+    };
     EXPECT_EQ(0.0f, before(FINALE_START_BEAT).finale);
     EXPECT_GT(at(FINALE_START_BEAT + 0.1f).finale, 0.0f);
     EXPECT_LT(before(FINALE_FULL_BEAT).finale, 1.0f);
@@ -181,10 +185,10 @@ TEST(Schedule, CurvesChangeAtTheirNamedBeats)
     EXPECT_EQ(1.0f, at(WARP_SWELL_END_BEAT).warp);
     EXPECT_FLOAT_EQ(0.2f, before(PULSE_GAIN_STEP_BEAT).pulseGain);
     EXPECT_FLOAT_EQ(0.4f, at(PULSE_GAIN_STEP_BEAT + 0.01f).pulseGain);
-    EXPECT_EQ(69000u, showEndMs()) << "the built-in show's picture has faded out by 69 s";
-    EXPECT_GE(computeFrameParams(showEndMs()).beat, FADE_OUT_END_BEAT);
-    EXPECT_LT(computeFrameParams(showEndMs() - 1000).beat, FADE_OUT_END_BEAT);
-    EXPECT_EQ(uint32_t(INT32_MAX), positionAtBeat(1e12f));
+    EXPECT_EQ(69000u, showEndMs(BUILT_IN_SCHEDULE)) << "the built-in show's picture has faded out by 69 s";
+    EXPECT_GE(computeFrameParams(BUILT_IN_SCHEDULE, showEndMs(BUILT_IN_SCHEDULE)).beat, FADE_OUT_END_BEAT);
+    EXPECT_LT(computeFrameParams(BUILT_IN_SCHEDULE, showEndMs(BUILT_IN_SCHEDULE) - 1000).beat, FADE_OUT_END_BEAT);
+    EXPECT_EQ(uint32_t(INT32_MAX), positionAtBeat(BUILT_IN_SCHEDULE, 1e12f));
 }
 
 // The printed built-in schedule reads back as exactly the built-in one, and
@@ -201,21 +205,19 @@ TEST(ScheduleFile, PrintedScheduleReadsBackExactlyAndMovesWhatItNames)
     EXPECT_EQ(0, std::memcmp(&builtIn, &read, sizeof read)) << text;
 
     std::vector<FrameParams> before;
-    for (uint32_t ms = 0; ms < 70000; ms += 250) before.push_back(computeFrameParams(ms));
-    useSchedule(read);
+    for (uint32_t ms = 0; ms < 70000; ms += 250) before.push_back(computeFrameParams(BUILT_IN_SCHEDULE, ms));
     for (uint32_t ms = 0, i = 0; ms < 70000; ms += 250, ++i) {
-        const FrameParams after = computeFrameParams(ms);
+        const FrameParams after = computeFrameParams(read, ms);
         ASSERT_EQ(0, std::memcmp(&before[i], &after, sizeof after)) << ms;
     }
 
     std::string moved = text;
     moved.replace(moved.find("GLITCH_START_BEAT = 66"), 22, "GLITCH_START_BEAT = 70  # later");
     ASSERT_TRUE(parseSchedule(moved, "moved.txt", read, &error)) << error;
-    useSchedule(read);
-    EXPECT_EQ(0.0f, computeFrameParams(positionAtBeat(69.5f)).glitch) << "the glitch starts at beat 70 now";
-    EXPECT_GT(computeFrameParams(positionAtBeat(70.5f)).glitch, 0.0f);
-    EXPECT_EQ(positionAtBeat(70.0f), positionAtBeat(sectionStartBeat(5))) << "the glitch section moves with it";
-    useSchedule(builtIn);
+    EXPECT_EQ(0.0f, computeFrameParams(read, positionAtBeat(read, 69.5f)).glitch) << "the glitch starts at beat 70 now";
+    EXPECT_GT(computeFrameParams(read, positionAtBeat(read, 70.5f)).glitch, 0.0f);
+    EXPECT_EQ(positionAtBeat(read, 70.0f), positionAtBeat(read, sectionStartBeat(read, 5)))
+        << "the glitch section moves with it";
 }
 
 // Every way a schedule file can be wrong is refused with its file, its line

@@ -21,8 +21,8 @@ static Transport pausedAt(uint32_t ms)
 // The first millisecond whose frame is on `beat`: on it, and the one before is not.
 static void expectOnBeat(const Transport& t, float beat)
 {
-    EXPECT_GE(computeFrameParams(t.positionMs).beat, beat) << t.positionMs << " ms";
-    EXPECT_LT(computeFrameParams(t.positionMs - 1).beat, beat) << t.positionMs << " ms";
+    EXPECT_GE(computeFrameParams(BUILT_IN_SCHEDULE, t.positionMs).beat, beat) << t.positionMs << " ms";
+    EXPECT_LT(computeFrameParams(BUILT_IN_SCHEDULE, t.positionMs - 1).beat, beat) << t.positionMs << " ms";
 }
 
 TEST(Transport, StepsLandOnTheGridOfBeatsBarsAndPhrases)
@@ -132,10 +132,11 @@ TEST(Transport, SectionKeysLandOnEachSectionsFirstFrame)
     uint32_t previous = 0;
     for (size_t i = 0; i < std::size(SHOW_SECTIONS); ++i) {
         EXPECT_TRUE(jumpToSection(t, int(i)).seek);
-        const float sectionBeat = sectionStartBeat(int(i));
-        EXPECT_GE(computeFrameParams(t.positionMs).beat, sectionBeat) << SHOW_SECTIONS[i].name;
+        const float sectionBeat = sectionStartBeat(BUILT_IN_SCHEDULE, int(i));
+        EXPECT_GE(computeFrameParams(BUILT_IN_SCHEDULE, t.positionMs).beat, sectionBeat) << SHOW_SECTIONS[i].name;
         if (t.positionMs > 0) {
-            EXPECT_LT(computeFrameParams(t.positionMs - 1).beat, sectionBeat) << SHOW_SECTIONS[i].name;
+            EXPECT_LT(computeFrameParams(BUILT_IN_SCHEDULE, t.positionMs - 1).beat, sectionBeat)
+                << SHOW_SECTIONS[i].name;
         }
         if (i > 0) {
             EXPECT_GT(t.positionMs, previous) << SHOW_SECTIONS[i].name;
@@ -188,11 +189,12 @@ TEST(Strip, SnapsToTheNearestBeat)
 {
     const double beatMs = 1000.0 * double(SECONDS_PER_BEAT);
     for (uint32_t ms : {0u, 1u, 340u, 341u, 342u, 10000u, 30680u, 45500u, 68999u}) {
-        const uint32_t snapped = nearestBeatMs(ms);
-        const float beat = computeFrameParams(snapped).beat;
+        const uint32_t snapped = nearestBeatMs(BUILT_IN_SCHEDULE, ms);
+        const float beat = computeFrameParams(BUILT_IN_SCHEDULE, snapped).beat;
         EXPECT_EQ(std::floor(beat), std::round(beat)) << ms;
         if (snapped > 0) {
-            EXPECT_LT(computeFrameParams(snapped - 1).beat, std::floor(beat)) << ms << ": the beat's first millisecond";
+            EXPECT_LT(computeFrameParams(BUILT_IN_SCHEDULE, snapped - 1).beat, std::floor(beat))
+                << ms << ": the beat's first millisecond";
         }
         EXPECT_LE(std::abs(double(snapped) - double(ms)), beatMs / 2 + 1.0) << ms;
     }

@@ -42,7 +42,8 @@ static const char* sectionAt(uint32_t ms)
 {
     const char* name = SHOW_SECTIONS[0].name;
     for (int i = 0; i < SHOW_SECTION_COUNT; ++i)
-        if (positionAtBeat(sectionStartBeat(i)) <= ms) name = SHOW_SECTIONS[i].name;
+        if (positionAtBeat(BUILT_IN_SCHEDULE, sectionStartBeat(BUILT_IN_SCHEDULE, i)) <= ms)
+            name = SHOW_SECTIONS[i].name;
     return name;
 }
 
@@ -59,7 +60,7 @@ TEST(Web, TimelineInWebAssemblyEqualsTheNativeOneBitForBit)
     ASSERT_EQ(std::streamsize(web.size() * sizeof(FrameParams)), in.gcount());
     int differing = 0;
     for (uint32_t ms = 0; ms <= LAST_MS; ++ms) {
-        const FrameParams native = computeFrameParams(ms);
+        const FrameParams native = computeFrameParams(BUILT_IN_SCHEDULE, ms);
         if (std::memcmp(&native, &web[ms], sizeof native) != 0 && ++differing <= 5)
             ADD_FAILURE() << "the frame parameters differ at " << ms << " ms";
     }
@@ -71,8 +72,10 @@ TEST(Web, TimelineInWebAssemblyEqualsTheNativeOneBitForBit)
 TEST(Web, StillPicturesMatchTheNativeRendererAtEverySecond)
 {
     std::vector<uint32_t> positions;
-    for (uint32_t ms = 0; ms <= positionAtBeat(FADE_OUT_END_BEAT); ms += 1000) positions.push_back(ms);
-    for (uint32_t ms = positionAtBeat(GLITCH_START_BEAT) + 250; ms < positionAtBeat(GLITCH_END_BEAT); ms += 1500)
+    for (uint32_t ms = 0; ms <= positionAtBeat(BUILT_IN_SCHEDULE, FADE_OUT_END_BEAT); ms += 1000)
+        positions.push_back(ms);
+    for (uint32_t ms = positionAtBeat(BUILT_IN_SCHEDULE, GLITCH_START_BEAT) + 250;
+         ms < positionAtBeat(BUILT_IN_SCHEDULE, GLITCH_END_BEAT); ms += 1500)
         positions.push_back(ms);
     const std::string dir = makeTempDir();
     std::string size = std::to_string(STILL_WIDTH), list;

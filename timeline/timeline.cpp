@@ -22,19 +22,7 @@ static constexpr float SLOPE_BEATS = 8.0f;
 // Hit pulses, evenly spaced from the first hit beat to the last.
 static constexpr int HIT_COUNT = 4;
 
-static ScheduleValues schedule;
-
-const ScheduleValues& activeSchedule()
-{
-    return schedule;
-}
-
-void useSchedule(const ScheduleValues& values)
-{
-    schedule = values;
-}
-
-float sectionStartBeat(int index)
+float sectionStartBeat(const ScheduleValues& schedule, int index)
 {
     return schedule.*SHOW_SECTIONS[index].start;
 }
@@ -70,7 +58,7 @@ float stepAbove(float edge, float x)
     return edge < x ? 1.0f : 0.0f;
 }
 
-float hitPulse(float x)
+float hitPulse(const ScheduleValues& schedule, float x)
 {
     // Pulse starts in beats, latest first: the first one already reached wins.
     const float spacing = (schedule.LAST_HIT_BEAT - schedule.FIRST_HIT_BEAT) / float(HIT_COUNT - 1);
@@ -84,9 +72,8 @@ float hitPulse(float x)
     return 0.0f;
 }
 
-FrameParams computeFrameParams(uint32_t positionMs)
+FrameParams computeFrameParams(const ScheduleValues& s, uint32_t positionMs)
 {
-    const ScheduleValues& s = schedule;
     FrameParams p{};
     p.time = float(double(int32_t(positionMs)) * double(MS_TO_SECONDS));
     p.beat = float(double(p.time) / double(s.SECONDS_PER_BEAT));
@@ -94,7 +81,7 @@ FrameParams computeFrameParams(uint32_t positionMs)
     p.glitch = float(double(trapezoid(p.beat, s.GLITCH_START_BEAT, SLOPE_BEATS, SLOPE_BEATS, s.GLITCH_END_BEAT)) *
                      double(GLITCH_GAIN));
     p.spare = 0.0f;
-    p.hit = hitPulse(p.beat);
+    p.hit = hitPulse(s, p.beat);
     // The dip is subtracted from 1 in double before the swell is added.
     p.warp = float((1.0 -
                     double(trapezoid(p.beat, s.WARP_DIP_START_BEAT, SLOPE_BEATS, SLOPE_BEATS, s.WARP_DIP_END_BEAT)) *
@@ -106,20 +93,20 @@ FrameParams computeFrameParams(uint32_t positionMs)
     return p;
 }
 
-float lastPictureBeat()
+float lastPictureBeat(const ScheduleValues& schedule)
 {
     return schedule.FADE_OUT_END_BEAT - 1.0f;
 }
 
-uint32_t showEndMs()
+uint32_t showEndMs(const ScheduleValues& schedule)
 {
     static constexpr uint32_t MS_PER_SECOND = 1000;
-    const uint32_t faded = positionAtBeat(schedule.FADE_OUT_END_BEAT);
+    const uint32_t faded = positionAtBeat(schedule, schedule.FADE_OUT_END_BEAT);
     if (faded > INT32_MAX - MS_PER_SECOND) return faded;
     return (faded + MS_PER_SECOND - 1) / MS_PER_SECOND * MS_PER_SECOND;
 }
 
-uint32_t positionAtBeat(float beat)
+uint32_t positionAtBeat(const ScheduleValues& schedule, float beat)
 {
     // Start a few milliseconds early and walk up: rounding may put the exact
     // product on either side of the edge.
@@ -128,6 +115,6 @@ uint32_t positionAtBeat(float beat)
     // Positions are signed 32-bit counts: a later beat (or no number at all) is never reached.
     if (!(estimate < double(INT32_MAX))) return INT32_MAX;
     uint32_t ms = estimate > MARGIN_MS ? uint32_t(estimate) - MARGIN_MS : 0;
-    while (computeFrameParams(ms).beat < beat && ms < INT32_MAX) ++ms;
+    while (computeFrameParams(schedule, ms).beat < beat && ms < INT32_MAX) ++ms;
     return ms;
 }

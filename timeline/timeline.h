@@ -17,19 +17,18 @@ inline constexpr float SECONDS_PER_BEAT = 0.68182f;
 static_assert(60.0 / BEATS_PER_MINUTE - SECONDS_PER_BEAT < 1e-5 && SECONDS_PER_BEAT - 60.0 / BEATS_PER_MINUTE < 1e-5,
               "SECONDS_PER_BEAT is the tempo's beat length");
 
-// The schedule the timeline computes with: every name of VANTROP_SCHEDULE
-// and the beat's length, the built-in values unless a schedule file gave
-// others (timeline/schedule_file.h). The shader packer writes the same values.
+// A schedule: every name of VANTROP_SCHEDULE and the beat's length. Every
+// function below that times the show takes the one in use from its caller:
+// the built-in one, or one a schedule file gave (timeline/schedule_file.h).
+// The shader packer writes the same values.
 struct ScheduleValues {
 #define VANTROP_SCHEDULE_MEMBER(name, value) float name = value;
     VANTROP_SCHEDULE(VANTROP_SCHEDULE_MEMBER)
 #undef VANTROP_SCHEDULE_MEMBER
     float SECONDS_PER_BEAT = ::SECONDS_PER_BEAT;
 };
-// The schedule in use: the built-in one until useSchedule.
-const ScheduleValues& activeSchedule();
-// From now on the timeline, the sections and the shader packer use `values`.
-void useSchedule(const ScheduleValues& values);
+// The show's own schedule.
+inline constexpr ScheduleValues BUILT_IN_SCHEDULE{};
 
 // The show's sections in order, for jumping between them: a name and the schedule's name of the beat it starts on.
 struct ShowSection {
@@ -43,8 +42,8 @@ inline constexpr ShowSection SHOW_SECTIONS[] = {
     {"finale", &ScheduleValues::FINALE_START_BEAT}, {"fade-out", &ScheduleValues::FADE_OUT_START_BEAT},
 };
 inline constexpr int SHOW_SECTION_COUNT = int(std::size(SHOW_SECTIONS));
-// The beat section `index` starts on, in the schedule in use.
-float sectionStartBeat(int index);
+// The beat section `index` starts on.
+float sectionStartBeat(const ScheduleValues& schedule, int index);
 
 // The uniform block m: m[0] = (time, finale, glitch, spare), m[1] = (beat, hit, warp, pulseGain).
 struct FrameParams {
@@ -68,16 +67,16 @@ float sineHump(float x, float start, float length);
 // 1 when x is strictly greater than edge, else 0.
 float stepAbove(float edge, float x);
 // The hit pulse train on four hits evenly spaced from FIRST_HIT_BEAT to LAST_HIT_BEAT; at most 0.150146484375.
-float hitPulse(float x);
+float hitPulse(const ScheduleValues& schedule, float x);
 
 // The first whole millisecond whose frame has reached this beat (INT32_MAX for beats beyond the last position).
-uint32_t positionAtBeat(float beat);
-// The last beat with a picture worth showing in the schedule in use: the one
-// before the fade-out's end, after which the picture is black.
-float lastPictureBeat();
-// The whole second by which the picture of the schedule in use has faded out,
+uint32_t positionAtBeat(const ScheduleValues& schedule, float beat);
+// The last beat with a picture worth showing: the one before the fade-out's
+// end, after which the picture is black.
+float lastPictureBeat(const ScheduleValues& schedule);
+// The whole second by which the picture has faded out,
 // milliseconds (69000 for the built-in one, whose fade-out ends at 68.86 s):
 // where an export without music ends, and the placeholder track's length less one second.
-uint32_t showEndMs();
+uint32_t showEndMs(const ScheduleValues& schedule);
 // The parameters of the frame shown at this music position (milliseconds, read as a signed 32-bit count).
-FrameParams computeFrameParams(uint32_t positionMs);
+FrameParams computeFrameParams(const ScheduleValues& schedule, uint32_t positionMs);

@@ -25,17 +25,23 @@ static constexpr double STAMP_RUN_ON_S = 0.1;
 // Frames looked at for a position that each program draws: one every 250 ms.
 static constexpr uint32_t WARM_UP_STEP_MS = 250;
 
-static EMSCRIPTEN_WEBGL_CONTEXT_HANDLE context;
-static std::string lastError;
-static int drawWidth, drawHeight;
-static uint32_t shownMs;
+struct WebShow {
+    EMSCRIPTEN_WEBGL_CONTEXT_HANDLE context = 0;
+    Renderer* renderer = nullptr;
+    std::string lastError;
+    int drawWidth = 0, drawHeight = 0;
+    uint32_t shownMs = 0;
+};
+// The page calls the exported functions below by name, with numbers only:
+// the one show of the page lives here, where each call finds it.
+static WebShow web;
 
 // Opens WebGL 1 on the canvas: no alpha (the shader writes alpha 0 and the
 // desktop ignores it), no antialiasing (every pixel is the shader's own);
 // `keep` keeps each picture for a screenshot after it is shown.
 static bool openContext(bool keep)
 {
-    if (context > 0) return true;
+    if (web.context > 0) return true;
     EmscriptenWebGLContextAttributes attributes;
     emscripten_webgl_init_context_attributes(&attributes);
     attributes.alpha = EM_FALSE;
@@ -47,15 +53,16 @@ static bool openContext(bool keep)
     attributes.powerPreference = EM_WEBGL_POWER_PREFERENCE_HIGH_PERFORMANCE;
     attributes.majorVersion = 1;
     attributes.minorVersion = 0;
-    context = emscripten_webgl_create_context(CANVAS, &attributes);
-    if (context <= 0) {
-        lastError =
+    web.context = emscripten_webgl_create_context(CANVAS, &attributes);
+    if (web.context <= 0) {
+        web.lastError =
             "this browser cannot draw with WebGL here: turn on hardware acceleration (or WebGL) in its "
             "settings, or try another browser";
         return false;
     }
-    emscripten_webgl_make_context_current(context);
-    return true;
+    emscripten_webgl_make_context_current(web.context);
+    web.renderer = createRenderer(webGlLookup, &web.lastError);
+    return web.renderer != nullptr;
 }
 
 // A browser may prepare a program for drawing only when it first draws
@@ -64,13 +71,13 @@ static bool openContext(bool keep)
 static void warmUp()
 {
     bool drawn[PROGRAM_VARIANTS] = {};
-    const uint32_t last = positionAtBeat(lastPictureBeat());
+    const uint32_t last = positionAtBeat(BUILT_IN_SCHEDULE, lastPictureBeat(BUILT_IN_SCHEDULE));
     for (uint32_t ms = 0; ms <= last; ms += WARM_UP_STEP_MS) {
-        const int variant = programVariantFor(computeFrameParams(ms));
+        const int variant = programVariantFor(computeFrameParams(BUILT_IN_SCHEDULE, ms));
         if (drawn[variant]) continue;
         drawn[variant] = true;
         glViewport(0, 0, 1, 1);
-        renderFrame(ms);
+        renderFrame(*web.renderer, BUILT_IN_SCHEDULE, ms);
     }
     // Reading a pixel waits until every draw has been done.
     uint8_t pixel[4];
@@ -85,12 +92,12 @@ extern "C" {
 EMSCRIPTEN_KEEPALIVE int vantropSetUp(int width, int height, int positionMs, int everyProgram, int keep)
 {
     if (!openContext(keep != 0)) return 1;
-    const bool built = everyProgram
-        ? initShowRenderer(webGlLookup, width, height, &lastError)
-        : initShowRendererForFrame(webGlLookup, width, height, uint32_t(positionMs), &lastError);
+    const bool built = everyProgram ? useShowPrograms(*web.renderer, width, height, &web.lastError)
+                                    : useShowProgramsForFrame(*web.renderer, width, height, BUILT_IN_SCHEDULE,
+                                                              uint32_t(positionMs), &web.lastError);
     if (!built) return 1;
-    drawWidth = width;
-    drawHeight = height;
+    web.drawWidth = width;
+    web.drawHeight = height;
     if (everyProgram) warmUp();
     return 0;
 }
@@ -98,23 +105,23 @@ EMSCRIPTEN_KEEPALIVE int vantropSetUp(int width, int height, int positionMs, int
 // Why the last set-up failed.
 EMSCRIPTEN_KEEPALIVE const char* vantropError()
 {
-    return lastError.c_str();
+    return web.lastError.c_str();
 }
 
 // Draws the frame at this music position.
 EMSCRIPTEN_KEEPALIVE void vantropDraw(int positionMs)
 {
-    glViewport(0, 0, drawWidth, drawHeight);
-    renderFrame(uint32_t(positionMs));
+    glViewport(0, 0, web.drawWidth, web.drawHeight);
+    renderFrame(*web.renderer, BUILT_IN_SCHEDULE, uint32_t(positionMs));
     // The page's console shows what the program's standard error says.
-    if (const std::string failure = takeRendererFailure(); !failure.empty())
+    if (const std::string failure = takeRendererFailure(*web.renderer); !failure.empty())
         std::fprintf(stderr, "vantrop: %s\n", failure.c_str());
 }
 
 // Starts the clock again from 0, for a new playing.
 EMSCRIPTEN_KEEPALIVE void vantropRestartClock()
 {
-    shownMs = 0;
+    web.shownMs = 0;
 }
 
 // The millisecond to draw now: the audio context's output stamp (the context
@@ -130,7 +137,7 @@ EMSCRIPTEN_KEEPALIVE double vantropShownMs(double stampContextS, double stampPer
     const uint64_t music = heard > startFrame ? heard - startFrame : 0;
     const bool playedOut = double(music) >= trackFrames;
     const uint32_t lengthMs = uint32_t(std::llround(trackFrames * 1000.0 / rate));
-    shownMs = nextShownMs(shownMs, music * 1000 / uint64_t(rate), playedOut, lengthMs);
-    return shownMs;
+    web.shownMs = nextShownMs(web.shownMs, music * 1000 / uint64_t(rate), playedOut, lengthMs);
+    return web.shownMs;
 }
 }

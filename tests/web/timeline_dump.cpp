@@ -21,7 +21,7 @@ int main(int argc, char** argv)
         return 1;
     }
     for (unsigned ms = 0; ms <= last; ++ms) {
-        const FrameParams params = computeFrameParams(ms);
+        const FrameParams params = computeFrameParams(BUILT_IN_SCHEDULE, ms);
         std::fwrite(&params, sizeof params, 1, out);
     }
     return std::fclose(out) == 0 ? 0 : 1;
