@@ -243,6 +243,22 @@ bool moveIntoPlaceIfNew(const std::string& temporary, const std::string& path, s
     return false;
 }
 
+bool checkNameFree(const std::string& path, bool force, std::string* error)
+{
+    if (force || !pathExists(path)) return true;
+    *error = path + " already exists; give --force to replace it, or name another file";
+    return false;
+}
+
+bool finishOutput(const std::string& temporary, const std::string& path, bool force, std::string* error)
+{
+    if (force) return moveIntoPlace(temporary, path, error);
+    if (moveIntoPlaceIfNew(temporary, path, error)) return true;
+    std::remove(temporary.c_str());
+    if (error->empty()) *error = path + " was made by another program meanwhile; it was kept, and nothing written";
+    return false;
+}
+
 bool reserveName(const std::string& path, std::string* error)
 {
 #ifdef _WIN32

@@ -14,6 +14,13 @@ bool checkOutputPath(const std::string& path, const std::vector<std::string>& ex
                      const std::vector<std::string>& inputs, std::string* error);
 // Whether something (a file, a folder, a link) already has this name.
 bool pathExists(const std::string& path);
+// Before any work: false, with *error saying to give --force or another name,
+// when something has this name and `force` is not given.
+bool checkNameFree(const std::string& path, bool force, std::string* error);
+// Moves the finished temporary file to `path`: over what is there with
+// `force`, else only where nothing is (never over a file made meanwhile).
+// On failure *error says why and the temporary file is removed.
+bool finishOutput(const std::string& temporary, const std::string& path, bool force, std::string* error);
 // A new empty hidden file in `path`'s folder, with `extension`, to write into
 // before moving it into place; "" with *error when none can be made.
 std::string makeTemporaryBeside(const std::string& path, const std::string& extension, std::string* error);

@@ -1,6 +1,7 @@
 #include "image/png_file.h"
 
 #include "files/output_file.h"
+#include "image/for_tests.h"
 
 #include <algorithm>
 
@@ -55,7 +56,7 @@ void flipRows(std::vector<uint8_t>& rgb, int width, int height)
                          rgb.begin() + std::ptrdiff_t(size_t(height - 1 - y) * stride));
 }
 
-bool writePngFileSafely(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb,
+bool writePngFileSafely(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb, bool force,
                         std::string* error)
 {
     const std::string temporary = makeTemporaryBeside(path, ".png", error);
@@ -65,5 +66,5 @@ bool writePngFileSafely(const std::string& path, int width, int height, const st
         *error += " (writing " + path + ")";
         return false;
     }
-    return moveIntoPlace(temporary, path, error);
+    return finishOutput(temporary, path, force, error);
 }

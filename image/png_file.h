@@ -10,8 +10,7 @@ void flipRows(std::vector<uint8_t>& rgb, int width, int height);
 // Writes width x height RGB pixels (top row first); *error names the file and the reason.
 bool writePngRgb(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb, std::string* error);
 // Writes them through a temporary file beside `path`, moved into place when
-// done, so that a failure leaves nothing and harms no file.
-bool writePngFileSafely(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb,
+// done (over a file there only with `force`), so that a failure leaves
+// nothing and harms no file.
+bool writePngFileSafely(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb, bool force,
                         std::string* error);
-// Reads a PNG as 8-bit RGB (top row first); *error names the file and the reason.
-bool readPngRgb(const std::string& path, int& width, int& height, std::vector<uint8_t>& rgb, std::string* error);

@@ -1,6 +1,7 @@
 // vantrop-make-track: synthesizes a placeholder soundtrack at the show's
 // tempo and encodes it as MP3, for users without the show's own music.
 #include "cli/command_line.h"
+#include "cli/options.h"
 #include "files/output_file.h"
 #include "timeline/schedule.h"
 #include "timeline/timeline.h"
@@ -19,20 +20,18 @@
 static constexpr int SAMPLE_RATE = 44100; // Hz
 // After the picture's end, a second of silence.
 static constexpr double SILENCE_AFTER_SECONDS = 1.0;
+// The longest track, seconds.
 static constexpr double MAX_SECONDS = 3600.0;
 static constexpr int BITRATE_KBPS = 128;
 static constexpr double PI = 3.14159265358979323846;
 static const char* const PROGRAM = "vantrop-make-track";
 
-static const char* const HELP =
-    "Usage: vantrop-make-track [--seconds S] [--force] OUT.mp3\n"
-    "\n"
+static const char* const DESCRIPTION =
     "Synthesizes a placeholder soundtrack for vantrop at its tempo (%d beats per\n"
     "minute, first beat at 0 ms): a kick on every beat, a hi-hat between beats,\n"
     "strong accents on the show's hit beats (%g, %g, %g and %g), fading out from\n"
     "beat %g to silence at beat %g, where the picture fades out too.\n"
     "Writes a 44.1 kHz stereo MP3 with a LAME tag, so its length reads exactly.\n"
-    "--seconds sets the length (default %g); --version prints the version.\n"
     "An existing OUT.mp3 is never replaced unless --force is given; the track is\n"
     "written to a temporary file beside it and moved into place when complete.\n";
 
@@ -129,43 +128,25 @@ static bool encodeTrack(lame_global_flags* lame, double seconds, FILE* file)
 
 int main(int argc, char** argv)
 {
-    const double defaultSeconds = showEndMs(BUILT_IN_SCHEDULE) / 1000.0 + SILENCE_AFTER_SECONDS;
-    double seconds = defaultSeconds;
-    bool force = false;
+    double seconds = showEndMs(BUILT_IN_SCHEDULE) / 1000.0 + SILENCE_AFTER_SECONDS;
+    bool force = false, outGiven = false;
     std::string out;
-    std::vector<std::string> seen;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (optionRepeated(PROGRAM, seen, arg)) return EXIT_USAGE;
-        if (isHelp(argv[i])) {
-            std::printf(HELP, BEATS_PER_MINUTE, double(HIT_BEATS[0]), double(HIT_BEATS[1]), double(HIT_BEATS[2]),
-                        double(HIT_BEATS[3]), double(FADE_OUT_START_BEAT), double(FADE_OUT_END_BEAT), defaultSeconds);
-            return 0;
-        }
-        if (isVersion(argv[i])) {
-            std::printf("vantrop-make-track %s\n", VANTROP_VERSION);
-            return 0;
-        }
-        if (arg == "--seconds") {
-            char* end = nullptr;
-            seconds = i + 1 < argc ? std::strtod(argv[++i], &end) : 0.0;
-            if (!end || *end || !(seconds > 0.0) || seconds > MAX_SECONDS)
-                return usageError(PROGRAM, "--seconds needs a length above 0, up to 3600 seconds");
-        } else if (arg == "--force") {
-            force = true;
-        } else if (!arg.empty() && arg[0] == '-') {
-            return usageError(PROGRAM, "unknown option '" + arg + "'");
-        } else if (out.empty()) {
-            out = arg;
-        } else {
-            return usageError(PROGRAM, "give one output file");
-        }
-    }
-    if (out.empty()) return usageError(PROGRAM, "give the output file, e.g. lomu_hmm.mp3");
+    char description[1024];
+    std::snprintf(description, sizeof description, DESCRIPTION, BEATS_PER_MINUTE, double(HIT_BEATS[0]),
+                  double(HIT_BEATS[1]), double(HIT_BEATS[2]), double(HIT_BEATS[3]), double(FADE_OUT_START_BEAT),
+                  double(FADE_OUT_END_BEAT));
+    const CommandLine line{
+        PROGRAM,
+        "[--seconds S] [--force] OUT.mp3",
+        description,
+        {aboveMin(numberOption("--seconds", "S", &seconds, 0, MAX_SECONDS, "the track's length in seconds")),
+         flagOption("--force", &force, "replace OUT.mp3 if it exists"),
+         noticed(required(textOption("", "OUT.mp3", &out, "")), &outGiven)},
+        "",
+        versionLine(PROGRAM)};
+    if (const int status = parseCommandLine(line, argc - 1, argv + 1); status >= 0) return status;
     std::string error;
-    if (!checkOutputPath(out, {".mp3"}, {}, &error)) return fail(error);
-    if (!force && pathExists(out))
-        return fail(out + " already exists; give --force to replace it, or name another file");
+    if (!checkOutputPath(out, {".mp3"}, {}, &error) || !checkNameFree(out, force, &error)) return fail(error);
 
     lame_global_flags* lame = lame_init();
     lame_set_in_samplerate(lame, SAMPLE_RATE);
@@ -211,10 +192,7 @@ int main(int argc, char** argv)
         std::remove(temporary.c_str());
         return fail("writing " + out + " failed: " + reason + "; nothing was written");
     }
-    if (force ? !moveIntoPlace(temporary, out, &error) : !moveIntoPlaceIfNew(temporary, out, &error)) {
-        if (!force) std::remove(temporary.c_str());
-        return fail(error.empty() ? out + " appeared while the track was made; it was left as it is" : error);
-    }
+    if (!finishOutput(temporary, out, force, &error)) return fail(error);
     const int wholeSeconds = int(seconds + 0.5);
     std::fprintf(stderr, "%s: wrote %s (%d:%02d, %s)\n", PROGRAM, out.c_str(), wholeSeconds / 60, wholeSeconds % 60,
                  fileSizeText(out).c_str());

@@ -1,6 +1,7 @@
 // The clock: which sample of the music is being heard, from the device's
 // stamps, or from real time when nobody hears it.
 #include "music/engine.h"
+#include "music/for_tests.h"
 
 // A device that has stopped asking for sound for this long (about 11
 // buffers) once sound has flowed for a while is gone, even where SDL has not

@@ -23,6 +23,16 @@ std::string musicDataFolder()
     return "";
 }
 
+std::string defaultMusicPlaces()
+{
+#ifdef _WIN32
+    return std::string(MUSIC_FILE_NAME) + " in the working folder";
+#else
+    return std::string(MUSIC_FILE_NAME) +
+        " in the working folder, else in $XDG_DATA_HOME/vantrop, ~/.local/share/vantrop";
+#endif
+}
+
 std::string defaultMusicFile()
 {
     if (isRegularFile(MUSIC_FILE_NAME)) return MUSIC_FILE_NAME;

@@ -20,6 +20,8 @@ std::string musicDataFolder();
 // folder, else in musicDataFolder(); the working folder's name when neither
 // has it (opening it then says where to put it).
 std::string defaultMusicFile();
+// Where defaultMusicFile looks, in words, for help texts.
+std::string defaultMusicPlaces();
 
 // Everything playback owns: the decoder and its thread, the sample ring, the
 // audio device and the clock's stamps. Made by openMusic, freed by stopMusic.
@@ -46,11 +48,6 @@ LibraryVersion runningMpg123Version();
 
 // Reads a stream's exact length without playing it, with a decoder of its own; *error names the file and the reason.
 bool readMusicLength(const char* fileName, uint32_t* lengthMs, std::string* error);
-// Decodes a whole stream as playback does (16-bit stereo at the first frame's
-// rate), with a decoder of its own; *samples (when not null) gets the
-// interleaved samples, *sampleFrames their count, *rate the rate in Hz.
-bool decodeMusicFile(const char* fileName, std::vector<int16_t>* samples, uint64_t* sampleFrames, long* rate,
-                     std::string* error);
 
 // A stretch of a stream decoded as playback decodes it, from any position,
 // holding only what one read asks for: long tracks cost no more memory.
@@ -88,7 +85,5 @@ void playMusicFrom(MusicPlayer& player, uint32_t positionMs);
 // short or replaced: the position runs on to the length the file had, in
 // silence where its sound is gone); "" when there is nothing new.
 std::string takeMusicNotice(MusicPlayer& player);
-// True when playback runs on the silent clock (no audio device, or it was lost).
-bool musicIsSilent(const MusicPlayer& player);
 // Stops playback and the decoder, releases the stream and the device, shuts SDL's audio down.
 void stopMusic(MusicPlayer& player);

@@ -1,5 +1,6 @@
 // The stream: decoders of the MP3 file, its length, its damage, stretches of it.
 #include "music/engine.h"
+#include "music/for_tests.h"
 
 #include <sys/stat.h>
 

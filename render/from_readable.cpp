@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <set>
 #include <utility>
@@ -124,13 +125,33 @@ static bool hasShaders(const std::string& folder)
     return !folder.empty() && std::filesystem::is_regular_file(folder + "/main.glsl");
 }
 
+// The longest line the build tree's marker holds: a folder's path.
+static constexpr size_t MARKER_MAX_BYTES = 4096;
+
+// The source tree's shader folder that a build tree names in its marker
+// file, in the program's folder or the one above it (the tools' folder sits
+// in the build tree); "" outside a build tree.
+static std::string sourceShaderFolder(const std::string& program)
+{
+    for (const char* up : {"/", "/../"}) {
+        std::ifstream marker(program + up + VANTROP_SOURCE_SHADERS_MARKER);
+        std::string folder;
+        if (marker && std::getline(marker, folder) && folder.size() < MARKER_MAX_BYTES) return folder;
+    }
+    return "";
+}
+
 std::string defaultShaderFolder(std::string* looked)
 {
     const std::string program = programFolder();
-    const std::string installed = program.empty()
-        ? ""
-        : std::filesystem::path(program + "/" + VANTROP_SHADERS_FROM_PROGRAM).lexically_normal().string();
-    *looked = (installed.empty() ? std::string() : installed + " and ") + VANTROP_SHADERS_DIR;
+    if (program.empty()) {
+        *looked = "the program's own folder, which the system did not tell";
+        return "";
+    }
+    const std::string installed =
+        std::filesystem::path(program + "/" + VANTROP_SHADERS_FROM_PROGRAM).lexically_normal().string();
+    const std::string source = sourceShaderFolder(program);
+    *looked = installed + (source.empty() ? std::string() : " and " + source);
     if (hasShaders(installed)) return installed;
-    return hasShaders(VANTROP_SHADERS_DIR) ? VANTROP_SHADERS_DIR : "";
+    return hasShaders(source) ? source : "";
 }

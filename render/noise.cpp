@@ -6,23 +6,17 @@
 static constexpr uint32_t RANDOM_MULTIPLIER = 214013;
 static constexpr uint32_t RANDOM_INCREMENT = 2531011;
 
-static uint32_t randomState;
-
-void seedRandom(uint32_t seed)
+// The next value of the fixed linear congruential generator: the whole upper 16 bits of its state.
+static uint32_t nextRandom(uint32_t& state)
 {
-    randomState = seed;
-}
-
-uint32_t nextRandom()
-{
-    randomState = randomState * RANDOM_MULTIPLIER + RANDOM_INCREMENT;
-    return randomState >> 16;
+    state = state * RANDOM_MULTIPLIER + RANDOM_INCREMENT;
+    return state >> 16;
 }
 
 void fillNoise(uint8_t* bytes)
 {
-    seedRandom(0);
-    for (int i = 0; i < NOISE_SIZE * NOISE_SIZE * 4; ++i) bytes[i] = uint8_t(nextRandom());
+    uint32_t state = 0;
+    for (int i = 0; i < NOISE_SIZE * NOISE_SIZE * 4; ++i) bytes[i] = uint8_t(nextRandom(state));
 }
 
 void createNoiseTexture(GLuint names[2])

@@ -8,10 +8,6 @@
 // Texels per side of the noise texture.
 inline constexpr int NOISE_SIZE = 256;
 
-// Restarts the noise generator at seed.
-void seedRandom(uint32_t seed);
-// Next value of the fixed linear congruential generator: the upper 16 bits of its state.
-uint32_t nextRandom();
 // Fills the 256x256 RGBA noise bytes (262144 of them) from seed 0.
 void fillNoise(uint8_t* bytes);
 // Makes two texture names into `names`, the noise texture in the first, and leaves it bound on texture unit 0.

@@ -28,24 +28,6 @@ static constexpr uint32_t MAX_FRAMES = 100000;
 // One position in every part of the show: fade-in, thick intro bars, hits,
 // flashes, warp dip, warp swell with glitch, finale, logo before the fade-out.
 
-static const char* const BENCH_HELP =
-    "Usage: vantrop-render bench [--size WxH] [--ms MS...] [--frames N] [--compare]\n"
-    "                            [--shaders DIR | --shader FILE] [--schedule FILE]\n"
-    "\n"
-    "Draws each position N times (default 10) after two warm-up frames and prints\n"
-    "the median frame time, its spread (fastest and slowest) and the frames per\n"
-    "second the median gives, with the name of the renderer that drew them (a GPU,\n"
-    "or Mesa's llvmpipe software renderer). --size defaults to 1280x720; the\n"
-    "default positions sample every part of the show.\n"
-    "\n"
-    "--compare also times the straightforward baseline shader that the show's\n"
-    "optimised one is built from, and the reference (the baseline with the march's\n"
-    "exit, as any straightforward shader has it), in the same run, and prints the\n"
-    "ratios and whether the pictures are identical to the baseline's. --shader FILE times a fragment\n"
-    "shader of your own (GLSL 1.10, the show's uniforms, with this build's\n"
-    "resolution literal %s) in place of the shipped one, as one\n"
-    "program; --shaders DIR times a folder of readable sources as the show draws.\n";
-
 // The processor's model name, as the system tells it.
 static std::string processorName()
 {
@@ -96,86 +78,72 @@ static FrameTimes timePosition(Offline& offline, uint32_t ms, uint32_t frames)
 struct BenchOptions {
     bool compare = false;
     std::string shaderText, shaderFile;
-    int width = DEFAULT_PICTURE_WIDTH, height = DEFAULT_PICTURE_HEIGHT;
+    PictureSize size;
     uint32_t frames = DEFAULT_FRAMES;
     std::vector<uint32_t> positions;
 };
 
 // The shader file of --shader, read: a whole fragment shader, not one of the readable parts.
-static bool readOwnShader(BenchOptions& o, const std::string& file, std::string* error)
+static bool readOwnShader(BenchOptions& o, std::string* error)
 {
-    o.shaderFile = file;
-    if (isReadableShaderPart(file)) {
-        *error = file +
+    if (isReadableShaderPart(o.shaderFile)) {
+        *error = o.shaderFile +
             " is one of the show's readable shader files, not a whole fragment shader; "
             "give its folder with --shaders DIR to time them packed as the studio packs them";
         return false;
     }
-    if (!readShaderFile(file, o.shaderText, error)) return false;
-    if (o.shaderText.empty()) *error = "the shader file " + file + " is empty";
+    if (!readShaderFile(o.shaderFile, o.shaderText, error)) return false;
+    if (o.shaderText.empty()) *error = "the shader file " + o.shaderFile + " is empty";
     return !o.shaderText.empty();
 }
 
-// Reads the command line into `o` and `offline`; false with *error for the usage message.
-static bool parseBench(int argc, char** argv, BenchOptions& o, Offline& offline, std::string* error)
+// Reads the command line into `o` and `offline`: -1 to go on, else the exit status.
+static int parseBench(int argc, char** argv, BenchOptions& o, Offline& offline)
 {
-    std::vector<std::string> seen;
-    bool folderGiven = false;
-    for (int i = 0; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg.rfind("--", 0) == 0 && std::count(seen.begin(), seen.end(), arg)) {
-            *error = arg + " is given twice; give it once";
-            return false;
-        }
-        seen.push_back(arg);
-        bool ok = true;
-        if (arg == "--compare") {
-            o.compare = true;
-        } else if (arg == "--shader" && i + 1 < argc) {
-            ok = readOwnShader(o, argv[++i], error);
-        } else if (arg == "--shaders" && i + 1 < argc) {
-            ok = useShaderFolder(offline, argv[++i], error);
-            folderGiven = true;
-        } else if (arg == "--schedule" && i + 1 < argc) {
-            ok = useScheduleFile(offline, argv[++i], error);
-        } else if (arg == "--ms") {
-            uint32_t ms = 0;
-            // Every argument that starts as a number is a position, and must be one.
-            for (; ok && i + 1 < argc && argv[i + 1][0] >= '0' && argv[i + 1][0] <= '9'; ++i) {
-                ok = parsePosition(argv[i + 1], ms);
-                if (!ok) *error = badPositionMessage("--ms position", argv[i + 1]);
-                o.positions.push_back(ms);
-            }
-            if (ok && o.positions.empty()) *error = "--ms needs positions in whole milliseconds";
-            ok = ok && !o.positions.empty();
-        } else if (i + 1 >= argc) {
-            *error = "unknown argument or missing value: '" + arg + "'";
-            ok = false;
-        } else if (arg == "--size") {
-            ok = parseSize(argv[++i], o.width, o.height, error);
-        } else if (arg == "--frames") {
-            ok = parseUint32(argv[++i], o.frames) && o.frames > 0 && o.frames <= MAX_FRAMES;
-            if (!ok) *error = "--frames needs a count from 1 to 100000";
-        } else {
-            *error = "unknown argument '" + arg + "'";
-            ok = false;
-        }
-        if (!ok) return false;
-    }
-    if (folderGiven && !o.shaderFile.empty()) *error = "give --shaders DIR or --shader FILE, not both";
-    if (offline.scheduleGiven && o.compare)
-        *error =
+    DrawingSources sources;
+    const std::string ownShaderHelp = std::string(
+                                          "time a fragment shader of your own (GLSL 1.10, the show's uniforms, "
+                                          "with this build's resolution literal ") +
+        SHOW_RESOLUTION_LITERAL + ") in place of the shipped one, as one program";
+    const CommandLine line{
+        "vantrop-render bench",
+        "[--size WxH] [--ms MS...] [--frames N] [--compare] [--shaders DIR | --shader FILE] [--schedule FILE]",
+        "Draws each position N times after two warm-up frames and prints the median\n"
+        "frame time, its spread (fastest and slowest) and the frames per second the\n"
+        "median gives, with the name of the renderer that drew them (a GPU, or Mesa's\n"
+        "llvmpipe software renderer).\n",
+        {sizeOption("--size", &o.size, "any 16:9 size"),
+         defaultSaid(positionsOption("--ms", "MS...", &o.positions, "the positions, milliseconds"),
+                     "one in every part of the show"),
+         countOption("--frames", "N", &o.frames, 1, MAX_FRAMES, "frames timed at each position"),
+         flagOption("--compare", &o.compare,
+                    "also time the straightforward baseline shader that the show's optimised "
+                    "one is built from, and the reference (the baseline with the march's exit, "
+                    "as any straightforward shader has it), in the same run, and print the "
+                    "ratios and whether the pictures are identical to the baseline's"),
+         textOption("--shader", "FILE", &o.shaderFile, ownShaderHelp.c_str()), shadersOption(&sources.shaders),
+         scheduleOption(&sources.schedule)},
+        "",
+        ""};
+    if (const int status = parseCommandLine(line, argc, argv); status >= 0) return status;
+    std::string error;
+    if (!sources.shaders.empty() && !o.shaderFile.empty()) error = "give --shaders DIR or --shader FILE, not both";
+    if (error.empty() && !o.shaderFile.empty()) readOwnShader(o, &error);
+    if (error.empty()) useDrawingSources(offline, sources, &error);
+    if (error.empty() && offline.scheduleGiven && o.compare)
+        error =
             "--compare times against the baseline shader, which has the built-in schedule written in; leave out "
             "--schedule";
+    if (!error.empty()) return usageError(line.command, error);
     if (o.positions.empty()) o.positions.assign(std::begin(BENCH_POSITIONS_MS), std::end(BENCH_POSITIONS_MS));
-    return error->empty();
+    return -1;
 }
 
 // The show's own shader draws as the show does, with its set of programs; a user's shader alone.
 static bool useMeasuredShader(const BenchOptions& o, Offline& offline, std::string* error)
 {
-    return o.shaderFile.empty() ? useShowShader(offline, o.width, o.height, error)
-                                : useSingleShader(offline, o.shaderText.c_str(), o.width, o.height, error);
+    return o.shaderFile.empty() ? useShowShader(offline, o.size.width, o.size.height, error)
+                                : useSingleShader(offline, o.shaderText.c_str(), o.size.width, o.size.height, error);
 }
 
 static int timeEachPosition(const BenchOptions& o, Offline& offline)
@@ -202,14 +170,14 @@ static int compareWithBaseline(const BenchOptions& o, Offline& offline)
     std::vector<FrameTimes> baseline, reference;
     std::vector<std::vector<uint8_t>> baselineImages;
     for (const char* source : {BASELINE_FRAGMENT_SOURCE, REFERENCE_FRAGMENT_SOURCE}) {
-        if (!useSingleShader(offline, source, o.width, o.height, &error)) {
+        if (!useSingleShader(offline, source, o.size.width, o.size.height, &error)) {
             std::fprintf(stderr, "vantrop-render bench: %s\n", error.c_str());
             return 1;
         }
         for (uint32_t ms : o.positions) {
             (source == BASELINE_FRAGMENT_SOURCE ? baseline : reference).push_back(timePosition(offline, ms, o.frames));
             if (source == BASELINE_FRAGMENT_SOURCE)
-                baselineImages.push_back(renderImage(offline, ms, o.width, o.height));
+                baselineImages.push_back(renderImage(offline, ms, o.size.width, o.size.height));
         }
     }
     if (!useMeasuredShader(o, offline, &error)) {
@@ -222,7 +190,7 @@ static int compareWithBaseline(const BenchOptions& o, Offline& offline)
     bool allIdentical = true;
     for (size_t i = 0; i < o.positions.size(); ++i) {
         const FrameTimes shipped = timePosition(offline, o.positions[i], o.frames);
-        const bool identical = renderImage(offline, o.positions[i], o.width, o.height) == baselineImages[i];
+        const bool identical = renderImage(offline, o.positions[i], o.size.width, o.size.height) == baselineImages[i];
         allIdentical = allIdentical && identical;
         ratios.push_back(shipped.median / baseline[i].median);
         referenceRatios.push_back(shipped.median / reference[i].median);
@@ -243,7 +211,7 @@ static int compareWithBaseline(const BenchOptions& o, Offline& offline)
 static int openMeasured(const BenchOptions& o, Offline& offline)
 {
     std::string error;
-    if (!openOfflineRenderer(offline, o.width, o.height, &error)) {
+    if (!openOfflineRenderer(offline, o.size.width, o.size.height, &error)) {
         std::fprintf(stderr, "vantrop-render bench: %s\n", error.c_str());
         return 1;
     }
@@ -259,25 +227,17 @@ static int openMeasured(const BenchOptions& o, Offline& offline)
 
 int runBench(int argc, char** argv)
 {
-    for (int i = 0; i < argc; ++i)
-        if (isHelp(argv[i])) {
-            std::printf(BENCH_HELP, SHOW_RESOLUTION_LITERAL);
-            std::fputs(SHADERS_OPTION_HELP, stdout);
-            std::fputs(SCHEDULE_OPTION_HELP, stdout);
-            return 0;
-        }
     BenchOptions o;
     Offline offline;
-    std::string error;
-    if (!parseBench(argc, argv, o, offline, &error)) return usageError("vantrop-render bench", error);
+    if (const int status = parseBench(argc, argv, o, offline); status >= 0) return status;
     int status = openMeasured(o, offline);
     if (status == 0) {
         // A software renderer's figures are the processor's: they say where they were taken.
         std::printf(
             "renderer: %s\nprocessor: %s, %u logical cores\nsize %dx%d, %u frames per position after %d warm-up "
             "frames\n",
-            rendererName().c_str(), processorName().c_str(), std::thread::hardware_concurrency(), o.width, o.height,
-            o.frames, WARM_UP_FRAMES);
+            rendererName().c_str(), processorName().c_str(), std::thread::hardware_concurrency(), o.size.width,
+            o.size.height, o.frames, WARM_UP_FRAMES);
         status = o.compare ? compareWithBaseline(o, offline) : timeEachPosition(o, offline);
     }
     closeOffline(offline);

@@ -20,34 +20,6 @@
 static constexpr uint32_t DEFAULT_FPS = 60;
 static constexpr uint32_t MAX_FPS = 240;
 
-static const char* const VIDEO_HELP =
-    "Usage: vantrop-render video --out FILE.mp4 [--fps N] [--size WxH] [--from MS] [--to MS] [--music FILE]\n"
-    "                            [--shaders DIR] [--schedule FILE] [--stop-when-input-ends] [--reserved]\n"
-    "\n"
-    "Exports the show as an H.264 MP4 video with the music's matching stretch as\n"
-    "its sound, through the ffmpeg program (Debian package ffmpeg; on Windows\n"
-    "ffmpeg.exe beside this program or on PATH). Frame n shows the music\n"
-    "position FROM + n * 1000 / N milliseconds (rounded down).\n"
-    "\n"
-    "  --fps N       frames per second, 1 to 240 (default 60)\n"
-    "  --size WxH    any 16:9 size with even width and height (default 1280x720)\n"
-    "  --from MS     first position in milliseconds (default 0)\n"
-    "  --to MS       end position, not included (default: the music's length,\n"
-    "                or the end of the picture without music)\n"
-    "  --music FILE  the sound track (default lomu_hmm.mp3 in the working folder;\n"
-    "                without it the video is silent)\n"
-    "\n"
-    "FILE may end in .mp4, .mkv or .mov. The video is exactly FROM to TO long; where\n"
-    "the music ends sooner, the rest is silent. Colours are recorded as BT.709. It\n"
-    "is written to a temporary file beside FILE and moved into place when done, so\n"
-    "a failed export leaves nothing behind and never touches the music file.\n"
-    "Ctrl+C stops the export and keeps a playable file of the frames done so far;\n"
-    "so does the end of its input with --stop-when-input-ends (for a program that\n"
-    "runs this one on a pipe, as the studio does: closing the pipe stops it).\n"
-    "With --reserved, FILE is an empty file that the program running this one\n"
-    "made to hold the name (as the studio does): the video takes its place only\n"
-    "while it is still empty, never over a file another program wrote there.\n";
-
 // Set by the signal handler, which can reach nothing else; read by the frame loop.
 static volatile std::sig_atomic_t interrupted;
 
@@ -84,58 +56,51 @@ static std::string signalText(int signal, bool inputEnded = false)
 
 struct VideoOptions {
     std::string out, music = MUSIC_FILE_NAME;
-    bool musicGiven = false, toGiven = false, stopWhenInputEnds = false;
+    bool musicGiven = false, toGiven = false, stopWhenInputEnds = false, force = false;
     bool reserved = false; // FILE is an empty file that holds the name for this export
     uint32_t fps = DEFAULT_FPS, from = 0, to = 0;
-    int width = DEFAULT_PICTURE_WIDTH, height = DEFAULT_PICTURE_HEIGHT;
+    PictureSize size;
 };
 
+// Reads the command line into `o` and `offline`: -1 to go on, else the exit status.
 static int parseVideoOptions(int argc, char** argv, VideoOptions& o, Offline& offline)
 {
+    DrawingSources sources;
+    const CommandLine line{
+        "vantrop-render video",
+        "--out FILE.mp4 [--fps N] [--size WxH] [--from MS] [--to MS] [--music FILE] [--shaders DIR]\n"
+        "                            [--schedule FILE] [--force] [--stop-when-input-ends] [--reserved]",
+        "Exports the show as an H.264 MP4 video with the music's matching stretch as\n"
+        "its sound, through the ffmpeg program (Debian package ffmpeg; on Windows\n"
+        "ffmpeg.exe beside this program or on PATH). Frame n shows the music\n"
+        "position FROM + n * 1000 / N milliseconds (rounded down).\n",
+        {required(textOption("--out", "FILE.mp4", &o.out, "the video's file: .mp4, .mkv or .mov")),
+         countOption("--fps", "N", &o.fps, 1, MAX_FPS, "frames per second"),
+         sizeOption("--size", &o.size, "any 16:9 size with even width and height"),
+         positionOption("--from", &o.from, "first position in milliseconds"),
+         noticed(defaultSaid(positionOption("--to", &o.to, "end position, not included"),
+                             "the music's length, or the end of the picture without music"),
+                 &o.toGiven),
+         noticed(textOption("--music", "FILE", &o.music, "the sound track; without it the video is silent"),
+                 &o.musicGiven),
+         shadersOption(&sources.shaders), scheduleOption(&sources.schedule), forceOption(&o.force),
+         flagOption("--stop-when-input-ends", &o.stopWhenInputEnds,
+                    "stop as Ctrl+C does when this program's input ends (for a "
+                    "program that runs this one on a pipe, as the studio does)"),
+         flagOption("--reserved", &o.reserved,
+                    "FILE is an empty file that the program running this one made to "
+                    "hold the name (as the studio does): the video takes its place only "
+                    "while it is still empty, never over a file another program wrote")},
+        "The video is exactly FROM to TO long; where the music ends sooner, the rest is\n"
+        "silent. Colours are recorded as BT.709. It is written to a temporary file\n"
+        "beside FILE and moved into place when done, so a failed export leaves nothing\n"
+        "behind and never touches the music file. Ctrl+C stops the export and keeps a\n"
+        "playable file of the frames done so far.\n",
+        ""};
+    if (const int status = parseCommandLine(line, argc, argv); status >= 0) return status;
     std::string error;
-    std::vector<std::string> seen;
-    for (int i = 0; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (isHelp(argv[i])) {
-            std::fputs(VIDEO_HELP, stdout);
-            std::fputs(SHADERS_OPTION_HELP, stdout);
-            std::fputs(SCHEDULE_OPTION_HELP, stdout);
-            return 0;
-        }
-        if (optionRepeated("vantrop-render video", seen, arg)) return EXIT_USAGE;
-        if (arg == "--stop-when-input-ends" || arg == "--reserved") {
-            (arg == "--reserved" ? o.reserved : o.stopWhenInputEnds) = true;
-            continue;
-        }
-        if (i + 1 >= argc)
-            return usageError("vantrop-render video", "unknown argument or missing value: '" + arg + "'");
-        const char* value = argv[++i];
-        if (arg == "--out") {
-            o.out = value;
-        } else if (arg == "--shaders") {
-            if (!useShaderFolder(offline, value, &error)) return usageError("vantrop-render video", error);
-        } else if (arg == "--schedule") {
-            if (!useScheduleFile(offline, value, &error)) return usageError("vantrop-render video", error);
-        } else if (arg == "--music") {
-            o.music = value;
-            o.musicGiven = true;
-        } else if (arg == "--size") {
-            if (!parseSize(value, o.width, o.height, &error)) return usageError("vantrop-render video", error);
-            if (o.width % 2 || o.height % 2)
-                return usageError("vantrop-render video", "H.264 needs an even width and height");
-        } else if (arg == "--fps") {
-            if (!parseUint32(value, o.fps) || o.fps == 0 || o.fps > MAX_FPS)
-                return usageError("vantrop-render video", std::string("bad --fps '") + value + "': give 1 to 240");
-        } else if (arg == "--from" || arg == "--to") {
-            uint32_t& target = arg == "--from" ? o.from : o.to;
-            if (!parsePosition(value, target))
-                return usageError("vantrop-render video", badPositionMessage(arg, value));
-            o.toGiven = o.toGiven || arg == "--to";
-        } else {
-            return usageError("vantrop-render video", "unknown argument '" + arg + "'");
-        }
-    }
-    if (o.out.empty()) return usageError("vantrop-render video", "--out FILE.mp4 is required");
+    if (o.size.width % 2 || o.size.height % 2) return usageError(line.command, "H.264 needs an even width and height");
+    if (!useDrawingSources(offline, sources, &error)) return usageError(line.command, error);
     return -1;
 }
 
@@ -171,7 +136,9 @@ static int checkMusic(VideoOptions& o, const ScheduleValues& schedule, bool* hav
     if (!o.toGiven) o.to = musicLength;
     if (o.from >= o.to)
         return usageError("vantrop-render video", "--from must lie before --to (" + std::to_string(o.to) + " ms)");
-    if (!checkOutputPath(o.out, {".mp4", ".mkv", ".mov"}, {o.music}, &error)) return failed(error);
+    if (!checkOutputPath(o.out, {".mp4", ".mkv", ".mov"}, {o.music}, &error) ||
+        (!o.reserved && !checkNameFree(o.out, o.force, &error)))
+        return failed(error);
     if (o.reserved && !isReservation(o.out))
         return usageError("vantrop-render video",
                           "--reserved: " + o.out +
@@ -269,7 +236,7 @@ static int exportVideo(const VideoOptions& o, Offline& offline, const std::strin
     // stops the export early. ffmpeg's errors come through this program, so
     // that the reason for a failure reaches the last line.
     if (!makeVideoFiles(o.out, music != nullptr, rate, f, &error) ||
-        !startChild(encoder, pictureEncoderArguments(ffmpeg, o.width, o.height, o.fps, f.pictures),
+        !startChild(encoder, pictureEncoderArguments(ffmpeg, o.size.width, o.size.height, o.fps, f.pictures),
                     CHILD_INPUT | CHILD_ERRORS, &error)) {
         removeVideoFiles(f);
         return failed(error);
@@ -280,8 +247,8 @@ static int exportVideo(const VideoOptions& o, Offline& offline, const std::strin
     pass.fps = o.fps;
     // Frame n shows FROM + floor(n * 1000 / FPS) ms; the frames are those before TO.
     pass.frameCount = uint32_t((uint64_t(o.to - o.from) * o.fps + 999) / 1000);
-    pass.width = o.width;
-    pass.height = o.height;
+    pass.width = o.size.width;
+    pass.height = o.size.height;
     pass.music = music;
     pass.rate = rate;
     pass.soundFile = f.soundFile;
@@ -303,7 +270,7 @@ static int exportVideo(const VideoOptions& o, Offline& offline, const std::strin
     }
     const std::string& finished = music ? f.temporary : f.pictures;
     const bool moved =
-        o.reserved ? moveOntoReservation(finished, o.out, &error) : moveIntoPlace(finished, o.out, &error);
+        o.reserved ? moveOntoReservation(finished, o.out, &error) : finishOutput(finished, o.out, o.force, &error);
     removeVideoFiles(f);
     if (!moved) return failed(error);
     const std::string length = clockText(double(done.sent) / o.fps);
@@ -316,7 +283,7 @@ static int exportVideo(const VideoOptions& o, Offline& offline, const std::strin
         return EXIT_SIGNAL_BASE + (done.inputEnded ? SIGINT : interrupted);
     }
     std::fprintf(stderr, "vantrop-render video: wrote %s (%s, %u frames at %u fps, %dx%d, %s)\n", o.out.c_str(),
-                 length.c_str(), done.sent, o.fps, o.width, o.height, fileSizeText(o.out).c_str());
+                 length.c_str(), done.sent, o.fps, o.size.width, o.size.height, fileSizeText(o.out).c_str());
     return 0;
 }
 
@@ -338,7 +305,7 @@ int runVideo(int argc, char** argv)
     MusicReader* music = haveMusic ? openMusicReader(o.music.c_str(), o.from, &rate, &error) : nullptr;
     if (haveMusic && !music) return failed(error);
     int status = -1;
-    if (!openOfflineRenderer(offline, o.width, o.height, &error)) {
+    if (!openOfflineRenderer(offline, o.size.width, o.size.height, &error)) {
         status = failed(error);
     } else if (!hasPixelBuffers(offline)) {
         std::fprintf(stderr,

@@ -2,6 +2,34 @@
 
 #include "timeline/schedule_file.h"
 
+Option shadersOption(std::string* folder)
+{
+    return textOption("--shaders", "DIR", folder,
+                      "draw with the readable shader sources in DIR (vertex.glsl, main.glsl, "
+                      "interface.glsl, scene.glsl, camera.glsl, shading.glsl: an edited copy of "
+                      "the shaders/ folder), packed as the studio packs them");
+}
+
+Option scheduleOption(std::string* file)
+{
+    return textOption("--schedule", "FILE", file,
+                      "time the show by the schedule in FILE (the form 'vantrop-render "
+                      "schedule' prints) instead of the built-in one; the shader is then "
+                      "packed from the readable sources (--shaders DIR, else the installed "
+                      "ones) with its values");
+}
+
+Option forceOption(bool* force)
+{
+    return flagOption("--force", force, "replace the output file if it exists (else it is refused)");
+}
+
+bool useDrawingSources(Offline& o, const DrawingSources& sources, std::string* error)
+{
+    return (sources.shaders.empty() || useShaderFolder(o, sources.shaders, error)) &&
+        (sources.schedule.empty() || useScheduleFile(o, sources.schedule, error));
+}
+
 bool useScheduleFile(Offline& o, const std::string& path, std::string* error)
 {
     if (!readScheduleFile(path, o.schedule, error)) return false;

@@ -1,6 +1,7 @@
 // Offline rendering for the companion tools: the show's own renderer in a
 // headless context, at any 16:9 size.
 #pragma once
+#include "cli/options.h"
 #include "render/from_readable.h"
 #include "render/headless.h"
 #include "render/renderer.h"
@@ -8,18 +9,17 @@
 #include <cstdint>
 #include <string>
 #include <vector>
-// What --shaders DIR says in every command that draws, for its help.
-inline constexpr const char* SHADERS_OPTION_HELP =
-    "--shaders DIR draws with the readable shader sources in DIR (vertex.glsl, main.glsl,\n"
-    "interface.glsl, scene.glsl, camera.glsl, shading.glsl; edited copies of the\n"
-    "build's shaders/ folder), packed as the studio packs them.\n";
+// What the options every drawing command shares named: "" for none.
+struct DrawingSources {
+    std::string shaders, schedule;
+};
 
-// What --schedule FILE says in every command, for its help.
-inline constexpr const char* SCHEDULE_OPTION_HELP =
-    "--schedule FILE times the show by the schedule in FILE (the form that\n"
-    "'vantrop-render schedule' prints) instead of the built-in one; the shader is\n"
-    "then packed from the readable sources (--shaders DIR, else the installed ones)\n"
-    "with its values.\n";
+// --shaders DIR, into `folder`.
+Option shadersOption(std::string* folder);
+// --schedule FILE, into `file`.
+Option scheduleOption(std::string* file);
+// --force, into `force`: an existing output is replaced only when it is given.
+Option forceOption(bool* force);
 
 // What a command draws with: set up by its options, then opened, and closed
 // by the command (closeOffline) on every way out once opened.
@@ -33,6 +33,9 @@ struct Offline {
     ReadablePrograms* readable = nullptr;
 };
 
+// Reads the schedule file and the shader folder the options named into
+// `offline`; false with *error naming the file, and the line, at fault.
+bool useDrawingSources(Offline& offline, const DrawingSources& sources, std::string* error);
 // The frames follow the schedule in `path`, and the shader is packed with
 // its values from the readable sources (those of --shaders, else the
 // installed ones); false with *error naming the file, and the line, at fault.

@@ -20,78 +20,35 @@ static constexpr int GLYPH_SCALE = 2; // label pixels per font pixel
 static constexpr int LABEL_HEIGHT = GLYPH_HEIGHT * GLYPH_SCALE + 6;
 static constexpr uint8_t BACKGROUND = 24, INK = 230;
 
-static const char* const SHEET_HELP =
-    "Usage: vantrop-render sheet --out FILE.png [--size WxH] [--every BEATS] [--shaders DIR]\n"
-    "                            [--schedule FILE]\n"
-    "\n"
-    "Draws a contact sheet: one still of the show every BEATS beats (default 4)\n"
-    "from the first beat to the last with a picture, six to a row, each labelled\n"
-    "with its beat and its time in seconds. --size is the size of one still\n"
-    "(default 320x180).\n";
+// The stills' size unless told, pixels, and the least step between them, beats.
+static constexpr int DEFAULT_STILL_WIDTH = 320, DEFAULT_STILL_HEIGHT = 180;
+static constexpr double MIN_EVERY_BEATS = 0.25;
 
 struct SheetOptions {
     std::string out;
-    int width = 320, height = 180; // one still, pixels
-    float every = 4.0f;            // beats between stills
+    PictureSize size{DEFAULT_STILL_WIDTH, DEFAULT_STILL_HEIGHT}; // one still
+    double every = 4.0;                                          // beats between stills
+    bool force = false;
 };
-
-// Reads the command line into `o` and `offline`; false with *error for the usage message.
-static bool parseSheet(int argc, char** argv, SheetOptions& o, Offline& offline, std::string* error)
-{
-    std::vector<std::string> seen;
-    for (int i = 0; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (optionRepeated("vantrop-render sheet", seen, arg)) return false;
-        if (i + 1 >= argc) {
-            *error = "unknown argument or missing value: '" + arg + "'";
-            return false;
-        }
-        const char* value = argv[++i];
-        bool ok = true;
-        if (arg == "--out") {
-            o.out = value;
-        } else if (arg == "--size") {
-            ok = parseSize(value, o.width, o.height, error);
-        } else if (arg == "--shaders") {
-            ok = useShaderFolder(offline, value, error);
-        } else if (arg == "--schedule") {
-            ok = useScheduleFile(offline, value, error);
-        } else if (arg == "--every") {
-            char* end = nullptr;
-            o.every = std::strtof(value, &end);
-            ok = end && !*end && o.every >= 0.25f;
-            if (!ok) *error = std::string("bad --every '") + value + "': give 0.25 beats or more";
-        } else {
-            *error = "unknown argument '" + arg + "'";
-            ok = false;
-        }
-        if (!ok) return false;
-    }
-    if (o.out.empty()) *error = "--out FILE.png is required";
-    // Known once any schedule file has been read.
-    const float last = lastPictureBeat(offline.schedule);
-    if (error->empty() && o.every > last)
-        *error = "bad --every: give 0.25 to " + std::to_string(int(last)) + " beats, the last with a picture";
-    return error->empty();
-}
 
 // Draws the stills into a sheet with their labels; *count is how many.
 static std::vector<uint8_t> drawSheet(const SheetOptions& o, Offline& offline, int& sheetWidth, int& sheetHeight,
                                       size_t* count)
 {
     const float last = lastPictureBeat(offline.schedule);
+    const float every = float(o.every);
     std::vector<float> beats;
     std::vector<std::string> labels;
     size_t longestLabel = 0;
-    for (int k = 0; float(k) * o.every <= last; ++k) {
-        beats.push_back(float(k) * o.every);
+    for (int k = 0; float(k) * every <= last; ++k) {
+        beats.push_back(float(k) * every);
         char label[64];
         std::snprintf(label, sizeof label, "beat %g  %.2f s", double(beats.back()),
                       positionAtBeat(offline.schedule, beats.back()) / 1000.0);
         labels.push_back(label);
         longestLabel = std::max(longestLabel, labels.back().size());
     }
-    const int width = o.width, height = o.height;
+    const int width = o.size.width, height = o.size.height;
     const int columns = std::min<int>(COLUMNS, int(beats.size()));
     const int rows = (int(beats.size()) + columns - 1) / columns;
     // Small stills get cells as wide as their labels, so that every label stays readable under its own still.
@@ -123,33 +80,44 @@ static std::vector<uint8_t> drawSheet(const SheetOptions& o, Offline& offline, i
 
 int runSheet(int argc, char** argv)
 {
-    for (int i = 0; i < argc; ++i)
-        if (isHelp(argv[i])) {
-            std::fputs(SHEET_HELP, stdout);
-            std::fputs(SHADERS_OPTION_HELP, stdout);
-            std::fputs(SCHEDULE_OPTION_HELP, stdout);
-            return 0;
-        }
     SheetOptions o;
+    DrawingSources sources;
+    const CommandLine line{
+        "vantrop-render sheet",
+        "--out FILE.png [--size WxH] [--every BEATS] [--shaders DIR] [--schedule FILE] [--force]",
+        "Draws a contact sheet: one still of the show every BEATS beats from the first\n"
+        "beat to the last with a picture, six to a row, each labelled with its beat and\n"
+        "its time in seconds.\n",
+        {required(textOption("--out", "FILE.png", &o.out, "the sheet's file")),
+         sizeOption("--size", &o.size, "the size of one still, 16:9"),
+         numberOption("--every", "BEATS", &o.every, MIN_EVERY_BEATS, 0, "beats from one still to the next"),
+         shadersOption(&sources.shaders), scheduleOption(&sources.schedule), forceOption(&o.force)},
+        "",
+        ""};
+    if (const int status = parseCommandLine(line, argc, argv); status >= 0) return status;
     Offline offline;
     std::string error;
-    if (!parseSheet(argc, argv, o, offline, &error))
-        return error.empty() ? EXIT_USAGE : usageError("vantrop-render sheet", error);
-    if (!checkOutputPath(o.out, {".png"}, {}, &error)) {
+    if (!useDrawingSources(offline, sources, &error)) return usageError(line.command, error);
+    // Known once any schedule file has been read.
+    const float last = lastPictureBeat(offline.schedule);
+    if (o.every > double(last))
+        return usageError(line.command,
+                          "bad --every: give 0.25 to " + std::to_string(int(last)) + " beats, the last with a picture");
+    if (!checkOutputPath(o.out, {".png"}, {}, &error) || !checkNameFree(o.out, o.force, &error)) {
         std::fprintf(stderr, "vantrop-render sheet: %s\n", error.c_str());
-        return 1;
+        return EXIT_FAILED;
     }
     int sheetWidth = 0, sheetHeight = 0;
     size_t stills = 0;
     std::vector<uint8_t> sheet;
-    if (openOfflineRenderer(offline, o.width, o.height, &error))
+    if (openOfflineRenderer(offline, o.size.width, o.size.height, &error))
         sheet = drawSheet(o, offline, sheetWidth, sheetHeight, &stills);
     closeOffline(offline);
-    if (sheet.empty() || !writePngFileSafely(o.out, sheetWidth, sheetHeight, sheet, &error)) {
+    if (sheet.empty() || !writePngFileSafely(o.out, sheetWidth, sheetHeight, sheet, o.force, &error)) {
         std::fprintf(stderr, "vantrop-render sheet: %s\n", error.c_str());
-        return 1;
+        return EXIT_FAILED;
     }
     std::fprintf(stderr, "vantrop-render sheet: wrote %s (%zu stills, %dx%d, %s)\n", o.out.c_str(), stills, sheetWidth,
                  sheetHeight, fileSizeText(o.out).c_str());
-    return 0;
+    return EXIT_DONE;
 }

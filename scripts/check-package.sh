@@ -4,6 +4,7 @@
 # appstreamcli, installed with apt-get, each installed program run from a
 # folder outside the tree (the show and the studio on an Xvfb of their own,
 # with a placeholder track), then purged, leaving none of its files behind.
+# No program or manual page in it names a folder of the build machine.
 # Runs apt-get through sudo unless it is already running as root.
 #   scripts/check-package.sh [BUILD-FOLDER]   (default: the release build)
 set -e
@@ -24,6 +25,14 @@ work=$(mktemp -d)
 dpkg-deb -x "$deb" "$work/unpacked"
 desktop-file-validate "$work"/unpacked/usr/share/applications/*.desktop || fail "a menu entry does not validate"
 appstreamcli validate --no-net "$work"/unpacked/usr/share/metainfo/*.xml >/dev/null || fail "the metainfo does not validate"
+# Nothing of the machine that built it: no folder of the source or build tree
+# in a program or a manual page.
+for f in "$work"/unpacked/usr/bin/* "$work"/unpacked/usr/share/man/man1/*.gz; do
+    case "$f" in *.gz) text=$(zcat "$f") ;; *) text=$(strings "$f") ;; esac
+    if printf '%s' "$text" | grep -qF -e "$root" -e "$build"; then
+        fail "$(basename "$f") names a folder of the build machine ($root or $build)"
+    fi
+done
 
 xvfb=""
 installed=""

@@ -17,8 +17,8 @@ echo "== bench --compare at 1920x1080 on the GPU"
 "$render" bench --size 1920x1080 --frames 20 --compare
 echo "== the same frames from the GPU and from llvmpipe"
 for ms in 6000 30000 50000 66000; do
-    "$render" frame --ms "$ms" --size 1920x1080 --out "$out/gpu-$ms.png"
-    __EGL_VENDOR_LIBRARY_FILENAMES=$mesa_only "$render" frame --ms "$ms" --size 1920x1080 --out "$out/llvmpipe-$ms.png"
+    "$render" frame --ms "$ms" --size 1920x1080 --force --out "$out/gpu-$ms.png"
+    __EGL_VENDOR_LIBRARY_FILENAMES=$mesa_only "$render" frame --ms "$ms" --size 1920x1080 --force --out "$out/llvmpipe-$ms.png"
     if command -v compare > /dev/null; then
         differing=$(compare -metric AE "$out/gpu-$ms.png" "$out/llvmpipe-$ms.png" null: 2>&1 || true)
         mean=$(compare -metric MAE "$out/gpu-$ms.png" "$out/llvmpipe-$ms.png" null: 2>&1 || true)

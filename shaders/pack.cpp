@@ -4,6 +4,7 @@
 #include "shaders/minify.h"
 #include "shaders/resolution.h"
 #include "shaders/schedule_uniform.h"
+#include "timeline/schedule_file.h"
 #include "timeline/timeline.h"
 
 #include <algorithm>
@@ -147,16 +148,11 @@ static bool selectVariant(const std::string& src, const char* path, const std::s
     return true;
 }
 
-// The shortest decimal float literal, with at least one digit after the
-// point, that reads back as exactly this value: 10.0, 0.125.
+// The shortest GLSL float literal that reads back as exactly this value: 10.0, 0.125.
 static std::string floatLiteral(float value)
 {
-    char text[64];
-    for (int decimals = 1; decimals <= 40; ++decimals) {
-        std::snprintf(text, sizeof text, "%.*f", decimals, double(value));
-        if (std::strtof(text, nullptr) == value) break;
-    }
-    return text;
+    const std::string text = exactDecimal(value);
+    return text.find('.') == std::string::npos ? text + ".0" : text;
 }
 
 static bool isNameChar(char c)

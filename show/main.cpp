@@ -1,12 +1,14 @@
 // vantrop: the show. Its command line only names another music file; with
 // no arguments it plays lomu_hmm.mp3 from the working directory.
 #include "cli/command_line.h"
+#include "cli/options.h"
 #include "music/music.h"
 #include "render/from_readable.h"
 #include "show/session.h"
 #include "show/show.h"
 #include "timeline/schedule_file.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -16,81 +18,66 @@
 #ifdef _WIN32
 #define STOP_REQUESTS "Ctrl+C, Ctrl+Break, closing its console"
 #define SECOND_STOP_STATUS "130"
-#define DEFAULT_MUSIC "in the working folder)\n"
 #else
-#define DEFAULT_MUSIC          \
-    "in the working folder,\n" \
-    "                else in $XDG_DATA_HOME/vantrop, ~/.local/share/vantrop)\n"
 #define SECOND_STOP_STATUS "128 + N (signal N)"
 #define STOP_REQUESTS "Ctrl+C, SIGTERM, SIGHUP"
 #endif
-
-static const char* const HELP =
-    "Usage: vantrop [--music FILE] [--schedule FILE] [--message-box]\n"
-    "\n"
-    "Plays the vantrop show full-screen: the screen switches to %dx%d, the music\n"
-    "plays and the picture follows it until the music has played out. ESC (or\n"
-    "closing the window, " STOP_REQUESTS
-    ") ends it early; the desktop's\n"
-    "display mode and cursor come back either way.\n"
-    "\n"
-    "  --music FILE  the MP3 to play (default lomu_hmm.mp3 " DEFAULT_MUSIC
-    "  --message-box also tell a failure to start in a message box (the menu's\n"
-    "                entry starts it so, where nobody reads the terminal)\n"
-    "  --schedule FILE  the show timed by this schedule (the form 'vantrop-render\n"
-    "                schedule' prints) instead of the built-in one; the shader is\n"
-    "                then packed from the installed readable sources\n"
-    "  --help        this text\n"
-    "  --version     the program's version\n"
-    "\n"
-    "Exit status: 0 when the show ended, 1 when it could not start (one line on\n"
-    "standard error says why), 2 for a command-line mistake, " SECOND_STOP_STATUS
-    " when a\n"
-    "second request, or a frame still drawing %g s after the first, ended it at once.\n";
 
 static const char* const PROGRAM = "vantrop";
 // The screen size this program's shader is built for, in pixels; the one
 // file compiled once per size.
 static constexpr int SHOW_WIDTH = VANTROP_SHOW_WIDTH;
 static constexpr int SHOW_HEIGHT = VANTROP_SHOW_HEIGHT;
+// The help's texts with the size and the grace in them, filled in at run time.
+static const char* const DESCRIPTION =
+    "Plays the vantrop show full-screen: the screen switches to %dx%d, the music\n"
+    "plays and the picture follows it until the music has played out. ESC (or\n"
+    "closing the window, " STOP_REQUESTS
+    ") ends it early; the desktop's\n"
+    "display mode and cursor come back either way.\n";
+static const char* const EXIT_STATUS =
+    "Exit status: 0 when the show ended, 1 when it could not start (one line on\n"
+    "standard error says why), 2 for a command-line mistake, " SECOND_STOP_STATUS
+    " when a\n"
+    "second request, or a frame still drawing %g s after the first, ended it at once.\n";
+
+static std::string filledIn(const char* format, ...)
+{
+    char text[1024];
+    va_list values;
+    va_start(values, format);
+    std::vsnprintf(text, sizeof text, format, values);
+    va_end(values);
+    return text;
+}
 
 int main(int argc, char** argv)
 {
-    std::string music = defaultMusicFile();
-    const char* schedule = nullptr;
-    std::vector<std::string> seen;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (optionRepeated(PROGRAM, seen, arg)) return EXIT_USAGE;
-        if (isHelp(argv[i])) {
-            std::printf(HELP, SHOW_WIDTH, SHOW_HEIGHT, STOP_GRACE_MS / 1000.0);
-            return 0;
-        }
-        if (isVersion(argv[i])) {
-            std::printf("vantrop %s (%dx%d)\n", VANTROP_VERSION, SHOW_WIDTH, SHOW_HEIGHT);
-            return 0;
-        }
-        if (arg == "--music" && i + 1 < argc && argv[i + 1][0] != '\0') {
-            music = argv[++i];
-            continue;
-        }
-        if (arg == "--music") return usageError(PROGRAM, "--music needs a file name");
-        if (arg == "--message-box") {
-            tellFailuresInABox();
-            continue;
-        }
-        if (arg == "--schedule" && i + 1 < argc) {
-            schedule = argv[++i];
-            continue;
-        }
-        if (arg == "--schedule") return usageError(PROGRAM, "--schedule needs a file name");
-        return usageError(PROGRAM, "unknown argument '" + arg + "'");
-    }
+    std::string music = defaultMusicFile(), schedule;
+    bool messageBox = false;
+    const std::string musicPlaces = defaultMusicPlaces();
+    const std::string description = filledIn(DESCRIPTION, SHOW_WIDTH, SHOW_HEIGHT);
+    const std::string exitStatus = filledIn(EXIT_STATUS, STOP_GRACE_MS / 1000.0);
+    const CommandLine line{PROGRAM,
+                           "[--music FILE] [--schedule FILE] [--message-box]",
+                           description.c_str(),
+                           {defaultSaid(textOption("--music", "FILE", &music, "the MP3 to play"), musicPlaces.c_str()),
+                            flagOption("--message-box", &messageBox,
+                                       "also tell a failure to start in a message box (the menu's "
+                                       "entry starts it so, where nobody reads the terminal)"),
+                            textOption("--schedule", "FILE", &schedule,
+                                       "the show timed by this schedule (the form 'vantrop-render "
+                                       "schedule' prints) instead of the built-in one; the shader is "
+                                       "then packed from the installed readable sources")},
+                           exitStatus.c_str(),
+                           filledIn("vantrop %s (%dx%d)", VANTROP_VERSION, SHOW_WIDTH, SHOW_HEIGHT)};
+    if (const int status = parseCommandLine(line, argc - 1, argv + 1); status >= 0) return status;
+    if (messageBox) tellFailuresInABox();
     // A schedule file is checked, and the readable shaders it needs are
     // read, before anything touches the screen.
     ShaderSources readable;
     ScheduleValues values;
-    if (schedule) {
+    if (!schedule.empty()) {
         std::string error;
         if (!readScheduleFile(schedule, values, &error)) return usageError(PROGRAM, error);
         std::string looked;
@@ -107,5 +94,5 @@ int main(int argc, char** argv)
             return EXIT_FAILED;
         }
     }
-    return runShow(music.c_str(), SHOW_WIDTH, SHOW_HEIGHT, values, schedule ? &readable : nullptr);
+    return runShow(music.c_str(), SHOW_WIDTH, SHOW_HEIGHT, values, schedule.empty() ? nullptr : &readable);
 }

@@ -1,5 +1,6 @@
 // The music clock on real MP3 files made by real encoders. Without a sound
 // card (CI) playback falls back to SDL's silent dummy driver.
+#include "music/for_tests.h"
 #include "music/music.h"
 #include "tests/process.h"
 #include "tests/spawn.h"

@@ -1,4 +1,5 @@
 // The vantrop-render command line, run as a user runs it.
+#include "image/for_tests.h"
 #include "image/png_file.h"
 #include "image/text.h"
 #include "tests/process.h"

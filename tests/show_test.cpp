@@ -1,5 +1,6 @@
 // The show end to end: the real program on a real X server (Xvfb), with the
 // silent audio fallback, as a user starts and stops it.
+#include "image/for_tests.h"
 #include "image/png_file.h"
 #include "tests/show_fixture.h"
 

@@ -1,5 +1,6 @@
 // vantrop-studio end to end: the real program in a window on its own Xvfb,
 // driven with xdotool, its pixels compared with vantrop-render's frames.
+#include "image/for_tests.h"
 #include "image/png_file.h"
 #include "tests/process.h"
 #include "tests/spawn.h"

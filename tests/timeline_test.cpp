@@ -1,5 +1,6 @@
 // The choreography is defined to the bit: these compare bit patterns, not
 // values within a tolerance.
+#include "timeline/for_tests.h"
 #include "timeline/schedule.h"
 #include "timeline/schedule_file.h"
 #include "timeline/timeline.h"

@@ -1,5 +1,6 @@
 // The web build in a real browser (Debian's headless Chromium, WebGL through
 // SwiftShader) and its timeline in node, held to the native programs.
+#include "image/for_tests.h"
 #include "image/png_file.h"
 #include "process.h"
 #include "timeline/schedule.h"

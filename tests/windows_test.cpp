@@ -1,6 +1,7 @@
 // The Windows build as a Windows user runs it: the cross-built programs
 // under Wine, on a real X server (Xvfb) and the same Mesa as the Linux
 // build, with a sound path that ends in ALSA's null device.
+#include "image/for_tests.h"
 #include "image/png_file.h"
 #include "tests/show_fixture.h"
 

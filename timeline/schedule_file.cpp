@@ -56,16 +56,16 @@ static size_t fieldIndex(const std::string& name)
     return FIELD_COUNT;
 }
 
-// The shortest decimal text without an exponent that reads back as exactly
-// this value (nine significant digits always do, with one where needed).
-static std::string exactText(float value)
+std::string exactDecimal(float value)
 {
-    char text[64];
-    for (int digits = 1; digits <= 9; ++digits) {
-        std::snprintf(text, sizeof text, "%.*g", digits, double(value));
-        if (!std::strchr(text, 'e') && std::strtof(text, nullptr) == value) return text;
+    // A float's exact value has at most 149 decimals; every float reads back
+    // from far fewer, and 60 cover all but the very smallest.
+    static constexpr int MOST_DECIMALS = 60;
+    char text[512];
+    for (int decimals = 0; decimals <= MOST_DECIMALS; ++decimals) {
+        std::snprintf(text, sizeof text, "%.*f", decimals, double(value));
+        if (std::strtof(text, nullptr) == value) break;
     }
-    std::snprintf(text, sizeof text, "%.9g", double(value));
     return text;
 }
 
@@ -77,7 +77,7 @@ std::string scheduleText(const ScheduleValues& values)
         "# name says otherwise (SECONDS_PER_BEAT, the rates per beat). Give the file\n"
         "# with --schedule FILE to vantrop, vantrop-studio or vantrop-render.\n";
     for (const ScheduleField& field : FIELDS)
-        text += std::string(field.name) + " = " + exactText(values.*field.value) + "\n";
+        text += std::string(field.name) + " = " + exactDecimal(values.*field.value) + "\n";
     return text;
 }
 
@@ -111,16 +111,16 @@ static std::string rangeFault(const std::string& name, double value, const std::
 {
     if (name == "SECONDS_PER_BEAT") {
         if (value >= MIN_SECONDS_PER_BEAT && value <= MAX_SECONDS_PER_BEAT) return "";
-        return name + " must be from " + exactText(MIN_SECONDS_PER_BEAT) + " to " + exactText(MAX_SECONDS_PER_BEAT) +
-            " seconds (" + std::to_string(int(60.0f / MIN_SECONDS_PER_BEAT)) + " to " +
-            std::to_string(int(60.0f / MAX_SECONDS_PER_BEAT)) + " beats a minute), not " + text;
+        return name + " must be from " + exactDecimal(MIN_SECONDS_PER_BEAT) + " to " +
+            exactDecimal(MAX_SECONDS_PER_BEAT) + " seconds (" + std::to_string(int(60.0f / MIN_SECONDS_PER_BEAT)) +
+            " to " + std::to_string(int(60.0f / MAX_SECONDS_PER_BEAT)) + " beats a minute), not " + text;
     }
     if (std::find(std::begin(RATES), std::end(RATES), name) != std::end(RATES)) {
         if (value > 0.0 && float(value) > 0.0f && value <= MAX_RATE_PER_BEAT) return "";
-        return name + " must be above 0 and at most " + exactText(MAX_RATE_PER_BEAT) + " per beat, not " + text;
+        return name + " must be above 0 and at most " + exactDecimal(MAX_RATE_PER_BEAT) + " per beat, not " + text;
     }
     if (value >= 0.0 && value <= LATEST_BEAT) return "";
-    return name + " must be a beat from 0 to " + exactText(LATEST_BEAT) + ", not " + text;
+    return name + " must be a beat from 0 to " + exactDecimal(LATEST_BEAT) + ", not " + text;
 }
 
 static std::string at(const std::string& path, int line)
@@ -182,8 +182,8 @@ bool parseSchedule(const std::string& text, const std::string& path, ScheduleVal
         const size_t rise = fieldIndex(pair[0]), fall = fieldIndex(pair[1]);
         if (values.*FIELDS[fall].value <= values.*FIELDS[rise].value) {
             *error = at(path, std::max(lineOf[rise], lineOf[fall])) + pair[1] + " (" +
-                exactText(values.*FIELDS[fall].value) + ") must come after " + pair[0] + " (" +
-                exactText(values.*FIELDS[rise].value) + ")";
+                exactDecimal(values.*FIELDS[fall].value) + ") must come after " + pair[0] + " (" +
+                exactDecimal(values.*FIELDS[rise].value) + ")";
             return false;
         }
     }

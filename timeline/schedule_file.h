@@ -9,6 +9,9 @@
 // The largest schedule file read, in bytes (64 KiB; the built-in one is under 2 KiB).
 inline constexpr long SCHEDULE_FILE_MAX_BYTES = 64 * 1024;
 
+// The shortest decimal text, without an exponent, that reads back as exactly
+// this value: 66, 0.125, 0.68182.
+std::string exactDecimal(float value);
 // The schedule as a file, each value written so that it reads back exactly.
 std::string scheduleText(const ScheduleValues& values);
 // Reads a schedule file's text (a UTF-8 byte-order mark at its start is

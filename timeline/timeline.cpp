@@ -1,5 +1,7 @@
 #include "timeline/timeline.h"
 
+#include "timeline/for_tests.h"
+
 #include "timeline/schedule.h"
 
 #include <cmath>

@@ -1,5 +1,6 @@
 // libFuzzer target: any bytes as the music file, through the music module's
 // open, length, damage and decode path.
+#include "music/for_tests.h"
 #include "music/music.h"
 
 #include <sys/mman.h>

@@ -6,6 +6,7 @@
 // recording's samples can be placed in time; `analyse` aligns the recording
 // with the track sample by sample and reports dropouts, the head's loss and
 // the picture's lead over the sound. It exits 1 when any of them is off.
+#include "music/for_tests.h"
 #include "music/music.h"
 
 #include <unistd.h>
