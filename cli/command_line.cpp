@@ -1,5 +1,7 @@
 #include "cli/command_line.h"
 
+#include "view/view.h"
+
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
@@ -14,12 +16,16 @@
 #include <cstdlib>
 #include <cstring>
 
-static constexpr int MAX_WIDTH = 7680; // pixels: 8K is the largest picture any program draws
-static constexpr int ASPECT_W = 16, ASPECT_H = 9;
-
 bool isHelp(const char* arg)
 {
     return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
+}
+
+std::string numberText(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
 }
 
 bool isVersion(const char* arg)
@@ -78,7 +84,7 @@ bool parseSize(const char* text, int& width, int& height, std::string* error)
         *error = "bad size '" + s + "': write it as WIDTHxHEIGHT, for example 320x180";
         return false;
     }
-    if (w == 0 || h == 0 || uint64_t(w) * ASPECT_H != uint64_t(h) * ASPECT_W || w > MAX_WIDTH) {
+    if (!isShowSize(double(w), double(h))) {
         *error = "bad size '" + s +
             "': the show is framed for 16:9, from 16x9 to 7680x4320 (for example 320x180, "
             "1280x720, 1920x1080)";

@@ -23,6 +23,8 @@ int usageError(const std::string& command, const std::string& message);
 // `seen`; records it otherwise. A repeated option is refused, never silently
 // taken at its last value.
 bool optionRepeated(const std::string& command, std::vector<std::string>& seen, const std::string& arg);
+// A number as messages and help texts write it: 0.25, 3600.
+std::string numberText(double value);
 // Parses a whole unsigned 32-bit decimal number; false on anything else.
 bool parseUint32(const char* text, uint32_t& value);
 // The latest music position any program takes, milliseconds (the timeline counts them as signed 32-bit numbers).

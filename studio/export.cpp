@@ -63,9 +63,9 @@ void startExport(Studio& s, const Transport& t, const std::string& music, const 
         return;
     }
     const uint32_t from = t.looping ? t.loopInMs : 0, to = t.looping ? t.loopOutMs : t.lengthMs;
-    int box[4];
-    pictureBox(s.window, box);
-    const int width = std::max(box[2] / EXPORT_WIDTH_STEP, 1) * EXPORT_WIDTH_STEP, height = width * ASPECT_H / ASPECT_W;
+    const ViewBox box = windowPictureBox(s.window);
+    const int width = std::max(box.width / EXPORT_WIDTH_STEP, 1) * EXPORT_WIDTH_STEP,
+              height = width * ASPECT_H / ASPECT_W;
     std::string error;
     e.file = reserveVideoName(from, to, &error);
     if (e.file.empty()) {

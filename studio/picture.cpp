@@ -7,23 +7,17 @@
 #include <algorithm>
 #include <cstdio>
 
-void pictureBox(SDL_Window* window, int box[4])
+ViewBox windowPictureBox(SDL_Window* window)
 {
     int w = 0, h = 0;
     SDL_GL_GetDrawableSize(window, &w, &h);
-    int bw = w, bh = w * ASPECT_H / ASPECT_W;
-    if (bh > h) bh = h, bw = h * ASPECT_W / ASPECT_H;
-    box[0] = (w - bw) / 2;
-    box[1] = (h - bh) / 2;
-    box[2] = std::max(bw, ASPECT_W);
-    box[3] = std::max(bh, ASPECT_H);
+    return pictureBoxIn(w, h);
 }
 
 void fitPicture(Studio& s)
 {
-    int box[4];
-    pictureBox(s.window, box);
-    const int width = std::max(box[2] / s.scale, ASPECT_W), height = std::max(box[3] / s.scale, ASPECT_H);
+    const ViewBox size = drawnSize(windowPictureBox(s.window).width, s.scale);
+    const int width = size.width, height = size.height;
     if (width == s.drawWidth && height == s.drawHeight) return;
     s.drawWidth = width;
     s.drawHeight = height;

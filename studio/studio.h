@@ -8,6 +8,7 @@
 #include "shaders/pack.h"
 #include "studio/strip.h"
 #include "studio/transport.h"
+#include "view/view.h"
 
 #include <SDL.h>
 
@@ -16,10 +17,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-inline constexpr int ASPECT_W = 16, ASPECT_H = 9;
-// The preview setting that picks the scale by itself.
-inline constexpr int AUTO_PREVIEW = 0;
 
 struct StudioOptions {
     int width = DEFAULT_PICTURE_WIDTH, height = DEFAULT_PICTURE_HEIGHT; // the window at start
@@ -111,8 +108,25 @@ struct Studio {
     uint32_t dragFromMs = 0, dragToMs = 0; // the loop being marked
     bool resumeAfterScrub = false;         // the music played when the scrub began
     StudioExport exporting;
+    AutoPreview preview;                      // the auto preview's state
     bool shiftHeld = false, ctrlHeld = false; // as the key events so far left them
 };
+
+// window.cpp: the window, and the picture drawn and shown in it.
+// Opens the window with its OpenGL context, the functions the studio calls and
+// an empty renderer; *error says what failed and what to do.
+bool openWindow(Studio& s, const StudioOptions& o, std::string* error);
+// Lets go of the window and what draws in it (what of it was opened).
+void closeWindow(Studio& s);
+// Draws the frame at positionMs into the picture band by band (the scissor
+// keeps each draw to its band, so every pixel is what one draw gives),
+// keeping msPerPixel as measured; false when the window was asked to close
+// before the last band.
+bool drawPicture(Studio& s, uint32_t positionMs, double& msPerPixel);
+// Scales the picture into the window's 16:9 box on black, and waits until it is drawn.
+void showPicture(Studio& s);
+// Whether the window shows nothing now: hidden, minimised or too small for a picture.
+bool windowShowsNothing(const Studio& s);
 
 // options.cpp: the command line.
 // Reads the options into `o`: -1 to go on, otherwise the exit status (help, version, a mistake).
@@ -179,8 +193,8 @@ bool pollExport(Studio& s);
 void stopExport(Studio& s);
 
 // picture.cpp: the offscreen picture and what is saved of it.
-// The window's 16:9 box (letterboxed), in window pixels: x, y, width, height.
-void pictureBox(SDL_Window* window, int box[4]);
+// The window's 16:9 box (letterboxed), in window pixels.
+ViewBox windowPictureBox(SDL_Window* window);
 // Sizes the offscreen picture for the window and the scale; rebuilds the shader when the size changed.
 void fitPicture(Studio& s);
 // Saves the picture as drawn to a new PNG named by its position.

@@ -1,9 +1,11 @@
 // The studio's transport as a state machine: keys and time in, position and
 // what the music must do out.
+#include "studio/keys.h"
 #include "studio/strip.h"
 #include "studio/transport.h"
 #include "timeline/schedule.h"
 #include "timeline/timeline.h"
+#include "view/view.h"
 
 #include <gtest/gtest.h>
 
@@ -213,4 +215,59 @@ TEST(Strip, DraggedLoopsRunForwardAndEmptyOnesClear)
     EXPECT_FALSE(t.looping);
     EXPECT_TRUE(seekTransport(t, 999999).seek);
     EXPECT_EQ(t.lengthMs, t.positionMs) << "a seek stops at the end";
+}
+
+// The picture keeps 16:9 in any window, drawn at 16:9 multiples at each
+// preview scale; the preview setting cycles 1, 2, 4, auto.
+TEST(View, BoxesAndDrawnSizesKeepSixteenByNine)
+{
+    const ViewBox wide = pictureBoxIn(1000, 300), tall = pictureBoxIn(320, 1000), tiny = pictureBoxIn(3, 3);
+    EXPECT_EQ(533, wide.width);
+    EXPECT_EQ(233, wide.x);
+    EXPECT_EQ(320, tall.width);
+    EXPECT_EQ(180, tall.height);
+    EXPECT_EQ(410, tall.y);
+    EXPECT_EQ(16, tiny.width);
+    for (const int scale : PREVIEW_SCALES) {
+        const ViewBox drawn = drawnSize(1278, scale);
+        EXPECT_EQ(0, drawn.width % ASPECT_W) << scale;
+        EXPECT_EQ(drawn.width * ASPECT_H, drawn.height * ASPECT_W) << scale;
+        EXPECT_NEAR(1278.0 / scale, drawn.width, 8.0) << scale;
+    }
+    EXPECT_TRUE(isShowSize(7680, 4320));
+    EXPECT_FALSE(isShowSize(7696, 4329));
+    EXPECT_FALSE(isShowSize(100, 100));
+    int setting = AUTO_PREVIEW;
+    for (const int next : {1, 2, 4, AUTO_PREVIEW}) EXPECT_EQ(next, setting = nextPreviewSetting(setting));
+}
+
+// Auto preview: one slow frame of a moving picture coarsens it at once; fast
+// frames refine it only on their average, so one late frame does not; a
+// picture that stands still is drawn at full size again.
+TEST(View, AutoPreviewFollowsTheFrameTimes)
+{
+    AutoPreview p;
+    EXPECT_EQ(2, autoPreviewScale(p, 900.0, true));
+    EXPECT_EQ(4, autoPreviewScale(p, 300.0, true));
+    EXPECT_EQ(4, autoPreviewScale(p, 900.0, true)) << "no coarser scale than the last";
+    int scale = 4;
+    for (int frame = 0; frame < 7; ++frame) scale = autoPreviewScale(p, frame == 3 ? 40.0 : 5.0, true);
+    EXPECT_EQ(4, scale) << "seven frames decide nothing yet";
+    EXPECT_EQ(2, autoPreviewScale(p, 5.0, true)) << "eight fast frames, one of them late, average under 12.5 ms";
+    EXPECT_EQ(1, autoPreviewScale(p, 0.0, false));
+    EXPECT_EQ(1, autoPreviewScale(p, 30.0, true)) << "frames under 50 ms keep the full size";
+}
+
+// Every key the studio's help names asks for what it says.
+TEST(Keys, EachKeyAsksForItsCommand)
+{
+    EXPECT_EQ(StudioCommand::Quit, commandForKey(SDLK_ESCAPE, false).command);
+    EXPECT_EQ(StudioCommand::NextPreview, commandForKey(SDLK_p, false).command);
+    EXPECT_EQ(TransportKey::BarBack, commandForKey(SDLK_LEFT, true).move);
+    EXPECT_EQ(TransportKey::BeatBack, commandForKey(SDLK_LEFT, false).move);
+    const KeyCommand last = commandForKey(SDLK_8, false);
+    EXPECT_EQ(StudioCommand::Section, last.command);
+    EXPECT_EQ(SHOW_SECTION_COUNT - 1, last.section);
+    EXPECT_EQ(StudioCommand::None, commandForKey(SDLK_9, false).command);
+    EXPECT_EQ(StudioCommand::None, commandForKey(SDLK_q, false).command);
 }

@@ -5,6 +5,7 @@
 #include "render/renderer.h"
 #include "timeline/schedule.h"
 #include "timeline/timeline.h"
+#include "view/view.h"
 #include "web/webgl.h"
 
 #include <emscripten/emscripten.h>
@@ -31,6 +32,7 @@ struct WebShow {
     std::string lastError;
     int drawWidth = 0, drawHeight = 0;
     uint32_t shownMs = 0;
+    AutoPreview preview;
 };
 // The page calls the exported functions below by name, with numbers only:
 // the one show of the page lives here, where each call finds it.
@@ -118,10 +120,35 @@ EMSCRIPTEN_KEEPALIVE void vantropDraw(int positionMs)
         std::fprintf(stderr, "vantrop: %s\n", failure.c_str());
 }
 
-// Starts the clock again from 0, for a new playing.
+// Starts the clock again from 0, for a new playing, at full size.
 EMSCRIPTEN_KEEPALIVE void vantropRestartClock()
 {
     web.shownMs = 0;
+    web.preview = AutoPreview{};
+}
+
+// Whether width x height is a size the show is drawn at (16:9, 16x9 to 7680x4320).
+EMSCRIPTEN_KEEPALIVE int vantropIsShowSize(double width, double height)
+{
+    return isShowSize(width, height) ? 1 : 0;
+}
+
+// The width of the largest 16:9 box in a width x height window (its height is 9/16 of it).
+EMSCRIPTEN_KEEPALIVE int vantropBoxWidth(int width, int height)
+{
+    return pictureBoxIn(width, height).width;
+}
+
+// The width drawn for a box this wide at a preview scale (16:9, its height 9/16 of it).
+EMSCRIPTEN_KEEPALIVE int vantropDrawnWidth(int boxWidth, int scale)
+{
+    return drawnSize(boxWidth, scale).width;
+}
+
+// The auto preview's scale after a frame that took frameMs, the picture moving or not.
+EMSCRIPTEN_KEEPALIVE int vantropPreviewScale(double frameMs, int moving)
+{
+    return autoPreviewScale(web.preview, frameMs, moving != 0);
 }
 
 // The millisecond to draw now: the audio context's output stamp (the context

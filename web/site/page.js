@@ -8,7 +8,6 @@ const STILL = query.has('still');
 const PREVIEW_AUTO = query.get('preview') === 'auto';
 const MUSIC_NAME = 'lomu_hmm.mp3';
 const ASPECT_W = 16, ASPECT_H = 9;
-const MAX_WIDTH = 7680; // pixels, as the native programs allow
 // The latest position the timeline takes, milliseconds (as the native programs: a signed 32-bit count).
 const MAX_POSITION_MS = 2147483647;
 // The largest music file the page downloads, bytes (an hour of MP3 at 320 kbit/s is 144 MB).
@@ -16,12 +15,6 @@ const MAX_MUSIC_BYTES = 256 * 1024 * 1024;
 // The sound starts this long after the press (seconds of the audio
 // context), so that the first buffers are not cut.
 const START_DELAY_S = 0.1;
-// ?preview=auto: frames slower than this (ms between animation frames,
-// averaged over PREVIEW_WINDOW frames) draw at a lower size; four times
-// faster draws at a higher one again. The studio's rule.
-const AUTO_PREVIEW_FRAME_MS = 50;
-const PREVIEW_WINDOW = 8;
-const PREVIEW_SCALES = [1, 2, 4];
 
 const canvas = document.getElementById('show');
 const panel = document.getElementById('panel');
@@ -37,7 +30,7 @@ let startedAt = 0;       // context time of the track's first sample
 let playing = false;
 let drawn = { width: 0, height: 0 };
 let previewScale = 1;
-let frameTimes = [];
+let lastFrameAt = null;  // performance.now() of the last animation frame
 
 function say(text, more, isError) {
     message.textContent = text;
@@ -55,13 +48,12 @@ function fail(text, more) {
     if (STILL) document.title = 'vantrop: failed';
 }
 
-// WIDTHxHEIGHT at 16:9, from 16x9 to 7680x4320, or null.
+// WIDTHxHEIGHT of a size the show draws (the native programs' rule, in the module), or null.
 function parseSize(text) {
     const match = /^(\d+)x(\d+)$/.exec(text || '');
-    if (!match) return null;
+    if (!match || match[1].length > 9 || match[2].length > 9) return null;
     const width = Number(match[1]), height = Number(match[2]);
-    if (width < ASPECT_W || width > MAX_WIDTH || width * ASPECT_H !== height * ASPECT_W) return null;
-    return { width, height };
+    return vantrop._vantropIsShowSize(width, height) ? { width, height } : null;
 }
 
 // The canvas's place (CSS pixels): the largest 16:9 box in the window,
@@ -73,14 +65,13 @@ function layOut() {
         cssWidth = width = asked.width;
         cssHeight = height = asked.height;
     } else {
-        cssWidth = Math.min(innerWidth, innerHeight * ASPECT_W / ASPECT_H);
+        cssWidth = vantrop._vantropBoxWidth(innerWidth, innerHeight);
         cssHeight = cssWidth * ASPECT_H / ASPECT_W;
         if (asked) {
             width = asked.width;
             height = asked.height;
         } else {
-            const ratio = devicePixelRatio || 1;
-            width = Math.max(ASPECT_W, Math.round(cssWidth * ratio / ASPECT_W) * ASPECT_W);
+            width = vantrop._vantropDrawnWidth(Math.round(cssWidth * (devicePixelRatio || 1)), 1);
             height = width * ASPECT_H / ASPECT_W;
         }
     }
@@ -96,7 +87,7 @@ function layOut() {
 // Builds the show's programs for `size` (all of them before playing, or only
 // the one of the frame at ms); false when the browser cannot.
 function setUp(size, ms, everyProgram) {
-    const width = Math.max(ASPECT_W, Math.round(size.width / previewScale / ASPECT_W) * ASPECT_W);
+    const width = vantrop._vantropDrawnWidth(size.width, previewScale);
     const height = width * ASPECT_H / ASPECT_W;
     canvas.width = width;
     canvas.height = height;
@@ -222,6 +213,7 @@ async function start() {
     } catch (e) {
         // Played in the window instead: some browsers and frames refuse full screen.
     }
+    previewScale = 1;
     if (!setUp(layOut(), 0, true)) {
         // The message says why; the page goes back to its window.
         playing = false;
@@ -237,7 +229,7 @@ async function start() {
     startedAt = context.currentTime + START_DELAY_S;
     source.start(startedAt);
     vantrop._vantropRestartClock();
-    frameTimes = [];
+    lastFrameAt = null;
     // What was drawn when, for anyone measuring the page (the tests do).
     window.vantropTrace = { shown: [], times: [], lengthMs: track.duration * 1000, ended: false };
     requestAnimationFrame(frame);
@@ -273,17 +265,13 @@ function frame(now) {
 // ?preview=auto: a lower drawn size while frames are slow.
 function adjustPreview(now, ms) {
     if (!PREVIEW_AUTO) return;
-    frameTimes.push(now);
-    if (frameTimes.length <= PREVIEW_WINDOW) return;
-    frameTimes.shift();
-    const frameMs = (frameTimes[frameTimes.length - 1] - frameTimes[0]) / (frameTimes.length - 1);
-    const at = PREVIEW_SCALES.indexOf(previewScale);
-    let next = previewScale;
-    if (frameMs > AUTO_PREVIEW_FRAME_MS && at + 1 < PREVIEW_SCALES.length) next = PREVIEW_SCALES[at + 1];
-    else if (frameMs * 4 < AUTO_PREVIEW_FRAME_MS && at > 0) next = PREVIEW_SCALES[at - 1];
+    const frameMs = lastFrameAt === null ? 0 : now - lastFrameAt;
+    lastFrameAt = now;
+    if (frameMs === 0) return;
+    // The studio's rule, in the module: a playing show always moves.
+    const next = vantrop._vantropPreviewScale(frameMs, 1);
     if (next === previewScale) return;
     previewScale = next;
-    frameTimes = [];
     setUp(layOut(), ms, false);
 }
 
