@@ -1,5 +1,6 @@
 #!/bin/sh
-# Everything CI checks, in order: the sources' format, the Windows build
+# Everything CI checks, in order: the sources' format and sizes (no file
+# outside tests/ over 350 lines, no function over 80), the Windows build
 # (cross-built with its libraries), the web build, the release build and its
 # tests (with the sync check against a real sound server, the Windows
 # programs under Wine, and the web site in headless Chromium), the Debian
@@ -16,6 +17,7 @@ strict=-DVANTROP_WERROR=ON
 # One command a line: `set -e` stops at the first that fails (inside an
 # `a && b` list it would not, and a failed build would pass unnoticed).
 scripts/check-format.sh
+scripts/check-sizes.sh
 # What runs before the tests, so that only what they leave behind counts.
 before=$(mktemp)
 trap 'rm -f "$before"' EXIT

@@ -581,6 +581,31 @@ TEST_F(VideoExport, EveryCommandDrawsWithTheShowsProgram)
     EXPECT_GT(frames, 0);
 }
 
+// Every command that writes a file keeps one that is there unless --force
+// is given, as vantrop-make-track does; icon takes --schedule like the
+// others; a mistyped option is named with the one meant.
+TEST(RenderTool, OutputsAreReplacedOnlyWithForce)
+{
+    const std::string dir = makeTempDir(), schedule = dir + "/schedule.txt";
+    ASSERT_EQ(0, runCommand(TOOL + " schedule > " + schedule).status);
+    for (const std::string& command :
+         std::vector<std::string>{" frame --ms 0 --size 160x90", " sheet --size 160x90 --every 40",
+                                  " icon --size 16 --schedule " + schedule, " video --size 160x90 --to 100"}) {
+        const std::string out = dir + (command.find("video") != std::string::npos ? "/mine.mp4" : "/mine.png");
+        std::ofstream(out) << "my notes\n";
+        const CommandResult kept = runCommand("cd " + dir + " && " + TOOL + command + " --out " + out);
+        EXPECT_EQ(1, kept.status) << command;
+        EXPECT_NE(std::string::npos, kept.output.find("already exists; give --force")) << kept.output;
+        EXPECT_EQ("my notes\n", readBytes(out)) << command;
+        const CommandResult forced = runCommand("cd " + dir + " && " + TOOL + command + " --force --out " + out);
+        EXPECT_EQ(0, forced.status) << command << ": " << forced.output;
+        EXPECT_NE("my notes\n", readBytes(out)) << command;
+    }
+    const CommandResult typo = runCommand(TOOL + " video --out x.mp4 --fsp 30");
+    EXPECT_EQ(2, typo.status);
+    EXPECT_NE(std::string::npos, typo.output.find("unknown option '--fsp' (did you mean --fps?)")) << typo.output;
+}
+
 // vantrop-make-track never harms a file: an existing one is kept unless
 // --force, a name that is not .mp3 is refused, a signal leaves nothing.
 TEST(MakeTrack, NeverHarmsAFile)

@@ -75,16 +75,19 @@ TEST(SharedFunctions, BeatWindowRampAndPulse)
     }
 }
 
+// The bars are thick through the intro, thin after it, swell after each bar line
+// and on a hit.
 TEST(SharedFunctions, BarRadiusCarriesIntroThicknessAndHits)
 {
-    for (float beat :
-         {5.0f, INTRO_BARS_START_BEAT - 0.1f, INTRO_BARS_END_BEAT, INTRO_BARS_END_BEAT + 1.2f, FIRST_HIT_BEAT}) {
+    auto radiusAt = [](float beat, float hit) {
         FrameParams at = paramsAtBeat(beat);
-        at.hit = beat >= FIRST_HIT_BEAT ? 0.150146484375f : 0.0f;
-        const auto out = evaluateShader("result=vec4(barRadius,beatPulse,0.,0.);", at, {{0, 0, 0, 0}});
-        const float intro = beat <= INTRO_BARS_START_BEAT ? 1.0f : 0.0f;
-        EXPECT_NEAR(0.15f + intro + out[0][1] + at.hit, out[0][0], 1e-6f) << "beat " << beat;
-    }
+        at.hit = hit;
+        return evaluateShader("result.x=barRadius;", at, {{0, 0, 0, 0}})[0][0];
+    };
+    EXPECT_NEAR(1.15f, radiusAt(5.0f, 0), 1e-6f) << "thick in the intro";
+    EXPECT_NEAR(0.15f, radiusAt(INTRO_BARS_END_BEAT, 0), 1e-6f) << "thin after it, on a beat";
+    EXPECT_GT(radiusAt(INTRO_BARS_END_BEAT + 1.2f, 0), 0.15f) << "swollen by the pulse after a bar line";
+    EXPECT_NEAR(0.15f + 0.150146484375f, radiusAt(FIRST_HIT_BEAT, 0.150146484375f), 1e-6f) << "and by a hit";
 }
 
 TEST(SharedFunctions, SmoothMin)

@@ -174,8 +174,9 @@ protected:
     {
         const std::string png = dir + "/frame.png";
         const std::string size = std::to_string(width) + "x" + std::to_string(height);
-        EXPECT_EQ(
-            0, runCommand(RENDER + " frame --ms " + std::to_string(ms) + " --size " + size + " --out " + png).status);
+        EXPECT_EQ(0,
+                  runCommand(RENDER + " frame --force --ms " + std::to_string(ms) + " --size " + size + " --out " + png)
+                      .status);
         return readRgb(png, width, height);
     }
     static std::vector<uint8_t> readRgb(const std::string& path, int width, int height)

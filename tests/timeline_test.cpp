@@ -128,9 +128,9 @@ TEST(FrameParams, WarpPeakGlitchAndFinale)
 
 TEST(FrameParams, TimeUsesSinglePrecisionMillisecondFactor)
 {
-    // 0.001 as a float, not as a double: the product rounds differently.
-    EXPECT_BITS(float(123457.0 * double(0.001f)), computeFrameParams(BUILT_IN_SCHEDULE, 123457).time);
-    EXPECT_NE(bits(float(123457.0 * 0.001)), bits(computeFrameParams(BUILT_IN_SCHEDULE, 123457).time));
+    // The show's time at 123457 ms is 0x42F6E9FD, one unit above the float
+    // nearest 123.457 (0x42F6E9FC): its factor is 0.001 as a float.
+    EXPECT_EQ(0x42F6E9FDu, bits(computeFrameParams(BUILT_IN_SCHEDULE, 123457).time));
     // Positions are read as signed 32-bit counts; nothing clamps them.
     EXPECT_LT(computeFrameParams(BUILT_IN_SCHEDULE, 0xFFFFFFFFu).time, 0.0f);
     EXPECT_GT(computeFrameParams(BUILT_IN_SCHEDULE, 1000000u).beat,

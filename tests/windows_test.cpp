@@ -96,8 +96,8 @@ protected:
     std::vector<uint8_t> linuxFrame(uint32_t ms, const std::string& size, const std::string& options = "")
     {
         const std::string png = dir + "/linux.png";
-        const CommandResult r = runCommand(LINUX_RENDER + " frame --ms " + std::to_string(ms) + " --size " + size +
-                                           " " + options + " --out " + png);
+        const CommandResult r = runCommand(LINUX_RENDER + " frame --force --ms " + std::to_string(ms) + " --size " +
+                                           size + " " + options + " --out " + png);
         EXPECT_EQ(0, r.status) << r.output;
         return readRgb(png);
     }
@@ -284,10 +284,11 @@ TEST_F(WindowsBuild, RenderGivesTheLinuxBuildsPixels)
 {
     for (const char* ms : {"5500", "27000", "41500"}) {
         const std::string windowsPng = std::string("windows-") + ms + ".png", linuxPng = dir + "/linux.png";
-        const CommandResult w =
-            runWindows("tools/vantrop-render.exe frame --ms " + std::string(ms) + " --size 160x90 --out " + windowsPng);
+        const CommandResult w = runWindows("tools/vantrop-render.exe frame --force --ms " + std::string(ms) +
+                                           " --size 160x90 --out " + windowsPng);
         ASSERT_EQ(0, w.status) << w.output;
-        const CommandResult l = runCommand(LINUX_RENDER + " frame --ms " + ms + " --size 160x90 --out " + linuxPng);
+        const CommandResult l =
+            runCommand(LINUX_RENDER + " frame --force --ms " + ms + " --size 160x90 --out " + linuxPng);
         ASSERT_EQ(0, l.status) << l.output;
         int width = 0, height = 0, linuxWidth = 0, linuxHeight = 0;
         std::vector<uint8_t> windowsRgb, linuxRgb;
@@ -307,7 +308,7 @@ TEST_F(WindowsBuild, RenderGivesTheLinuxBuildsPixels)
 TEST_F(WindowsBuild, VideoGoesThroughTheFfmpegBesideItOrOnPath)
 {
     makeTrack(8);
-    const std::string video = " video --out v.mp4 --size 160x90 --fps 10 --from 5000 --to 5300";
+    const std::string video = " video --force --out v.mp4 --size 160x90 --fps 10 --from 5000 --to 5300";
     const CommandResult missing = runWindows("tools/vantrop-render.exe" + video);
     EXPECT_EQ(1, missing.status) << missing.output;
     EXPECT_NE(std::string::npos,
@@ -337,8 +338,9 @@ TEST_F(WindowsBuild, VideoGoesThroughTheFfmpegBesideItOrOnPath)
     EXPECT_TRUE(rawFrame(dir + "/v.mp4", 2, 160, 90) == linuxFrame(5200, "160x90"));
 
     ASSERT_EQ(0, runCommand("mkdir " + dir + "/path && mv " + dir + "/bin/ffmpeg.exe " + dir + "/path/").status);
-    const CommandResult onPath = runWindows(
-        "tools/vantrop-render.exe video --out w.mp4 --size 160x90 --fps 10 --to 200", "WINEPATH=Z:" + dir + "/path");
+    const CommandResult onPath =
+        runWindows("tools/vantrop-render.exe video --force --out w.mp4 --size 160x90 --fps 10 --to 200",
+                   "WINEPATH=Z:" + dir + "/path");
     ASSERT_EQ(0, onPath.status) << onPath.output;
     EXPECT_EQ(2u * 160 * 90 * 3, fileSize(dir + "/w.mp4"));
 }
