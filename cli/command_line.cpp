@@ -28,6 +28,22 @@ std::string numberText(double value)
     return text;
 }
 
+std::string wrapText(const std::string& text, size_t width)
+{
+    std::string out;
+    size_t lineStart = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        out += text[i];
+        if (text[i] == '\n') lineStart = out.size();
+        if (out.size() - lineStart <= width) continue;
+        const size_t space = out.rfind(' ', out.size() - 1);
+        if (space == std::string::npos || space < lineStart) continue;
+        out[space] = '\n';
+        lineStart = space + 1;
+    }
+    return out;
+}
+
 bool isVersion(const char* arg)
 {
     return std::strcmp(arg, "--version") == 0;

@@ -1,6 +1,7 @@
 // The command line, with the same rules in every program: exit statuses,
 // numbers, positions and sizes, help, repeated options and mistakes.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -9,6 +10,9 @@
 // command-line mistake; and 128 + N for a program ended by signal N, as the
 // shell reports one that the signal itself ended.
 inline constexpr int EXIT_DONE = 0, EXIT_FAILED = 1, EXIT_USAGE = 2, EXIT_SIGNAL_BASE = 128;
+// A message box's lines are wrapped to this many characters: it is as wide
+// as its longest line, and fits a small screen.
+inline constexpr size_t MESSAGE_BOX_COLUMNS = 60;
 // The size the tools draw at and the studio's window opens at unless told: pixels.
 inline constexpr int DEFAULT_PICTURE_WIDTH = 1280, DEFAULT_PICTURE_HEIGHT = 720;
 
@@ -23,6 +27,8 @@ int usageError(const std::string& command, const std::string& message);
 // `seen`; records it otherwise. A repeated option is refused, never silently
 // taken at its last value.
 bool optionRepeated(const std::string& command, std::vector<std::string>& seen, const std::string& arg);
+// The text with each line longer than `width` broken at its last space before it.
+std::string wrapText(const std::string& text, size_t width);
 // A number as messages and help texts write it: 0.25, 3600.
 std::string numberText(double value);
 // Parses a whole unsigned 32-bit decimal number; false on anything else.

@@ -28,23 +28,6 @@ static std::string defaultText(const Option& o)
     }
 }
 
-// Breaks each line of `text` that runs past `width` at its last space before it.
-static std::string wrapped(const std::string& text, size_t width)
-{
-    std::string out;
-    size_t lineStart = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        out += text[i];
-        if (text[i] == '\n') lineStart = out.size();
-        if (out.size() - lineStart <= width) continue;
-        const size_t space = out.rfind(' ', out.size() - 1);
-        if (space == std::string::npos || space < lineStart) continue;
-        out[space] = '\n';
-        lineStart = space + 1;
-    }
-    return out;
-}
-
 // The column the help texts start in: past the widest label that is not too wide to pad.
 static size_t helpColumn(const CommandLine& line)
 {
@@ -61,7 +44,7 @@ static void appendOptionLine(std::string& text, size_t column, const std::string
     std::string lead = "  " + label;
     lead += lead.size() + 2 <= column ? std::string(column - lead.size(), ' ') : std::string("  ");
     // The first line starts later where the label runs on.
-    std::string body = wrapped(std::string(lead.size() - column, '.') + help, HELP_WIDTH - column);
+    std::string body = wrapText(std::string(lead.size() - column, '.') + help, HELP_WIDTH - column);
     body.erase(0, lead.size() - column);
     for (size_t at = 0; (at = body.find('\n', at)) != std::string::npos; at += column + 1)
         body.insert(at + 1, std::string(column, ' '));

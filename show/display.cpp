@@ -2,6 +2,9 @@
 
 #include "show/session.h"
 
+#include "render/gl.h"
+#include "view/view.h"
+
 #include <SDL.h>
 
 #include <cstdlib>
@@ -12,16 +15,33 @@ static constexpr int COLOUR_BITS = 8, ALPHA_BITS = 8; // per channel
 static constexpr int DEPTH_BITS = 32, FALLBACK_DEPTH_BITS = 24;
 static constexpr int ADAPTIVE_VSYNC = -1, VSYNC = 1; // SDL's swap intervals
 
-// Where the user finds the show built for the other screen size.
-#ifdef _WIN32
-static const std::string OTHER_SIZES = "vantrop.exe for 1280x720, vantrop-1080p.exe for 1920x1080";
-#else
-static const std::string OTHER_SIZES = "build/720p or build/1080p";
-#endif
+// The framebuffer functions (OpenGL 3.0) that draw the picture at its own
+// size and scale it into a window of another: looked up in the context.
+#define VANTROP_SCALING_FUNCTIONS(X)                               \
+    X(PFNGLGENFRAMEBUFFERSPROC, glGenFramebuffers)                 \
+    X(PFNGLDELETEFRAMEBUFFERSPROC, glDeleteFramebuffers)           \
+    X(PFNGLGENRENDERBUFFERSPROC, glGenRenderbuffers)               \
+    X(PFNGLDELETERENDERBUFFERSPROC, glDeleteRenderbuffers)         \
+    X(PFNGLBINDRENDERBUFFERPROC, glBindRenderbuffer)               \
+    X(PFNGLRENDERBUFFERSTORAGEPROC, glRenderbufferStorage)         \
+    X(PFNGLBINDFRAMEBUFFERPROC, glBindFramebuffer)                 \
+    X(PFNGLFRAMEBUFFERRENDERBUFFERPROC, glFramebufferRenderbuffer) \
+    X(PFNGLCHECKFRAMEBUFFERSTATUSPROC, glCheckFramebufferStatus)   \
+    X(PFNGLBLITFRAMEBUFFERPROC, glBlitFramebuffer)
+struct ScalingFunctions {
+#define VANTROP_SCALING_FIELD(type, name) type name;
+    VANTROP_SCALING_FUNCTIONS(VANTROP_SCALING_FIELD)
+#undef VANTROP_SCALING_FIELD
+};
 
 struct ShowDisplay {
     SDL_Window* window = nullptr;
     SDL_GLContext context = nullptr;
+    ShowScreen screen = ShowScreen::ExactMode;
+    int width = 0, height = 0; // the picture's own size, pixels
+    // Where the picture is scaled into the window: a framebuffer of its own size.
+    ScalingFunctions gl{};
+    GLuint framebuffer = 0, colour = 0;
 };
 
 static std::string availableModes()
@@ -40,16 +60,11 @@ static std::string availableModes()
 // SDL reports no failure for a size the display lacks (it crops or offsets
 // the window), so the mode is checked here: exactly the show's size, 32 bits
 // per pixel (X11 reports 24 bits of colour in 4 bytes).
-static bool findShowMode(int width, int height, SDL_DisplayMode& mode, std::string* error)
+static bool findShowMode(int width, int height, SDL_DisplayMode& mode)
 {
     const SDL_DisplayMode want{SDL_PIXELFORMAT_RGB888, width, height, 0, nullptr};
-    if (SDL_GetClosestDisplayMode(0, &want, &mode) && mode.w == width && mode.h == height &&
-        SDL_BYTESPERPIXEL(mode.format) == 4)
-        return true;
-    *error = "the display cannot switch to " + std::to_string(width) + "x" + std::to_string(height) +
-        " at 32 bits per pixel (its modes: " + availableModes() + "); run the build made for one of these sizes (" +
-        OTHER_SIZES + ")";
-    return false;
+    return SDL_GetClosestDisplayMode(0, &want, &mode) && mode.w == width && mode.h == height &&
+        SDL_BYTESPERPIXEL(mode.format) == 4;
 }
 
 static void requestContext(int depthBits)
@@ -65,12 +80,24 @@ static void requestContext(int depthBits)
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, depthBits);
 }
 
-static SDL_Window* createWindow(const SDL_DisplayMode& mode)
+// The show's window: full screen in the show's mode, full screen at the
+// desktop's own mode, or a resizable window of width x height (at most the desktop's size).
+static SDL_Window* createWindow(ShowScreen screen, const SDL_DisplayMode& mode, int width, int height)
 {
-    SDL_Window* created = SDL_CreateWindow("vantrop", 0, 0, mode.w, mode.h,
-                                           SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN);
+    SDL_Rect desktop{0, 0, width, height};
+    SDL_GetDisplayUsableBounds(0, &desktop);
+    const ViewBox fits = pictureBoxIn(std::min(width, desktop.w), std::min(height, desktop.h));
+    const Uint32 shape = screen == ShowScreen::Window ? SDL_WINDOW_RESIZABLE : SDL_WINDOW_BORDERLESS;
+    SDL_Window* created = screen == ShowScreen::Window
+        ? SDL_CreateWindow("vantrop", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, fits.width, fits.height,
+                           SDL_WINDOW_OPENGL | shape | SDL_WINDOW_HIDDEN)
+        : SDL_CreateWindow("vantrop", 0, 0, mode.w, mode.h, SDL_WINDOW_OPENGL | shape | SDL_WINDOW_HIDDEN);
     if (!created) return nullptr;
-    if (SDL_SetWindowDisplayMode(created, &mode) != 0 || SDL_SetWindowFullscreen(created, SDL_WINDOW_FULLSCREEN) != 0) {
+    const bool placed = screen == ShowScreen::Window ||
+        (screen == ShowScreen::DesktopFullScreen ? SDL_SetWindowFullscreen(created, SDL_WINDOW_FULLSCREEN_DESKTOP) == 0
+                                                 : SDL_SetWindowDisplayMode(created, &mode) == 0 &&
+                 SDL_SetWindowFullscreen(created, SDL_WINDOW_FULLSCREEN) == 0);
+    if (!placed) {
         SDL_DestroyWindow(created);
         return nullptr;
     }
@@ -104,8 +131,66 @@ static const char* const NO_DESKTOP_ANSWERED = "no X or Wayland session answered
 static const char* const DESKTOP_HINT = " (DISPLAY or WAYLAND_DISPLAY set)";
 #endif
 
+// The framebuffer the picture is drawn into at its own size, to be scaled
+// into the window; false with *error when the driver has no framebuffers.
+static bool makeScalingTarget(ShowDisplay& d, std::string* error)
+{
+    ScalingFunctions& gl = d.gl;
+#define VANTROP_SCALING_LOOKUP(type, name)                                                                     \
+    gl.name = reinterpret_cast<type>(SDL_GL_GetProcAddress(#name));                                            \
+    if (!gl.name) {                                                                                            \
+        *error = "the OpenGL driver lacks " #name                                                              \
+                 ", which scales the picture to this screen (OpenGL 3.0); update the graphics driver, or run " \
+                 "the show on a screen with its own mode";                                                     \
+        return false;                                                                                          \
+    }
+    VANTROP_SCALING_FUNCTIONS(VANTROP_SCALING_LOOKUP)
+#undef VANTROP_SCALING_LOOKUP
+    gl.glGenFramebuffers(1, &d.framebuffer);
+    gl.glGenRenderbuffers(1, &d.colour);
+    gl.glBindRenderbuffer(GL_RENDERBUFFER, d.colour);
+    gl.glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, d.width, d.height);
+    gl.glBindFramebuffer(GL_FRAMEBUFFER, d.framebuffer);
+    gl.glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, d.colour);
+    if (gl.glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE) return true;
+    *error = "the OpenGL driver cannot draw a " + std::to_string(d.width) + "x" + std::to_string(d.height) +
+        " picture to scale to this screen; run the show on a screen with its own mode";
+    return false;
+}
+
+// The window and its context; false with *error.
+static bool openWindow(ShowDisplay& d, const SDL_DisplayMode& mode, std::string* error)
+{
+    // 32 depth bits as asked; drivers without them get the closest, 24.
+    requestContext(DEPTH_BITS);
+    d.window = createWindow(d.screen, mode, d.width, d.height);
+    if (!d.window) {
+        requestContext(FALLBACK_DEPTH_BITS);
+        d.window = createWindow(d.screen, mode, d.width, d.height);
+    }
+    if (!d.window) {
+        *error = std::string("no OpenGL window could be opened (") + SDL_GetError() +
+            "); check that the graphics driver supports OpenGL 2.0 with 8-bit RGBA";
+        return false;
+    }
+    SDL_DisplayMode shown;
+    if (d.screen == ShowScreen::ExactMode &&
+        (SDL_GetWindowDisplayMode(d.window, &shown) != 0 || shown.w != d.width || shown.h != d.height)) {
+        *error = "the display did not switch to " + std::to_string(d.width) + "x" + std::to_string(d.height) +
+            " (its modes: " + availableModes() + ")";
+        return false;
+    }
+    d.context = SDL_GL_CreateContext(d.window);
+    if (!d.context || SDL_GL_MakeCurrent(d.window, d.context) != 0) {
+        *error = std::string("no OpenGL 2.0 context could be made (") + SDL_GetError() +
+            "); install or update the graphics driver";
+        return false;
+    }
+    return d.screen == ShowScreen::ExactMode || makeScalingTarget(d, error);
+}
+
 // Opens what openShowDisplay promises into `d`; false with *error, leaving what it opened for closeShowDisplay.
-static bool openInto(ShowDisplay& d, int width, int height, std::string* error)
+static bool openInto(ShowDisplay& d, bool windowed, std::string* error, std::string* notice)
 {
     preferX11WithoutWaylandRuntime();
     // On a Windows desktop scaled above 100%, the window and the mode are
@@ -121,34 +206,20 @@ static bool openInto(ShowDisplay& d, int width, int height, std::string* error)
         return false;
     }
     rememberDesktopMode();
-    SDL_DisplayMode mode;
-    if (!findShowMode(width, height, mode, error)) return false;
-    SDL_ShowCursor(SDL_DISABLE);
-
-    // 32 depth bits as asked; drivers without them get the closest, 24.
-    requestContext(DEPTH_BITS);
-    d.window = createWindow(mode);
-    if (!d.window) {
-        requestContext(FALLBACK_DEPTH_BITS);
-        d.window = createWindow(mode);
+    SDL_DisplayMode mode{};
+    const std::string size = std::to_string(d.width) + "x" + std::to_string(d.height);
+    if (windowed) {
+        d.screen = ShowScreen::Window;
+    } else if (!findShowMode(d.width, d.height, mode)) {
+        d.screen = ShowScreen::DesktopFullScreen;
+        SDL_DisplayMode desktop{};
+        SDL_GetDesktopDisplayMode(0, &desktop);
+        *notice = "the display has no " + size + " mode (its modes: " + availableModes() +
+            "); the picture is drawn at " + size + " and scaled to the desktop's " + std::to_string(desktop.w) + "x" +
+            std::to_string(desktop.h);
     }
-    if (!d.window) {
-        *error = std::string("no full-screen OpenGL window could be opened (") + SDL_GetError() +
-            "); check that the graphics driver supports OpenGL 2.0 with 8-bit RGBA";
-        return false;
-    }
-    SDL_DisplayMode shown;
-    if (SDL_GetWindowDisplayMode(d.window, &shown) != 0 || shown.w != width || shown.h != height) {
-        *error = "the display did not switch to " + std::to_string(width) + "x" + std::to_string(height) +
-            " (its modes: " + availableModes() + ")";
-        return false;
-    }
-    d.context = SDL_GL_CreateContext(d.window);
-    if (!d.context || SDL_GL_MakeCurrent(d.window, d.context) != 0) {
-        *error = std::string("no OpenGL 2.0 context could be made (") + SDL_GetError() +
-            "); install or update the graphics driver";
-        return false;
-    }
+    if (d.screen != ShowScreen::Window) SDL_ShowCursor(SDL_DISABLE);
+    if (!openWindow(d, mode, error)) return false;
     // Frames are shown at the display's refresh: a GPU neither tears nor
     // draws frames nobody sees. Adaptive where the driver has it, so that a
     // late frame is shown at once instead of a whole refresh later.
@@ -156,12 +227,25 @@ static bool openInto(ShowDisplay& d, int width, int height, std::string* error)
     return true;
 }
 
-ShowDisplay* openShowDisplay(int width, int height, std::string* error)
+ShowDisplay* openShowDisplay(int width, int height, bool windowed, std::string* error, std::string* notice)
 {
     auto* d = new ShowDisplay;
-    if (openInto(*d, width, height, error)) return d;
+    d->width = width;
+    d->height = height;
+    if (openInto(*d, windowed, error, notice)) return d;
     closeShowDisplay(d);
     return nullptr;
+}
+
+ShowScreen showScreen(const ShowDisplay& d)
+{
+    return d.screen;
+}
+
+void beginShowFrame(ShowDisplay& d)
+{
+    if (d.framebuffer) d.gl.glBindFramebuffer(GL_FRAMEBUFFER, d.framebuffer);
+    glViewport(0, 0, d.width, d.height);
 }
 
 void* showGlLookup(const char* name)
@@ -171,10 +255,24 @@ void* showGlLookup(const char* name)
 
 void swapShowBuffers(ShowDisplay& d)
 {
+    if (d.framebuffer) {
+        // The picture scaled into the window's 16:9 box, on black.
+        int w = 0, h = 0;
+        SDL_GL_GetDrawableSize(d.window, &w, &h);
+        const ViewBox box = pictureBoxIn(w, h);
+        d.gl.glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        glViewport(0, 0, w, h);
+        glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+        glClear(GL_COLOR_BUFFER_BIT);
+        d.gl.glBindFramebuffer(GL_READ_FRAMEBUFFER, d.framebuffer);
+        d.gl.glBlitFramebuffer(0, 0, d.width, d.height, box.x, box.y, box.x + box.width, box.y + box.height,
+                               GL_COLOR_BUFFER_BIT, GL_LINEAR);
+        d.gl.glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+    }
     SDL_GL_SwapWindow(d.window);
 }
 
-bool stopRequested()
+bool stopRequested(ShowDisplay& d)
 {
     // Events are latched so that a quick tap between two slow frames counts.
     bool stop = stopWasRequested();
@@ -182,6 +280,11 @@ bool stopRequested()
     while (SDL_PollEvent(&event)) {
         if (event.type == SDL_QUIT) stop = true;
         if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE) stop = true;
+        // A window goes full screen at the desktop's mode and back.
+        if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_F11 && d.screen == ShowScreen::Window) {
+            const bool full = SDL_GetWindowFlags(d.window) & SDL_WINDOW_FULLSCREEN_DESKTOP;
+            SDL_SetWindowFullscreen(d.window, full ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP);
+        }
     }
     const Uint8* keys = SDL_GetKeyboardState(nullptr);
     return stop || keys[SDL_SCANCODE_ESCAPE];
@@ -189,6 +292,10 @@ bool stopRequested()
 
 void closeShowDisplay(ShowDisplay* d)
 {
+    if (d && d->framebuffer) {
+        d->gl.glDeleteFramebuffers(1, &d->framebuffer);
+        d->gl.glDeleteRenderbuffers(1, &d->colour);
+    }
     if (d && d->context) SDL_GL_DeleteContext(d->context);
     if (d && d->window) {
         SDL_SetWindowFullscreen(d->window, 0);

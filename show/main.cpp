@@ -30,11 +30,12 @@ static constexpr int SHOW_WIDTH = VANTROP_SHOW_WIDTH;
 static constexpr int SHOW_HEIGHT = VANTROP_SHOW_HEIGHT;
 // The help's texts with the size and the grace in them, filled in at run time.
 static const char* const DESCRIPTION =
-    "Plays the vantrop show full-screen: the screen switches to %dx%d, the music\n"
-    "plays and the picture follows it until the music has played out. ESC (or\n"
-    "closing the window, " STOP_REQUESTS
-    ") ends it early; the desktop's\n"
-    "display mode and cursor come back either way.\n";
+    "Plays the vantrop show full-screen: the screen switches to %dx%d (a screen\n"
+    "without that mode keeps its own, the picture scaled to fit), the music plays\n"
+    "and the picture follows it until the music has played out. ESC (or closing\n"
+    "the window, " STOP_REQUESTS
+    ") ends it early; the desktop's display mode\n"
+    "and cursor come back either way.\n";
 static const char* const EXIT_STATUS =
     "Exit status: 0 when the show ended, 1 when it could not start (one line on\n"
     "standard error says why), 2 for a command-line mistake, " SECOND_STOP_STATUS
@@ -54,23 +55,26 @@ static std::string filledIn(const char* format, ...)
 int main(int argc, char** argv)
 {
     std::string music = defaultMusicFile(), schedule;
-    bool messageBox = false;
+    bool messageBox = false, windowed = false;
     const std::string musicPlaces = defaultMusicPlaces();
     const std::string description = filledIn(DESCRIPTION, SHOW_WIDTH, SHOW_HEIGHT);
     const std::string exitStatus = filledIn(EXIT_STATUS, STOP_GRACE_MS / 1000.0);
-    const CommandLine line{PROGRAM,
-                           "[--music FILE] [--schedule FILE] [--message-box]",
-                           description.c_str(),
-                           {defaultSaid(textOption("--music", "FILE", &music, "the MP3 to play"), musicPlaces.c_str()),
-                            flagOption("--message-box", &messageBox,
-                                       "also tell a failure to start in a message box (the menu's "
-                                       "entry starts it so, where nobody reads the terminal)"),
-                            textOption("--schedule", "FILE", &schedule,
-                                       "the show timed by this schedule (the form 'vantrop-render "
-                                       "schedule' prints) instead of the built-in one; the shader is "
-                                       "then packed from the installed readable sources")},
-                           exitStatus.c_str(),
-                           filledIn("vantrop %s (%dx%d)", VANTROP_VERSION, SHOW_WIDTH, SHOW_HEIGHT)};
+    const CommandLine line{
+        PROGRAM,
+        "[--music FILE] [--schedule FILE] [--window] [--message-box]",
+        description.c_str(),
+        {defaultSaid(textOption("--music", "FILE", &music, "the MP3 to play"), musicPlaces.c_str()),
+         flagOption("--window", &windowed,
+                    "play in a resizable window, the picture scaled to fit (F11: full screen and back)"),
+         flagOption("--message-box", &messageBox,
+                    "also tell a failure to start in a message box (the menu's "
+                    "entry starts it so, where nobody reads the terminal)"),
+         textOption("--schedule", "FILE", &schedule,
+                    "the show timed by this schedule (the form 'vantrop-render "
+                    "schedule' prints) instead of the built-in one; the shader is "
+                    "then packed from the installed readable sources")},
+        exitStatus.c_str(),
+        filledIn("vantrop %s (%dx%d)", VANTROP_VERSION, SHOW_WIDTH, SHOW_HEIGHT)};
     if (const int status = parseCommandLine(line, argc - 1, argv + 1); status >= 0) return status;
     if (messageBox) tellFailuresInABox();
     // A schedule file is checked, and the readable shaders it needs are
@@ -94,5 +98,5 @@ int main(int argc, char** argv)
             return EXIT_FAILED;
         }
     }
-    return runShow(music.c_str(), SHOW_WIDTH, SHOW_HEIGHT, values, schedule.empty() ? nullptr : &readable);
+    return runShow(music.c_str(), SHOW_WIDTH, SHOW_HEIGHT, windowed, values, schedule.empty() ? nullptr : &readable);
 }

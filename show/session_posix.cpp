@@ -165,5 +165,8 @@ void tellFailuresInABox()
 void tellStartFailure(const std::string& message)
 {
     std::fprintf(stderr, "vantrop: %s\n", message.c_str());
-    if (inABox) SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "vantrop could not start", message.c_str(), nullptr);
+    // The box is as wide as its longest line: wrapped, it fits any screen.
+    if (inABox)
+        SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "vantrop could not start",
+                                 wrapText(message, MESSAGE_BOX_COLUMNS).c_str(), nullptr);
 }

@@ -49,7 +49,8 @@ static bool useShowShader(Renderer& renderer, int width, int height, const Sched
     return built;
 }
 
-int runShow(const char* musicFile, int width, int height, const ScheduleValues& schedule, const ShaderSources* readable)
+int runShow(const char* musicFile, int width, int height, bool windowed, const ScheduleValues& schedule,
+            const ShaderSources* readable)
 {
     catchStopRequests();
     MusicPlayer player;
@@ -57,8 +58,10 @@ int runShow(const char* musicFile, int width, int height, const ScheduleValues& 
     // The music is checked before the screen is touched, so that a missing
     // file costs no mode switch; it starts playing once the picture is ready.
     if (!openMusic(player, musicFile, &error)) return failStart(error, player);
-    ShowDisplay* display = openShowDisplay(width, height, &error);
+    std::string notice;
+    ShowDisplay* display = openShowDisplay(width, height, windowed, &error, &notice);
     if (!display) return failStart(error, player);
+    if (!notice.empty()) std::fprintf(stderr, "vantrop: %s\n", notice.c_str());
     Renderer* renderer = createRenderer(showGlLookup, &error);
     if (!renderer || !useShowShader(*renderer, width, height, schedule, readable, &error))
         return failStart(error, player, display, renderer);
@@ -79,9 +82,10 @@ int runShow(const char* musicFile, int width, int height, const ScheduleValues& 
         if (clockLog) std::fflush(clockLog);
         if (const std::string notice = takeMusicNotice(player); !notice.empty())
             std::fprintf(stderr, "vantrop: %s\n", notice.c_str());
+        beginShowFrame(*display);
         renderFrame(*renderer, schedule, player.positionMs);
         swapShowBuffers(*display);
-        stop = stopRequested();
+        stop = stopRequested(*display);
     } while (!stop && player.positionMs < player.lengthMs);
 
     if (clockLog) std::fclose(clockLog);

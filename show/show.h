@@ -5,10 +5,10 @@
 #include "shaders/pack.h"
 
 // Runs the whole show at width x height (the size its renderer was built
-// for) to the music in musicFile, timed by `schedule`, drawn with the
+// for; in a window with `windowed`) to the music in musicFile, timed by `schedule`, drawn with the
 // build's shader or, when `readable` is given, with those sources packed
 // with the schedule's values (for a schedule file);
 // returns the process exit status (0 for a normal end, ESC or a signal, 1
 // when start-up failed, after printing why).
-int runShow(const char* musicFile, int width, int height, const ScheduleValues& schedule,
+int runShow(const char* musicFile, int width, int height, bool windowed, const ScheduleValues& schedule,
             const ShaderSources* readable);

@@ -64,7 +64,7 @@ static int startFailed(const StudioOptions& o, MusicPlayer& player, const std::s
     if (!message.empty()) std::fprintf(stderr, "vantrop-studio: %s\n", message.c_str());
     if (o.messageBox)
         SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "vantrop-studio could not start",
-                                 (message.empty() ? told : message).c_str(), nullptr);
+                                 wrapText(message.empty() ? told : message, MESSAGE_BOX_COLUMNS).c_str(), nullptr);
     if (s) closeWindow(*s);
     stopMusic(player);
     SDL_Quit();

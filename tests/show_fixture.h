@@ -1,6 +1,6 @@
 // A fixture for running the show end to end: its own Xvfb whose desktop is
-// 1600x900 with 1280x720 among its modes (so that the show must switch the
-// mode, and a mode not given back shows), a fresh folder to run in, the show
+// 1600x900 with 1280x720 among its modes unless told otherwise (so that the
+// show must switch the mode, and a mode not given back shows), a fresh folder to run in, the show
 // started and watched by process id.
 #pragma once
 #include "tests/process.h"
@@ -28,11 +28,12 @@ protected:
     {
         x = startXvfb(DESKTOP_WIDTH, DESKTOP_HEIGHT);
         ASSERT_FALSE(x.display.empty()) << "Xvfb (Debian package xvfb) could not be started";
+        dir = makeTempDir();
+        if (!withShowMode) return;
         for (const char* step : {"--newmode 1280x720 0 1280 0 0 0 720 0 0 0", "--addmode screen 1280x720"}) {
             const CommandResult r = onDisplay(std::string("xrandr ") + step);
             ASSERT_EQ(0, r.status) << "xrandr (Debian package x11-xserver-utils) could not add 1280x720\n" << r.output;
         }
-        dir = makeTempDir();
     }
     void TearDown() override
     {
@@ -119,6 +120,8 @@ protected:
     }
 
     static constexpr int DESKTOP_WIDTH = 1600, DESKTOP_HEIGHT = 900;
+    // The desktop has the show's 1280x720 among its modes (false: 1600x900 alone).
+    bool withShowMode = true;
     XServer x;
     std::string dir;
     pid_t show = -1;

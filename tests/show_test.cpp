@@ -4,6 +4,7 @@
 #include "image/png_file.h"
 #include "tests/show_fixture.h"
 
+#include <cmath>
 #include <cstdlib>
 
 static const std::string SHOW = VANTROP_SHOW_PATH;
@@ -13,6 +14,13 @@ static const std::string MAKE_TRACK = VANTROP_MAKE_TRACK_PATH;
 class Show : public ShowOnXvfb {};
 // Tests whose point is a bound in real time.
 class ShowTiming : public ShowOnXvfb {};
+class ShowWithoutItsMode : public ShowOnXvfb {
+protected:
+    ShowWithoutItsMode()
+    {
+        withShowMode = false;
+    }
+};
 
 TEST_F(Show, EndsByItselfWhenTheMusicHasPlayed)
 {
@@ -192,6 +200,14 @@ TEST_F(Show, MenuStartFindsItsMusicAndTellsFailuresInABox)
         }
         ASSERT_FALSE(box.empty()) << program << ": no message box (it needs the X fonts of xfonts-base)\n" << log();
         EXPECT_TRUE(isRunning(show)) << "the box waits for the user";
+        // The message is wrapped: the box lies on the 1600x900 screen.
+        const std::string geometry = onDisplay("xwininfo -id " + box.substr(0, box.find('\n'))).output;
+        auto field = [&](const std::string& name) {
+            const size_t at = geometry.find(name);
+            return at == std::string::npos ? -1 : std::atoi(geometry.c_str() + at + name.size());
+        };
+        EXPECT_GE(field("Absolute upper-left X:"), 0) << geometry;
+        EXPECT_LE(field("Width:"), DESKTOP_WIDTH) << geometry;
         onDisplay("xdotool key --window " + box.substr(0, box.find('\n')) + " Return");
         EXPECT_EQ(1, waitForExit(show, 5000)) << "closing the box ends the program";
         const std::string said = log();
@@ -226,13 +242,15 @@ TEST(CommandLine, SameRulesInEveryProgram)
     }
 }
 
-TEST_F(Show, FullHdBuildOnASmallerScreenFailsWithAMessage)
+// A screen without the build's mode keeps its own: the show plays to its
+// end full screen, its picture scaled to fit, and says so.
+TEST_F(Show, FullHdBuildOnASmallerScreenPlaysScaledToFit)
 {
     makeTrack(3);
     start(SHOW_1080P);
-    EXPECT_EQ(1, waitForExit(show, 30000));
-    EXPECT_NE(std::string::npos, log().find("cannot switch to 1920x1080")) << log();
-    EXPECT_NE(std::string::npos, log().find("1280x720")) << "the message lists the modes that exist: " << log();
+    EXPECT_EQ(0, waitForExit(show, 60000)) << log();
+    EXPECT_NE(std::string::npos, log().find("the display has no 1920x1080 mode")) << log();
+    EXPECT_NE(std::string::npos, log().find("scaled to the desktop's 1600x900")) << log();
     expectDesktopBack();
 }
 
@@ -288,4 +306,87 @@ TEST_F(Show, RenderWithoutEglUsesAHiddenWindowAndDrawsTheSamePixels)
     EXPECT_EQ(0, runCommand("cmp " + dir + "/egl.png " + dir + "/window.png").status);
     const CommandResult bench = onDisplay(noEgl + render + " bench --frames 1 --size 160x90 --ms 1000");
     EXPECT_NE(std::string::npos, bench.output.find("renderer: llvmpipe")) << bench.output;
+}
+
+// The picture as a grid of cell means (factor x factor pixels each), for
+// comparing pictures of different sizes.
+static std::vector<double> cellMeans(const std::vector<uint8_t>& rgb, int width, int height, int factor)
+{
+    std::vector<double> cells(size_t(width / factor) * size_t(height / factor) * 3, 0.0);
+    for (int y = 0; y < height / factor * factor; ++y)
+        for (int x = 0; x < width / factor * factor; ++x)
+            for (int c = 0; c < 3; ++c)
+                cells[(size_t(y / factor) * size_t(width / factor) + size_t(x / factor)) * 3 + size_t(c)] +=
+                    rgb[(size_t(y) * size_t(width) + size_t(x)) * 3 + size_t(c)] / double(factor * factor);
+    return cells;
+}
+
+static double meanDifference(const std::vector<double>& a, const std::vector<double>& b)
+{
+    double sum = 0;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i) sum += std::fabs(a[i] - b[i]);
+    return a.size() == b.size() ? sum / double(a.size()) : 1e9;
+}
+
+// On a screen whose only mode is 1600x900 the show plays to its end at that
+// mode, its 1280x720 picture scaled to the whole screen: a screenshot,
+// scaled back, is the frame vantrop-render draws at a moment the show drew.
+// In a window the picture keeps 16:9 in a window of any shape.
+TEST_F(ShowWithoutItsMode, PlaysScaledToTheScreenOrAWindow)
+{
+    makeTrack(12);
+    start(SHOW);
+    waitForPosition(6000);
+    const std::vector<std::string> before = framesBegun();
+    const std::string shot = dir + "/shot.png";
+    ASSERT_EQ(0, onDisplay("import -window root " + shot).status) << "ImageMagick's import is needed";
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+    std::string error;
+    ASSERT_TRUE(readPngRgb(shot, width, height, rgb, &error)) << error;
+    ASSERT_EQ(1600, width);
+    const std::vector<double> shown = cellMeans(rgb, width, height, 20);
+    double best = 1e9, far = 0;
+    for (size_t back = 1; back <= 3 && back <= before.size(); ++back) {
+        const std::string& line = before[before.size() - back];
+        const uint32_t ms = uint32_t(std::strtoul(line.substr(line.find(' ') + 1).c_str(), nullptr, 10));
+        for (const uint32_t at : {ms, ms + 3000}) {
+            const std::string png = dir + "/frame.png";
+            ASSERT_EQ(0,
+                      runCommand(std::string(VANTROP_RENDER_PATH) + " frame --force --size 1280x720 --ms " +
+                                 std::to_string(at) + " --out " + png)
+                          .status);
+            std::vector<uint8_t> drawn;
+            ASSERT_TRUE(readPngRgb(png, width, height, drawn, &error)) << error;
+            const double difference = meanDifference(shown, cellMeans(drawn, width, height, 16));
+            (at == ms ? best : far) = at == ms ? std::min(best, difference) : std::max(far, difference);
+        }
+    }
+    EXPECT_LT(best, 4.0) << "the screen shows the frame the show drew, scaled";
+    EXPECT_LT(best * 2, far) << "a frame 3 s away matches worse";
+    EXPECT_EQ(0, waitForExit(show, 60000)) << log();
+    EXPECT_NE(std::string::npos, log().find("the display has no 1280x720 mode")) << log();
+    expectDesktopBack();
+
+    start(SHOW, {"--window"});
+    waitForWindow();
+    ASSERT_EQ(0, onDisplay("xdotool search --name '^vantrop$' windowsize --sync 800 600").status);
+    waitForPosition(4000);
+    const std::string window = dir + "/window.png";
+    const std::string id = onDisplay("xdotool search --name '^vantrop$'").output;
+    ASSERT_EQ(0, onDisplay("import -window " + id.substr(0, id.find('\n')) + " " + window).status);
+    ASSERT_TRUE(readPngRgb(window, width, height, rgb, &error)) << error;
+    ASSERT_EQ(800, width);
+    const std::vector<double> bands = cellMeans(rgb, width, height, 25);
+    auto rowMean = [&](int row) {
+        double sum = 0;
+        for (int x = 0; x < width / 25 * 3; ++x) sum += bands[size_t(row) * size_t(width / 25) * 3 + size_t(x)];
+        return sum / (width / 25 * 3);
+    };
+    EXPECT_LT(rowMean(0), 1.0) << "black above the 16:9 picture (800x450 of 800x600)";
+    EXPECT_LT(rowMean(height / 25 - 1), 1.0) << "and below it";
+    EXPECT_GT(rowMean(height / 25 / 2), 10.0) << "the picture between";
+    onDisplay("xdotool search --name '^vantrop$' key Escape");
+    EXPECT_EQ(0, waitForExit(show, 30000)) << log();
+    expectDesktopBack();
 }
