@@ -47,7 +47,7 @@ installed=yes
 files=$(dpkg -L vantrop)
 
 cd "$work"
-for program in vantrop vantrop-render vantrop-make-track vantrop-studio; do
+for program in vantrop vantrop-1080p vantrop-render vantrop-make-track vantrop-studio; do
     /usr/bin/$program --version >/dev/null || fail "the installed $program does not answer --version"
 done
 /usr/bin/vantrop-make-track --seconds 3 lomu_hmm.mp3 2>/dev/null

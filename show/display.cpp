@@ -237,6 +237,18 @@ ShowDisplay* openShowDisplay(int width, int height, bool windowed, std::string* 
     return nullptr;
 }
 
+bool desktopSize(int* width, int* height)
+{
+    preferX11WithoutWaylandRuntime();
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+    SDL_DisplayMode desktop{};
+    const bool known = drivesAScreen(SDL_GetCurrentVideoDriver()) && SDL_GetDesktopDisplayMode(0, &desktop) == 0;
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    *width = desktop.w;
+    *height = desktop.h;
+    return known;
+}
+
 ShowScreen showScreen(const ShowDisplay& d)
 {
     return d.screen;

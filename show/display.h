@@ -17,6 +17,8 @@ enum class ShowScreen { ExactMode, DesktopFullScreen, Window };
 // hidden on a full screen; an OpenGL 2.0 context made current. nullptr with
 // *error saying what failed, the desktop given back.
 ShowDisplay* openShowDisplay(int width, int height, bool windowed, std::string* error, std::string* notice);
+// The desktop's size in pixels, asked of the display; false when no display answers.
+bool desktopSize(int* width, int* height);
 // How it shows the picture.
 ShowScreen showScreen(const ShowDisplay& display);
 // Makes the next frame draw at the picture's own size, where it will be shown from.

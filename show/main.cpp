@@ -4,9 +4,17 @@
 #include "cli/options.h"
 #include "music/music.h"
 #include "render/from_readable.h"
+#include "show/display.h"
 #include "show/session.h"
 #include "show/show.h"
 #include "timeline/schedule_file.h"
+
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
 
 #include <cstdarg>
 #include <cstdio>
@@ -24,6 +32,13 @@
 #endif
 
 static const char* const PROGRAM = "vantrop";
+// The 1920x1080 show, beside the 1280x720 one, and the desktop it suits.
+#ifdef _WIN32
+static const char* const LARGER_PROGRAM = "vantrop-1080p.exe";
+#else
+static const char* const LARGER_PROGRAM = "vantrop-1080p";
+#endif
+static constexpr int LARGER_WIDTH = 1920, LARGER_HEIGHT = 1080;
 // The screen size this program's shader is built for, in pixels; the one
 // file compiled once per size.
 static constexpr int SHOW_WIDTH = VANTROP_SHOW_WIDTH;
@@ -52,10 +67,35 @@ static std::string filledIn(const char* format, ...)
     return text;
 }
 
+static bool isRegularFile(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// With --best-size on a desktop of at least 1920x1080, the 1920x1080 show
+// beside this one plays in its place, with the same arguments; returns
+// only where it does not.
+static void playTheLargerBuild(int argc, char** argv)
+{
+    int width = 0, height = 0;
+    if (SHOW_WIDTH >= LARGER_WIDTH || !desktopSize(&width, &height) || width < LARGER_WIDTH || height < LARGER_HEIGHT)
+        return;
+    const std::string folder = programFolder();
+    const std::string larger = folder + "/" + LARGER_PROGRAM;
+    if (folder.empty() || !isRegularFile(larger)) return;
+    std::vector<char*> arguments = {const_cast<char*>(larger.c_str())};
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--best-size") != 0) arguments.push_back(argv[i]);
+    arguments.push_back(nullptr);
+    std::fflush(nullptr);
+    execv(larger.c_str(), arguments.data());
+}
+
 int main(int argc, char** argv)
 {
     std::string music = defaultMusicFile(), schedule;
-    bool messageBox = false, windowed = false;
+    bool messageBox = false, windowed = false, bestSize = false;
     const std::string musicPlaces = defaultMusicPlaces();
     const std::string description = filledIn(DESCRIPTION, SHOW_WIDTH, SHOW_HEIGHT);
     const std::string exitStatus = filledIn(EXIT_STATUS, STOP_GRACE_MS / 1000.0);
@@ -64,6 +104,9 @@ int main(int argc, char** argv)
         "[--music FILE] [--schedule FILE] [--window] [--message-box]",
         description.c_str(),
         {defaultSaid(textOption("--music", "FILE", &music, "the MP3 to play"), musicPlaces.c_str()),
+         flagOption("--best-size", &bestSize,
+                    "play the 1920x1080 show beside this one (vantrop-1080p) where the desktop is "
+                    "at least 1920x1080, as the menu's entry does"),
          flagOption("--window", &windowed,
                     "play in a resizable window, the picture scaled to fit (F11: full screen and back)"),
          flagOption("--message-box", &messageBox,
@@ -77,6 +120,7 @@ int main(int argc, char** argv)
         filledIn("vantrop %s (%dx%d)", VANTROP_VERSION, SHOW_WIDTH, SHOW_HEIGHT)};
     if (const int status = parseCommandLine(line, argc - 1, argv + 1); status >= 0) return status;
     if (messageBox) tellFailuresInABox();
+    if (bestSize) playTheLargerBuild(argc, argv);
     // A schedule file is checked, and the readable shaders it needs are
     // read, before anything touches the screen.
     ShaderSources readable;
