@@ -3,6 +3,10 @@
 
 #include <cstdio>
 
+// Files larger than this, bytes (about 17 minutes of 128 kbit/s MP3), take
+// long enough to read through that the wait is announced.
+static constexpr int64_t LONG_READ_BYTES = 16'000'000;
+
 bool openMusic(MusicPlayer& player, const char* fileName, std::string* error)
 {
     stopMusic(player);
@@ -17,6 +21,12 @@ bool openMusic(MusicPlayer& player, const char* fileName, std::string* error)
         stopMusic(player);
         return false;
     }
+    // The length and the damage are read off the whole file, which takes a
+    // while for a long one (about 20 s for ten hours): say so first.
+    if (e->fileSize > LONG_READ_BYTES)
+        std::fprintf(
+            stderr, "%s: reading %s (%lld MB) through for its exact length and any damage; a long file takes a while\n",
+            e->program, fileName, (long long)(e->fileSize / 1000000));
     if (const std::string damage = describeMusicDamage(fileName); !damage.empty())
         std::fprintf(stderr, "%s: %s\n", e->program, damage.c_str());
     e->totalFrames = scanLengthFrames(e->decoder);

@@ -141,6 +141,14 @@ static std::string sourceShaderFolder(const std::string& program)
     return "";
 }
 
+std::string installedShaderFolder()
+{
+    const std::string program = programFolder();
+    return program.empty()
+        ? ""
+        : std::filesystem::path(program + "/" + VANTROP_SHADERS_FROM_PROGRAM).lexically_normal().string();
+}
+
 std::string defaultShaderFolder(std::string* looked)
 {
     const std::string program = programFolder();
@@ -148,8 +156,7 @@ std::string defaultShaderFolder(std::string* looked)
         *looked = "the program's own folder, which the system did not tell";
         return "";
     }
-    const std::string installed =
-        std::filesystem::path(program + "/" + VANTROP_SHADERS_FROM_PROGRAM).lexically_normal().string();
+    const std::string installed = installedShaderFolder();
     const std::string source = sourceShaderFolder(program);
     *looked = installed + (source.empty() ? std::string() : " and " + source);
     if (hasShaders(installed)) return installed;

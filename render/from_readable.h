@@ -35,3 +35,7 @@ bool finishReadablePrograms(ReadablePrograms& readable, Renderer& renderer, std:
 // beside the program's folder (installed), else the build's source folder;
 // "" when neither has them, with *looked naming both.
 std::string defaultShaderFolder(std::string* looked);
+// The installed readable shaders' folder: share/vantrop/shaders beside the
+// program's folder, whether or not it holds them ("" when the system does not
+// say where the program is).
+std::string installedShaderFolder();

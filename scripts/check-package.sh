@@ -61,7 +61,8 @@ for _ in $(seq 100); do [ -s display ] && break; sleep 0.1; done
 [ -s display ] || fail "Xvfb did not start"
 export DISPLAY=":$(cat display)"
 timeout 60 /usr/bin/vantrop 2>show.log || fail "the installed show did not play its 3 s: $(cat show.log)"
-/usr/bin/vantrop-studio --paused --size 320x180 2>studio.log &
+# The installed shaders are not the user's to write: the studio edits a copy.
+XDG_DATA_HOME="$work/data" /usr/bin/vantrop-studio --paused --size 320x180 2>studio.log &
 studio=$!
 title=""
 for _ in $(seq 300); do
@@ -73,6 +74,8 @@ done
 kill "$studio" 2>/dev/null || true
 wait "$studio" 2>/dev/null || true
 case "$title" in *PAUSED*) ;; *) fail "the installed studio drew no frame: $(cat studio.log)" ;; esac
+[ -f "$work/data/vantrop/shaders/main.glsl" ] && grep -q "copied them to $work/data/vantrop/shaders" studio.log ||
+    fail "the installed studio did not copy the shaders to edit: $(cat studio.log)"
 kill "$xvfb"
 xvfb=""
 

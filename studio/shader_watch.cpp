@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #endif
 
+#include <filesystem>
+
 #ifdef _WIN32
 // A FILETIME (100 ns steps since 1601) as nanoseconds since 1970, as the system clock counts.
 static int64_t unixNs(const FILETIME& time)
@@ -118,4 +120,47 @@ bool reloadSchedule(Studio& s, const std::string& path, uint32_t positionMs)
     }
     s.scheduleFailed = false;
     return true;
+}
+
+// Copies the installed shaders into a new folder at `copy`, whole or not at
+// all: into a hidden folder beside it first, then renamed (never over a
+// folder that appeared meanwhile). False with *error.
+static bool copyShaders(const std::string& installed, const std::string& copy, std::string* error)
+{
+    namespace fs = std::filesystem;
+    std::error_code failed;
+    const fs::path target(copy), staging = target.parent_path() / (".shaders-" + std::to_string(nowMs()));
+    fs::create_directories(staging, failed);
+    const ShaderFiles files = shaderFilesIn(installed);
+    std::vector<std::string> paths = files.functions;
+    paths.push_back(files.vertex);
+    paths.push_back(files.main);
+    for (const std::string& path : paths)
+        if (!failed) fs::copy_file(path, staging / fs::path(path).filename(), failed);
+    if (!failed) fs::rename(staging, target, failed);
+    if (!failed) return true;
+    fs::remove_all(staging);
+    *error = "cannot copy the installed shaders to " + copy + " (" + failed.message() + ")";
+    return false;
+}
+
+std::string editableShaderFolder(const std::string& folder, std::string* said)
+{
+    const std::string data = musicDataFolder();
+    if (data.empty() || folder != installedShaderFolder()) return folder;
+    const std::string copy = data + "/shaders";
+    std::error_code failed;
+    if (std::filesystem::exists(copy, failed)) {
+        *said = "editing your copy of the shaders in " + copy + " (give --shaders DIR to edit another folder)";
+        return copy;
+    }
+    std::string error;
+    std::filesystem::create_directories(data, failed);
+    if (!copyShaders(folder, copy, &error) && !std::filesystem::exists(copy, failed)) {
+        *said = error + "; the installed ones draw, but no edit of them can be saved";
+        return folder;
+    }
+    *said = "the installed shaders cannot be edited in place: copied them to " + copy +
+        ", which the studio edits from now on (give --shaders DIR to edit another folder)";
+    return copy;
 }

@@ -90,6 +90,9 @@ static int startStudio(StudioOptions& o, Studio& s, MusicPlayer& player)
                                "the show's readable shaders are not installed (looked in " + looked +
                                    "); give --shaders DIR, a folder with main.glsl, scene.glsl and the others (the "
                                    "source tree's shaders/)");
+        std::string said;
+        o.shaders = editableShaderFolder(o.shaders, &said);
+        if (!said.empty()) std::fprintf(stderr, "vantrop-studio: %s\n", said.c_str());
     }
     s.scheduleStamp = fileStamp(o.schedule);
     s.files = shaderFilesIn(o.shaders);

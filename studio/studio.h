@@ -159,6 +159,11 @@ bool reloadShader(Studio& s, const int64_t* framePositionMs = nullptr);
 // the driver rejects a part of the edit that frame does not draw, says where
 // and goes back to the last good shader, whole (true: the picture must be drawn again).
 bool finishShader(Studio& s);
+// The folder the studio edits for `folder`: the folder itself, or for the
+// installed shaders, which their user cannot write, a copy of them in
+// $XDG_DATA_HOME/vantrop/shaders (made on first start, never over one there);
+// *said tells which when it is the copy.
+std::string editableShaderFolder(const std::string& folder, std::string* said);
 // Reads the schedule file and, when it is sound, times the show by it and
 // packs the last good shader with its values; a broken file keeps the last
 // good schedule and says where it is wrong.
