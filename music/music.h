@@ -66,6 +66,9 @@ std::string describeMusicDamage(const char* fileName);
 // with a notice naming where) and decodes its head, without touching the
 // audio device. *error names the file or library and the reason.
 bool openMusic(MusicPlayer& player, const char* fileName, std::string* error);
+// Opens silence lengthMs long in place of a music file: played, paused,
+// sought and timed as a track is; false with *error for audio libraries too old.
+bool openSilentMusic(MusicPlayer& player, uint32_t lengthMs, std::string* error);
 // Starts the decoder thread and playback of the opened stream from its first
 // sample, once. Falls back to a silent real-time clock (SDL's dummy driver)
 // when no audio device opens, and goes on on a silent real-time clock from

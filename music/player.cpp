@@ -6,6 +6,8 @@
 // Files larger than this, bytes (about 17 minutes of 128 kbit/s MP3), take
 // long enough to read through that the wait is announced.
 static constexpr int64_t LONG_READ_BYTES = 16'000'000;
+// The rate silence plays at in place of a file, Hz.
+static constexpr long SILENCE_RATE = 44100;
 
 bool openMusic(MusicPlayer& player, const char* fileName, std::string* error)
 {
@@ -36,6 +38,25 @@ bool openMusic(MusicPlayer& player, const char* fileName, std::string* error)
     return true;
 }
 
+bool openSilentMusic(MusicPlayer& player, uint32_t lengthMs, std::string* error)
+{
+    stopMusic(player);
+    if (!audioLibrariesSupported(runningSdlVersion(), runningMpg123Version(), error)) return false;
+    MusicEngine* e = new MusicEngine;
+    player.engine = e;
+    e->program = player.program;
+    e->rate = SILENCE_RATE;
+    e->totalFrames = uint64_t(lengthMs) * uint64_t(SILENCE_RATE) / 1000;
+    // The ring's stand-in for a file that lost its sound, from the first
+    // sample on: silence up to the length, with nothing to tell.
+    e->fileChanged.store(true);
+    e->changeTold = true;
+    player.lengthMs = lengthMs;
+    player.positionMs = 0;
+    prefillRing(*e);
+    return true;
+}
+
 void pauseMusic(MusicPlayer& player)
 {
     MusicEngine* e = player.engine;
@@ -57,7 +78,7 @@ void playMusicFrom(MusicPlayer& player, uint32_t positionMs)
     const uint64_t frame = (uint64_t(positionMs) * uint64_t(e->rate) + 999) / 1000;
     // A seek the file cannot follow any more (it changed under us) stays
     // where it was asked to go, in silence.
-    const bool sought = mpg123_seek(e->decoder, off_t(frame), SEEK_SET) >= 0;
+    const bool sought = e->decoder && mpg123_seek(e->decoder, off_t(frame), SEEK_SET) >= 0;
     if (!sought && fileChangedUnder(*e, frame)) e->fileChanged.store(true);
     e->startFrame = sought || e->fileChanged.load() ? frame : 0;
     prefillRing(*e);

@@ -77,8 +77,8 @@ void startExport(Studio& s, const Transport& t, const std::string& music, const 
                                      "--from",        std::to_string(from),
                                      "--to",          std::to_string(to),
                                      "--size",        std::to_string(width) + "x" + std::to_string(height),
-                                     "--music",       music,
                                      "--shaders",     shaders};
+    if (!music.empty()) args.insert(args.end(), {"--music", music});
     // Its input is a pipe that only closes when the studio asks it to stop (or ends).
     args.insert(args.end(), {"--stop-when-input-ends", "--reserved"});
     if (!schedule.empty()) args.insert(args.end(), {"--schedule", schedule});

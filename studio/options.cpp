@@ -8,6 +8,8 @@
 #include <cstdlib>
 
 static const char* const PROGRAM = "vantrop-studio";
+// The longest silence the studio plays in place of music, seconds.
+static constexpr double MAX_SILENT_SECONDS = 3600.0;
 // Set by the build while it makes the manual page from --help.
 static const char* const HELP_AS_INSTALLED_VARIABLE = "VANTROP_HELP_AS_INSTALLED";
 static const char* const INSTALLED_SHADERS_RULE =
@@ -70,6 +72,9 @@ int parseStudioOptions(int argc, char** argv, StudioOptions& o)
                            "the music's position.\n",
                            {sizeOption("--size", &size, "the window's size at start, 16:9"),
                             defaultSaid(textOption("--music", "FILE", &o.music, "the music"), music.c_str()),
+                            aboveMin(numberOption("--silent", "SECONDS", &o.silentSeconds, 0, MAX_SILENT_SECONDS,
+                                                  "play no music: silence this long (without a track the studio plays "
+                                                  "silence of the show's length)")),
                             positionOption("--from", &o.from, "start at this position, milliseconds"),
                             noticed(spanOption("--loop", "A B", &loop, "loop from A to B milliseconds"), &o.loop),
                             flagOption("--paused", &o.paused, "start paused"),
@@ -88,6 +93,8 @@ int parseStudioOptions(int argc, char** argv, StudioOptions& o)
                            epilogue.c_str(),
                            versionLine(PROGRAM)};
     if (const int status = parseCommandLine(line, argc - 1, argv + 1); status >= 0) return status;
+    if (!o.music.empty() && o.silentSeconds > 0)
+        return usageError(PROGRAM, "give --music FILE or --silent SECONDS, not both");
     o.width = size.width;
     o.height = size.height;
     o.loopIn = loop.fromMs;

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 
 // How often the shader and schedule files are looked at, milliseconds: a
 // save waits 10 ms on average before its rebuild starts, for a handful of
@@ -71,6 +72,25 @@ static int startFailed(const StudioOptions& o, MusicPlayer& player, const std::s
     return EXIT_FAILED;
 }
 
+// Opens the music, or silence where the studio is to play none or finds no
+// track of its own; false with *error.
+static bool openStudioMusic(StudioOptions& o, const Studio& s, MusicPlayer& player, std::string* error)
+{
+    const bool named = !o.music.empty();
+    if (!named && o.silentSeconds == 0) o.music = defaultMusicFile();
+    std::error_code missing;
+    if (named || (o.silentSeconds == 0 && std::filesystem::is_regular_file(o.music, missing)))
+        return openMusic(player, o.music.c_str(), error);
+    const uint32_t lengthMs = o.silentSeconds > 0 ? uint32_t(o.silentSeconds * 1000.0) : showEndMs(s.schedule);
+    if (o.silentSeconds == 0)
+        std::fprintf(stderr,
+                     "vantrop-studio: no %s to play; the show runs in silence for its %u s (give --music FILE to "
+                     "hear a track)\n",
+                     o.music.c_str(), lengthMs / 1000);
+    o.music.clear();
+    return openSilentMusic(player, lengthMs, error);
+}
+
 // Opens the music, finds the shaders, opens the window and builds the first
 // picture's programs: -1 when the studio is up, else the exit status.
 static int startStudio(StudioOptions& o, Studio& s, MusicPlayer& player)
@@ -80,8 +100,7 @@ static int startStudio(StudioOptions& o, Studio& s, MusicPlayer& player)
     if (!o.schedule.empty() && !readScheduleFile(o.schedule, s.schedule, &error))
         return usageError("vantrop-studio", error);
     player.program = "vantrop-studio";
-    if (o.music.empty()) o.music = defaultMusicFile();
-    if (!openMusic(player, o.music.c_str(), &error)) return startFailed(o, player, error);
+    if (!openStudioMusic(o, s, player, &error)) return startFailed(o, player, error);
     if (o.shaders.empty()) {
         std::string looked;
         o.shaders = defaultShaderFolder(&looked);

@@ -21,6 +21,7 @@
 struct StudioOptions {
     int width = DEFAULT_PICTURE_WIDTH, height = DEFAULT_PICTURE_HEIGHT; // the window at start
     std::string music, shaders; // "" for the default track and the default folder
+    double silentSeconds = 0;   // with no music: silence this long (0: the track, or silence of the show's length)
     std::string schedule;       // "" for the built-in one
     uint32_t from = 0, loopIn = 0, loopOut = 0;
     bool loop = false, paused = false;
@@ -186,7 +187,7 @@ bool stripMouse(Studio& s, Transport& t, const SDL_Event& event, MusicCommand& c
 
 // export.cpp: E, the loop (or the whole show) as a video made by vantrop-render.
 // Starts exporting the loop, or the whole track, at the picture's size with
-// this music, shader folder and schedule file ("" for the built-in one) to a
+// this music ("" for none), shader folder and schedule file ("" for the built-in one) to a
 // new vantrop-studio-FROM-TO.mp4; says why not when it cannot.
 void startExport(Studio& s, const Transport& t, const std::string& music, const std::string& shaders,
                  const std::string& schedule);

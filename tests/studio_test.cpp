@@ -306,6 +306,22 @@ TEST_F(Studio, LoopOfOneBarWraps)
     EXPECT_GE(wraps, 1u) << "six seconds of a 2.7 s loop";
 }
 
+// Without a track the studio plays silence of the show's length (or of
+// --silent's), stepped and looped like a track, and says so.
+TEST_F(Studio, StartsWithoutMusicOnSilence)
+{
+    std::remove((dir + "/lomu_hmm.mp3").c_str());
+    start({"--size", "160x90", "--from", "60000"});
+    EXPECT_TRUE(waitForLog("no lomu_hmm.mp3 to play; the show runs in silence for its 69 s"));
+    EXPECT_EQ(69000u, titlePositionBecomes(69000)) << "it plays on to the show's end";
+    onDisplay("xdotool key --window " + window + " Escape");
+    EXPECT_EQ(0, waitForExit(studio, 15000)) << log();
+    window.clear();
+    start({"--size", "160x90", "--silent", "3", "--paused"});
+    key("Right");
+    EXPECT_EQ(682u, titlePositionBecomes(682)) << "a beat ahead in silence";
+}
+
 // An edit of a copy of the shaders changes the picture; a broken edit keeps
 // it and names the readable file and line.
 TEST_F(Studio, ShaderEditsReloadAndBrokenOnesAreNamed)
