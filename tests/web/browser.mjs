@@ -15,7 +15,7 @@ import { extname, join, normalize } from 'node:path';
 
 const BROWSER = process.env.VANTROP_CHROMIUM || '/usr/lib/chromium/chromium-headless-shell';
 const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.wasm': 'application/wasm',
-                '.mp3': 'audio/mpeg', '.txt': 'text/plain' };
+                '.mp3': 'audio/mpeg', '.txt': 'text/plain', '.wav': 'audio/wav' };
 const STILL_TIMEOUT_MS = 60000;
 const PLAY_TIMEOUT_MS = 120000;
 
@@ -96,7 +96,7 @@ async function play(base, query, size) {
     const page = await browser.newPage({ viewport, deviceScaleFactor: 1 });
     const errors = watchErrors(page);
     await page.goto(`${base}/index.html${query}`);
-    await page.waitForFunction(() => /start|no music|not an MP3|could not|bad size|bad position|broke off|ended early|more than/.test(
+    await page.waitForFunction(() => /start|no music|not a sound file|could not|bad size|bad position|broke off|ended early|more than/.test(
         document.getElementById('message').textContent), null, { timeout: STILL_TIMEOUT_MS });
     const prompt = await page.textContent('#message');
     const detail = await page.textContent('#detail');
@@ -142,7 +142,7 @@ function report(seen) {
 
 const music = (name) => (name === '-' ? null : name);
 const server = await serve(command === 'stills' ? null : music(rest[command === 'page' ? 1 : rest.length - 1]),
-                           { 'notes.txt': process.env.VANTROP_NOT_MP3 });
+                           { 'notes.txt': process.env.VANTROP_NOT_MP3, 'song.wav': process.env.VANTROP_WAV });
 const base = `http://127.0.0.1:${server.address().port}`;
 try {
     if (command === 'stills') {

@@ -118,29 +118,18 @@ async function drawStill() {
     requestAnimationFrame(() => requestAnimationFrame(() => { document.title = `vantrop ${ms} ms ready`; }));
 }
 
-// True when the bytes begin as an MP3 file does: an ID3 tag or an MPEG audio frame.
-function looksLikeMp3(bytes) {
-    const b = new Uint8Array(bytes, 0, Math.min(3, bytes.byteLength));
-    if (b.length < 3) return false;
-    if (b[0] === 0x49 && b[1] === 0x44 && b[2] === 0x33) return true; // "ID3"
-    return b[0] === 0xff && (b[1] & 0xe0) === 0xe0;
-}
-
 function ensureAudio() {
     if (!audio) audio = new AudioContext({ latencyHint: 'playback' });
     return audio;
 }
 
+// Whatever sound file the browser decodes plays: MP3, WAV, FLAC, Ogg Vorbis, Opus.
 async function takeMusic(bytes, name) {
-    if (!looksLikeMp3(bytes)) {
-        fail(`${name} is not an MP3 file`, 'drop an MP3 file on this page, or give another with ?music=URL');
-        return;
-    }
     try {
         track = await ensureAudio().decodeAudioData(bytes);
     } catch (e) {
-        fail(`${name} could not be decoded (${e.message || e})`,
-             'it may be damaged: drop another MP3 file on this page, or make a placeholder with vantrop-make-track');
+        fail(`${name} is not a sound file this browser decodes (${e.message || e})`,
+             'drop an MP3, WAV, FLAC, Ogg or Opus file on this page, or give another with ?music=URL');
         return;
     }
     trackName = name;
