@@ -16,6 +16,7 @@ struct ReadablePrograms;
 // read from a uniform instead of written in: a schedule edit then packs to
 // the programs in use and needs no new one. The pictures are the same.
 ReadablePrograms* createReadablePrograms(bool scheduleAsUniforms);
+// Frees it (the renderer's programs are the renderer's).
 void destroyReadablePrograms(ReadablePrograms* readable);
 // Packs `sources` for width x height with `schedule` and gives `renderer`
 // the show's set of programs from them; false with *error saying why, the
