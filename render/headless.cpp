@@ -1,6 +1,7 @@
 #include "render/headless.h"
 
 #include "image/png_file.h"
+#include "render/framebuffer.h"
 #include "render/gl.h"
 
 #include <SDL.h>
@@ -12,24 +13,6 @@
 #include <cstdio>
 #include <cstring>
 
-// The framebuffer functions are OpenGL 3.0 (and ARB_framebuffer_object):
-// Windows' opengl32 exports only OpenGL 1.1, so they are looked up like the renderer's.
-#define VANTROP_FRAMEBUFFER_FUNCTIONS(X)                           \
-    X(PFNGLGENFRAMEBUFFERSPROC, glGenFramebuffers)                 \
-    X(PFNGLDELETEFRAMEBUFFERSPROC, glDeleteFramebuffers)           \
-    X(PFNGLGENRENDERBUFFERSPROC, glGenRenderbuffers)               \
-    X(PFNGLDELETERENDERBUFFERSPROC, glDeleteRenderbuffers)         \
-    X(PFNGLBINDRENDERBUFFERPROC, glBindRenderbuffer)               \
-    X(PFNGLRENDERBUFFERSTORAGEPROC, glRenderbufferStorage)         \
-    X(PFNGLBINDFRAMEBUFFERPROC, glBindFramebuffer)                 \
-    X(PFNGLFRAMEBUFFERRENDERBUFFERPROC, glFramebufferRenderbuffer) \
-    X(PFNGLCHECKFRAMEBUFFERSTATUSPROC, glCheckFramebufferStatus)
-struct FramebufferFunctions {
-#define VANTROP_FRAMEBUFFER_FIELD(type, name) type name;
-    VANTROP_FRAMEBUFFER_FUNCTIONS(VANTROP_FRAMEBUFFER_FIELD)
-#undef VANTROP_FRAMEBUFFER_FIELD
-};
-
 // Where the context came from: EGL where it exists, else a hidden window.
 enum HeadlessBackend { NO_CONTEXT, EGL_CONTEXT, WINDOW_CONTEXT };
 
@@ -37,8 +20,7 @@ struct HeadlessContext {
     HeadlessBackend backend = NO_CONTEXT;
     SDL_Window* hiddenWindow = nullptr;
     SDL_GLContext windowContext = nullptr;
-    FramebufferFunctions fb{};
-    GLuint framebuffer = 0, colourBuffer = 0;
+    ColourTarget target; // what the tools draw into
 #ifdef VANTROP_HAVE_EGL
     EGLDisplay display = EGL_NO_DISPLAY;
     EGLContext context = EGL_NO_CONTEXT;
@@ -218,31 +200,7 @@ std::string rendererName()
 
 bool createOffscreenTarget(HeadlessContext& h, int width, int height, std::string* error)
 {
-    FramebufferFunctions& fb = h.fb;
-    const GlLookup lookup = headlessLookup(h);
-#define VANTROP_FRAMEBUFFER_FETCH(type, name)                                                                    \
-    fb.name = reinterpret_cast<type>(lookup(#name));                                                             \
-    if (!fb.name) {                                                                                              \
-        *error = "the OpenGL driver lacks " #name ": drawing offscreen needs OpenGL 3.0 or framebuffer objects"; \
-        return false;                                                                                            \
-    }
-    VANTROP_FRAMEBUFFER_FUNCTIONS(VANTROP_FRAMEBUFFER_FETCH)
-#undef VANTROP_FRAMEBUFFER_FETCH
-    if (h.framebuffer) {
-        fb.glDeleteFramebuffers(1, &h.framebuffer);
-        fb.glDeleteRenderbuffers(1, &h.colourBuffer);
-    }
-    fb.glGenFramebuffers(1, &h.framebuffer);
-    fb.glGenRenderbuffers(1, &h.colourBuffer);
-    fb.glBindRenderbuffer(GL_RENDERBUFFER, h.colourBuffer);
-    fb.glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
-    fb.glBindFramebuffer(GL_FRAMEBUFFER, h.framebuffer);
-    fb.glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, h.colourBuffer);
-    if (fb.glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
-        *error = "the OpenGL driver cannot draw into a " + std::to_string(width) + "x" + std::to_string(height) +
-            " offscreen buffer; try a smaller size";
-        return false;
-    }
+    if (!makeColourTarget(headlessLookup(h), width, height, h.target, error)) return false;
     glViewport(0, 0, width, height);
     return true;
 }

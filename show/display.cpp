@@ -2,6 +2,7 @@
 
 #include "show/session.h"
 
+#include "render/framebuffer.h"
 #include "render/gl.h"
 #include "view/view.h"
 
@@ -15,33 +16,13 @@ static constexpr int COLOUR_BITS = 8, ALPHA_BITS = 8; // per channel
 static constexpr int DEPTH_BITS = 32, FALLBACK_DEPTH_BITS = 24;
 static constexpr int ADAPTIVE_VSYNC = -1, VSYNC = 1; // SDL's swap intervals
 
-// The framebuffer functions (OpenGL 3.0) that draw the picture at its own
-// size and scale it into a window of another: looked up in the context.
-#define VANTROP_SCALING_FUNCTIONS(X)                               \
-    X(PFNGLGENFRAMEBUFFERSPROC, glGenFramebuffers)                 \
-    X(PFNGLDELETEFRAMEBUFFERSPROC, glDeleteFramebuffers)           \
-    X(PFNGLGENRENDERBUFFERSPROC, glGenRenderbuffers)               \
-    X(PFNGLDELETERENDERBUFFERSPROC, glDeleteRenderbuffers)         \
-    X(PFNGLBINDRENDERBUFFERPROC, glBindRenderbuffer)               \
-    X(PFNGLRENDERBUFFERSTORAGEPROC, glRenderbufferStorage)         \
-    X(PFNGLBINDFRAMEBUFFERPROC, glBindFramebuffer)                 \
-    X(PFNGLFRAMEBUFFERRENDERBUFFERPROC, glFramebufferRenderbuffer) \
-    X(PFNGLCHECKFRAMEBUFFERSTATUSPROC, glCheckFramebufferStatus)   \
-    X(PFNGLBLITFRAMEBUFFERPROC, glBlitFramebuffer)
-struct ScalingFunctions {
-#define VANTROP_SCALING_FIELD(type, name) type name;
-    VANTROP_SCALING_FUNCTIONS(VANTROP_SCALING_FIELD)
-#undef VANTROP_SCALING_FIELD
-};
-
 struct ShowDisplay {
     SDL_Window* window = nullptr;
     SDL_GLContext context = nullptr;
     ShowScreen screen = ShowScreen::ExactMode;
     int width = 0, height = 0; // the picture's own size, pixels
-    // Where the picture is scaled into the window: a framebuffer of its own size.
-    ScalingFunctions gl{};
-    GLuint framebuffer = 0, colour = 0;
+    // Where the picture is drawn to be scaled into the window: a picture of its own size.
+    ColourTarget target;
 };
 
 static std::string availableModes()
@@ -131,30 +112,12 @@ static const char* const NO_DESKTOP_ANSWERED = "no X or Wayland session answered
 static const char* const DESKTOP_HINT = " (DISPLAY or WAYLAND_DISPLAY set)";
 #endif
 
-// The framebuffer the picture is drawn into at its own size, to be scaled
-// into the window; false with *error when the driver has no framebuffers.
+// The picture the show is drawn into at its own size, to be scaled into
+// the window; false with *error when the driver cannot draw one.
 static bool makeScalingTarget(ShowDisplay& d, std::string* error)
 {
-    ScalingFunctions& gl = d.gl;
-#define VANTROP_SCALING_LOOKUP(type, name)                                                                     \
-    gl.name = reinterpret_cast<type>(SDL_GL_GetProcAddress(#name));                                            \
-    if (!gl.name) {                                                                                            \
-        *error = "the OpenGL driver lacks " #name                                                              \
-                 ", which scales the picture to this screen (OpenGL 3.0); update the graphics driver, or run " \
-                 "the show on a screen with its own mode";                                                     \
-        return false;                                                                                          \
-    }
-    VANTROP_SCALING_FUNCTIONS(VANTROP_SCALING_LOOKUP)
-#undef VANTROP_SCALING_LOOKUP
-    gl.glGenFramebuffers(1, &d.framebuffer);
-    gl.glGenRenderbuffers(1, &d.colour);
-    gl.glBindRenderbuffer(GL_RENDERBUFFER, d.colour);
-    gl.glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, d.width, d.height);
-    gl.glBindFramebuffer(GL_FRAMEBUFFER, d.framebuffer);
-    gl.glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, d.colour);
-    if (gl.glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE) return true;
-    *error = "the OpenGL driver cannot draw a " + std::to_string(d.width) + "x" + std::to_string(d.height) +
-        " picture to scale to this screen; run the show on a screen with its own mode";
+    if (makeColourTarget(showGlLookup, d.width, d.height, d.target, error)) return true;
+    *error += "; or run the show on a screen with its own mode";
     return false;
 }
 
@@ -256,7 +219,7 @@ ShowScreen showScreen(const ShowDisplay& d)
 
 void beginShowFrame(ShowDisplay& d)
 {
-    if (d.framebuffer) d.gl.glBindFramebuffer(GL_FRAMEBUFFER, d.framebuffer);
+    if (d.target.framebuffer) d.target.gl.glBindFramebuffer(GL_FRAMEBUFFER, d.target.framebuffer);
     glViewport(0, 0, d.width, d.height);
 }
 
@@ -267,19 +230,20 @@ void* showGlLookup(const char* name)
 
 void swapShowBuffers(ShowDisplay& d)
 {
-    if (d.framebuffer) {
+    if (d.target.framebuffer) {
         // The picture scaled into the window's 16:9 box, on black.
+        const FramebufferFunctions& gl = d.target.gl;
         int w = 0, h = 0;
         SDL_GL_GetDrawableSize(d.window, &w, &h);
         const ViewBox box = pictureBoxIn(w, h);
-        d.gl.glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        gl.glBindFramebuffer(GL_FRAMEBUFFER, 0);
         glViewport(0, 0, w, h);
         glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
         glClear(GL_COLOR_BUFFER_BIT);
-        d.gl.glBindFramebuffer(GL_READ_FRAMEBUFFER, d.framebuffer);
-        d.gl.glBlitFramebuffer(0, 0, d.width, d.height, box.x, box.y, box.x + box.width, box.y + box.height,
-                               GL_COLOR_BUFFER_BIT, GL_LINEAR);
-        d.gl.glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+        gl.glBindFramebuffer(GL_READ_FRAMEBUFFER, d.target.framebuffer);
+        gl.glBlitFramebuffer(0, 0, d.width, d.height, box.x, box.y, box.x + box.width, box.y + box.height,
+                             GL_COLOR_BUFFER_BIT, GL_LINEAR);
+        gl.glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
     }
     SDL_GL_SwapWindow(d.window);
 }
@@ -304,10 +268,7 @@ bool stopRequested(ShowDisplay& d)
 
 void closeShowDisplay(ShowDisplay* d)
 {
-    if (d && d->framebuffer) {
-        d->gl.glDeleteFramebuffers(1, &d->framebuffer);
-        d->gl.glDeleteRenderbuffers(1, &d->colour);
-    }
+    if (d) deleteColourTarget(d->target);
     if (d && d->context) SDL_GL_DeleteContext(d->context);
     if (d && d->window) {
         SDL_SetWindowFullscreen(d->window, 0);
