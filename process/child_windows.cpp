@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <vector>
 
 // How long a child asked to stop has before it is ended outright, in milliseconds.
 static constexpr DWORD STOP_GRACE_MS = 10000;
@@ -50,6 +51,45 @@ static void closeEnd(intptr_t& end)
     end = -1;
 }
 
+// Starts the program with its three standard handles and no other: a child
+// (and the console host Wine starts beside it) would otherwise hold every
+// inheritable handle of this program, such as a temporary file it is about
+// to delete, and Windows refuses to delete a file that is open.
+static BOOL createWithOnlyItsHandles(std::string& commandLine, const std::string& program, STARTUPINFOA& startup,
+                                     PROCESS_INFORMATION& info)
+{
+    std::vector<HANDLE> given;
+    for (HANDLE h : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
+        DWORD handleFlags = 0;
+        if (h && h != INVALID_HANDLE_VALUE && GetHandleInformation(h, &handleFlags) &&
+            (handleFlags & HANDLE_FLAG_INHERIT) && std::find(given.begin(), given.end(), h) == given.end())
+            given.push_back(h);
+    }
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    std::vector<char> storage(size);
+    STARTUPINFOEXA extended{};
+    extended.StartupInfo = startup;
+    extended.StartupInfo.cb = sizeof extended;
+    extended.lpAttributeList = LPPROC_THREAD_ATTRIBUTE_LIST(storage.data());
+    if (!InitializeProcThreadAttributeList(extended.lpAttributeList, 1, 0, &size)) return FALSE;
+    if (!given.empty() &&
+        !UpdateProcThreadAttribute(extended.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, given.data(),
+                                   given.size() * sizeof(HANDLE), nullptr, nullptr)) {
+        DeleteProcThreadAttributeList(extended.lpAttributeList);
+        return FALSE;
+    }
+    // A group of its own: the console's Ctrl+C reaches only this program.
+    // Without a console here (the studio started by a double-click), Windows
+    // would open a console window for the child: it gets none.
+    const DWORD flags =
+        CREATE_NEW_PROCESS_GROUP | EXTENDED_STARTUPINFO_PRESENT | (GetConsoleWindow() ? 0 : CREATE_NO_WINDOW);
+    const BOOL started = CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, !given.empty(), flags,
+                                        nullptr, nullptr, &extended.StartupInfo, &info);
+    DeleteProcThreadAttributeList(extended.lpAttributeList);
+    return started;
+}
+
 bool startChild(Child& child, const std::vector<std::string>& args, int pipes, std::string* error)
 {
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -83,12 +123,7 @@ bool startChild(Child& child, const std::vector<std::string>& args, int pipes, s
         commandLine.append(quoted(argument));
     }
     PROCESS_INFORMATION info{};
-    // A group of its own: the console's Ctrl+C reaches only this program.
-    // Without a console here (the studio started by a double-click), Windows
-    // would open a console window for the child: it gets none.
-    const DWORD flags = CREATE_NEW_PROCESS_GROUP | (GetConsoleWindow() ? 0 : CREATE_NO_WINDOW);
-    const BOOL started = CreateProcessA(args[0].c_str(), commandLine.data(), nullptr, nullptr, TRUE, flags, nullptr,
-                                        nullptr, &startup, &info);
+    const BOOL started = createWithOnlyItsHandles(commandLine, args[0], startup, info);
     const std::string why = started ? "" : lastErrorText();
     for (HANDLE childs : {inputRead, errorsWrite, nothing})
         if (childs && childs != INVALID_HANDLE_VALUE) CloseHandle(childs);

@@ -421,5 +421,6 @@ TEST_F(WindowsBuild, StudioDrawsReloadsAndExports)
                          "input; kept vantrop-studio-0-20000.mp4 with the first",
                          mark))
         << log();
-    EXPECT_EQ("", runCommand("ls -A " + dir + " | grep '^\\.vantrop-'").output) << "temporary files were left";
+    EXPECT_EQ("", runCommand("ls -A " + dir + " | grep '^\\.vantrop-'").output) << "temporary files were left\n"
+                                                                                << log();
 }
