@@ -45,8 +45,11 @@ struct StampChannel {
     std::atomic<bool> started{false}, streamHandedOut{false};
 };
 
+// A decoder of one file (decoder.cpp).
+struct Decoder;
+
 struct MusicEngine {
-    mpg123_handle* decoder = nullptr;
+    Decoder* decoder = nullptr;
     long rate = 0;
     uint64_t latencyFrames = 0;
 
@@ -88,16 +91,26 @@ struct MusicEngine {
     bool paused = false;
 };
 
-// stream.cpp: the decoder.
-// A decoder of the file that gives 16-bit stereo at the first frame's rate
-// (*rate) to the end of the stream; null with *error when there is none.
-mpg123_handle* openDecoder(const char* fileName, long* rate, std::string* error);
+// decoder.cpp: the decoders.
+// A decoder of the file that gives 16-bit stereo at its rate (*rate) to the
+// end of the stream; null with *error naming the file and what to do.
+Decoder* openDecoder(const char* fileName, long* rate, std::string* error);
 // Releases a decoder (null is fine).
-void closeDecoder(mpg123_handle* decoder);
+void closeDecoder(Decoder* decoder);
 // Decodes up to `frames` sample frames; sets *finished once the stream has no more.
-uint64_t decodeFrames(mpg123_handle* decoder, int16_t* out, uint64_t frames, bool* finished);
-// The exact length in sample frames from a full scan of the frames, or 0 when unknown.
-uint64_t scanLengthFrames(mpg123_handle* decoder);
+uint64_t decodeFrames(Decoder* decoder, int16_t* out, uint64_t frames, bool* finished);
+// Moves to sample frame `frame`; false when the stream cannot get there.
+bool seekDecoder(Decoder* decoder, uint64_t frame);
+// The exact length in sample frames, or 0 when unknown; the position stays where it was.
+uint64_t scanLengthFrames(Decoder* decoder);
+// Whether finding the length of a file of fileSize bytes takes long enough to be announced.
+bool lengthTakesAWhile(const Decoder* decoder, int64_t fileSize);
+// Whether libmpg123 reads the file (any file that does not begin as a WAV, AIFF, FLAC or Ogg file).
+bool decodesAsMp3(const char* fileName);
+// Lets an MP3 decoder skip any amount of damage once the stream is recognised.
+void skipDamageToTheEnd(mpg123_handle* decoder);
+
+// stream.cpp: length, damage and stretches of a stream.
 // Sample frames as milliseconds, or DEFAULT_SHOW_LENGTH_MS for an unknown length (0).
 uint32_t framesToMs(uint64_t frames, long rate);
 // The size and modification time of a file, or -1s when it is gone.

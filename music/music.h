@@ -1,6 +1,7 @@
-// The music and the show's clock: one MP3 stream decoded with libmpg123 on a
-// thread of its own and played once through SDL2's audio device, and which
-// sample of it is being heard.
+// The music and the show's clock: one sound file (MP3 through libmpg123;
+// WAV, FLAC, Ogg Vorbis or Opus through libsndfile) decoded on a thread of
+// its own and played once through SDL2's audio device, and which sample of
+// it is being heard.
 #pragma once
 #include "music/heard.h"
 
@@ -10,6 +11,12 @@
 
 // How long the show runs when the stream's length cannot be determined, in milliseconds.
 inline constexpr uint32_t DEFAULT_SHOW_LENGTH_MS = 120000;
+// The sound files the programs play, in words: the Windows build reads MP3 alone.
+#ifdef _WIN32
+inline constexpr const char* MUSIC_FORMATS = "MP3";
+#else
+inline constexpr const char* MUSIC_FORMATS = "MP3, WAV, FLAC, Ogg Vorbis or Opus";
+#endif
 // The show's own track.
 inline constexpr const char* MUSIC_FILE_NAME = "lomu_hmm.mp3";
 

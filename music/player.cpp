@@ -3,9 +3,6 @@
 
 #include <cstdio>
 
-// Files larger than this, bytes (about 17 minutes of 128 kbit/s MP3), take
-// long enough to read through that the wait is announced.
-static constexpr int64_t LONG_READ_BYTES = 16'000'000;
 // The rate silence plays at in place of a file, Hz.
 static constexpr long SILENCE_RATE = 44100;
 
@@ -25,7 +22,7 @@ bool openMusic(MusicPlayer& player, const char* fileName, std::string* error)
     }
     // The length and the damage are read off the whole file, which takes a
     // while for a long one (about 20 s for ten hours): say so first.
-    if (e->fileSize > LONG_READ_BYTES)
+    if (lengthTakesAWhile(e->decoder, e->fileSize))
         std::fprintf(
             stderr, "%s: reading %s (%lld MB) through for its exact length and any damage; a long file takes a while\n",
             e->program, fileName, (long long)(e->fileSize / 1000000));
@@ -78,7 +75,7 @@ void playMusicFrom(MusicPlayer& player, uint32_t positionMs)
     const uint64_t frame = (uint64_t(positionMs) * uint64_t(e->rate) + 999) / 1000;
     // A seek the file cannot follow any more (it changed under us) stays
     // where it was asked to go, in silence.
-    const bool sought = e->decoder && mpg123_seek(e->decoder, off_t(frame), SEEK_SET) >= 0;
+    const bool sought = e->decoder && seekDecoder(e->decoder, frame);
     if (!sought && fileChangedUnder(*e, frame)) e->fileChanged.store(true);
     e->startFrame = sought || e->fileChanged.load() ? frame : 0;
     prefillRing(*e);

@@ -66,6 +66,8 @@ struct VideoOptions {
 static int parseVideoOptions(int argc, char** argv, VideoOptions& o, Offline& offline)
 {
     DrawingSources sources;
+    const std::string musicHelp =
+        std::string("the sound track (") + MUSIC_FORMATS + "); without it the video is silent";
     const CommandLine line{
         "vantrop-render video",
         "--out FILE.mp4 [--fps N] [--size WxH] [--from MS] [--to MS] [--music FILE] [--shaders DIR]\n"
@@ -81,8 +83,7 @@ static int parseVideoOptions(int argc, char** argv, VideoOptions& o, Offline& of
          noticed(defaultSaid(positionOption("--to", &o.to, "end position, not included"),
                              "the music's length, or the end of the picture without music"),
                  &o.toGiven),
-         noticed(textOption("--music", "FILE", &o.music, "the sound track; without it the video is silent"),
-                 &o.musicGiven),
+         noticed(textOption("--music", "FILE", &o.music, musicHelp.c_str()), &o.musicGiven),
          shadersOption(&sources.shaders), scheduleOption(&sources.schedule), forceOption(&o.force),
          flagOption("--stop-when-input-ends", &o.stopWhenInputEnds,
                     "stop as Ctrl+C does when this program's input ends (for a "

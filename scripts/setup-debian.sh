@@ -19,11 +19,11 @@ if [ "$(id -u)" -eq 0 ]; then as_root=""; else as_root="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 # Building and running the show, the studio and the tools.
 watch_packages="build-essential cmake pkg-config help2man \
-    libsdl2-dev libx11-dev libxrandr-dev libasound2-dev libmpg123-dev libmp3lame-dev \
+    libsdl2-dev libx11-dev libxrandr-dev libasound2-dev libmpg123-dev libsndfile1-dev libmp3lame-dev \
     libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libpng-dev glslang-tools"
 # The tests, the Windows and web builds, the package's checks.
 test_packages="x11-xserver-utils libgtest-dev libbenchmark-dev clang clang-format libclang-rt-14-dev \
-    xvfb xauth xfonts-base xdotool x11-utils imagemagick ffmpeg lame pulseaudio pulseaudio-utils stress-ng \
+    xvfb xauth xfonts-base xdotool x11-utils imagemagick ffmpeg lame flac vorbis-tools opus-tools weston pulseaudio pulseaudio-utils stress-ng \
     g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 dpkg-dev curl bzip2 xz-utils zip \
     lintian desktop-file-utils appstream \
     emscripten chromium-headless-shell"

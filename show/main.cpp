@@ -97,13 +97,14 @@ int main(int argc, char** argv)
     std::string music = defaultMusicFile(), schedule;
     bool messageBox = false, windowed = false, bestSize = false;
     const std::string musicPlaces = defaultMusicPlaces();
+    const std::string musicHelp = std::string("the sound file to play: ") + MUSIC_FORMATS;
     const std::string description = filledIn(DESCRIPTION, SHOW_WIDTH, SHOW_HEIGHT);
     const std::string exitStatus = filledIn(EXIT_STATUS, STOP_GRACE_MS / 1000.0);
     const CommandLine line{
         PROGRAM,
         "[--music FILE] [--schedule FILE] [--window] [--message-box]",
         description.c_str(),
-        {defaultSaid(textOption("--music", "FILE", &music, "the MP3 to play"), musicPlaces.c_str()),
+        {defaultSaid(textOption("--music", "FILE", &music, musicHelp.c_str()), musicPlaces.c_str()),
          flagOption("--best-size", &bestSize,
                     "play the 1920x1080 show beside this one (vantrop-1080p) where the desktop is "
                     "at least 1920x1080, as the menu's entry does"),

@@ -63,6 +63,7 @@ int parseStudioOptions(int argc, char** argv, StudioOptions& o)
     std::string preview = "auto";
     const std::string epilogue = KEYS_AND_MOUSE + defaultShadersLine();
     const std::string music = defaultMusicPlaces();
+    const std::string musicHelp = std::string("the music: ") + MUSIC_FORMATS;
     const CommandLine line{PROGRAM,
                            "[OPTION]...",
                            "Plays the vantrop show in a resizable window (no display mode change), with\n"
@@ -71,7 +72,7 @@ int parseStudioOptions(int argc, char** argv, StudioOptions& o)
                            "the readable file and line. The picture is always the one the show draws at\n"
                            "the music's position.\n",
                            {sizeOption("--size", &size, "the window's size at start, 16:9"),
-                            defaultSaid(textOption("--music", "FILE", &o.music, "the music"), music.c_str()),
+                            defaultSaid(textOption("--music", "FILE", &o.music, musicHelp.c_str()), music.c_str()),
                             aboveMin(numberOption("--silent", "SECONDS", &o.silentSeconds, 0, MAX_SILENT_SECONDS,
                                                   "play no music: silence this long (without a track the studio plays "
                                                   "silence of the show's length)")),

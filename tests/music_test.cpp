@@ -1,4 +1,4 @@
-// The music clock on real MP3 files made by real encoders. Without a sound
+// The music clock on real sound files made by real encoders. Without a sound
 // card (CI) playback falls back to SDL's silent dummy driver.
 #include "music/for_tests.h"
 #include "music/music.h"
@@ -12,6 +12,7 @@
 #include <fstream>
 #include <random>
 #include <thread>
+#include <tuple>
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -196,6 +197,65 @@ TEST(MusicDecode, MonoThenStereoPlaysAsStereo)
     stopMusic(player);
 }
 
+// WAV (stereo and mono), FLAC, Ogg Vorbis and Opus made by their real
+// encoders from one sweep: each plays with its own length, the lossless
+// ones give the WAV's samples, and a stretch read from the middle is the
+// whole decode's stretch to the sample.
+TEST(MusicFormats, EveryFormatPlaysWithItsLengthAndSeeksToTheSample)
+{
+    const std::string d = tempDir() + "/formats";
+    const CommandResult made =
+        runCommand("mkdir -p " + d + " && cd " + d +
+                   " && ffmpeg -v error -f lavfi -i \"aevalsrc=0.5*sin(2*PI*(200+400*t)*t):d=2.5\"" +
+                   " -ar 44100 -c:a pcm_s16le -af 'pan=stereo|c0=c0|c1=c0' s.wav -ac 1 m.wav && flac -s -o s.flac "
+                   "s.wav && oggenc -Q -o s.ogg s.wav" +
+                   " && opusenc --quiet s.wav s.opus 2>&1");
+    ASSERT_EQ(0, made.status) << "ffmpeg, flac, vorbis-tools and opus-tools are needed: " << made.output;
+    std::vector<int16_t> wav;
+    uint64_t wavFrames = 0;
+    long rate = 0;
+    std::string error;
+    ASSERT_TRUE(decodeMusicFile((d + "/s.wav").c_str(), &wav, &wavFrames, &rate, &error)) << error;
+    EXPECT_EQ(110250u, wavFrames);
+    for (const auto& [name, expectedRate, lossless] : {std::tuple{"s.wav", 44100L, true},
+                                                       {"m.wav", 44100L, true},
+                                                       {"s.flac", 44100L, true},
+                                                       {"s.ogg", 44100L, false},
+                                                       {"s.opus", 48000L, false}}) {
+        const std::string path = d + "/" + name;
+        std::vector<int16_t> samples;
+        uint64_t frames = 0;
+        ASSERT_TRUE(decodeMusicFile(path.c_str(), &samples, &frames, &rate, &error)) << name << ": " << error;
+        EXPECT_EQ(expectedRate, rate) << name;
+        EXPECT_EQ(uint64_t(2.5 * double(expectedRate)), frames) << name;
+        EXPECT_TRUE(!lossless || samples == wav) << name << " does not decode to the WAV's samples";
+        MusicReader* reader = openMusicReader(path.c_str(), 1000, &rate, &error);
+        ASSERT_NE(nullptr, reader) << name << ": " << error;
+        std::vector<int16_t> stretch(2 * 4096);
+        readMusicFrames(reader, stretch.data(), 4096);
+        closeMusicReader(reader);
+        EXPECT_TRUE(std::equal(stretch.begin(), stretch.end(), samples.begin() + 2 * rate))
+            << name << ": a stretch from 1 s is not the decode's";
+        MusicPlayer player;
+        ASSERT_TRUE(startMusic(player, path.c_str(), &error)) << name << ": " << error;
+        EXPECT_EQ(2500u, player.lengthMs) << name;
+        EXPECT_EQ("", describeMusicDamage(path.c_str())) << name;
+        stopMusic(player);
+    }
+    // Cut short: a FLAC file plays what it holds, not what its header
+    // promised; an Ogg file that gives no sound at all is named.
+    ASSERT_EQ(
+        0,
+        runCommand("cd " + d + " && for f in flac ogg; do head -c $(($(stat -c %s s.$f) / 2)) s.$f > cut.$f; done")
+            .status);
+    uint32_t lengthMs = 0;
+    EXPECT_TRUE(readMusicLength((d + "/cut.flac").c_str(), &lengthMs, &error)) << error;
+    EXPECT_GT(lengthMs, 100u);
+    EXPECT_LT(lengthMs, 2000u);
+    EXPECT_FALSE(readMusicLength((d + "/cut.ogg").c_str(), &lengthMs, &error));
+    EXPECT_NE(std::string::npos, error.find("cut.ogg is damaged or cut short")) << error;
+}
+
 // The studio's transport: a pause holds the position, a seek lands on the
 // millisecond asked for and runs on from there.
 TEST(MusicClockTiming, PauseHoldsAndPlayFromSeeks)
@@ -239,14 +299,13 @@ TEST(MusicErrors, BadFilesGiveClearErrorsAndNeverCrash)
     std::mt19937 random(7);
     std::string noise(20000, '\0');
     for (char& c : noise) c = char(random());
-    std::string wav = "RIFF\x24\x10\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x44\xac\0\0\x10\xb1\x02\0\x04\0\x10\0data";
-    wav += std::string("\0\x10\0\0", 4) + std::string(4096, '\0');
-    for (size_t i = 0; i < 4096; i += 2) wav[wav.size() - 4096 + i] = char(i * 7);
+    const std::string wav = "RIFF\x24\x10\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0";
     const BadFile files[] = {
         {"empty.mp3", "", "is empty"},
-        {"text.mp3", "This is not music, only a note that ends up named like one.\n", "not an MP3 stream"},
-        {"wave.mp3", wav, "not an MP3 stream"},
-        {"random.mp3", noise, "not an MP3 stream"},
+        {"text.mp3", "This is not music, only a note that ends up named like one.\n",
+         "is not MP3, WAV, FLAC, Ogg Vorbis or Opus"},
+        {"wave.mp3", wav, "cannot be read (libsndfile: "},
+        {"random.mp3", noise, "is not MP3, WAV, FLAC, Ogg Vorbis or Opus"},
         {"half.mp3", mp3.substr(0, mp3.size() / 2), nullptr},
     };
     for (const BadFile& file : files) {

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <thread>
@@ -547,6 +549,37 @@ TEST_F(VideoExport, MemoryDoesNotGrowWithTheTrack)
     const auto [pictures, sound] = streamDurations(dir + "/clip.mp4");
     EXPECT_DOUBLE_EQ(1.0, pictures);
     EXPECT_NEAR(1.0, sound, 0.01);
+}
+
+// The sound of a clip exported from a FLAC and an Opus file is the file's
+// own stretch, as ffmpeg decodes it: correlated sample for sample.
+TEST_F(VideoExport, SoundComesFromFlacAndOpusFiles)
+{
+    const CommandResult made = runCommand(
+        "cd " + dir + " && ffmpeg -v error -f lavfi -i \"aevalsrc=0.5*sin(2*PI*(200+400*t)*t):d=3\" -ac 2 s.wav" +
+        " && flac -s -o s.flac s.wav && opusenc --quiet s.wav s.opus 2>&1");
+    ASSERT_EQ(0, made.status) << "ffmpeg, flac and opus-tools are needed: " << made.output;
+    for (const char* music : {"s.flac", "s.opus"}) {
+        const CommandResult r =
+            runCommand("cd " + dir + " && " + TOOL + " video --force --music " + music +
+                       " --out clip.mp4 --size 160x90 --fps 10 --from 1000 --to 2000 2>&1" +
+                       " && ffmpeg -v error -y -i clip.mp4 -f s16le -ac 1 -ar 44100 heard.raw" +
+                       " && ffmpeg -v error -y -ss 1 -t 1 -i " + music + " -f s16le -ac 1 -ar 44100 source.raw");
+        ASSERT_EQ(0, r.status) << music << ": " << r.output;
+        const std::string heard = readBytes(dir + "/heard.raw"), source = readBytes(dir + "/source.raw");
+        const size_t n = std::min(heard.size(), source.size()) / 2;
+        EXPECT_GT(n, 43000u) << music;
+        double both = 0, heardSquares = 0, sourceSquares = 0;
+        for (size_t i = 0; i < n; ++i) {
+            int16_t h, s;
+            std::memcpy(&h, heard.data() + 2 * i, 2);
+            std::memcpy(&s, source.data() + 2 * i, 2);
+            both += double(h) * s;
+            heardSquares += double(h) * h;
+            sourceSquares += double(s) * s;
+        }
+        EXPECT_GT(both / std::sqrt(heardSquares * sourceSquares), 0.98) << music;
+    }
 }
 
 // Every command draws each frame with the program the show draws it with:
