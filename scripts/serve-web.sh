@@ -1,7 +1,7 @@
 #!/bin/sh
 # Serves the web build's site (build/web/site, built first if missing) on
 # 127.0.0.1 and prints its address. Put lomu_hmm.mp3 in the site folder, or
-# drop an MP3 file on the page. Usage: scripts/serve-web.sh [PORT] (8000).
+# drop a sound file on the page. Usage: scripts/serve-web.sh [PORT] (8000).
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 site="$root/build/web/site"

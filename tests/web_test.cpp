@@ -148,7 +148,8 @@ TEST(Web, SaysWhatToDoWhenTheMusicIsMissingOrNotMp3)
     auto report = readReport(missing.output);
     EXPECT_NE(std::string::npos, report["prompt"].find("no music: lomu_hmm.mp3 could not be loaded")) << missing.output;
     EXPECT_NE(std::string::npos, report["detail"].find("put lomu_hmm.mp3 beside index.html")) << missing.output;
-    EXPECT_NE(std::string::npos, report["detail"].find("drop an MP3 file on this page")) << missing.output;
+    EXPECT_NE(std::string::npos, report["detail"].find("drop a sound file (MP3, WAV, FLAC, Ogg, Opus) on this page"))
+        << missing.output;
     // The browser's own line about the failed request is the only error.
     EXPECT_EQ("1", report["errors"]) << missing.output;
     EXPECT_NE(std::string::npos, report["error"].find("404")) << missing.output;

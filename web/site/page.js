@@ -7,6 +7,7 @@ const query = new URLSearchParams(location.search);
 const STILL = query.has('still');
 const PREVIEW_AUTO = query.get('preview') === 'auto';
 const MUSIC_NAME = 'lomu_hmm.mp3';
+const DROP_A_FILE = 'drop a sound file (MP3, WAV, FLAC, Ogg, Opus) on this page';
 const ASPECT_W = 16, ASPECT_H = 9;
 // The latest position the timeline takes, milliseconds (as the native programs: a signed 32-bit count).
 const MAX_POSITION_MS = 2147483647;
@@ -129,7 +130,7 @@ async function takeMusic(bytes, name) {
         track = await ensureAudio().decodeAudioData(bytes);
     } catch (e) {
         fail(`${name} is not a sound file this browser decodes (${e.message || e})`,
-             'drop an MP3, WAV, FLAC, Ogg or Opus file on this page, or give another with ?music=URL');
+             `${DROP_A_FILE}, or give another with ?music=URL`);
         return;
     }
     trackName = name;
@@ -140,7 +141,7 @@ async function takeMusic(bytes, name) {
 let retryDownload = null;
 
 function downloadFailed(text) {
-    fail(text, `click to try again; or drop an MP3 file on this page, or give another with ?music=URL`);
+    fail(text, `click to try again; or ${DROP_A_FILE}, or give another with ?music=URL`);
     retryDownload = () => {
         retryDownload = null;
         say('loading the music…', '', false);
@@ -159,14 +160,14 @@ async function loadMusic() {
     if (!response || !response.ok) {
         const status = response ? ` (the server said ${response.status})` : '';
         fail(`no music: ${url} could not be loaded${status}`,
-             `put ${MUSIC_NAME} beside index.html, give another with ?music=URL, or drop an MP3 file on this page`);
+             `put ${MUSIC_NAME} beside index.html, give another with ?music=URL, or ${DROP_A_FILE}`);
         return;
     }
     const announced = Number(response.headers.get('Content-Length'));
     if (announced > MAX_MUSIC_BYTES) {
         response.body && response.body.cancel();
         fail(`${url} is ${Math.round(announced / 1048576)} MB, more than the ${MAX_MUSIC_BYTES / 1048576} MB ` +
-             'the page takes', 'give a smaller MP3 file with ?music=URL, or drop one on this page');
+             'the page takes', 'give a smaller sound file with ?music=URL, or drop one on this page');
         return;
     }
     let bytes;
@@ -299,7 +300,7 @@ function listen() {
             bytes = await file.arrayBuffer();
         } catch (e) {
             // A dropped folder, or a file that went away or cannot be read.
-            fail(`${file.name} could not be read (${e.message || e})`, 'drop an MP3 file on this page');
+            fail(`${file.name} could not be read (${e.message || e})`, DROP_A_FILE);
             return;
         }
         await takeMusic(bytes, file.name);
