@@ -6,7 +6,7 @@
 # their kind are still running (after a grace period for those that end
 # late by design, such as wineserver's few seconds).
 set -e
-KINDS='^(Xvfb|Xorg|pulseaudio|parec|chrom|headless_shell|node|vantrop|wine|ffmpeg|xdotool|sshd|slurm)'
+KINDS='^(Xvfb|Xorg|weston|Xwayland|pulseaudio|parec|chrom|headless_shell|node|vantrop|wine|ffmpeg|xdotool|sshd|slurm)'
 GRACE_S=20
 
 running() {

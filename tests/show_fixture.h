@@ -49,11 +49,14 @@ protected:
                                            std::to_string(seconds) + " " + dir + "/lomu_hmm.mp3");
         ASSERT_EQ(0, r.status) << r.output;
     }
-    // Starts the program on this Xvfb, in `cwd` (the test's folder unless given).
+    // Starts the program on this Xvfb (unless the environment names a
+    // DISPLAY, or has "DISPLAY" alone to take it away), in `cwd` (the test's folder unless given).
     void start(const std::string& program, std::vector<std::string> arguments = {},
                std::vector<std::string> environment = {}, const std::string& cwd = "")
     {
-        environment.push_back("DISPLAY=" + x.display);
+        if (std::none_of(environment.begin(), environment.end(),
+                         [](const std::string& v) { return v.rfind("DISPLAY", 0) == 0; }))
+            environment.push_back("DISPLAY=" + x.display);
         if (std::none_of(environment.begin(), environment.end(),
                          [](const std::string& v) { return v.rfind("VANTROP_CLOCK_LOG=", 0) == 0; }))
             environment.push_back("VANTROP_CLOCK_LOG=" + clockLogFolder + dir + "/clock.log");

@@ -7,20 +7,26 @@
 #include <cmath>
 #include <cstdlib>
 
+#include <sys/stat.h>
+
 static const std::string SHOW = VANTROP_SHOW_PATH;
 static const std::string SHOW_1080P = VANTROP_SHOW_1080P_PATH;
 static const std::string MAKE_TRACK = VANTROP_MAKE_TRACK_PATH;
 
+// The whole screen of an X display as RGB bytes, through a PNG file at `png`.
+static std::vector<uint8_t> screenOf(const std::string& display, const std::string& png, int& width, int& height)
+{
+    std::vector<uint8_t> rgb;
+    std::string error;
+    EXPECT_EQ(0, runCommand("DISPLAY=" + display + " import -window root " + png).status)
+        << "ImageMagick's import is needed";
+    EXPECT_TRUE(readPngRgb(png, width, height, rgb, &error)) << error;
+    return rgb;
+}
+
 class Show : public ShowOnXvfb {};
 // Tests whose point is a bound in real time.
 class ShowTiming : public ShowOnXvfb {};
-class ShowWithoutItsMode : public ShowOnXvfb {
-protected:
-    ShowWithoutItsMode()
-    {
-        withShowMode = false;
-    }
-};
 
 TEST_F(Show, EndsByItselfWhenTheMusicHasPlayed)
 {
@@ -268,12 +274,8 @@ TEST_F(Show, ScreenshotIsTheFullScreenPicture)
     waitForWindow();
     // The picture has faded in by 5.5 s of music.
     waitForPosition(6000);
-    const std::string shot = dir + "/shot.png";
-    ASSERT_EQ(0, onDisplay("import -window root " + shot).status) << "ImageMagick's import is needed";
     int width = 0, height = 0;
-    std::vector<uint8_t> rgb;
-    std::string error;
-    ASSERT_TRUE(readPngRgb(shot, width, height, rgb, &error)) << error;
+    const std::vector<uint8_t> rgb = screenOf(x.display, dir + "/shot.png", width, height);
     ASSERT_EQ(1280, width);
     ASSERT_EQ(720, height);
     // Every quarter of the screen and every edge band shows the lattice: no
@@ -335,6 +337,44 @@ static double meanDifference(const std::vector<double>& a, const std::vector<dou
     return a.size() == b.size() ? sum / double(a.size()) : 1e9;
 }
 
+class ShowWithoutItsMode : public ShowOnXvfb {
+protected:
+    ShowWithoutItsMode()
+    {
+        withShowMode = false;
+    }
+    // The whole 1600x900 screen, scaled back, is the frame vantrop-render
+    // draws at one of the last positions the show began, and a frame 3 s
+    // away matches it at least twice worse.
+    void expectScreenShowsAFrameTheShowDrew()
+    {
+        const std::vector<std::string> before = framesBegun();
+        int width = 0, height = 0;
+        const std::vector<uint8_t> rgb = screenOf(x.display, dir + "/shot.png", width, height);
+        ASSERT_EQ(1600, width);
+        std::string error;
+        const std::vector<double> shown = cellMeans(rgb, width, height, 20);
+        double best = 1e9, far = 0;
+        for (size_t back = 1; back <= 3 && back <= before.size(); ++back) {
+            const std::string& line = before[before.size() - back];
+            const uint32_t ms = uint32_t(std::strtoul(line.substr(line.find(' ') + 1).c_str(), nullptr, 10));
+            for (const uint32_t at : {ms, ms + 3000}) {
+                const std::string png = dir + "/frame.png";
+                ASSERT_EQ(0,
+                          runCommand(std::string(VANTROP_RENDER_PATH) + " frame --force --size 1280x720 --ms " +
+                                     std::to_string(at) + " --out " + png)
+                              .status);
+                std::vector<uint8_t> drawn;
+                ASSERT_TRUE(readPngRgb(png, width, height, drawn, &error)) << error;
+                const double difference = meanDifference(shown, cellMeans(drawn, width, height, 16));
+                (at == ms ? best : far) = at == ms ? std::min(best, difference) : std::max(far, difference);
+            }
+        }
+        EXPECT_LT(best, 4.0) << "the screen shows the frame the show drew, scaled";
+        EXPECT_LT(best * 2, far) << "a frame 3 s away matches worse";
+    }
+};
+
 // On a screen whose only mode is 1600x900 the show plays to its end at that
 // mode, its 1280x720 picture scaled to the whole screen: a screenshot,
 // scaled back, is the frame vantrop-render draws at a moment the show drew.
@@ -344,33 +384,7 @@ TEST_F(ShowWithoutItsMode, PlaysScaledToTheScreenOrAWindow)
     makeTrack(12);
     start(SHOW);
     waitForPosition(6000);
-    const std::vector<std::string> before = framesBegun();
-    const std::string shot = dir + "/shot.png";
-    ASSERT_EQ(0, onDisplay("import -window root " + shot).status) << "ImageMagick's import is needed";
-    int width = 0, height = 0;
-    std::vector<uint8_t> rgb;
-    std::string error;
-    ASSERT_TRUE(readPngRgb(shot, width, height, rgb, &error)) << error;
-    ASSERT_EQ(1600, width);
-    const std::vector<double> shown = cellMeans(rgb, width, height, 20);
-    double best = 1e9, far = 0;
-    for (size_t back = 1; back <= 3 && back <= before.size(); ++back) {
-        const std::string& line = before[before.size() - back];
-        const uint32_t ms = uint32_t(std::strtoul(line.substr(line.find(' ') + 1).c_str(), nullptr, 10));
-        for (const uint32_t at : {ms, ms + 3000}) {
-            const std::string png = dir + "/frame.png";
-            ASSERT_EQ(0,
-                      runCommand(std::string(VANTROP_RENDER_PATH) + " frame --force --size 1280x720 --ms " +
-                                 std::to_string(at) + " --out " + png)
-                          .status);
-            std::vector<uint8_t> drawn;
-            ASSERT_TRUE(readPngRgb(png, width, height, drawn, &error)) << error;
-            const double difference = meanDifference(shown, cellMeans(drawn, width, height, 16));
-            (at == ms ? best : far) = at == ms ? std::min(best, difference) : std::max(far, difference);
-        }
-    }
-    EXPECT_LT(best, 4.0) << "the screen shows the frame the show drew, scaled";
-    EXPECT_LT(best * 2, far) << "a frame 3 s away matches worse";
+    expectScreenShowsAFrameTheShowDrew();
     EXPECT_EQ(0, waitForExit(show, 60000)) << log();
     EXPECT_NE(std::string::npos, log().find("the display has no 1280x720 mode")) << log();
     expectDesktopBack();
@@ -382,6 +396,9 @@ TEST_F(ShowWithoutItsMode, PlaysScaledToTheScreenOrAWindow)
     const std::string window = dir + "/window.png";
     const std::string id = onDisplay("xdotool search --name '^vantrop$'").output;
     ASSERT_EQ(0, onDisplay("import -window " + id.substr(0, id.find('\n')) + " " + window).status);
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+    std::string error;
     ASSERT_TRUE(readPngRgb(window, width, height, rgb, &error)) << error;
     ASSERT_EQ(800, width);
     const std::vector<double> bands = cellMeans(rgb, width, height, 25);
@@ -396,4 +413,42 @@ TEST_F(ShowWithoutItsMode, PlaysScaledToTheScreenOrAWindow)
     onDisplay("xdotool search --name '^vantrop$' key Escape");
     EXPECT_EQ(0, waitForExit(show, 30000)) << log();
     expectDesktopBack();
+}
+
+// A Wayland session: the show and the studio, with no X display to fall
+// back on, play through SDL's Wayland driver. weston runs with its X11
+// backend on the test's Xvfb rather than its headless one, which has no
+// seat: SDL 2.26 crashes on a compositor without a keyboard or pointer.
+TEST_F(ShowWithoutItsMode, PlaysInAWaylandSession)
+{
+    makeTrack(8);
+    const std::string runtime = makeTempDir();
+    const pid_t weston = spawnProcess({"weston", "--backend=x11-backend.so", "--use-pixman", "--width=1600",
+                                       "--height=900", "--socket=vantrop-test", "--idle-time=0"},
+                                      dir, {"DISPLAY=" + x.display, "XDG_RUNTIME_DIR=" + runtime}, dir + "/weston.log");
+    const ProcessGuard westonGuard{weston};
+    struct stat socket {};
+    for (int i = 0; i < 200 && stat((runtime + "/vantrop-test").c_str(), &socket) != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(0, stat((runtime + "/vantrop-test").c_str(), &socket)) << "weston (Debian package weston) did not start";
+    const std::vector<std::string> wayland = {"DISPLAY", "WAYLAND_DISPLAY=vantrop-test", "XDG_RUNTIME_DIR=" + runtime};
+    start(SHOW, {}, wayland);
+    waitForPosition(4000);
+    expectScreenShowsAFrameTheShowDrew();
+    EXPECT_EQ(0, waitForExit(show, 60000)) << log();
+
+    // The studio draws its first frame (a line in the program log per frame) and closes on SIGTERM.
+    const std::string drawn = dir + "/studio-frames.log";
+    std::vector<std::string> studio = wayland;
+    studio.push_back("VANTROP_PROGRAM_LOG=" + drawn);
+    start(VANTROP_STUDIO_PATH, {"--paused", "--from", "4000", "--size", "320x180"}, studio);
+    auto linesIn = [](const std::string& path) {
+        std::ifstream in(path);
+        return std::count(std::istreambuf_iterator<char>(in), {}, '\n');
+    };
+    for (int i = 0; i < 600 && linesIn(drawn) == 0 && isRunning(show); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_GT(linesIn(drawn), 0) << "the studio drew no frame\n" << log();
+    kill(show, SIGTERM);
+    EXPECT_EQ(0, waitForExit(show, 15000)) << log();
 }
