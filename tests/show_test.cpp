@@ -419,6 +419,9 @@ TEST_F(ShowWithoutItsMode, PlaysScaledToTheScreenOrAWindow)
 // back on, play through SDL's Wayland driver. weston runs with its X11
 // backend on the test's Xvfb rather than its headless one, which has no
 // seat: SDL 2.26 crashes on a compositor without a keyboard or pointer.
+// Left out of the sanitizer suite: SDL's Wayland driver and libdecor leave
+// allocations at exit, one in a module unloaded by then, which no leak
+// suppression can name.
 TEST_F(ShowWithoutItsMode, PlaysInAWaylandSession)
 {
     makeTrack(8);
