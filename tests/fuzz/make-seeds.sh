@@ -1,6 +1,7 @@
 #!/bin/sh
-# Remakes the fuzzing seeds in tests/fuzz/corpus: two short placeholder tracks
-# and hand-broken files. Needs the default build (build/720p).
+# Remakes the fuzzing seeds in tests/fuzz/corpus: two short placeholder tracks,
+# hand-broken files, and a 50 ms WAV, FLAC, Ogg Vorbis and Opus file. Needs
+# the default build (build/720p), ffmpeg, flac, vorbis-tools and opus-tools.
 set -e
 cd "$(dirname "$0")"
 make_track=../../build/720p/tools/vantrop-make-track
@@ -16,5 +17,10 @@ printf 'ID3\003\000\000\000\000\000\012TIT2\000\000\000\002\000\000\000x' > corp
 { printf 'ID3\003\000\000\177\177\177\177'; head -c 2000 track.tmp; } > corpus/huge-id3.mp3
 # Frame headers with no payload: MPEG-1 layer III headers back to back.
 for i in 1 2 3 4 5 6 7 8; do printf '\377\373\220\000'; done > corpus/zero-length-frames.mp3
+# The other formats' readers: a 50 ms tone in each.
+ffmpeg -v error -f lavfi -i "aevalsrc=0.5*sin(2*PI*440*t):d=0.05" -ar 8000 -c:a pcm_s16le corpus/tone.wav
+flac -s --no-padding --no-seektable -o corpus/tone.flac corpus/tone.wav
+oggenc -Q -o corpus/tone.ogg corpus/tone.wav
+opusenc --quiet corpus/tone.wav corpus/tone.opus
 rm -f track.tmp
 ls -l corpus
