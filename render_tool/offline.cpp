@@ -30,6 +30,13 @@ bool useDrawingSources(Offline& o, const DrawingSources& sources, std::string* e
         (sources.schedule.empty() || useScheduleFile(o, sources.schedule, error));
 }
 
+int parseDrawingCommand(const CommandLine& line, int argc, char** argv, const DrawingSources& sources, Offline& offline)
+{
+    if (const int status = parseCommandLine(line, argc, argv); status >= 0) return status;
+    std::string error;
+    return useDrawingSources(offline, sources, &error) ? -1 : usageError(line.command, error);
+}
+
 bool useScheduleFile(Offline& o, const std::string& path, std::string* error)
 {
     if (!readScheduleFile(path, o.schedule, error)) return false;

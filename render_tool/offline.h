@@ -36,6 +36,11 @@ struct Offline {
 // Reads the schedule file and the shader folder the options named into
 // `offline`; false with *error naming the file, and the line, at fault.
 bool useDrawingSources(Offline& offline, const DrawingSources& sources, std::string* error);
+// Reads a drawing command's line, then the schedule file and shader folder
+// its options named into `offline`: -1 to go on, else the exit status (a
+// mistake is told as the command's usage error).
+int parseDrawingCommand(const CommandLine& line, int argc, char** argv, const DrawingSources& sources,
+                        Offline& offline);
 // The frames follow the schedule in `path`, and the shader is packed with
 // its values from the readable sources (those of --shaders, else the
 // installed ones); false with *error naming the file, and the line, at fault.

@@ -94,10 +94,9 @@ int runSheet(int argc, char** argv)
          shadersOption(&sources.shaders), scheduleOption(&sources.schedule), forceOption(&o.force)},
         "",
         ""};
-    if (const int status = parseCommandLine(line, argc, argv); status >= 0) return status;
     Offline offline;
+    if (const int status = parseDrawingCommand(line, argc, argv, sources, offline); status >= 0) return status;
     std::string error;
-    if (!useDrawingSources(offline, sources, &error)) return usageError(line.command, error);
     // Known once any schedule file has been read.
     const float last = lastPictureBeat(offline.schedule);
     if (o.every > double(last))

@@ -39,10 +39,8 @@ static int runSchedule(int argc, char** argv)
                            {textOption("--schedule", "FILE", &sources.schedule, "print this schedule file's values")},
                            "",
                            ""};
-    if (const int status = parseCommandLine(line, argc, argv); status >= 0) return status;
     Offline offline;
-    std::string error;
-    if (!useDrawingSources(offline, sources, &error)) return usageError(line.command, error);
+    if (const int status = parseDrawingCommand(line, argc, argv, sources, offline); status >= 0) return status;
     std::fputs(scheduleText(offline.schedule).c_str(), stdout);
     return EXIT_DONE;
 }
@@ -70,10 +68,8 @@ static int runParams(int argc, char** argv)
                             scheduleOption(&sources.schedule), required(positionsOption("", "MS", &positions, ""))},
                            "",
                            ""};
-    if (const int status = parseCommandLine(line, argc, argv); status >= 0) return status;
     Offline offline;
-    std::string error;
-    if (!useDrawingSources(offline, sources, &error)) return usageError(line.command, error);
+    if (const int status = parseDrawingCommand(line, argc, argv, sources, offline); status >= 0) return status;
     std::puts("ms time finale glitch spare beat hit warp pulseGain");
     for (uint32_t ms : positions) {
         const FrameParams p = computeFrameParams(offline.schedule, ms);
@@ -117,10 +113,9 @@ static int runFrame(int argc, char** argv)
                             shadersOption(&sources.shaders), scheduleOption(&sources.schedule), forceOption(&force)},
                            "",
                            ""};
-    if (const int status = parseCommandLine(line, argc, argv); status >= 0) return status;
     Offline offline;
+    if (const int status = parseDrawingCommand(line, argc, argv, sources, offline); status >= 0) return status;
     std::string error;
-    if (!useDrawingSources(offline, sources, &error)) return usageError(line.command, error);
     std::vector<uint8_t> frame;
     if (!checkOutputPath(out, {".png"}, {}, &error) || !checkNameFree(out, force, &error) ||
         !drawFrame(offline, size.width, size.height, ms, frame, &error) ||
@@ -152,12 +147,11 @@ static int runIcon(int argc, char** argv)
          scheduleOption(&sources.schedule), forceOption(&force)},
         "",
         ""};
-    if (const int status = parseCommandLine(line, argc, argv); status >= 0) return status;
+    Offline offline;
+    if (const int status = parseDrawingCommand(line, argc, argv, sources, offline); status >= 0) return status;
     // The show's framing at N pixels high, its middle square kept.
     const int height = int(size), width = (height * 16 + 8) / 9, left = (width - height) / 2;
-    Offline offline;
     std::string error;
-    if (!useDrawingSources(offline, sources, &error)) return usageError(line.command, error);
     std::vector<uint8_t> frame;
     if (!checkOutputPath(out, {".png"}, {}, &error) || !checkNameFree(out, force, &error) ||
         !drawFrame(offline, width, height, ms, frame, &error))
