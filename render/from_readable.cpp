@@ -33,6 +33,7 @@ static std::string readableLog(const PackedShaders& packed, const std::string& l
 struct ReadablePrograms {
     // Whether the schedule's values reach the programs through a uniform.
     bool scheduleUniforms = false;
+    bool trackUniforms = false;
     // The packed text of the set whose other programs are still to build, to
     // name a failure of theirs by its readable lines.
     PackedShaders lazilyBuilt;
@@ -40,10 +41,11 @@ struct ReadablePrograms {
     std::string vertexInUse, specialisedInUse[PROGRAM_VARIANTS];
 };
 
-ReadablePrograms* createReadablePrograms(bool scheduleAsUniforms)
+ReadablePrograms* createReadablePrograms(bool scheduleAsUniforms, bool tracksAsUniforms)
 {
     auto* readable = new ReadablePrograms;
     readable->scheduleUniforms = scheduleAsUniforms;
+    readable->trackUniforms = tracksAsUniforms;
     return readable;
 }
 
@@ -80,7 +82,8 @@ bool useReadablePrograms(ReadablePrograms& r, Renderer& renderer, const ShaderSo
     PackedShaders packed;
     std::set<std::string> all;
     for (const std::string& name : optimisationNames()) all.insert(name);
-    if (!packShaders(sources, all, width, height, false, PackSchedule{&schedule, r.scheduleUniforms}, packed, error))
+    if (!packShaders(sources, all, width, height, false, PackSchedule{&schedule, r.scheduleUniforms, r.trackUniforms},
+                     packed, error))
         return false;
     // An edit of comments or spacing, or of schedule values the shader does
     // not use, packs to the very same programs: nothing to build. The lines

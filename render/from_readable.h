@@ -14,8 +14,10 @@ struct ReadablePrograms;
 
 // With `scheduleAsUniforms` the sources are packed with the schedule's values
 // read from a uniform instead of written in: a schedule edit then packs to
-// the programs in use and needs no new one. The pictures are the same.
-ReadablePrograms* createReadablePrograms(bool scheduleAsUniforms);
+// the programs in use and needs no new one; with `tracksAsUniforms` the
+// tracks read theirs from their uniforms (the renderer's tracks set them).
+// The pictures are the same.
+ReadablePrograms* createReadablePrograms(bool scheduleAsUniforms, bool tracksAsUniforms);
 // Frees it (the renderer's programs are the renderer's).
 void destroyReadablePrograms(ReadablePrograms* readable);
 // Packs `sources` for width x height with `schedule` and gives `renderer`

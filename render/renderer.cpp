@@ -41,6 +41,7 @@ struct Renderer {
     // Two texture names, as the show has always made: the first holds the noise, the second is never used.
     GLuint textures[2] = {};
     FILE* programLog = nullptr;
+    Tracks tracks;
 };
 
 // Every program of a set, built at once.
@@ -273,6 +274,11 @@ static GLuint programFor(Renderer& r, int variant)
     return p;
 }
 
+void setRendererTracks(Renderer& r, const Tracks& tracks)
+{
+    r.tracks = tracks;
+}
+
 void renderFrame(Renderer& r, const ScheduleValues& schedule, uint32_t positionMs)
 {
     const GlEntryPoints& gl = r.gl;
@@ -304,6 +310,11 @@ void renderFrame(Renderer& r, const ScheduleValues& schedule, uint32_t positionM
 #undef VANTROP_SCHEDULE_VALUE
         gl.glUniform1fv(values, GLsizei(std::size(inOrder)), inOrder);
     }
+    for (const Track& track : r.tracks)
+        if (const GLint at = gl.glGetUniformLocation(drawing, track.name.c_str()); at >= 0) {
+            const GLfloat value = trackValueAt(track, params.beat);
+            gl.glUniform1fv(at, 1, &value);
+        }
     // Alpha is left as the clear set it, to the 0 the shader writes, so not
     // a byte changes. A software driver (Mesa's llvmpipe) compiles a second
     // copy of a program that writes every channel, for blocks the rectangle

@@ -5,6 +5,7 @@
 #include "render/entry_points.h"
 #include "shaders/features.h"
 #include "timeline/timeline.h"
+#include "timeline/tracks.h"
 
 #include <cstdint>
 #include <string>
@@ -42,6 +43,9 @@ bool buildPendingPrograms(Renderer& renderer, std::string* error);
 bool useSingleProgram(Renderer& renderer, const char* fragmentSource, int width, int height, std::string* error);
 // The index of the show's program that draws a frame with these parameters.
 int programVariantFor(const FrameParams& params);
+// The tracks each frame sets, by name, on the programs that read them as
+// uniforms (packed with tracks as uniforms); none until this is called.
+void setRendererTracks(Renderer& renderer, const Tracks& tracks);
 // Draws the frame at this music position, timed by `schedule`, into the current framebuffer.
 void renderFrame(Renderer& renderer, const ScheduleValues& schedule, uint32_t positionMs);
 // Why a frame drew nothing: the driver's log for a program of this set-up

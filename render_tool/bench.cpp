@@ -105,35 +105,36 @@ static int parseBench(int argc, char** argv, BenchOptions& o, Offline& offline)
                                           "time a fragment shader of your own (GLSL 1.10, the show's uniforms, "
                                           "with this build's resolution literal ") +
         SHOW_RESOLUTION_LITERAL + ") in place of the shipped one, as one program";
-    const CommandLine line{
-        "vantrop-render bench",
-        "[--size WxH] [--ms MS...] [--frames N] [--compare] [--shaders DIR | --shader FILE] [--schedule FILE]",
-        "Draws each position N times after two warm-up frames and prints the median\n"
-        "frame time, its spread (fastest and slowest) and the frames per second the\n"
-        "median gives, with the name of the renderer that drew them (a GPU, or Mesa's\n"
-        "llvmpipe software renderer).\n",
-        {sizeOption("--size", &o.size, "any 16:9 size"),
-         defaultSaid(positionsOption("--ms", "MS...", &o.positions, "the positions, milliseconds"),
-                     "one in every part of the show"),
-         countOption("--frames", "N", &o.frames, 1, MAX_FRAMES, "frames timed at each position"),
-         flagOption("--compare", &o.compare,
-                    "also time the straightforward baseline shader that the show's optimised "
-                    "one is built from, and the reference (the baseline with the march's exit, "
-                    "as any straightforward shader has it), in the same run, and print the "
-                    "ratios and whether the pictures are identical to the baseline's"),
-         textOption("--shader", "FILE", &o.shaderFile, ownShaderHelp.c_str()), shadersOption(&sources.shaders),
-         scheduleOption(&sources.schedule)},
-        "",
-        ""};
+    const CommandLine line{"vantrop-render bench",
+                           "[--size WxH] [--ms MS...] [--frames N] [--compare] [--shaders DIR | --shader FILE] "
+                           "[--schedule FILE] [--tracks FILE]",
+                           "Draws each position N times after two warm-up frames and prints the median\n"
+                           "frame time, its spread (fastest and slowest) and the frames per second the\n"
+                           "median gives, with the name of the renderer that drew them (a GPU, or Mesa's\n"
+                           "llvmpipe software renderer).\n",
+                           {sizeOption("--size", &o.size, "any 16:9 size"),
+                            defaultSaid(positionsOption("--ms", "MS...", &o.positions, "the positions, milliseconds"),
+                                        "one in every part of the show"),
+                            countOption("--frames", "N", &o.frames, 1, MAX_FRAMES, "frames timed at each position"),
+                            flagOption("--compare", &o.compare,
+                                       "also time the straightforward baseline shader that the show's optimised "
+                                       "one is built from, and the reference (the baseline with the march's exit, "
+                                       "as any straightforward shader has it), in the same run, and print the "
+                                       "ratios and whether the pictures are identical to the baseline's"),
+                            textOption("--shader", "FILE", &o.shaderFile, ownShaderHelp.c_str()),
+                            shadersOption(&sources.shaders), scheduleOption(&sources.schedule),
+                            tracksOption(&sources.tracks)},
+                           "",
+                           ""};
     if (const int status = parseCommandLine(line, argc, argv); status >= 0) return status;
     std::string error;
     if (!sources.shaders.empty() && !o.shaderFile.empty()) error = "give --shaders DIR or --shader FILE, not both";
     if (error.empty() && !o.shaderFile.empty()) readOwnShader(o, &error);
     if (error.empty()) useDrawingSources(offline, sources, &error);
-    if (error.empty() && offline.scheduleGiven && o.compare)
+    if (error.empty() && (offline.scheduleGiven || offline.tracksGiven) && o.compare)
         error =
-            "--compare times against the baseline shader, which has the built-in schedule written in; leave out "
-            "--schedule";
+            "--compare times against the baseline shader, which has the built-in schedule and the tracks' "
+            "defaults written in; leave out --schedule and --tracks";
     if (!error.empty()) return usageError(line.command, error);
     if (o.positions.empty()) o.positions.assign(std::begin(BENCH_POSITIONS_MS), std::end(BENCH_POSITIONS_MS));
     return -1;

@@ -71,7 +71,7 @@ static int parseVideoOptions(int argc, char** argv, VideoOptions& o, Offline& of
     const CommandLine line{
         "vantrop-render video",
         "--out FILE.mp4 [--fps N] [--size WxH] [--from MS] [--to MS] [--music FILE] [--shaders DIR]\n"
-        "                            [--schedule FILE] [--force] [--stop-when-input-ends] [--reserved]",
+        "                            [--schedule FILE] [--tracks FILE] [--force] [--stop-when-input-ends] [--reserved]",
         "Exports the show as an H.264 MP4 video with the music's matching stretch as\n"
         "its sound, through the ffmpeg program (Debian package ffmpeg; on Windows\n"
         "ffmpeg.exe beside this program or on PATH). Frame n shows the music\n"
@@ -84,7 +84,8 @@ static int parseVideoOptions(int argc, char** argv, VideoOptions& o, Offline& of
                              "the music's length, or the end of the picture without music"),
                  &o.toGiven),
          noticed(textOption("--music", "FILE", &o.music, musicHelp.c_str()), &o.musicGiven),
-         shadersOption(&sources.shaders), scheduleOption(&sources.schedule), forceOption(&o.force),
+         shadersOption(&sources.shaders), scheduleOption(&sources.schedule), tracksOption(&sources.tracks),
+         forceOption(&o.force),
          flagOption("--stop-when-input-ends", &o.stopWhenInputEnds,
                     "stop as Ctrl+C does when this program's input ends (for a "
                     "program that runs this one on a pipe, as the studio does)"),

@@ -1,6 +1,8 @@
 #include "render_tool/offline.h"
 
+#include "shaders/track_uniforms.h"
 #include "timeline/schedule_file.h"
+#include "timeline/track_file.h"
 
 Option shadersOption(std::string* folder)
 {
@@ -19,15 +21,61 @@ Option scheduleOption(std::string* file)
                       "ones) with its values");
 }
 
+Option tracksOption(std::string* file)
+{
+    return textOption("--tracks", "FILE", file,
+                      "key the shader's tracks by FILE (the form 'vantrop-render tracks' "
+                      "prints); the shader is then packed from the readable sources "
+                      "(--shaders DIR, else the installed ones) with the tracks as uniforms");
+}
+
 Option forceOption(bool* force)
 {
     return flagOption("--force", force, "replace the output file if it exists (else it is refused)");
 }
 
+static bool useShaderFolder(Offline& o, const std::string& folder, std::string* error)
+{
+    if (!readShaderSources(shaderFilesIn(folder), o.folderSources, error)) return false;
+    o.shaderFolder = folder;
+    return true;
+}
+
+// With a schedule or track file and no --shaders: the installed readable sources.
+static bool findReadableShaders(Offline& o, std::string* error)
+{
+    if (!o.shaderFolder.empty()) return true;
+    std::string looked;
+    const std::string folder = defaultShaderFolder(&looked);
+    if (folder.empty()) {
+        *error =
+            "drawing with --schedule or --tracks packs the show's readable shaders, and none are installed "
+            "(looked in " +
+            looked + "); give --shaders DIR";
+        return false;
+    }
+    return useShaderFolder(o, folder, error);
+}
+
+bool declaredShaderTracks(Offline& o, Tracks& declared, std::string* error)
+{
+    return findReadableShaders(o, error) && declaredTracks(o.folderSources, declared, error);
+}
+
 bool useDrawingSources(Offline& o, const DrawingSources& sources, std::string* error)
 {
-    return (sources.shaders.empty() || useShaderFolder(o, sources.shaders, error)) &&
-        (sources.schedule.empty() || useScheduleFile(o, sources.schedule, error));
+    if (!sources.shaders.empty() && !useShaderFolder(o, sources.shaders, error)) return false;
+    if (!sources.schedule.empty()) {
+        if (!readScheduleFile(sources.schedule, o.schedule, error)) return false;
+        o.scheduleGiven = true;
+    }
+    if (sources.schedule.empty() && sources.tracks.empty()) return true;
+    Tracks declared;
+    if (!declaredShaderTracks(o, declared, error)) return false;
+    o.tracks = declared;
+    if (sources.tracks.empty()) return true;
+    o.tracksGiven = true;
+    return readTrackFile(sources.tracks, declared, o.tracks, error);
 }
 
 int parseDrawingCommand(const CommandLine& line, int argc, char** argv, const DrawingSources& sources, Offline& offline)
@@ -37,47 +85,20 @@ int parseDrawingCommand(const CommandLine& line, int argc, char** argv, const Dr
     return useDrawingSources(offline, sources, &error) ? -1 : usageError(line.command, error);
 }
 
-bool useScheduleFile(Offline& o, const std::string& path, std::string* error)
-{
-    if (!readScheduleFile(path, o.schedule, error)) return false;
-    o.scheduleGiven = true;
-    return true;
-}
-
-bool useShaderFolder(Offline& o, const std::string& folder, std::string* error)
-{
-    if (!readShaderSources(shaderFilesIn(folder), o.folderSources, error)) return false;
-    o.shaderFolder = folder;
-    return true;
-}
-
-// With a schedule file and no --shaders: the installed readable sources.
-static bool findShadersForSchedule(Offline& o, std::string* error)
-{
-    if (!o.scheduleGiven || !o.shaderFolder.empty()) return true;
-    std::string looked;
-    const std::string folder = defaultShaderFolder(&looked);
-    if (folder.empty()) {
-        *error = "drawing with --schedule packs the show's readable shaders, and none are installed (looked in " +
-            looked + "); give --shaders DIR";
-        return false;
-    }
-    return useShaderFolder(o, folder, error);
-}
-
 // The show's set from the folder given, or the build's own; every program
 // built, or with framePositionMs only that frame's.
 static bool initShow(Offline& o, int width, int height, std::string* error, const int64_t* framePositionMs = nullptr)
 {
-    if (!findShadersForSchedule(o, error)) return false;
     if (o.shaderFolder.empty())
         return framePositionMs
             ? useShowProgramsForFrame(*o.renderer, width, height, o.schedule, uint32_t(*framePositionMs), error)
             : useShowPrograms(*o.renderer, width, height, error);
-    if (!o.readable) o.readable = createReadablePrograms(false);
+    if (!o.readable) o.readable = createReadablePrograms(false, o.tracksGiven);
     if (useReadablePrograms(*o.readable, *o.renderer, o.folderSources, o.schedule, width, height, error,
-                            framePositionMs))
+                            framePositionMs)) {
+        if (o.tracksGiven) setRendererTracks(*o.renderer, o.tracks);
         return true;
+    }
     *error = "the shaders in " + o.shaderFolder + " do not build (fix them, or leave out --shaders): " + *error;
     return false;
 }

@@ -11,13 +11,15 @@
 #include <vector>
 // What the options every drawing command shares named: "" for none.
 struct DrawingSources {
-    std::string shaders, schedule;
+    std::string shaders, schedule, tracks;
 };
 
 // --shaders DIR, into `folder`.
 Option shadersOption(std::string* folder);
 // --schedule FILE, into `file`.
 Option scheduleOption(std::string* file);
+// --tracks FILE, into `file`.
+Option tracksOption(std::string* file);
 // --force, into `force`: an existing output is replaced only when it is given.
 Option forceOption(bool* force);
 
@@ -26,6 +28,8 @@ Option forceOption(bool* force);
 struct Offline {
     ScheduleValues schedule; // the built-in one unless useScheduleFile
     bool scheduleGiven = false;
+    Tracks tracks; // keyed by a track file where tracksGiven, else the shader's defaults
+    bool tracksGiven = false;
     std::string shaderFolder; // "" for the build's own shader
     ShaderSources folderSources;
     HeadlessContext* context = nullptr;
@@ -33,21 +37,19 @@ struct Offline {
     ReadablePrograms* readable = nullptr;
 };
 
-// Reads the schedule file and the shader folder the options named into
-// `offline`; false with *error naming the file, and the line, at fault.
+// Reads the schedule file, the track file and the shader folder the options
+// named into `offline` (with a schedule or track file and no folder, the
+// installed readable shaders); false with *error naming the file, and the
+// line, at fault.
 bool useDrawingSources(Offline& offline, const DrawingSources& sources, std::string* error);
+// The tracks the readable shaders declare (those of --shaders, else the
+// installed ones), without keys; false with *error naming the file, and the line, at fault.
+bool declaredShaderTracks(Offline& offline, Tracks& declared, std::string* error);
 // Reads a drawing command's line, then the schedule file and shader folder
 // its options named into `offline`: -1 to go on, else the exit status (a
 // mistake is told as the command's usage error).
 int parseDrawingCommand(const CommandLine& line, int argc, char** argv, const DrawingSources& sources,
                         Offline& offline);
-// The frames follow the schedule in `path`, and the shader is packed with
-// its values from the readable sources (those of --shaders, else the
-// installed ones); false with *error naming the file, and the line, at fault.
-bool useScheduleFile(Offline& offline, const std::string& path, std::string* error);
-// The show is drawn with the readable sources in `folder` instead of the
-// build's own shader; false with *error naming the file that cannot be read.
-bool useShaderFolder(Offline& offline, const std::string& folder, std::string* error);
 // Opens a headless context and sets up the show's renderer for width x height, every program built.
 bool openOfflineRenderer(Offline& offline, int width, int height, std::string* error);
 // The same for one picture: only the program of the frame at positionMs is built.

@@ -84,14 +84,15 @@ int runSheet(int argc, char** argv)
     DrawingSources sources;
     const CommandLine line{
         "vantrop-render sheet",
-        "--out FILE.png [--size WxH] [--every BEATS] [--shaders DIR] [--schedule FILE] [--force]",
+        "--out FILE.png [--size WxH] [--every BEATS] [--shaders DIR] [--schedule FILE] [--tracks FILE] [--force]",
         "Draws a contact sheet: one still of the show every BEATS beats from the first\n"
         "beat to the last with a picture, six to a row, each labelled with its beat and\n"
         "its time in seconds.\n",
         {required(textOption("--out", "FILE.png", &o.out, "the sheet's file")),
          sizeOption("--size", &o.size, "the size of one still, 16:9"),
          numberOption("--every", "BEATS", &o.every, MIN_EVERY_BEATS, 0, "beats from one still to the next"),
-         shadersOption(&sources.shaders), scheduleOption(&sources.schedule), forceOption(&o.force)},
+         shadersOption(&sources.shaders), scheduleOption(&sources.schedule), tracksOption(&sources.tracks),
+         forceOption(&o.force)},
         "",
         ""};
     Offline offline;

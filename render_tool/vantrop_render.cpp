@@ -8,6 +8,7 @@
 #include "render_tool/export_video.h"
 #include "render_tool/offline.h"
 #include "render_tool/sheet.h"
+#include "render_tool/tracks.h"
 #include "timeline/schedule_file.h"
 #include "timeline/timeline.h"
 
@@ -103,16 +104,17 @@ static int runFrame(int argc, char** argv)
     std::string out;
     bool force = false;
     DrawingSources sources;
-    const CommandLine line{"vantrop-render frame",
-                           "--ms MS [--size WxH] [--shaders DIR] [--schedule FILE] [--force] --out FILE.png",
-                           "Renders the frame that the show draws at music position MS (milliseconds) and\n"
-                           "writes it as an 8-bit RGB PNG.\n",
-                           {required(defaultSaid(positionOption("--ms", &ms, "the music position, milliseconds"), "")),
-                            sizeOption("--size", &size, "any 16:9 size"),
-                            required(textOption("--out", "FILE.png", &out, "the picture's file")),
-                            shadersOption(&sources.shaders), scheduleOption(&sources.schedule), forceOption(&force)},
-                           "",
-                           ""};
+    const CommandLine line{
+        "vantrop-render frame",
+        "--ms MS [--size WxH] [--shaders DIR] [--schedule FILE] [--tracks FILE] [--force] --out FILE.png",
+        "Renders the frame that the show draws at music position MS (milliseconds) and\n"
+        "writes it as an 8-bit RGB PNG.\n",
+        {required(defaultSaid(positionOption("--ms", &ms, "the music position, milliseconds"), "")),
+         sizeOption("--size", &size, "any 16:9 size"),
+         required(textOption("--out", "FILE.png", &out, "the picture's file")), shadersOption(&sources.shaders),
+         scheduleOption(&sources.schedule), tracksOption(&sources.tracks), forceOption(&force)},
+        "",
+        ""};
     Offline offline;
     if (const int status = parseDrawingCommand(line, argc, argv, sources, offline); status >= 0) return status;
     std::string error;
@@ -136,7 +138,7 @@ static int runIcon(int argc, char** argv)
     DrawingSources sources;
     const CommandLine line{
         "vantrop-render icon",
-        "--size N --out FILE.png [--ms MS] [--shaders DIR] [--schedule FILE] [--force]",
+        "--size N --out FILE.png [--ms MS] [--shaders DIR] [--schedule FILE] [--tracks FILE] [--force]",
         "Draws the frame at MS at N pixels high, cut to its middle N x N square: the\n"
         "programs' icon (the build makes it at the sizes the desktop's icon theme\n"
         "expects).\n",
@@ -144,7 +146,7 @@ static int runIcon(int argc, char** argv)
              countOption("--size", "N", &size, ICON_MIN_SIZE, ICON_MAX_SIZE, "the icon's side, pixels"), "")),
          required(textOption("--out", "FILE.png", &out, "the icon's file")),
          positionOption("--ms", &ms, "the music position, milliseconds"), shadersOption(&sources.shaders),
-         scheduleOption(&sources.schedule), forceOption(&force)},
+         scheduleOption(&sources.schedule), tracksOption(&sources.tracks), forceOption(&force)},
         "",
         ""};
     Offline offline;
@@ -173,6 +175,7 @@ struct RenderCommand {
 static const RenderCommand COMMANDS[] = {
     {"params", "[--hex] MS...", "print the frame parameters at music positions (milliseconds)", runParams},
     {"schedule", "", "print the built-in schedule as a file to edit (--schedule FILE)", runSchedule},
+    {"tracks", "", "print the shader's tracks as a file to edit (--tracks FILE)", runTracks},
     {"frame", "--ms MS ...", "render the frame at a music position to a PNG file", runFrame},
     {"video", "--out FILE.mp4", "export the show, with its music, as a video (needs ffmpeg)", runVideo},
     {"sheet", "--out FILE.png", "a contact sheet: a labelled still every few beats", runSheet},

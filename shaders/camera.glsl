@@ -13,15 +13,15 @@ void cameraRay()
     screenUv = gl_FragCoord.xy / SHOW_RESOLUTION;
     viewPos = 2.0 * screenUv - 1.0;
     viewPos.x *= 1.77778;
-    rayOrigin = vec3(0.4, 0.4, m[0].x - 90.0);
+    rayOrigin = vec3(0.4, cameraHeight, m[0].x - 90.0);
     float shakeAmount = beatWindow(FIRST_SHAKE_START_BEAT, FIRST_SHAKE_END_BEAT)
-        + 0.75 * beatWindow(SECOND_SHAKE_START_BEAT, SECOND_SHAKE_END_BEAT);
+        + secondShake * beatWindow(SECOND_SHAKE_START_BEAT, SECOND_SHAKE_END_BEAT);
     rayOrigin.xy += (vec2(texNoise(2.0 * rayOrigin), texNoise(2.0 * rayOrigin.zyx)) - 0.5) * shakeAmount;
     // @target desktop
-    vec3 lookTarget = vec3(0.1 * sin(m[0].x), 0.1 + 0.1 * cos(m[0].x), m[0].x + 1.0);
+    vec3 lookTarget = vec3(cameraSway * sin(m[0].x), 0.1 + cameraSway * cos(m[0].x), m[0].x + 1.0);
     // @end
     // @target es
-    vec3 lookTarget = vec3(0.1 * llvmpipeSinCos(m[0].x, false), 0.1 + 0.1 * llvmpipeSinCos(m[0].x, true), m[0].x + 1.0);
+    vec3 lookTarget = vec3(cameraSway * llvmpipeSinCos(m[0].x, false), 0.1 + cameraSway * llvmpipeSinCos(m[0].x, true), m[0].x + 1.0);
     // @end
     vec3 camForward = normalize(lookTarget - rayOrigin);
     // Not normalised: both are within 1e-4 of unit length.

@@ -6,6 +6,31 @@ uniform sampler2D v;
 // Declared for the interface's sake; nothing reads or sets it.
 uniform sampler2D f;
 
+// Tracks: values a track file keys over the music (vantrop-render tracks
+// prints them). Without one, each is its default, written in as a literal.
+// The tint of every lit surface, red, green and blue.
+uniform float tintRed; // @track 1.1
+uniform float tintGreen; // @track 1.0
+uniform float tintBlue; // @track 1.0
+// The highlight's colour at grazing angles (its reflectance head-on).
+uniform float highlightRed; // @track 0.4
+uniform float highlightGreen; // @track 0.3
+uniform float highlightBlue; // @track 0.2
+// How bright the highlight is.
+uniform float highlightStrength; // @track 16.25
+// How far the fog lets a surface be seen at full light, units.
+uniform float fogDistance; // @track 4.0
+// How much light a flash adds.
+uniform float flashStrength; // @track 2.0
+// How strong the glitch's noise is.
+uniform float glitchAmount; // @track 0.5
+// The camera's height above the lattice's axis, units.
+uniform float cameraHeight; // @track 0.4
+// How hard the camera shakes in the second shake (the first shakes at 1).
+uniform float secondShake; // @track 0.75
+// How far the camera's aim circles around its path.
+uniform float cameraSway; // @track 0.1
+
 // Values that depend on the uniforms alone, set once at the start of every
 // pixel by initPixelValues() so that no scene evaluation recomputes them.
 float beatPulse;

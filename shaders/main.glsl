@@ -16,7 +16,7 @@ void main()
     vec3 colour = vec3(0.0);
     if (res.z >= 0.0) {
         vec3 normal = sceneNormal(hitPos - 0.01 * rayDir);
-        colour = shade(res, rayDir, normal) * vec3(1.1, 1.0, 1.0);
+        colour = shade(res, rayDir, normal) * vec3(tintRed, tintGreen, tintBlue);
     }
     colour = pow(clamp(colour, 0.0, 1.0), vec3(0.4));
     // @only glitch

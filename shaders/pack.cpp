@@ -4,6 +4,7 @@
 #include "shaders/minify.h"
 #include "shaders/resolution.h"
 #include "shaders/schedule_uniform.h"
+#include "shaders/track_uniforms.h"
 #include "timeline/schedule_file.h"
 #include "timeline/timeline.h"
 
@@ -148,37 +149,15 @@ static bool selectVariant(const std::string& src, const char* path, const std::s
     return true;
 }
 
-// The shortest GLSL float literal that reads back as exactly this value: 10.0, 0.125.
-static std::string floatLiteral(float value)
-{
-    const std::string text = exactDecimal(value);
-    return text.find('.') == std::string::npos ? text + ".0" : text;
-}
-
-static bool isNameChar(char c)
-{
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
-}
-
 // Writes the schedule's values in place of their names, whole words only, or
 // with `uniforms` the schedule uniform's element of each name.
 static std::string substituteSchedule(std::string text, const ScheduleValues& schedule, bool uniforms)
 {
     for (size_t index = 0; index < std::size(SCHEDULE); ++index) {
         const ScheduleName& entry = SCHEDULE[index];
-        const std::string name = entry.name;
-        const std::string literal = uniforms ? std::string(SCHEDULE_UNIFORM) + "[" + std::to_string(index) + "]"
-                                             : floatLiteral(schedule.*entry.value);
-        for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at)) {
-            const bool whole = (at == 0 || !isNameChar(text[at - 1])) &&
-                (at + name.size() == text.size() || !isNameChar(text[at + name.size()]));
-            if (!whole) {
-                at += name.size();
-                continue;
-            }
-            text.replace(at, name.size(), literal);
-            at += literal.size();
-        }
+        text = replaceWord(text, entry.name,
+                           uniforms ? std::string(SCHEDULE_UNIFORM) + "[" + std::to_string(index) + "]"
+                                    : glslFloatLiteral(schedule.*entry.value));
     }
     return text;
 }
@@ -209,14 +188,17 @@ bool parseOptimisations(const std::string& list, std::set<std::string>& enabled,
     return !enabled.empty();
 }
 
-// One file's part of a variant, the schedule and the size written in, minified.
+// One file's part of a variant, the schedule, the size and (for the fragment
+// shader's files, given `tracks`) the tracks written in, minified.
 static bool packFile(const std::string& text, const std::string& path, int fileIndex,
                      const std::set<std::string>& enabled, const std::set<std::string>& features,
-                     const std::string& literal, const PackSchedule& schedule, std::string& out,
+                     const std::string& literal, const PackSchedule& schedule, const Tracks* tracks, std::string& out,
                      std::vector<SourceLine>& origins, std::string& error)
 {
     std::string selected;
-    if (!selectVariant(text, path.c_str(), enabled, features, selected, error)) return false;
+    if (!selectVariant(tracks ? resolveTracks(text, *tracks, schedule.tracksAsUniforms) : text, path.c_str(), enabled,
+                       features, selected, error))
+        return false;
     selected =
         substituteSchedule(replaceAll(selected, RESOLUTION_TOKEN, literal), *schedule.values, schedule.asUniforms);
     return minifyGlsl(selected, path.c_str(), fileIndex, out, origins, error);
@@ -228,8 +210,8 @@ static constexpr int VERTEX_FILE = 0, MAIN_FILE = 1, FIRST_FUNCTIONS_FILE = 2;
 // The fragment shader (functions, then main) with these features; *functionsEnd is where main() begins.
 static bool packFragment(const ShaderSources& sources, const std::set<std::string>& enabled,
                          const std::set<std::string>& features, const std::string& literal,
-                         const PackSchedule& schedule, std::string& fragment, std::vector<SourceLine>& origins,
-                         size_t* functionsEnd, std::string& error)
+                         const PackSchedule& schedule, const Tracks& tracks, std::string& fragment,
+                         std::vector<SourceLine>& origins, size_t* functionsEnd, std::string& error)
 {
     if (schedule.asUniforms) {
         // Declared ahead of the sources; the driver's word on it would be put on the first file's first line.
@@ -240,18 +222,18 @@ static bool packFragment(const ShaderSources& sources, const std::set<std::strin
     }
     for (size_t i = 0; i < sources.functions.size(); ++i)
         if (!packFile(sources.functions[i], sources.files.functions[i], FIRST_FUNCTIONS_FILE + int(i), enabled,
-                      features, literal, schedule, fragment, origins, error))
+                      features, literal, schedule, &tracks, fragment, origins, error))
             return false;
     *functionsEnd = fragment.size();
-    return packFile(sources.main, sources.files.main, MAIN_FILE, enabled, features, literal, schedule, fragment,
-                    origins, error);
+    return packFile(sources.main, sources.files.main, MAIN_FILE, enabled, features, literal, schedule, &tracks,
+                    fragment, origins, error);
 }
 
 bool packShaders(const ShaderSources& sources, const std::set<std::string>& enabled, int width, int height, bool es,
                  const PackSchedule& schedule, PackedShaders& out, std::string* error)
 {
     // The vertex shader has no schedule names; packed like the fragment's files, it gets the values written in.
-    const PackSchedule vertexSchedule{schedule.values, false};
+    const PackSchedule vertexSchedule{schedule.values, false, false};
     const std::string literal = resolutionLiteral(width, height);
     const std::string target = TARGET_PREFIX + (es ? TARGET_ES : TARGET_DESKTOP);
     std::set<std::string> allFeatures(std::begin(FEATURES), std::end(FEATURES));
@@ -262,10 +244,12 @@ bool packShaders(const ShaderSources& sources, const std::set<std::string>& enab
     out.originFiles.insert(out.originFiles.end(), sources.files.functions.begin(), sources.files.functions.end());
     std::vector<SourceLine> unused;
     size_t functionsEnd = 0;
-    if (!packFile(sources.vertex, sources.files.vertex, VERTEX_FILE, enabled, allFeatures, literal, vertexSchedule,
-                  out.vertex, out.vertexOrigins, *error) ||
-        !packFragment(sources, enabled, allFeatures, literal, schedule, out.fragment, out.origins, &functionsEnd,
-                      *error))
+    Tracks tracks;
+    if (!declaredTracks(sources, tracks, error) ||
+        !packFile(sources.vertex, sources.files.vertex, VERTEX_FILE, enabled, allFeatures, literal, vertexSchedule,
+                  nullptr, out.vertex, out.vertexOrigins, *error) ||
+        !packFragment(sources, enabled, allFeatures, literal, schedule, tracks, out.fragment, out.origins,
+                      &functionsEnd, *error))
         return false;
     if (!checkComplexity(out.vertex, out.vertexOrigins, out.originFiles, *error) ||
         !checkComplexity(out.fragment, out.origins, out.originFiles, *error))
@@ -277,8 +261,8 @@ bool packShaders(const ShaderSources& sources, const std::set<std::string>& enab
         for (size_t bit = 0; bit < std::size(FEATURES); ++bit)
             if (mask & (1 << bit)) features.insert(FEATURES[bit]);
         unused.clear();
-        if (!packFragment(sources, enabled, features, literal, schedule, out.specialised[mask], unused, &functionsEnd,
-                          *error))
+        if (!packFragment(sources, enabled, features, literal, schedule, tracks, out.specialised[mask], unused,
+                          &functionsEnd, *error))
             return false;
     }
     out.specialised[PROGRAM_VARIANTS - 1] = out.fragment;

@@ -55,10 +55,13 @@ bool readShaderFile(const std::string& path, std::string& text, std::string* err
 bool readShaderSources(const ShaderFiles& files, ShaderSources& out, std::string* error);
 // The schedule a shader is packed with: its values written in, or with
 // `asUniforms` read from the uniform SCHEDULE_UNIFORM
-// (shaders/schedule_uniform.h), so that another schedule needs no new program.
+// (shaders/schedule_uniform.h), so that another schedule needs no new
+// program; and its tracks (shaders/track_uniforms.h): their defaults written
+// in, or with `tracksAsUniforms` each read from its uniform.
 struct PackSchedule {
     const ScheduleValues* values = &BUILT_IN_SCHEDULE;
     bool asUniforms = false;
+    bool tracksAsUniforms = false;
 };
 
 // Packs with the optimisations in `enabled`, for WebGL's GLSL ES (`es`) or

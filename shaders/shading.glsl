@@ -37,17 +37,17 @@ float flashField(vec3 q)
 // finale lifts, and the flashes added after the fog.
 vec3 shade(vec4 res, vec3 dir, vec3 normal)
 {
-    float fogFactor = smoothstep(0.0, 1.0, 4.0 / res.x);
+    float fogFactor = smoothstep(0.0, 1.0, fogDistance / res.x);
     float litFactor = mix(fogFactor, 1.0, m[0].y);
     float flash = flashField(res.xyz) * fogFactor;
     vec3 lightDir = normalize(-dir);
     float diffuse = clamp(dot(lightDir, normal), 0.0, 1.0);
     vec3 halfDir = normalize(lightDir - dir);
     vec3 colour = vec3((0.1 + 0.3 * m[0].y) * (diffuse + 0.1));
-    colour += fresnelSchlick(vec3(0.4, 0.3, 0.2), lightDir, halfDir) * 16.25
+    colour += fresnelSchlick(vec3(highlightRed, highlightGreen, highlightBlue), lightDir, halfDir) * highlightStrength
         * pow(clamp(dot(normal, halfDir), 0.0, 1.0), 128.0) * diffuse;
     colour *= litFactor;
-    colour += 2.0 * flash;
+    colour += flashStrength * flash;
     return colour;
 }
 
@@ -58,5 +58,5 @@ vec3 glitchOverlay()
     float glitchSeed = floor(11.0 * m[0].x);
     float glitchStrength = m[0].z * texNoise(vec3(glitchSeed));
     vec3 overlayPos = vec3(64.0 * viewPos + 16.0 * glitchSeed, glitchSeed);
-    return 0.5 * glitchStrength * vec3(texNoise(overlayPos.xyz), texNoise(overlayPos.yxz), texNoise(overlayPos.zxy));
+    return glitchAmount * glitchStrength * vec3(texNoise(overlayPos.xyz), texNoise(overlayPos.yxz), texNoise(overlayPos.zxy));
 }

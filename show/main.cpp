@@ -4,10 +4,12 @@
 #include "cli/options.h"
 #include "music/music.h"
 #include "render/from_readable.h"
+#include "shaders/track_uniforms.h"
 #include "show/display.h"
 #include "show/session.h"
 #include "show/show.h"
 #include "timeline/schedule_file.h"
+#include "timeline/track_file.h"
 
 #include <sys/stat.h>
 #ifdef _WIN32
@@ -94,7 +96,7 @@ static void playTheLargerBuild(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    std::string music = defaultMusicFile(), schedule;
+    std::string music = defaultMusicFile(), schedule, trackFile;
     bool messageBox = false, windowed = false, bestSize = false;
     const std::string musicPlaces = defaultMusicPlaces();
     const std::string musicHelp = std::string("the sound file to play: ") + MUSIC_FORMATS;
@@ -102,7 +104,7 @@ int main(int argc, char** argv)
     const std::string exitStatus = filledIn(EXIT_STATUS, STOP_GRACE_MS / 1000.0);
     const CommandLine line{
         PROGRAM,
-        "[--music FILE] [--schedule FILE] [--window] [--message-box]",
+        "[--music FILE] [--schedule FILE] [--tracks FILE] [--window] [--message-box]",
         description.c_str(),
         {defaultSaid(textOption("--music", "FILE", &music, musicHelp.c_str()), musicPlaces.c_str()),
          flagOption("--best-size", &bestSize,
@@ -116,32 +118,44 @@ int main(int argc, char** argv)
          textOption("--schedule", "FILE", &schedule,
                     "the show timed by this schedule (the form 'vantrop-render "
                     "schedule' prints) instead of the built-in one; the shader is "
-                    "then packed from the installed readable sources")},
+                    "then packed from the installed readable sources"),
+         textOption("--tracks", "FILE", &trackFile,
+                    "the shader's tracks keyed by this file (the form 'vantrop-render "
+                    "tracks' prints); the shader is then packed from the installed "
+                    "readable sources")},
         exitStatus.c_str(),
         filledIn("vantrop %s (%dx%d)", VANTROP_VERSION, SHOW_WIDTH, SHOW_HEIGHT)};
     if (const int status = parseCommandLine(line, argc - 1, argv + 1); status >= 0) return status;
     if (messageBox) tellFailuresInABox();
     if (bestSize) playTheLargerBuild(argc, argv);
-    // A schedule file is checked, and the readable shaders it needs are
-    // read, before anything touches the screen.
+    // A schedule or track file is checked, and the readable shaders it needs
+    // are read, before anything touches the screen.
     ShaderSources readable;
     ScheduleValues values;
-    if (!schedule.empty()) {
-        std::string error;
-        if (!readScheduleFile(schedule, values, &error)) return usageError(PROGRAM, error);
-        std::string looked;
-        const std::string folder = defaultShaderFolder(&looked);
-        if (folder.empty()) {
-            tellStartFailure(
-                "a show timed by --schedule packs the show's readable shaders, and none are installed "
-                "(looked in " +
-                looked + "); install vantrop with its shaders, or leave out --schedule");
-            return EXIT_FAILED;
-        }
-        if (!readShaderSources(shaderFilesIn(folder), readable, &error)) {
-            tellStartFailure(error);
-            return EXIT_FAILED;
-        }
+    Tracks tracks;
+    std::string error;
+    if (!schedule.empty() && !readScheduleFile(schedule, values, &error)) return usageError(PROGRAM, error);
+    if (schedule.empty() && trackFile.empty())
+        return runShow(music.c_str(), SHOW_WIDTH, SHOW_HEIGHT, windowed, values, nullptr, nullptr);
+    std::string looked;
+    const std::string folder = defaultShaderFolder(&looked);
+    if (folder.empty()) {
+        tellStartFailure(
+            "a show timed by --schedule or keyed by --tracks packs the show's readable shaders, and "
+            "none are installed (looked in " +
+            looked + "); install vantrop with its shaders, or leave out --schedule and --tracks");
+        return EXIT_FAILED;
     }
-    return runShow(music.c_str(), SHOW_WIDTH, SHOW_HEIGHT, windowed, values, schedule.empty() ? nullptr : &readable);
+    if (!readShaderSources(shaderFilesIn(folder), readable, &error)) {
+        tellStartFailure(error);
+        return EXIT_FAILED;
+    }
+    Tracks declared;
+    if (!declaredTracks(readable, declared, &error)) {
+        tellStartFailure(error);
+        return EXIT_FAILED;
+    }
+    if (!trackFile.empty() && !readTrackFile(trackFile, declared, tracks, &error)) return usageError(PROGRAM, error);
+    return runShow(music.c_str(), SHOW_WIDTH, SHOW_HEIGHT, windowed, values, &readable,
+                   trackFile.empty() ? nullptr : &tracks);
 }

@@ -38,19 +38,21 @@ static int failStart(const std::string& error, MusicPlayer& player, ShowDisplay*
     return EXIT_START_FAILED;
 }
 
-// Gives the renderer the show's programs, or those packed from `readable`.
+// Gives the renderer the show's programs, or those packed from `readable`
+// (with the tracks read from their uniforms where a track file gave keys).
 static bool useShowShader(Renderer& renderer, int width, int height, const ScheduleValues& schedule,
-                          const ShaderSources* readable, std::string* error)
+                          const ShaderSources* readable, const Tracks* tracks, std::string* error)
 {
     if (!readable) return useShowPrograms(renderer, width, height, error);
-    ReadablePrograms* programs = createReadablePrograms(false);
+    ReadablePrograms* programs = createReadablePrograms(false, tracks != nullptr);
     const bool built = useReadablePrograms(*programs, renderer, *readable, schedule, width, height, error);
     destroyReadablePrograms(programs);
+    if (built && tracks) setRendererTracks(renderer, *tracks);
     return built;
 }
 
 int runShow(const char* musicFile, int width, int height, bool windowed, const ScheduleValues& schedule,
-            const ShaderSources* readable)
+            const ShaderSources* readable, const Tracks* tracks)
 {
     catchStopRequests();
     MusicPlayer player;
@@ -63,7 +65,7 @@ int runShow(const char* musicFile, int width, int height, bool windowed, const S
     if (!display) return failStart(error, player);
     if (!notice.empty()) std::fprintf(stderr, "vantrop: %s\n", notice.c_str());
     Renderer* renderer = createRenderer(showGlLookup, &error);
-    if (!renderer || !useShowShader(*renderer, width, height, schedule, readable, &error))
+    if (!renderer || !useShowShader(*renderer, width, height, schedule, readable, tracks, &error))
         return failStart(error, player, display, renderer);
     if (!playMusic(player, &error)) return failStart(error, player, display, renderer);
 

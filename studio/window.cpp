@@ -60,7 +60,7 @@ bool openWindow(Studio& s, const StudioOptions& o, std::string* error)
     s.renderer = createRenderer(SDL_GL_GetProcAddress, error);
     // A schedule file is watched: its values reach the programs through a
     // uniform, so an edit builds no new program.
-    s.readable = createReadablePrograms(!o.schedule.empty());
+    s.readable = createReadablePrograms(!o.schedule.empty(), true);
     return s.renderer != nullptr;
 }
 

@@ -178,7 +178,7 @@ TEST(Renderer, ReadableProgramRejectedOnFirstNeedIsNamedWhenTheRestAreBuilt)
     static constexpr uint32_t GLITCH_MS = 52000, GLITCH_AND_FINALE_MS = 56000;
     Renderer* renderer = createRenderer(headlessGlLookup(), &error);
     ASSERT_TRUE(renderer) << error;
-    ReadablePrograms* readable = createReadablePrograms(false);
+    ReadablePrograms* readable = createReadablePrograms(false, false);
     for (const bool glitchDrawnFirst : {false, true}) {
         ASSERT_TRUE(useReadablePrograms(*readable, *renderer, sources, BUILT_IN_SCHEDULE, 160, 90, &error, &calm))
             << error;

@@ -84,7 +84,9 @@ TEST(RenderTool, ShaderFolderDrawsAsTheStudioPacksIt)
     ASSERT_EQ(0, copy.status) << copy.output;
     EXPECT_EQ(loadPng(dir + "/own.png", 160, 90), loadPng(dir + "/copy.png", 160, 90));
 
-    ASSERT_EQ(0, runCommand("sed -i 's/vec3(1.1, 1.0, 1.0)/vec3(0.5, 1.0, 1.0)/' " + shaders + "/main.glsl").status);
+    ASSERT_EQ(0,
+              runCommand("sed -i 's/vec3(tintRed, tintGreen, tintBlue)/vec3(0.5, 1.0, 1.0)/' " + shaders + "/main.glsl")
+                  .status);
     ASSERT_EQ(0, runCommand(frame + dir + "/edited.png --shaders " + shaders).status);
     EXPECT_NE(loadPng(dir + "/own.png", 160, 90), loadPng(dir + "/edited.png", 160, 90));
 
@@ -721,4 +723,60 @@ TEST(RenderTool, SheetLabelsOfTinyStillsStayInTheirCells)
         blankColumns += blank;
     }
     EXPECT_GE(blankColumns, 6 * 4) << "labels run into each other";
+}
+
+// `tracks` prints the shader's tracks at their defaults; given back with
+// --tracks (the uniform route) every still draws bit for bit as the built-in
+// program; a key changes the picture from its beat on and not before; a
+// broken file is refused with exit 2 by every command, before any work.
+TEST(RenderTool, TracksKeyEveryCommandAndTheirDefaultsDrawTheBuiltInPixels)
+{
+    const std::string dir = makeTempDir(), defaults = dir + "/defaults.txt";
+    ASSERT_EQ(0, runCommand(TOOL + " tracks > " + defaults).status);
+    const std::string sheet = TOOL + " sheet --size 160x90 --every 1 --out ";
+    ASSERT_EQ(0, runCommand(sheet + dir + "/own.png").status);
+    const CommandResult same = runCommand(sheet + dir + "/same.png --tracks " + defaults);
+    ASSERT_EQ(0, same.status) << same.output;
+    EXPECT_EQ(readBytes(dir + "/own.png"), readBytes(dir + "/same.png")) << "a still every beat, glitch included";
+
+    // Beat 40 is at 27272.8 ms.
+    const std::string keyed = dir + "/keyed.txt";
+    std::ofstream(keyed) << "track tintRed\n0 1.1 step\n40 0.2 linear\n48 1.1 step\n";
+    const std::string frame = TOOL + " frame --size 160x90 --out " + dir;
+    for (const char* ms : {"27000", "27300"}) {
+        ASSERT_EQ(0, runCommand(frame + "/own" + ms + ".png --ms " + ms).status);
+        ASSERT_EQ(0, runCommand(frame + "/keyed" + ms + ".png --ms " + ms + " --tracks " + keyed).status);
+    }
+    EXPECT_EQ(loadPng(dir + "/own27000.png", 160, 90), loadPng(dir + "/keyed27000.png", 160, 90));
+    EXPECT_NE(loadPng(dir + "/own27300.png", 160, 90), loadPng(dir + "/keyed27300.png", 160, 90));
+
+    const CommandResult xml =
+        runCommand(TOOL + " tracks --tracks " + keyed + " --export --rows-per-beat 4 > " + dir + "/keyed.rocket");
+    ASSERT_EQ(0, xml.status) << xml.output;
+    const CommandResult back = runCommand(TOOL + " tracks --rows-per-beat 4 --import " + dir + "/keyed.rocket");
+    EXPECT_EQ(runCommand(TOOL + " tracks --tracks " + keyed).output, back.output);
+
+    const std::string broken = dir + "/broken.txt";
+    std::ofstream(broken) << "track tintRed\n0 1.1 step\n0 2 step\n";
+    for (const std::string command : {" frame --ms 0 --out x.png", " sheet --out x.png", " icon --size 16 --out x.png",
+                                      " bench", " video --out x.mp4", " tracks"}) {
+        const CommandResult r = runCommand("cd " + dir + " && " + TOOL + command + " --tracks " + broken);
+        EXPECT_EQ(2, r.status) << command << ": " << r.output;
+        EXPECT_NE(std::string::npos, r.output.find(broken + ":3: track tintRed has two keys at beat 0")) << r.output;
+    }
+    const std::string shaders = dir + "/shaders";
+    ASSERT_EQ(0,
+              runCommand("cp -r " + std::string(VANTROP_SHADERS_DIR) + " " + shaders + " && sed -i " +
+                         "'s|^uniform float tintBlue; // @track 1.0|uniform float tintRed; // @track 1.0|' " + shaders +
+                         "/interface.glsl")
+                  .status);
+    const CommandResult twice = runCommand(TOOL + " tracks --shaders " + shaders);
+    EXPECT_EQ(2, twice.status) << twice.output;
+    EXPECT_NE(std::string::npos, twice.output.find("interface.glsl:14: track tintRed is declared twice"))
+        << twice.output;
+    EXPECT_EQ(
+        "broken.txt\ndefaults.txt\nkeyed.rocket\nkeyed.txt\nkeyed27000.png\nkeyed27300.png\nown.png\n"
+        "own27000.png\nown27300.png\nsame.png\nshaders\n",
+        runCommand("ls -A " + dir).output)
+        << "nothing is written for a refused track file";
 }

@@ -332,8 +332,10 @@ TEST_F(Studio, ShaderEditsReloadAndBrokenOnesAreNamed)
     const auto before = frame(15000, 320, 180);
     EXPECT_TRUE(waitForPicture(before, 320, 180));
     size_t mark = log().size();
-    ASSERT_EQ(0,
-              runCommand("sed -i 's/vec3(1.1, 1.0, 1.0)/vec3(0.2, 1.0, 1.0)/' " + dir + "/shaders/main.glsl").status);
+    ASSERT_EQ(
+        0,
+        runCommand("sed -i 's/vec3(tintRed, tintGreen, tintBlue)/vec3(0.2, 1.0, 1.0)/' " + dir + "/shaders/main.glsl")
+            .status);
     EXPECT_TRUE(waitForLog("the shader was rebuilt and drawn", mark));
     const auto edited = screenshot(320, 180);
     EXPECT_FALSE(edited == before) << "the edit did not reach the picture\n" << log();

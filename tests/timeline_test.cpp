@@ -1,9 +1,11 @@
 // The choreography is defined to the bit: these compare bit patterns, not
 // values within a tolerance.
 #include "timeline/for_tests.h"
+#include "timeline/rocket.h"
 #include "timeline/schedule.h"
 #include "timeline/schedule_file.h"
 #include "timeline/timeline.h"
+#include "timeline/track_file.h"
 
 #include <gtest/gtest.h>
 
@@ -270,4 +272,95 @@ TEST(ScheduleFile, MistakesNameTheFileTheLineAndTheFault)
     EXPECT_NE(std::string::npos, error.find("cannot read the schedule file /nonexistent/s.txt")) << error;
     EXPECT_FALSE(readScheduleFile("/tmp", values, &error));
     EXPECT_NE(std::string::npos, error.find("not a regular file")) << error;
+}
+
+TEST(Tracks, EachInterpolationAtItsKeysAndBetweenThem)
+{
+    Track track{"t", 7.0f, {}};
+    EXPECT_EQ(7.0f, trackValueAt(track, 3.0f)) << "no key: the default";
+    track.keys = {{4.0f, 1.0f, Interpolation::Step},
+                  {8.0f, 3.0f, Interpolation::Linear},
+                  {12.0f, 5.0f, Interpolation::Smooth},
+                  {16.0f, 1.0f, Interpolation::Ramp},
+                  {20.0f, 2.0f}};
+    EXPECT_EQ(1.0f, trackValueAt(track, 0.0f)) << "before the first key, the first holds";
+    EXPECT_EQ(1.0f, trackValueAt(track, 4.0f));
+    EXPECT_EQ(1.0f, trackValueAt(track, 7.999f)) << "step holds to the next key";
+    EXPECT_EQ(3.0f, trackValueAt(track, 8.0f));
+    EXPECT_EQ(3.5f, trackValueAt(track, 9.0f)) << "linear: a quarter of the way";
+    EXPECT_EQ(5.0f, trackValueAt(track, 12.0f));
+    EXPECT_EQ(float(5.0 - 4.0 * 0.15625), trackValueAt(track, 13.0f)) << "smooth: 3t^2 - 2t^3 at t = 1/4";
+    EXPECT_EQ(float(1.0 + 1.0 * 0.0625), trackValueAt(track, 17.0f)) << "ramp: t^2 at t = 1/4";
+    EXPECT_EQ(2.0f, trackValueAt(track, 20.0f));
+    EXPECT_EQ(2.0f, trackValueAt(track, 24000.0f)) << "the last key holds";
+}
+
+// The shader's two tracks as the tools declare them.
+static const Tracks DECLARED = {{"tintRed", 1.1f, {}}, {"flashStrength", 2.0f, {}}};
+
+TEST(TrackFile, PrintedTracksReadBackExactlyAndMistakesAreNamedByLine)
+{
+    Tracks read;
+    std::string error;
+    const std::string printed = tracksText(defaultKeyed(DECLARED));
+    ASSERT_TRUE(parseTracks(printed, "t.txt", DECLARED, read, &error)) << error;
+    EXPECT_EQ(1.1f, trackValueAt(read[0], 50.0f));
+    const std::string keyed =
+        "# a drift\ntrack tintRed\n8 0.2 smooth\n 16.5 1.3 linear # the peak\n\n"
+        "track flashStrength\n0 -4.75 ramp\n";
+    ASSERT_TRUE(parseTracks(keyed, "t.txt", DECLARED, read, &error)) << error;
+    Tracks again;
+    ASSERT_TRUE(parseTracks(tracksText(read), "t.txt", DECLARED, again, &error)) << error;
+    ASSERT_EQ(2u, again[0].keys.size());
+    EXPECT_EQ(16.5f, again[0].keys[1].beat);
+    EXPECT_EQ(-4.75f, again[1].keys[0].value);
+    EXPECT_EQ(Interpolation::Ramp, again[1].keys[0].interpolation);
+
+    const std::pair<const char*, const char*> mistakes[] = {
+        {"track tintRed\n0 1 step\ntrack tintBlue\n", "t.txt:3: unknown track 'tintBlue'"},
+        {"track tintRed\ntrack tintRed\n", "t.txt:2: track tintRed is given twice (first on line 1)"},
+        {"0 1 step\n", "t.txt:1: a key before any track"},
+        {"track tintRed\n4 1 step\n2 1 step\n", "t.txt:3: beat 2 comes before beat 4"},
+        {"track tintRed\n4 1 step\n4 2 step\n", "t.txt:3: track tintRed has two keys at beat 4"},
+        {"track tintRed\n0 nan step\n", "t.txt:2: the value must be a finite number"},
+        {"track tintRed\n0 1e39 step\n", "t.txt:2: the value must be a finite number"},
+        {"track tintRed\n0 1 bounce\n", "t.txt:2: unknown interpolation 'bounce'"},
+        {"track tintRed\n24001 1 step\n", "t.txt:2: the beat must be a number from 0 to 24000"},
+        {"track tintRed\n-1 1 step\n", "t.txt:2: the beat must be a number from 0 to 24000"},
+        {"track tintRed\n0 1\n", "t.txt:2: expected BEAT VALUE INTERPOLATION"},
+    };
+    for (const auto& [text, expected] : mistakes) {
+        error.clear();
+        EXPECT_FALSE(parseTracks(text, "t.txt", DECLARED, read, &error)) << text;
+        EXPECT_NE(std::string::npos, error.find(expected)) << error;
+    }
+    EXPECT_FALSE(readTrackFile("/", DECLARED, read, &error));
+    EXPECT_NE(std::string::npos, error.find("not a regular file")) << error;
+}
+
+TEST(TrackFile, SyncTrackerXmlRoundTripKeepsEveryKey)
+{
+    Tracks tracks = DECLARED, read;
+    tracks[0].keys = {{0.0f, 1.1f, Interpolation::Step},
+                      {2.125f, -0.3f, Interpolation::Smooth},
+                      {100.0f, 123.456f, Interpolation::Ramp}};
+    tracks[1].keys = {{3.5f, 0.1f, Interpolation::Linear}};
+    std::string xml, error;
+    ASSERT_TRUE(rocketXml(tracks, 8, 800, xml, &error)) << error;
+    EXPECT_NE(std::string::npos, xml.find("<key row=\"17\" value=\"-0.3\" interpolation=\"2\"/>")) << xml;
+    ASSERT_TRUE(parseRocketXml(xml, "t.rocket", 8, DECLARED, read, &error)) << error;
+    ASSERT_EQ(3u, read[0].keys.size());
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(tracks[0].keys[i].beat, read[0].keys[i].beat);
+        EXPECT_EQ(tracks[0].keys[i].value, read[0].keys[i].value);
+        EXPECT_EQ(tracks[0].keys[i].interpolation, read[0].keys[i].interpolation);
+    }
+    EXPECT_EQ(tracks[1].keys[0].value, read[1].keys[0].value);
+    EXPECT_FALSE(rocketXml(tracks, 4, 800, xml, &error)) << "beat 2.125 lies between rows at 4 a beat";
+    EXPECT_NE(std::string::npos, error.find("tintRed has a key at beat 2.125")) << error;
+    EXPECT_FALSE(parseRocketXml("<tracks>\n<track name=\"camera:rot\">\n", "t.rocket", 8, DECLARED, read, &error));
+    EXPECT_NE(std::string::npos, error.find("t.rocket:2: track 'camera:rot' is not declared")) << error;
+    EXPECT_FALSE(parseRocketXml("<track name=\"tintRed\"><key row=\"1\" value=\"2\" interpolation=\"4\"/>", "t.rocket",
+                                8, DECLARED, read, &error));
+    EXPECT_NE(std::string::npos, error.find("interpolation must be 0")) << error;
 }

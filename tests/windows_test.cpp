@@ -393,8 +393,10 @@ TEST_F(WindowsBuild, StudioDrawsReloadsAndExports)
     onDisplay("xdotool windowfocus --sync " + window + " key Tab"); // the overlay off: the bare picture
     EXPECT_TRUE(shows(linuxFrame(15000, "320x180"))) << log();
 
-    ASSERT_EQ(0,
-              runCommand("sed -i 's/vec3(1.1, 1.0, 1.0)/vec3(0.2, 1.0, 1.0)/' " + dir + "/shaders/main.glsl").status);
+    ASSERT_EQ(
+        0,
+        runCommand("sed -i 's/vec3(tintRed, tintGreen, tintBlue)/vec3(0.2, 1.0, 1.0)/' " + dir + "/shaders/main.glsl")
+            .status);
     const std::vector<uint8_t> edited = linuxFrame(15000, "320x180", "--shaders " + dir + "/shaders");
     EXPECT_TRUE(shows(edited)) << "the edit did not reach the picture\n" << log();
     EXPECT_NE(std::string::npos, log().find("the shader was rebuilt and drawn")) << log();

@@ -1,6 +1,6 @@
 #include "timeline/schedule_file.h"
 
-#include <sys/stat.h>
+#include "timeline/text_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -39,15 +39,11 @@ static const char* const ORDERED[][2] = {
 };
 // Rates per beat, which must be above zero.
 static const char* const RATES[] = {"FADE_IN_RATE", "FADE_OUT_RATE"};
-// No beat lies past this one (about 4.5 hours at the show's tempo), so that every beat has a position.
-static constexpr float LATEST_BEAT = 24000.0f;
 // The beat's length, seconds: 1200 to 12 beats a minute. A shorter beat puts
 // thousands of beats in a second, which no music has and no grid can draw.
 static constexpr float MIN_SECONDS_PER_BEAT = 0.05f, MAX_SECONDS_PER_BEAT = 5.0f;
 // The fastest fade, per beat: over a thousandth of a beat.
 static constexpr float MAX_RATE_PER_BEAT = 1000.0f;
-// A UTF-8 byte-order mark, which some editors put at the start of a text file.
-static constexpr char BYTE_ORDER_MARK[] = "\xEF\xBB\xBF";
 
 static size_t fieldIndex(const std::string& name)
 {
@@ -81,31 +77,6 @@ std::string scheduleText(const ScheduleValues& values)
     return text;
 }
 
-static std::string trimmed(const std::string& text)
-{
-    const size_t first = text.find_first_not_of(" \t\r");
-    if (first == std::string::npos) return "";
-    return text.substr(first, text.find_last_not_of(" \t\r") + 1 - first);
-}
-
-// Text from the file as it can be shown on a terminal: control characters
-// and other bytes below space as \xNN, so that no escape sequence reaches it.
-static std::string shown(const std::string& text)
-{
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7f) {
-            out += c;
-            continue;
-        }
-        char escaped[8];
-        std::snprintf(escaped, sizeof escaped, "\\x%02X", unsigned(byte));
-        out += escaped;
-    }
-    return out;
-}
-
 // Why `value`, the number given for field `name`, is not allowed: "" when it is.
 static std::string rangeFault(const std::string& name, double value, const std::string& text)
 {
@@ -123,50 +94,43 @@ static std::string rangeFault(const std::string& name, double value, const std::
     return name + " must be a beat from 0 to " + exactDecimal(LATEST_BEAT) + ", not " + text;
 }
 
-static std::string at(const std::string& path, int line)
-{
-    return path + ":" + std::to_string(line) + ": ";
-}
-
 bool parseSchedule(const std::string& text, const std::string& path, ScheduleValues& out, std::string* error)
 {
     ScheduleValues values;
     std::vector<int> lineOf(FIELD_COUNT, 0);
     // The mark tells the encoding; it is not part of the first name.
+    static constexpr char BYTE_ORDER_MARK[] = "\xEF\xBB\xBF";
     const bool marked = text.rfind(BYTE_ORDER_MARK, 0) == 0;
     std::istringstream lines(marked ? text.substr(std::size(BYTE_ORDER_MARK) - 1) : text);
     std::string line;
     for (int number = 1; std::getline(lines, line); ++number) {
-        line = trimmed(line.substr(0, line.find('#')));
+        line = trimmedText(line.substr(0, line.find('#')));
         if (line.empty()) continue;
         const size_t equals = line.find('=');
         if (equals == std::string::npos) {
-            *error = at(path, number) + "expected NAME = value, found '" + shown(line) + "'";
+            *error = fileLine(path, number) + "expected NAME = value, found '" + shownText(line) + "'";
             return false;
         }
-        const std::string name = trimmed(line.substr(0, equals)), value = trimmed(line.substr(equals + 1));
+        const std::string name = trimmedText(line.substr(0, equals)), value = trimmedText(line.substr(equals + 1));
         const size_t index = fieldIndex(name);
         if (index == FIELD_COUNT) {
-            *error = at(path, number) + "unknown name '" + shown(name) +
+            *error = fileLine(path, number) + "unknown name '" + shownText(name) +
                 "' (vantrop-render schedule prints every name the show knows)";
             return false;
         }
         if (lineOf[index]) {
-            *error = at(path, number) + name + " is given twice (first on line " + std::to_string(lineOf[index]) + ")";
+            *error =
+                fileLine(path, number) + name + " is given twice (first on line " + std::to_string(lineOf[index]) + ")";
             return false;
         }
-        // Read as a double, so that a value a float cannot hold is told as out of range, not as no number.
-        char* end = nullptr;
-        errno = 0;
-        const double parsed = std::strtod(value.c_str(), &end);
-        const bool overflow = errno == ERANGE && std::isinf(parsed);
-        if (value.empty() || *end != '\0' || std::isnan(parsed) || (std::isinf(parsed) && !overflow)) {
-            *error = at(path, number) + "the value of " + name + " is not a number: '" + shown(value) +
+        double parsed = 0;
+        if (!readNumber(value, parsed)) {
+            *error = fileLine(path, number) + "the value of " + name + " is not a number: '" + shownText(value) +
                 "' (give a decimal number such as 37 or 0.125)";
             return false;
         }
         if (const std::string fault = rangeFault(name, parsed, value); !fault.empty()) {
-            *error = at(path, number) + fault;
+            *error = fileLine(path, number) + fault;
             return false;
         }
         values.*FIELDS[index].value = float(parsed);
@@ -181,7 +145,7 @@ bool parseSchedule(const std::string& text, const std::string& path, ScheduleVal
     for (const auto& pair : ORDERED) {
         const size_t rise = fieldIndex(pair[0]), fall = fieldIndex(pair[1]);
         if (values.*FIELDS[fall].value <= values.*FIELDS[rise].value) {
-            *error = at(path, std::max(lineOf[rise], lineOf[fall])) + pair[1] + " (" +
+            *error = fileLine(path, std::max(lineOf[rise], lineOf[fall])) + pair[1] + " (" +
                 exactDecimal(values.*FIELDS[fall].value) + ") must come after " + pair[0] + " (" +
                 exactDecimal(values.*FIELDS[rise].value) + ")";
             return false;
@@ -193,25 +157,7 @@ bool parseSchedule(const std::string& text, const std::string& path, ScheduleVal
 
 bool readScheduleFile(const std::string& path, ScheduleValues& out, std::string* error)
 {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0) {
-        *error = "cannot read the schedule file " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        *error = "cannot read the schedule file " + path + ": it is not a regular file";
-        return false;
-    }
-    if (info.st_size > SCHEDULE_FILE_MAX_BYTES) {
-        *error = "the schedule file " + path + " is larger than 64 KiB; it is not a schedule";
-        return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    if (!in) {
-        *error = "cannot read the schedule file " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    return parseSchedule(text.str(), path, out, error);
+    std::string text;
+    return readSmallTextFile(path, "the schedule file", SCHEDULE_FILE_MAX_BYTES, text, error) &&
+        parseSchedule(text, path, out, error);
 }
