@@ -45,8 +45,7 @@ bool exportRunning(const Studio& s)
     return s.exporting.child.process != 0;
 }
 
-void startExport(Studio& s, const Transport& t, const std::string& music, const std::string& shaders,
-                 const std::string& schedule)
+void startExport(Studio& s, const Transport& t, const StudioOptions& o)
 {
     StudioExport& e = s.exporting;
     if (exportRunning(s)) {
@@ -56,6 +55,10 @@ void startExport(Studio& s, const Transport& t, const std::string& music, const 
     }
     if (s.shaderFailed) {
         say(s, "not exported: the shader files do not build (the export draws them as they are); fix the edit first");
+        return;
+    }
+    if (s.edits.tracksFailed) {
+        say(s, "not exported: the track file is broken (the export reads it as it is); fix the edit first");
         return;
     }
     if (s.scheduleFailed) {
@@ -77,11 +80,12 @@ void startExport(Studio& s, const Transport& t, const std::string& music, const 
                                      "--from",        std::to_string(from),
                                      "--to",          std::to_string(to),
                                      "--size",        std::to_string(width) + "x" + std::to_string(height),
-                                     "--shaders",     shaders};
-    if (!music.empty()) args.insert(args.end(), {"--music", music});
+                                     "--shaders",     o.shaders};
+    if (!o.music.empty()) args.insert(args.end(), {"--music", o.music});
     // Its input is a pipe that only closes when the studio asks it to stop (or ends).
     args.insert(args.end(), {"--stop-when-input-ends", "--reserved"});
-    if (!schedule.empty()) args.insert(args.end(), {"--schedule", schedule});
+    if (!o.schedule.empty()) args.insert(args.end(), {"--schedule", o.schedule});
+    if (!o.tracks.empty()) args.insert(args.end(), {"--tracks", o.tracks});
     if (!startChild(e.child, args, CHILD_INPUT | CHILD_ERRORS, &error)) {
         releaseReservation(e.file);
         say(s, "not exported: " + error);

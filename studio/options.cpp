@@ -20,7 +20,15 @@ static const char* const KEYS_AND_MOUSE =
     "mouse, on the timeline strip along the bottom (shown with the overlay):\n"
     "  click: seek there; with Shift to the nearest beat; drag: scrub (the sound\n"
     "  comes back on release); right-drag or Ctrl+drag: set the loop; wheel: zoom\n"
-    "  around the mouse (a zoomed strip follows the playhead)\n"
+    "  around the mouse (a zoomed strip follows the playhead); drag a section's\n"
+    "  start (its yellow edge) to move it to another beat (saved to the\n"
+    "  schedule file, or a new vantrop-schedule.txt here)\n"
+    "\n"
+    "mouse, on a track's lane under the strip (+ lane: adds one):\n"
+    "  click: a key at the beat (Shift: the quarter beat) holding the curve's\n"
+    "  value there; drag a key: move it (snapped) and change its value (Ctrl:\n"
+    "  finely); right-click: remove it. Every change is drawn at once and saved\n"
+    "  to the track file, or a new vantrop-tracks.txt here\n"
     "\n"
     "keys:\n"
     "  Space          pause / play (the sound resumes at the same sample)\n"
@@ -40,6 +48,11 @@ static const char* const KEYS_AND_MOUSE =
     "  F11            full screen / window\n"
     "  F12            save the frame as drawn to a new vantrop-studio-MS.png here\n"
     "                 (MS-2, MS-3... when taken)\n"
+    "  I              cycle the selected key's interpolation (step, linear,\n"
+    "                 smooth, ramp: how it leads to the next key)\n"
+    "  Delete         remove the selected key\n"
+    "  T              a lane for the next track without one\n"
+    "  Ctrl+Z         undo a key's or a section's change; with Shift, redo it\n"
     "  E              export the loop (or the whole show) as a video, at the\n"
     "                 picture's size, to a new vantrop-studio-FROM-TO.mp4 here\n"
     "                 (vantrop-render video draws it; the window goes on)\n"
@@ -88,6 +101,10 @@ int parseStudioOptions(int argc, char** argv, StudioOptions& o)
                                        "time the show by this schedule ('vantrop-render schedule' "
                                        "prints the built-in one to start from), watched like the "
                                        "shaders: an edit is on screen at once, the music where it was"),
+                            textOption("--tracks", "FILE", &o.tracks,
+                                       "key the shader's tracks by this file ('vantrop-render tracks' "
+                                       "prints them), watched like the shaders; the keys made with the "
+                                       "mouse are saved to it"),
                             choiceOption("--preview", "S", &preview, "1|2|4|auto",
                                          "draw at 1/S of the window's size and scale up; auto keeps "
                                          "moving frames under 50 ms and draws full size when paused")},

@@ -64,6 +64,7 @@ bool buildShader(Studio& s, const ShaderSources& sources, const int64_t* framePo
         s.good = sources;
         s.shaderFailed = false;
     }
+    refreshTracks(s);
     return true;
 }
 

@@ -100,7 +100,6 @@ static int startStudio(StudioOptions& o, Studio& s, MusicPlayer& player)
     if (!o.schedule.empty() && !readScheduleFile(o.schedule, s.schedule, &error))
         return usageError("vantrop-studio", error);
     player.program = "vantrop-studio";
-    if (!openStudioMusic(o, s, player, &error)) return startFailed(o, player, error);
     if (o.shaders.empty()) {
         std::string looked;
         o.shaders = defaultShaderFolder(&looked);
@@ -115,6 +114,9 @@ static int startStudio(StudioOptions& o, Studio& s, MusicPlayer& player)
     }
     s.scheduleStamp = fileStamp(o.schedule);
     s.files = shaderFilesIn(o.shaders);
+    // So is a track file, against the tracks the shaders declare.
+    if (!loadTracks(s, o.tracks, &error)) return usageError("vantrop-studio", error);
+    if (!openStudioMusic(o, s, player, &error)) return startFailed(o, player, error);
     s.shaderStamps = fileStamps(s.files);
     s.scale = o.preview == AUTO_PREVIEW ? 1 : o.preview;
     if (!openWindow(s, o, &error)) return startFailed(o, player, error, "", &s);
@@ -126,16 +128,17 @@ static int startStudio(StudioOptions& o, Studio& s, MusicPlayer& player)
 }
 
 // Carries out what a key asks for.
-static void pressStudioKey(StudioLoop& l, SDL_Keycode key, bool shift)
+static void pressStudioKey(StudioLoop& l, SDL_Keycode key, bool shift, bool ctrl)
 {
     Studio& s = l.s;
+    if (editKeys(s, l.o, key, shift, ctrl)) return;
     const KeyCommand c = commandForKey(key, shift);
     switch (c.command) {
     case StudioCommand::Quit: l.quit = true; break;
     case StudioCommand::ToggleOverlay: s.overlay = !s.overlay; break;
     case StudioCommand::ToggleParameters: s.parameters = !s.parameters; break;
     case StudioCommand::SaveFrame: saveFrame(s, l.t.positionMs); break;
-    case StudioCommand::Export: startExport(s, l.t, l.o.music, l.o.shaders, l.o.schedule); break;
+    case StudioCommand::Export: startExport(s, l.t, l.o); break;
     case StudioCommand::NextPreview:
         l.o.preview = nextPreviewSetting(l.o.preview);
         if (l.o.preview != AUTO_PREVIEW) s.scale = l.o.preview;
@@ -163,13 +166,17 @@ static void takeEvents(StudioLoop& l)
     while (SDL_PollEvent(&event)) {
         if (event.type == SDL_QUIT) l.quit = true;
         if (event.type == SDL_WINDOWEVENT) l.changed = true;
-        if (MusicCommand command{false, !l.t.paused && l.t.speed == 1}; stripMouse(l.s, l.t, event, command)) {
+        if (lanesMouse(l.s, l.o, event))
+            l.changed = true;
+        else if (MusicCommand command{false, !l.t.paused && l.t.speed == 1};
+                 stripMouse(l.s, l.o, l.t, event, command)) {
             follow(l, command);
             l.changed = true;
         }
         if (event.type != SDL_KEYDOWN) continue;
         l.changed = true;
-        pressStudioKey(l, event.key.keysym.sym, (event.key.keysym.mod & KMOD_SHIFT) != 0);
+        pressStudioKey(l, event.key.keysym.sym, (event.key.keysym.mod & KMOD_SHIFT) != 0,
+                       (event.key.keysym.mod & KMOD_CTRL) != 0);
     }
 }
 
@@ -202,6 +209,15 @@ static void watchFiles(StudioLoop& l)
         if (reloadSchedule(s, schedule, l.t.positionMs)) {
             s.reloadSavedAtNs = std::max(stamp.modifiedNs, stamp.changedNs);
             s.reloaded = "schedule";
+        }
+    }
+    const std::string& tracks = l.o.tracks;
+    if (const FileStamp stamp = fileStamp(tracks); !tracks.empty() && !(stamp == s.edits.trackStamp)) {
+        s.edits.trackStamp = stamp;
+        l.changed = true;
+        if (reloadTracks(s, tracks)) {
+            s.reloadSavedAtNs = std::max(stamp.modifiedNs, stamp.changedNs);
+            s.reloaded = "tracks";
         }
     }
 }
@@ -238,9 +254,11 @@ static void present(StudioLoop& l, int64_t now)
     if (s.overlay) {
         drawOverlay(s, lines);
         drawStrip(s, l.t);
+        drawLanes(s, l.t);
     }
     SDL_GL_SwapWindow(s.window);
     reportReload(l);
+    reportEdit(s);
     // Auto preview: coarser while the picture moves too slowly (playing, or
     // scrubbed with the mouse), full size when it stands still.
     const bool moving = !l.t.paused || s.drag == StripDrag::Scrub;
@@ -251,7 +269,8 @@ static void present(StudioLoop& l, int64_t now)
         SDL_SetWindowTitle(s.window,
                            ("vantrop-studio  " + lines[0] + "  " + lines[1] +
                             (s.shaderFailed ? "  SHADER EDIT FAILED: the last good one draws" : "") +
-                            (s.scheduleFailed ? "  SCHEDULE EDIT FAILED: the last good one times the show" : ""))
+                            (s.scheduleFailed ? "  SCHEDULE EDIT FAILED: the last good one times the show" : "") +
+                            (s.edits.tracksFailed ? "  TRACKS EDIT FAILED: the last good keys play" : ""))
                                .c_str());
     }
 }

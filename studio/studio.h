@@ -8,6 +8,7 @@
 #include "shaders/pack.h"
 #include "studio/strip.h"
 #include "studio/transport.h"
+#include "timeline/tracks.h"
 #include "view/view.h"
 
 #include <SDL.h>
@@ -22,7 +23,8 @@ struct StudioOptions {
     int width = DEFAULT_PICTURE_WIDTH, height = DEFAULT_PICTURE_HEIGHT; // the window at start
     std::string music, shaders; // "" for the default track and the default folder
     double silentSeconds = 0;   // with no music: silence this long (0: the track, or silence of the show's length)
-    std::string schedule;       // "" for the built-in one
+    std::string schedule;       // "" for the built-in one (until a dragged section makes one)
+    std::string tracks;         // "" for the shader's defaults (until a key made with the mouse makes one)
     uint32_t from = 0, loopIn = 0, loopOut = 0;
     bool loop = false, paused = false;
     bool messageBox = false; // a failure to start is told in a message box too
@@ -40,8 +42,44 @@ struct FileStamp {
 
 // The waveform is measured in buckets of this many milliseconds.
 inline constexpr uint32_t WAVEFORM_BUCKET_MS = 10;
-// The timeline strip's height, in pixels.
-inline constexpr int STRIP_HEIGHT = 64;
+
+// The panel along the bottom with the overlay, in drawable pixels, scaled
+// with the window: the strip, one lane per track under it, and the lane
+// chooser at the bottom. `unit` is the text's scale (font pixels to screen pixels).
+struct PanelLayout {
+    bool shown = false;
+    int unit = 1;
+    int width = 0, windowHeight = 0;
+    int stripHeight = 0, laneHeight = 0, chooserHeight = 0;
+    int lanes = 0;       // lanes shown (as many as fit)
+    int stripBottom = 0; // the strip's lowest row, from the window's bottom
+};
+
+// What the mouse is doing under the strip: a key held, or a section's start.
+enum class EditDrag { None, Key, Handle };
+
+// What undo and redo go back and forth between.
+struct EditState {
+    Tracks tracks;
+    ScheduleValues schedule;
+};
+
+// The tracks in use and what the mouse edits of them and of the schedule.
+struct StudioEdits {
+    Tracks tracks;                  // every track the shader declares, with the keys in use
+    std::vector<std::string> lanes; // the tracks shown as lanes, top first
+    FileStamp trackStamp;           // the track file as last read or written
+    bool tracksFailed = false;      // the track file's last edit is broken: the last good keys play
+    EditDrag drag = EditDrag::None;
+    int track = -1, key = -1;                         // the selected key: its track's index and its own, or -1
+    int handle = -1;                                  // the section whose start is dragged
+    int pressY = 0;                                   // where the drag began, drawable pixels
+    float pressValue = 0.0f, low = 0.0f, high = 1.0f; // the key's value then, and its lane's range
+    EditState before;                                 // as it was when the drag began
+    std::vector<EditState> undo, redo;
+    int64_t changedAtMs = 0; // a change waiting to be drawn: when the mouse let go
+    std::string said;        // what it was, to tell once drawn
+};
 
 // The music's waveform: for each bucket the lowest and highest sample of the
 // two channels mixed, filled by a thread of its own; read once `ready`.
@@ -111,6 +149,7 @@ struct Studio {
     StudioExport exporting;
     AutoPreview preview;                      // the auto preview's state
     bool shiftHeld = false, ctrlHeld = false; // as the key events so far left them
+    StudioEdits edits;
 };
 
 // window.cpp: the window, and the picture drawn and shown in it.
@@ -177,20 +216,61 @@ void startWaveform(Waveform& w, const std::string& music, uint32_t lengthMs);
 void stopWaveform(Waveform& w);
 
 // timeline_strip.cpp: the strip along the bottom, and the mouse on it.
-// Whether the strip is up: with the overlay, in a window tall enough for it.
-bool stripShown(const Studio& s);
+// The bottom panel's rows for the window as it is now (not shown without
+// the overlay or in a window too small for it).
+PanelLayout panelLayout(const Studio& s);
 // Draws the strip over the bottom of the window: waveform, sections, bars and beats, loop, playhead.
 void drawStrip(Studio& s, const Transport& t);
 // Takes a mouse event on the strip (press, drag, release, wheel); true when
-// it changed what is shown, with what the music must do in `command`.
-bool stripMouse(Studio& s, Transport& t, const SDL_Event& event, MusicCommand& command);
+// it changed what is shown, with what the music must do in `command`. A
+// section's start dragged is an edit of the schedule (o.schedule).
+bool stripMouse(Studio& s, StudioOptions& o, Transport& t, const SDL_Event& event, MusicCommand& command);
+// The drawable pixels per window point (above 1 on a high-density screen).
+double pixelsPerPoint(const Studio& s);
+// The millisecond under drawable column x, on the nearest beat with `snap`.
+uint32_t positionUnderColumn(const Studio& s, const Transport& t, double x, bool snap);
+// An RGB picture that a part of the panel is drawn in, top row first.
+struct Canvas {
+    std::vector<uint8_t> rgb;
+    int width, height;
+};
+// Fills [x0, x1) x [y0, y1) with an RGB colour, clipped to the canvas.
+void fillRect(Canvas& c, int x0, int y0, int x1, int y1, const uint8_t colour[3]);
+// Draws the canvas in the window with its lowest row `bottom` pixels above the window's bottom.
+void drawCanvas(Studio& s, Canvas& c, int bottom);
+
+// lanes.cpp: the tracks' lanes under the strip, and the mouse on them.
+// Draws each lane's curve, keys and value at the playhead, and the chooser.
+void drawLanes(Studio& s, const Transport& t);
+// Takes a mouse event on the lanes or the chooser; true when it changed what is shown.
+bool lanesMouse(Studio& s, StudioOptions& o, const SDL_Event& event);
+
+// edits.cpp: the tracks and schedule edited, saved, undone.
+// The shader's tracks (from the sources in use) keyed by the track file
+// `path` ("" for none): false with *error naming the file and line.
+bool loadTracks(Studio& s, const std::string& path, std::string* error);
+// After a shader edit: the tracks its sources declare now, each keeping the keys it had.
+void refreshTracks(Studio& s);
+// Reads the track file again after an edit outside the studio; a broken
+// file keeps the last good keys and says where it is wrong.
+bool reloadTracks(Studio& s, const std::string& path);
+// Before a change by the mouse or a key: what undo goes back to.
+void beginEdit(Studio& s);
+// After it: the tracks go to the renderer, undo gets the state before,
+// changed files are saved (the track file and o.schedule, made when none
+// was given), and once drawn the change is told as `what`.
+void finishEdit(Studio& s, StudioOptions& o, const std::string& what);
+// Ctrl+Z, I, Delete, T: undo and redo, the selected key's interpolation or
+// removal, the next track's lane; true when the key was one of these.
+bool editKeys(Studio& s, StudioOptions& o, SDL_Keycode key, bool shift, bool ctrl);
+// Tells how long the change took to reach the screen, once drawn.
+void reportEdit(Studio& s);
 
 // export.cpp: E, the loop (or the whole show) as a video made by vantrop-render.
 // Starts exporting the loop, or the whole track, at the picture's size with
-// this music ("" for none), shader folder and schedule file ("" for the built-in one) to a
+// the options' music ("" for none), shader folder, schedule and track files ("" for the built-in ones) to a
 // new vantrop-studio-FROM-TO.mp4; says why not when it cannot.
-void startExport(Studio& s, const Transport& t, const std::string& music, const std::string& shaders,
-                 const std::string& schedule);
+void startExport(Studio& s, const Transport& t, const StudioOptions& o);
 // Whether an export runs.
 bool exportRunning(const Studio& s);
 // Reads the export's progress and, once it has ended, says how; true when something changed.

@@ -58,9 +58,9 @@ bool openWindow(Studio& s, const StudioOptions& o, std::string* error)
     }
     if (SDL_GL_SetSwapInterval(-1) != 0) SDL_GL_SetSwapInterval(1);
     s.renderer = createRenderer(SDL_GL_GetProcAddress, error);
-    // A schedule file is watched: its values reach the programs through a
-    // uniform, so an edit builds no new program.
-    s.readable = createReadablePrograms(!o.schedule.empty(), true);
+    // The schedule's values and the tracks reach the programs through
+    // uniforms: a schedule edit, a dragged section or a key builds no new program.
+    s.readable = createReadablePrograms(true, true);
     return s.renderer != nullptr;
 }
 

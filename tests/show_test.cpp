@@ -177,6 +177,12 @@ TEST_F(Show, CommandLine)
         EXPECT_NE(std::string::npos, r.output.find("FINALE_FULL_BEAT (79) must come after FINALE_START_BEAT (80)"))
             << r.output;
     }
+    std::ofstream(dir + "/keys.txt") << "track tintRed\n0 red step\n";
+    for (const std::string& program : {SHOW, studio}) {
+        r = runCommand("cd " + dir + " && env -u DISPLAY timeout -s KILL 20 " + program + " --tracks keys.txt");
+        EXPECT_EQ(2, r.status) << program << ": " << r.output;
+        EXPECT_NE(std::string::npos, r.output.find("keys.txt:2: the value must be a finite number")) << r.output;
+    }
     r = runCommand("cd " + dir + " && env -u DISPLAY timeout -s KILL 20 " + SHOW + " --music " + dir + "/absent.mp3");
     EXPECT_EQ(1, r.status);
     EXPECT_NE(std::string::npos,
@@ -346,7 +352,9 @@ protected:
     // The whole 1600x900 screen, scaled back, is the frame vantrop-render
     // draws at one of the last positions the show began, and a frame 3 s
     // away matches it at least twice worse.
-    void expectScreenShowsAFrameTheShowDrew()
+    // With `options` (such as --tracks FILE) vantrop-render draws as the
+    // show was told to, and its frame without them matches worse too.
+    void expectScreenShowsAFrameTheShowDrew(const std::string& options = "")
     {
         const std::vector<std::string> before = framesBegun();
         int width = 0, height = 0;
@@ -354,24 +362,31 @@ protected:
         ASSERT_EQ(1600, width);
         std::string error;
         const std::vector<double> shown = cellMeans(rgb, width, height, 20);
-        double best = 1e9, far = 0;
+        double best = 1e9, far = 0, plain = 0;
         for (size_t back = 1; back <= 3 && back <= before.size(); ++back) {
             const std::string& line = before[before.size() - back];
             const uint32_t ms = uint32_t(std::strtoul(line.substr(line.find(' ') + 1).c_str(), nullptr, 10));
-            for (const uint32_t at : {ms, ms + 3000}) {
+            for (const uint32_t at : {ms, ms + 3000, ms + 1}) {
                 const std::string png = dir + "/frame.png";
+                // The last: the same moment without the options.
                 ASSERT_EQ(0,
                           runCommand(std::string(VANTROP_RENDER_PATH) + " frame --force --size 1280x720 --ms " +
-                                     std::to_string(at) + " --out " + png)
+                                     std::to_string(at == ms + 1 ? ms : at) + " --out " + png +
+                                     (at == ms + 1 ? "" : options))
                               .status);
                 std::vector<uint8_t> drawn;
                 ASSERT_TRUE(readPngRgb(png, width, height, drawn, &error)) << error;
                 const double difference = meanDifference(shown, cellMeans(drawn, width, height, 16));
-                (at == ms ? best : far) = at == ms ? std::min(best, difference) : std::max(far, difference);
+                if (at == ms) best = std::min(best, difference);
+                if (at == ms + 3000) far = std::max(far, difference);
+                if (at == ms + 1) plain = std::max(plain, difference);
             }
         }
         EXPECT_LT(best, 4.0) << "the screen shows the frame the show drew, scaled";
         EXPECT_LT(best * 2, far) << "a frame 3 s away matches worse";
+        if (!options.empty()) {
+            EXPECT_LT(best * 2, plain) << "the frame drawn without" << options << " matches worse";
+        }
     }
 };
 
@@ -413,6 +428,19 @@ TEST_F(ShowWithoutItsMode, PlaysScaledToTheScreenOrAWindow)
     onDisplay("xdotool search --name '^vantrop$' key Escape");
     EXPECT_EQ(0, waitForExit(show, 30000)) << log();
     expectDesktopBack();
+}
+
+// Keyed by a track file (the tint turned blue), the show draws what
+// vantrop-render draws with it at a moment the show drew.
+TEST_F(ShowWithoutItsMode, TracksKeyTheShowAsTheyKeyTheTools)
+{
+    makeTrack(8);
+    const std::string tracks = dir + "/blue.txt";
+    std::ofstream(tracks) << "track tintRed\n0 0.1 step\ntrack tintBlue\n0 1.2 linear\n8 3 step\n";
+    start(SHOW, {"--tracks", tracks});
+    waitForPosition(6000);
+    expectScreenShowsAFrameTheShowDrew(" --tracks " + tracks);
+    EXPECT_EQ(0, waitForExit(show, 60000)) << log();
 }
 
 // A Wayland session: the show and the studio, with no X display to fall

@@ -170,12 +170,13 @@ protected:
         EXPECT_EQ(0, onDisplay("import -window " + window + " " + shot).status) << "ImageMagick's import is needed";
         return readRgb(shot, width, height);
     }
-    std::vector<uint8_t> frame(uint32_t ms, int width, int height)
+    std::vector<uint8_t> frame(uint32_t ms, int width, int height, const std::string& options = "")
     {
         const std::string png = dir + "/frame.png";
         const std::string size = std::to_string(width) + "x" + std::to_string(height);
         EXPECT_EQ(0,
-                  runCommand(RENDER + " frame --force --ms " + std::to_string(ms) + " --size " + size + " --out " + png)
+                  runCommand(RENDER + " frame --force --ms " + std::to_string(ms) + " --size " + size + " --out " +
+                             png + options)
                       .status);
         return readRgb(png, width, height);
     }
@@ -255,6 +256,44 @@ TEST_F(Studio, StripSeeksSnapsAndLoopsWithTheMouse)
         previous = now;
     }
     EXPECT_EQ(1u, std::min(wraps, 1u)) << "the music never wrapped in the loop\n" << log();
+    EXPECT_TRUE(isRunning(studio)) << log();
+}
+
+// The keys of the lines of a track file.
+static int keyLines(const std::string& path)
+{
+    std::ifstream in(path);
+    int keys = 0;
+    for (std::string line; std::getline(in, line);) keys += !line.empty() && std::isdigit((unsigned char)line[0]);
+    return keys;
+}
+
+// Paused, the studio draws what vantrop-render draws with the same track
+// file; a click on a lane adds a key to the file, Ctrl+Z takes it out, and
+// a section's start dragged along the strip is saved to a new schedule file.
+TEST_F(Studio, LanesKeyTracksAndSectionsMoveWithTheMouse)
+{
+    const std::string tracks = dir + "/tracks.txt";
+    std::ofstream(tracks) << "track tintRed\n0 1.1 linear\n16 0.2 linear\n32 1.1 step\n";
+    start({"--size", "640x360", "--paused", "--from", "12000", "--tracks", tracks});
+    key("Tab");
+    EXPECT_TRUE(waitForPicture(frame(12000, 640, 360, " --tracks " + tracks), 640, 360)) << log();
+    key("Tab");
+    // At 640x360 the lane of tintRed is rows 331 to 350, the strip's sections 322 to 330.
+    mouse("mousemove 400 340 click 1");
+    EXPECT_TRUE(waitForLog("tintRed is "));
+    EXPECT_EQ(4, keyLines(tracks)) << log();
+    size_t mark = log().size();
+    key("ctrl+z");
+    EXPECT_TRUE(waitForLog("undone", mark));
+    EXPECT_EQ(3, keyLines(tracks));
+    // The hits begin at beat 21 (14318 ms of 20 s: column 458); dragged to 22.
+    mouse("mousemove 458 326 mousedown 1 mousemove 475 326 mousemove 490 326 mouseup 1");
+    EXPECT_TRUE(waitForLog("section hits now starts at beat 22"));
+    std::ifstream schedule(dir + "/vantrop-schedule.txt");
+    std::stringstream text;
+    text << schedule.rdbuf();
+    EXPECT_NE(std::string::npos, text.str().find("\nFIRST_HIT_BEAT = 22\n")) << text.str();
     EXPECT_TRUE(isRunning(studio)) << log();
 }
 
