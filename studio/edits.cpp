@@ -57,7 +57,9 @@ void refreshTracks(Studio& s)
     setRendererTracks(*s.renderer, d.tracks);
 }
 
-bool reloadTracks(Studio& s, const std::string& path)
+// Reads the track file again after an edit outside the studio; a broken
+// file keeps the last good keys and says where it is wrong.
+static bool reloadTracks(Studio& s, const std::string& path)
 {
     StudioEdits& d = s.edits;
     Tracks declared = d.tracks, read;
@@ -73,6 +75,18 @@ bool reloadTracks(Studio& s, const std::string& path)
     d.track = d.key = -1;
     addLanesForKeys(d);
     setRendererTracks(*s.renderer, d.tracks);
+    return true;
+}
+
+bool watchTracks(Studio& s, const std::string& path)
+{
+    const FileStamp stamp = fileStamp(path);
+    if (path.empty() || stamp == s.edits.trackStamp) return false;
+    s.edits.trackStamp = stamp;
+    if (reloadTracks(s, path)) {
+        s.reloadSavedAtNs = std::max(stamp.modifiedNs, stamp.changedNs);
+        s.reloaded = "tracks";
+    }
     return true;
 }
 

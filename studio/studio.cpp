@@ -211,15 +211,7 @@ static void watchFiles(StudioLoop& l)
             s.reloaded = "schedule";
         }
     }
-    const std::string& tracks = l.o.tracks;
-    if (const FileStamp stamp = fileStamp(tracks); !tracks.empty() && !(stamp == s.edits.trackStamp)) {
-        s.edits.trackStamp = stamp;
-        l.changed = true;
-        if (reloadTracks(s, tracks)) {
-            s.reloadSavedAtNs = std::max(stamp.modifiedNs, stamp.changedNs);
-            s.reloaded = "tracks";
-        }
-    }
+    if (watchTracks(s, l.o.tracks)) l.changed = true;
 }
 
 // After a frame is up: says how long a rebuild took to reach the screen,

@@ -251,9 +251,10 @@ bool lanesMouse(Studio& s, StudioOptions& o, const SDL_Event& event);
 bool loadTracks(Studio& s, const std::string& path, std::string* error);
 // After a shader edit: the tracks its sources declare now, each keeping the keys it had.
 void refreshTracks(Studio& s);
-// Reads the track file again after an edit outside the studio; a broken
-// file keeps the last good keys and says where it is wrong.
-bool reloadTracks(Studio& s, const std::string& path);
+// Looks at the track file ("" for none) and reads it again when it changed
+// outside the studio (a broken file keeps the last good keys and says
+// where it is wrong); true when it changed.
+bool watchTracks(Studio& s, const std::string& path);
 // Before a change by the mouse or a key: what undo goes back to.
 void beginEdit(Studio& s);
 // After it: the tracks go to the renderer, undo gets the state before,
