@@ -1,5 +1,5 @@
 // A built-in 3x5 pixel font for labels on pictures and the studio's overlay:
-// every printable ASCII character (lower case drawn as upper case).
+// every printable ASCII character, each its own shape.
 #pragma once
 #include <cstdint>
 #include <string>

@@ -60,7 +60,7 @@ struct ChooserEntry {
 static std::vector<ChooserEntry> chooserEntries(const Studio& s, const PanelLayout& p)
 {
     std::vector<ChooserEntry> entries;
-    int x = (GLYPH_ADVANCE * 7 + 2) * p.unit; // after "+ lane:"
+    int x = (GLYPH_ADVANCE * 9 + 2) * p.unit; // after "+ lane: "
     for (size_t i = 0; i < s.edits.tracks.size(); ++i) {
         const std::string& name = s.edits.tracks[i].name;
         if (std::find(s.edits.lanes.begin(), s.edits.lanes.end(), name) != s.edits.lanes.end()) continue;

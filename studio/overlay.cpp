@@ -10,7 +10,6 @@
 #include <cmath>
 #include <cstdio>
 
-static constexpr int OVERLAY_SCALE = 2; // screen pixels per font pixel
 static constexpr uint8_t OVERLAY_INK = 235;
 static constexpr int64_t BANNER_MS = 4000; // how long a message stays on the overlay
 
@@ -73,21 +72,43 @@ std::vector<std::string> statusLines(const Transport& t, const Studio& s, double
     return lines;
 }
 
+// The line cut into pieces of at most `columns` characters, at spaces where it has them.
+static std::vector<std::string> wrapped(const std::string& line, size_t columns)
+{
+    std::vector<std::string> pieces;
+    std::string rest = line;
+    while (rest.size() > columns) {
+        const size_t space = rest.rfind(' ', columns);
+        const size_t cut = space == std::string::npos || space == 0 ? columns : space;
+        pieces.push_back(rest.substr(0, cut));
+        rest = rest.substr(rest[cut] == ' ' ? cut + 1 : cut);
+    }
+    pieces.push_back(rest);
+    return pieces;
+}
+
 void drawOverlay(Studio& s, const std::vector<std::string>& lines)
 {
     int w = 0, h = 0;
     SDL_GL_GetDrawableSize(s.window, &w, &h);
-    std::vector<std::string> all = lines;
-    if (!s.banner.empty() && nowMs() < s.bannerUntilMs) all.push_back(s.banner.substr(0, s.banner.find('\n')));
+    // The text's scale follows the window's size, as the panel's does; a
+    // line longer than the window is wrapped, never cut off.
+    const int scale = panelLayout(s).unit;
+    const size_t columns = size_t(std::max((w - 8) / (GLYPH_ADVANCE * scale), 1));
+    std::vector<std::string> all;
+    for (const std::string& line : lines)
+        for (const std::string& piece : wrapped(line, columns)) all.push_back(piece);
+    if (!s.banner.empty() && nowMs() < s.bannerUntilMs)
+        for (const std::string& piece : wrapped(s.banner.substr(0, s.banner.find('\n')), columns)) all.push_back(piece);
     size_t longest = 0;
     for (const std::string& line : all) longest = std::max(longest, line.size());
-    const int lineHeight = (GLYPH_HEIGHT + 2) * OVERLAY_SCALE;
-    const int bandWidth = std::min(w, int(longest) * GLYPH_ADVANCE * OVERLAY_SCALE + 8);
+    const int lineHeight = (GLYPH_HEIGHT + 2) * scale;
+    const int bandWidth = std::min(w, int(longest) * GLYPH_ADVANCE * scale + 8);
     const int bandHeight = std::min(h, int(all.size()) * lineHeight + 6);
     if (bandWidth <= 0 || bandHeight <= 0) return;
     std::vector<uint8_t> rgb(size_t(bandWidth) * size_t(bandHeight) * 3, 0);
     for (size_t i = 0; i < all.size(); ++i)
-        drawText(rgb, bandWidth, bandHeight, 4, 4 + int(i) * lineHeight, all[i], OVERLAY_SCALE, OVERLAY_INK);
+        drawText(rgb, bandWidth, bandHeight, 4, 4 + int(i) * lineHeight, all[i], scale, OVERLAY_INK);
     flipRows(rgb, bandWidth, bandHeight);
     s.gl.glUseProgram(0);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
