@@ -287,6 +287,10 @@ TEST_F(Studio, LanesKeyTracksAndSectionsMoveWithTheMouse)
     key("ctrl+z");
     EXPECT_TRUE(waitForLog("undone", mark));
     EXPECT_EQ(3, keyLines(tracks));
+    mark = log().size();
+    std::ofstream(tracks, std::ios::app) << "40 loud step\n";
+    EXPECT_TRUE(waitForLog("tracks.txt:9: the value must be a finite number", mark));
+    EXPECT_NE(std::string::npos, titleWith("TRACKS EDIT FAILED").find("TRACKS EDIT FAILED"));
     // The hits begin at beat 21 (14318 ms of 20 s: column 458); dragged to 22.
     mouse("mousemove 458 326 mousedown 1 mousemove 475 326 mousemove 490 326 mouseup 1");
     EXPECT_TRUE(waitForLog("section hits now starts at beat 22"));
