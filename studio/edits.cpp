@@ -51,9 +51,16 @@ void refreshTracks(Studio& s)
     Tracks now = declaredIn(s.good);
     for (Track& track : now)
         if (const int was = trackIndex(d.tracks, track.name); was >= 0) track.keys = d.tracks[size_t(was)].keys;
+    // The selected key stays selected where its track is still declared (a
+    // rebuild for a new picture size declares the very same tracks).
+    const std::string selected = d.track >= 0 ? d.tracks[size_t(d.track)].name : "";
     d.tracks = std::move(now);
     std::erase_if(d.lanes, [&](const std::string& name) { return trackIndex(d.tracks, name) < 0; });
-    d.track = d.key = -1;
+    d.track = trackIndex(d.tracks, selected);
+    if (d.track < 0 || d.key >= int(d.tracks[size_t(d.track)].keys.size())) {
+        d.track = d.key = -1;
+        if (d.drag == EditDrag::Key) d.drag = EditDrag::None;
+    }
     setRendererTracks(*s.renderer, d.tracks);
 }
 

@@ -171,3 +171,34 @@ TEST(Optimisations, PackerRefusesUnknownNamesAndMarkers)
     EXPECT_NE(std::string::npos, text.output.find("break;"));
     EXPECT_EQ(std::string::npos, text.output.find("logoBound"));
 }
+
+// A track is declared as "uniform float NAME; // @track DEFAULT": any other
+// form, a name GLSL refuses, a name declared twice or a missing default is
+// named by file and line before anything is packed.
+TEST(Packer, TrackDeclarationsAreCheckedByFileAndLine)
+{
+    ShaderSources sources;
+    std::string error;
+    ASSERT_TRUE(readShaderSources(shaderFilesIn(SHADERS_DIR), sources, &error)) << error;
+    const std::pair<const char*, const char*> mistakes[] = {
+        {"uniform float tintRed; // @track 2.0", "interface.glsl:13: track tintRed is declared twice (first at "},
+        {"uniform float 2tint; // @track 1.0", "interface.glsl:1: '2tint' is not a name GLSL allows"},
+        {"uniform float gl_tint; // @track 1.0", "interface.glsl:1: 'gl_tint' is not a name GLSL allows"},
+        {"uniform float tint; // @track", "interface.glsl:1: track tint has no default"},
+        {"uniform float tint; // @track red", "interface.glsl:1: track tint has a default that is not a number"},
+        {"uniform vec3 tint; // @track 1.0", "interface.glsl:1: a track is declared as 'uniform float NAME;"},
+    };
+    const std::string original = sources.functions[0];
+    PackedShaders packed;
+    for (const auto& [line, expected] : mistakes) {
+        sources.functions[0] = std::string(line) + "\n" + original;
+        error.clear();
+        EXPECT_FALSE(packShaders(sources, {}, 160, 90, false, PackSchedule{}, packed, &error)) << line;
+        EXPECT_NE(std::string::npos, error.find(expected)) << error;
+    }
+    // A negative default written in stays apart from the operator before it.
+    sources.functions[0] = "uniform float offset; // @track -0.5\n" + original;
+    sources.main.replace(sources.main.find("colour *= smoothstep"), 0, "colour.r = colour.r - offset;\n    ");
+    ASSERT_TRUE(packShaders(sources, {}, 160, 90, false, PackSchedule{}, packed, &error)) << error;
+    EXPECT_NE(std::string::npos, packed.fragment.find("-(-0.5)")) << packed.fragment;
+}

@@ -301,6 +301,36 @@ TEST_F(Studio, LanesKeyTracksAndSectionsMoveWithTheMouse)
     EXPECT_TRUE(isRunning(studio)) << log();
 }
 
+// Without --tracks the first key goes to a new file beside one that is
+// there; a key is dragged along the beats and up, I changes how it leads on,
+// Delete removes it and Ctrl+Z brings it back.
+TEST_F(Studio, KeysAreDraggedCycledAndRemovedIntoANewFile)
+{
+    const std::string mine = dir + "/vantrop-tracks.txt", made = dir + "/vantrop-tracks-2.txt";
+    std::ofstream(mine) << "# mine\n";
+    start({"--size", "640x360", "--paused", "--from", "12000"});
+    key("t");
+    // tintRed's lane is rows 331 to 350; a key at 1.1 in a flat lane sits on row 341.
+    mouse("mousemove 400 341 click 1");
+    EXPECT_TRUE(waitForLog("the keys are saved to vantrop-tracks-2.txt"));
+    EXPECT_EQ(1, keyLines(made));
+    mouse("mousemove 400 341 mousedown 1 mousemove 420 336 mousemove 432 331 mouseup 1");
+    EXPECT_TRUE(waitForLog("tintRed is 1.7"));
+    std::stringstream text;
+    text << std::ifstream(made).rdbuf();
+    EXPECT_NE(std::string::npos, text.str().find("\n20 1.7")) << text.str() << log();
+    size_t mark = log().size();
+    key("i");
+    EXPECT_TRUE(waitForLog("leaves beat 20 smooth", mark));
+    key("Delete");
+    EXPECT_EQ(0, keyLines(made));
+    key("ctrl+z");
+    EXPECT_EQ(1, keyLines(made)) << log();
+    std::stringstream untouched;
+    untouched << std::ifstream(mine).rdbuf();
+    EXPECT_EQ("# mine\n", untouched.str());
+}
+
 // E exports the loop as a video of the loop's length at the picture's size;
 // a second E while it runs says so; the next export of the same stretch
 // takes a new name, and quitting stops it without touching the first file.
