@@ -3,17 +3,43 @@
 #include "cli/command_line.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <sstream>
 #include <utility>
+
+// Where a browser's log ("ERROR: 0:1: 'TOKEN' : ...", no column) points:
+// the first whole-word TOKEN in the packed text, as a readable file and line.
+static std::string browserLog(const PackedShaders& packed, const std::string& log, bool vertex)
+{
+    static const std::string MARK = "0:1: '";
+    std::string out;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t open = line.find(MARK), close = open == std::string::npos ? open : line.find('\'', open + 6);
+        std::string where;
+        if (close != std::string::npos && close > open + MARK.size()) {
+            const std::string token = line.substr(open + MARK.size(), close - open - MARK.size());
+            const std::string& text = vertex ? packed.vertex : packed.fragment;
+            for (size_t at = text.find(token); at != std::string::npos && where.empty(); at = text.find(token, at + 1))
+                if ((at == 0 || !std::isalnum((unsigned char)text[at - 1])) &&
+                    (at + token.size() >= text.size() || !std::isalnum((unsigned char)text[at + token.size()])))
+                    where = readableLocation(packed, at, vertex);
+        }
+        out += (out.empty() ? "" : "\n") + (where.empty() ? line : line.replace(open, 3, where));
+    }
+    return out;
+}
 
 // The driver's log with each "0:1(COLUMN)" of the packed single line turned
 // into the readable file and line it came from.
 static std::string readableLog(const PackedShaders& packed, const std::string& log, bool vertex)
 {
+    if (log.find("0:1(") == std::string::npos) return browserLog(packed, log, vertex);
     std::string out;
     size_t at = 0;
     while (at < log.size()) {
@@ -34,6 +60,7 @@ struct ReadablePrograms {
     // Whether the schedule's values reach the programs through a uniform.
     bool scheduleUniforms = false;
     bool trackUniforms = false;
+    bool forWebGl = false;
     // The packed text of the set whose other programs are still to build, to
     // name a failure of theirs by its readable lines.
     PackedShaders lazilyBuilt;
@@ -41,11 +68,12 @@ struct ReadablePrograms {
     std::string vertexInUse, specialisedInUse[PROGRAM_VARIANTS];
 };
 
-ReadablePrograms* createReadablePrograms(bool scheduleAsUniforms, bool tracksAsUniforms)
+ReadablePrograms* createReadablePrograms(bool scheduleAsUniforms, bool tracksAsUniforms, bool forWebGl)
 {
     auto* readable = new ReadablePrograms;
     readable->scheduleUniforms = scheduleAsUniforms;
     readable->trackUniforms = tracksAsUniforms;
+    readable->forWebGl = forWebGl;
     return readable;
 }
 
@@ -82,9 +110,11 @@ bool useReadablePrograms(ReadablePrograms& r, Renderer& renderer, const ShaderSo
     PackedShaders packed;
     std::set<std::string> all;
     for (const std::string& name : optimisationNames()) all.insert(name);
-    if (!packShaders(sources, all, width, height, false, PackSchedule{&schedule, r.scheduleUniforms, r.trackUniforms},
-                     packed, error))
+    if (!packShaders(sources, all, width, height, r.forWebGl,
+                     PackSchedule{&schedule, r.scheduleUniforms, r.trackUniforms}, packed, error))
         return false;
+    if (r.forWebGl)
+        for (std::string& text : packed.specialised) text = ES_FRAGMENT_PREFIX + text;
     // An edit of comments or spacing, or of schedule values the shader does
     // not use, packs to the very same programs: nothing to build. The lines
     // may have moved, so a later failure is named by the new text.

@@ -16,8 +16,9 @@ struct ReadablePrograms;
 // read from a uniform instead of written in: a schedule edit then packs to
 // the programs in use and needs no new one; with `tracksAsUniforms` the
 // tracks read theirs from their uniforms (the renderer's tracks set them).
-// The pictures are the same.
-ReadablePrograms* createReadablePrograms(bool scheduleAsUniforms, bool tracksAsUniforms);
+// The pictures are the same. With `forWebGl` the sources are packed for
+// WebGL's GLSL ES, as the web page draws them.
+ReadablePrograms* createReadablePrograms(bool scheduleAsUniforms, bool tracksAsUniforms, bool forWebGl = false);
 // Frees it (the renderer's programs are the renderer's).
 void destroyReadablePrograms(ReadablePrograms* readable);
 // Packs `sources` for width x height with `schedule` and gives `renderer`

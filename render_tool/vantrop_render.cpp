@@ -8,6 +8,7 @@
 #include "render_tool/export_video.h"
 #include "render_tool/offline.h"
 #include "render_tool/sheet.h"
+#include "render_tool/site.h"
 #include "render_tool/tracks.h"
 #include "timeline/schedule_file.h"
 #include "timeline/timeline.h"
@@ -180,6 +181,7 @@ static const RenderCommand COMMANDS[] = {
     {"video", "--out FILE.mp4", "export the show, with its music, as a video (needs ffmpeg)", runVideo},
     {"sheet", "--out FILE.png", "a contact sheet: a labelled still every few beats", runSheet},
     {"icon", "--size N ...", "a square icon cut from a frame of the show", runIcon},
+    {"site", "--out DIR", "publish the show, edited or not, as a static web site", runSite},
     {"bench", "", "time the show's frames on this machine's renderer", runBench},
 };
 

@@ -54,6 +54,11 @@ done
 /usr/bin/vantrop-render frame --ms 41500 --size 160x90 --out frame.png || fail "the installed vantrop-render drew nothing"
 /usr/bin/vantrop-render frame --ms 41500 --size 160x90 --schedule /dev/null --out x.png 2>/dev/null &&
     fail "an empty schedule was taken"
+# The installed web page publishes an edited show: no Emscripten needed.
+/usr/bin/vantrop-render tracks >tracks.txt && /usr/bin/vantrop-render site --out site --tracks tracks.txt \
+    --music lomu_hmm.mp3 >/dev/null || fail "the installed vantrop-render did not publish a site"
+[ -f site/vantrop.wasm ] && [ -f site/shaders/main.glsl ] && grep -q 'content="shaders tracks music=lomu_hmm.mp3"' \
+    site/index.html || fail "the published site lacks its page or its data"
 
 "$root/scripts/xvfb.sh" 1280x720 >display &
 xvfb=$!

@@ -19,9 +19,6 @@ static const char* const USAGE =
     "--es writes GLSL ES 1.00 for WebGL (the validation files say #version 100).\n"
     "--list prints the optimisations.\n";
 
-// WebGL's fragment shaders have no default float precision; the show needs
-// all of highp (the march's distances, the noise coordinates).
-static const char ES_FRAGMENT_PREFIX[] = "precision highp float;";
 // The driver reads a text without #version as GLSL ES 1.00; glslangValidator
 // needs to be told.
 static const char ES_VALIDATION_PREFIX[] = "#version 100\n";

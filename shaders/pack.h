@@ -39,6 +39,10 @@ struct PackedShaders {
     std::string resolutionLiteral;             // e.g. "vec2(1280.,720.)"
 };
 
+// What a fragment shader for WebGL's GLSL ES starts with: WebGL's fragment
+// shaders have no default float precision, and the show needs all of highp
+// (the march's distances, the noise coordinates).
+inline constexpr const char* ES_FRAGMENT_PREFIX = "precision highp float;";
 // The largest shader file read, in bytes (256 KiB; the show's own are a few KiB).
 inline constexpr long SHADER_FILE_MAX_BYTES = 256 * 1024;
 

@@ -92,7 +92,7 @@ bool watchTracks(Studio& s, const std::string& path)
     s.edits.trackStamp = stamp;
     if (reloadTracks(s, path)) {
         s.reloadSavedAtNs = std::max(stamp.modifiedNs, stamp.changedNs);
-        s.reloaded = "tracks";
+        s.reloaded = "track file";
     }
     return true;
 }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 // The video's width is a multiple of this, so that its 16:9 height is whole and even (H.264 needs both).
 static constexpr int EXPORT_WIDTH_STEP = 32;
@@ -145,4 +146,44 @@ void stopExport(Studio& s)
     takeExportLines(e);
     releaseReservation(e.file);
     std::fprintf(stderr, "vantrop-studio: the export was stopped as the studio closed: %s\n", e.lastLine.c_str());
+}
+
+void publishSite(Studio& s, const StudioOptions& o)
+{
+    if (s.shaderFailed || s.scheduleFailed || s.edits.tracksFailed) {
+        say(s, "not published: the last edit does not build or read (the site would hold it); fix it first");
+        return;
+    }
+    // The folder's name is held by making it: an empty folder is what the site command writes into.
+    std::string folder;
+    std::error_code failed;
+    for (int n = 1; folder.empty() && n <= MAX_EXPORT_NUMBER; ++n) {
+        std::string name = "vantrop-site-";
+        name += std::to_string(n);
+        if (std::filesystem::create_directory(name, failed)) folder = name;
+    }
+    if (folder.empty()) {
+        say(s, "not published: no vantrop-site-N folder could be made here (" + failed.message() + ")");
+        return;
+    }
+    std::vector<std::string> args = {renderProgram(), "site", "--out", folder, "--shaders", o.shaders};
+    if (!o.schedule.empty()) args.insert(args.end(), {"--schedule", o.schedule});
+    if (!o.tracks.empty()) args.insert(args.end(), {"--tracks", o.tracks});
+    if (!o.music.empty()) args.insert(args.end(), {"--music", o.music});
+    Child child;
+    std::string error, said;
+    if (!startChild(child, args, CHILD_ERRORS, &error)) {
+        std::filesystem::remove(folder, failed);
+        say(s, "not published: " + error);
+        return;
+    }
+    const ChildEnd end = waitForChild(child, said);
+    while (!said.empty() && said.back() == '\n') said.pop_back();
+    if (const std::string why = describeChildEnd("vantrop-render site", end, said.substr(said.rfind('\n') + 1));
+        !why.empty()) {
+        std::filesystem::remove(folder, failed);
+        say(s, "not published: " + why);
+        return;
+    }
+    say(s, "published the edit to " + folder + "/ (try it: python3 -m http.server -d " + folder + ")");
 }

@@ -12,6 +12,7 @@ enum class StudioCommand {
     ToggleParameters, // M
     SaveFrame,        // F12
     Export,           // E
+    Publish,          // W
     NextPreview,      // P
     FullScreen,       // F11
     Section,          // 1 to 8

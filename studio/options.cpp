@@ -56,6 +56,8 @@ static const char* const KEYS_AND_MOUSE =
     "  E              export the loop (or the whole show) as a video, at the\n"
     "                 picture's size, to a new vantrop-studio-FROM-TO.mp4 here\n"
     "                 (vantrop-render video draws it; the window goes on)\n"
+    "  W              publish the edit as a web site, to a new vantrop-site-N\n"
+    "                 folder here (vantrop-render site makes it)\n"
     "  Esc            quit\n";
 
 // The help's last line: the shader folder the studio takes without --shaders.

@@ -139,6 +139,7 @@ static void pressStudioKey(StudioLoop& l, SDL_Keycode key, bool shift, bool ctrl
     case StudioCommand::ToggleParameters: s.parameters = !s.parameters; break;
     case StudioCommand::SaveFrame: saveFrame(s, l.t.positionMs); break;
     case StudioCommand::Export: startExport(s, l.t, l.o); break;
+    case StudioCommand::Publish: publishSite(s, l.o); break;
     case StudioCommand::NextPreview:
         l.o.preview = nextPreviewSetting(l.o.preview);
         if (l.o.preview != AUTO_PREVIEW) s.scale = l.o.preview;

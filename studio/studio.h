@@ -272,6 +272,10 @@ void reportEdit(Studio& s);
 // the options' music ("" for none), shader folder, schedule and track files ("" for the built-in ones) to a
 // new vantrop-studio-FROM-TO.mp4; says why not when it cannot.
 void startExport(Studio& s, const Transport& t, const StudioOptions& o);
+// Publishes the edit as it stands (the shader folder, the schedule, track
+// and music files) as a web site in a new vantrop-site-N folder here, with
+// vantrop-render site; says where, or why not (an edit that does not build is not published).
+void publishSite(Studio& s, const StudioOptions& o);
 // Whether an export runs.
 bool exportRunning(const Studio& s);
 // Reads the export's progress and, once it has ended, says how; true when something changed.

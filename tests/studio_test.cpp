@@ -288,6 +288,7 @@ TEST_F(Studio, LanesKeyTracksAndSectionsMoveWithTheMouse)
     EXPECT_TRUE(waitForLog("undone", mark));
     EXPECT_EQ(3, keyLines(tracks));
     mark = log().size();
+    ASSERT_EQ(0, runCommand("cp " + tracks + " " + tracks + ".good").status);
     std::ofstream(tracks, std::ios::app) << "40 loud step\n";
     EXPECT_TRUE(waitForLog("tracks.txt:9: the value must be a finite number", mark));
     EXPECT_NE(std::string::npos, titleWith("TRACKS EDIT FAILED").find("TRACKS EDIT FAILED"));
@@ -298,6 +299,15 @@ TEST_F(Studio, LanesKeyTracksAndSectionsMoveWithTheMouse)
     std::stringstream text;
     text << schedule.rdbuf();
     EXPECT_NE(std::string::npos, text.str().find("\nFIRST_HIT_BEAT = 22\n")) << text.str();
+    // W publishes the edit as it stands: the shaders, the new schedule, the tracks and the music.
+    ASSERT_EQ(0, runCommand("cp " + tracks + ".good " + tracks).status);
+    EXPECT_TRUE(waitForLog("the track file was rebuilt"));
+    key("w");
+    EXPECT_TRUE(waitForLog("published the edit to vantrop-site-1/"));
+    std::stringstream page;
+    page << std::ifstream(dir + "/vantrop-site-1/index.html").rdbuf();
+    EXPECT_NE(std::string::npos, page.str().find("content=\"shaders schedule tracks music=lomu_hmm.mp3\""))
+        << page.str();
     EXPECT_TRUE(isRunning(studio)) << log();
 }
 

@@ -70,14 +70,12 @@ TEST(Web, TimelineInWebAssemblyEqualsTheNativeOneBitForBit)
 
 // Every second of the show, and closer together inside the glitch, where a
 // browser's own noise filter and sin/cos drew another picture.
-TEST(Web, StillPicturesMatchTheNativeRendererAtEverySecond)
+// The site's stills at `positions` (STILL_WIDTH x STILL_HEIGHT) against
+// vantrop-render frame with `options`, each within the web's tolerance; a
+// table of the differences is printed.
+static void expectStillsMatchFrames(const std::string& site, const std::vector<uint32_t>& positions,
+                                    const std::string& options = "")
 {
-    std::vector<uint32_t> positions;
-    for (uint32_t ms = 0; ms <= positionAtBeat(BUILT_IN_SCHEDULE, FADE_OUT_END_BEAT); ms += 1000)
-        positions.push_back(ms);
-    for (uint32_t ms = positionAtBeat(BUILT_IN_SCHEDULE, GLITCH_START_BEAT) + 250;
-         ms < positionAtBeat(BUILT_IN_SCHEDULE, GLITCH_END_BEAT); ms += 1500)
-        positions.push_back(ms);
     const std::string dir = makeTempDir();
     std::string size = std::to_string(STILL_WIDTH), list;
     size += 'x';
@@ -86,14 +84,15 @@ TEST(Web, StillPicturesMatchTheNativeRendererAtEverySecond)
         list += ' ';
         list += std::to_string(ms);
     }
-    const CommandResult shots = runCommand(BROWSER + "stills " + dir + " " + size + list);
+    const CommandResult shots = runCommand(std::string(VANTROP_NODE) + " " + VANTROP_SOURCE_DIR +
+                                           "/tests/web/browser.mjs " + site + " stills " + dir + " " + size + list);
     ASSERT_EQ(0, shots.status) << shots.output;
 
     std::printf("%8s  %-9s %10s %10s\n", "ms", "section", "mean/255", ">16 off");
     for (uint32_t ms : positions) {
         const std::string native = dir + "/native-" + std::to_string(ms) + ".png";
         const CommandResult frame = runCommand(std::string(VANTROP_RENDER_PATH) + " frame --ms " + std::to_string(ms) +
-                                               " --size " + size + " --out " + native);
+                                               " --size " + size + " --out " + native + options);
         ASSERT_EQ(0, frame.status) << frame.output;
         int w = 0, h = 0, ww = 0, wh = 0;
         std::vector<uint8_t> a, b;
@@ -118,6 +117,58 @@ TEST(Web, StillPicturesMatchTheNativeRendererAtEverySecond)
         EXPECT_LE(mean, MAX_MEAN_DIFFERENCE) << "at " << ms << " ms";
         EXPECT_LE(share, MAX_FAR_OFF_SHARE) << "at " << ms << " ms";
     }
+}
+
+TEST(Web, StillPicturesMatchTheNativeRendererAtEverySecond)
+{
+    std::vector<uint32_t> positions;
+    for (uint32_t ms = 0; ms <= positionAtBeat(BUILT_IN_SCHEDULE, FADE_OUT_END_BEAT); ms += 1000)
+        positions.push_back(ms);
+    for (uint32_t ms = positionAtBeat(BUILT_IN_SCHEDULE, GLITCH_START_BEAT) + 250;
+         ms < positionAtBeat(BUILT_IN_SCHEDULE, GLITCH_END_BEAT); ms += 1500)
+        positions.push_back(ms);
+    expectStillsMatchFrames(SITE, positions);
+}
+
+// A site published with an edited shader, a moved section and keyed tracks
+// draws what vantrop-render frame draws with the same files, glitch
+// included; a published shader the browser rejects is named by file and
+// line on the page; `site` refuses a folder with something in it and
+// shaders that do not build, and writes nothing then.
+TEST(Web, PublishedSiteDrawsWhatFrameDrawsWithTheSameData)
+{
+    const std::string dir = makeTempDir(), render = VANTROP_RENDER_PATH;
+    ASSERT_EQ(0,
+              runCommand("cp -r " + std::string(VANTROP_SOURCE_DIR) + "/shaders " + dir + "/shaders && sed -i " +
+                         "'s/vec3(highlightRed, highlightGreen, highlightBlue)/vec3(0.2, 0.4, 0.6)/' " + dir +
+                         "/shaders/shading.glsl && " + render + " schedule | sed " +
+                         "'s/^FLASHES_START_BEAT = 37/FLASHES_START_BEAT = 35/' > " + dir + "/schedule.txt")
+                  .status);
+    std::ofstream(dir + "/tracks.txt") << "track tintRed\n10 0.3 smooth\n30 1.8 step\n"
+                                       << "track glitchAmount\n66 2 step\n";
+    const std::string data =
+        " --shaders " + dir + "/shaders --schedule " + dir + "/schedule.txt --tracks " + dir + "/tracks.txt";
+    const CommandResult site = runCommand(render + " site --out " + dir + "/site" + data);
+    ASSERT_EQ(0, site.status) << site.output;
+    EXPECT_NE(std::string::npos, site.output.find("wrote " + dir + "/site (")) << site.output;
+    expectStillsMatchFrames(dir + "/site", {7500, 15000, 24500, 41500, 46250}, data);
+
+    const CommandResult full = runCommand(render + " site --out " + dir + "/site" + data);
+    EXPECT_EQ(2, full.status) << full.output;
+    ASSERT_EQ(
+        0,
+        runCommand("sed -i 's/float period = 5.0 + /float period = fiveAndAHalf + /' " + dir + "/shaders/scene.glsl")
+            .status);
+    const CommandResult broken = runCommand(render + " site --out " + dir + "/other" + data);
+    EXPECT_EQ(2, broken.status) << broken.output;
+    EXPECT_NE(std::string::npos, broken.output.find("scene.glsl:")) << broken.output;
+    EXPECT_NE(0, runCommand("ls -d " + dir + "/other").status) << "nothing is written";
+    ASSERT_EQ(0, runCommand("cp " + dir + "/shaders/scene.glsl " + dir + "/site/shaders/").status);
+    const CommandResult page = runCommand(std::string(VANTROP_NODE) + " " + VANTROP_SOURCE_DIR +
+                                          "/tests/web/browser.mjs " + dir + "/site page still -");
+    auto said = readReport(page.output);
+    EXPECT_EQ("the published shaders do not build in this browser:", said["prompt"]) << page.output;
+    EXPECT_NE(std::string::npos, said["detail"].find("shaders/scene.glsl:118: 'fiveAndAHalf'")) << page.output;
 }
 
 // A 3-second track, started with a key as a viewer does.

@@ -2,9 +2,13 @@
 // WebAssembly module. The page owns the sound and the events; this side
 // draws with the native show's renderer and keeps the native show's clock.
 #include "music/heard.h"
+#include "render/from_readable.h"
 #include "render/renderer.h"
+#include "shaders/track_uniforms.h"
 #include "timeline/schedule.h"
+#include "timeline/schedule_file.h"
 #include "timeline/timeline.h"
+#include "timeline/track_file.h"
 #include "view/view.h"
 #include "web/webgl.h"
 
@@ -26,9 +30,18 @@ static constexpr double STAMP_RUN_ON_S = 0.1;
 // Frames looked at for a position that each program draws: one every 250 ms.
 static constexpr uint32_t WARM_UP_STEP_MS = 250;
 
+// The folder of a published show's readable shaders, beside the page.
+static constexpr const char* SHADER_FOLDER = "shaders";
+
 struct WebShow {
     EMSCRIPTEN_WEBGL_CONTEXT_HANDLE context = 0;
     Renderer* renderer = nullptr;
+    // A published show's data, read by the page from beside it: its shaders
+    // are packed here (readable set), else the built-in programs draw.
+    ShaderSources sources;
+    ReadablePrograms* readable = nullptr;
+    ScheduleValues schedule;
+    Tracks tracks;
     std::string lastError;
     int drawWidth = 0, drawHeight = 0;
     uint32_t shownMs = 0;
@@ -73,31 +86,87 @@ static bool openContext(bool keep)
 static void warmUp()
 {
     bool drawn[PROGRAM_VARIANTS] = {};
-    const uint32_t last = positionAtBeat(BUILT_IN_SCHEDULE, lastPictureBeat(BUILT_IN_SCHEDULE));
+    const uint32_t last = positionAtBeat(web.schedule, lastPictureBeat(web.schedule));
     for (uint32_t ms = 0; ms <= last; ms += WARM_UP_STEP_MS) {
-        const int variant = programVariantFor(computeFrameParams(BUILT_IN_SCHEDULE, ms));
+        const int variant = programVariantFor(computeFrameParams(web.schedule, ms));
         if (drawn[variant]) continue;
         drawn[variant] = true;
         glViewport(0, 0, 1, 1);
-        renderFrame(*web.renderer, BUILT_IN_SCHEDULE, ms);
+        renderFrame(*web.renderer, web.schedule, ms);
     }
     // Reading a pixel waits until every draw has been done.
     uint8_t pixel[4];
     glReadPixels(0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
 }
 
+// The show's programs for width x height: the published show's, packed from
+// its readable shaders (with the schedule and the tracks read from uniforms),
+// or the built-in ones; all now, or only that of the frame at positionMs.
+static bool buildShow(int width, int height, int positionMs, bool everyProgram)
+{
+    if (!web.readable)
+        return everyProgram ? useShowPrograms(*web.renderer, width, height, &web.lastError)
+                            : useShowProgramsForFrame(*web.renderer, width, height, BUILT_IN_SCHEDULE,
+                                                      uint32_t(positionMs), &web.lastError);
+    const int64_t frame = positionMs;
+    if (!useReadablePrograms(*web.readable, *web.renderer, web.sources, web.schedule, width, height, &web.lastError,
+                             everyProgram ? nullptr : &frame)) {
+        web.lastError = "the published shaders do not build in this browser:\n" + web.lastError;
+        return false;
+    }
+    setRendererTracks(*web.renderer, web.tracks);
+    return true;
+}
+
 extern "C" {
+
+// The readable shader files a published show holds beside the page, by
+// index (the vertex shader, main(), then the others in the order they are
+// packed); "" past the last.
+EMSCRIPTEN_KEEPALIVE const char* vantropShaderFile(int index)
+{
+    static std::vector<std::string> names;
+    if (names.empty()) {
+        const ShaderFiles files = shaderFilesIn(SHADER_FOLDER);
+        names = {files.vertex, files.main};
+        names.insert(names.end(), files.functions.begin(), files.functions.end());
+    }
+    return index >= 0 && size_t(index) < names.size() ? names[size_t(index)].c_str() : "";
+}
+
+// Takes the text of the shader file with this index (vantropShaderFile).
+EMSCRIPTEN_KEEPALIVE void vantropSetShaderText(int index, const char* text)
+{
+    ShaderSources& s = web.sources;
+    s.files = shaderFilesIn(SHADER_FOLDER);
+    s.functions.resize(s.files.functions.size());
+    if (index == 0) s.vertex = text;
+    if (index == 1) s.main = text;
+    if (index >= 2 && size_t(index - 2) < s.functions.size()) s.functions[size_t(index - 2)] = text;
+}
+
+// The published show from the shader texts taken and the texts of its
+// schedule and track files ("" for none): 0 when they are sound, and the
+// frames are then drawn with them; otherwise vantropError() names the file
+// and line at fault.
+EMSCRIPTEN_KEEPALIVE int vantropUseShow(const char* schedule, const char* tracks)
+{
+    Tracks declared;
+    if ((*schedule && !parseSchedule(schedule, "schedule.txt", web.schedule, &web.lastError)) ||
+        !declaredTracks(web.sources, declared, &web.lastError) ||
+        (*tracks && !parseTracks(tracks, "tracks.txt", declared, web.tracks, &web.lastError)))
+        return 1;
+    if (!*tracks) web.tracks = declared;
+    if (!web.readable) web.readable = createReadablePrograms(true, true, true);
+    return 0;
+}
 
 // Sets up drawing at width x height on the canvas: every program of the show
 // built now (`everyProgram`, before playing) or only the one for positionMs
 // (a still picture). 0 on success; otherwise vantropError() says why.
 EMSCRIPTEN_KEEPALIVE int vantropSetUp(int width, int height, int positionMs, int everyProgram, int keep)
 {
-    if (!openContext(keep != 0)) return 1;
-    const bool built = everyProgram ? useShowPrograms(*web.renderer, width, height, &web.lastError)
-                                    : useShowProgramsForFrame(*web.renderer, width, height, BUILT_IN_SCHEDULE,
-                                                              uint32_t(positionMs), &web.lastError);
-    if (!built) return 1;
+    if (!openContext(keep != 0) || !buildShow(width, height, positionMs, everyProgram != 0)) return 1;
     web.drawWidth = width;
     web.drawHeight = height;
     if (everyProgram) warmUp();
@@ -114,7 +183,7 @@ EMSCRIPTEN_KEEPALIVE const char* vantropError()
 EMSCRIPTEN_KEEPALIVE void vantropDraw(int positionMs)
 {
     glViewport(0, 0, web.drawWidth, web.drawHeight);
-    renderFrame(*web.renderer, BUILT_IN_SCHEDULE, uint32_t(positionMs));
+    renderFrame(*web.renderer, web.schedule, uint32_t(positionMs));
     // The page's console shows what the program's standard error says.
     if (const std::string failure = takeRendererFailure(*web.renderer); !failure.empty())
         std::fprintf(stderr, "vantrop: %s\n", failure.c_str());

@@ -96,7 +96,7 @@ async function play(base, query, size) {
     const page = await browser.newPage({ viewport, deviceScaleFactor: 1 });
     const errors = watchErrors(page);
     await page.goto(`${base}/index.html${query}`);
-    await page.waitForFunction(() => /start|no music|not a sound file|could not|bad size|bad position|broke off|ended early|more than/.test(
+    await page.waitForFunction(() => /start|no music|not a sound file|could not|bad size|bad position|broke off|ended early|more than|do not build/.test(
         document.getElementById('message').textContent), null, { timeout: STILL_TIMEOUT_MS });
     const prompt = await page.textContent('#message');
     const detail = await page.textContent('#detail');

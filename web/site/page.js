@@ -6,7 +6,11 @@
 const query = new URLSearchParams(location.search);
 const STILL = query.has('still');
 const PREVIEW_AUTO = query.get('preview') === 'auto';
-const MUSIC_NAME = 'lomu_hmm.mp3';
+// What a published show (vantrop-render site) holds beside the page, as its index.html says.
+const SHOW_DATA = (document.querySelector('meta[name="vantrop-show"]') || { content: '' }).content.split(/\s+/);
+const MUSIC_NAME = (SHOW_DATA.find((word) => word.startsWith('music=')) || 'music=lomu_hmm.mp3').slice(6);
+// The largest shader file the page reads, bytes (the native programs' limit).
+const MAX_SHADER_BYTES = 256 * 1024;
 const DROP_A_FILE = 'drop a sound file (MP3, WAV, FLAC, Ogg, Opus) on this page';
 const ASPECT_W = 16, ASPECT_H = 9;
 // The latest position the timeline takes, milliseconds (as the native programs: a signed 32-bit count).
@@ -307,6 +311,36 @@ function listen() {
     });
 }
 
+async function fetchText(name) {
+    const response = await fetch(name);
+    if (!response.ok) throw new Error(`the server said ${response.status}`);
+    const text = await response.text();
+    if (text.length > MAX_SHADER_BYTES) throw new Error(`it is larger than ${MAX_SHADER_BYTES / 1024} KiB`);
+    return text;
+}
+
+// A published show's data: its readable shaders, packed in the module as the
+// native programs pack them, and its schedule and tracks; false (said) when
+// they cannot be read or are not sound.
+async function loadShow() {
+    if (!SHOW_DATA.includes('shaders')) return true;
+    let name = '';
+    try {
+        for (let i = 0; (name = vantrop.UTF8ToString(vantrop._vantropShaderFile(i))); ++i)
+            vantrop.ccall('vantropSetShaderText', null, ['number', 'string'], [i, await fetchText(name)]);
+        name = 'schedule.txt';
+        const schedule = SHOW_DATA.includes('schedule') ? await fetchText(name) : '';
+        name = 'tracks.txt';
+        const tracks = SHOW_DATA.includes('tracks') ? await fetchText(name) : '';
+        if (vantrop.ccall('vantropUseShow', 'number', ['string', 'string'], [schedule, tracks]) === 0) return true;
+        fail(vantrop.UTF8ToString(vantrop._vantropError()), 'publish the show again with vantrop-render site');
+    } catch (e) {
+        fail(`${name} of the published show could not be read (${e.message || e})`,
+             'serve the whole folder that vantrop-render site wrote');
+    }
+    return false;
+}
+
 async function main() {
     if (typeof createVantrop !== 'function') {
         fail('the show\'s module (vantrop.js) did not load', 'serve the whole site folder, index.html with ' +
@@ -329,6 +363,7 @@ async function main() {
         fail(`bad position ?ms=${query.get('ms')}`, `give whole milliseconds from 0 to ${MAX_POSITION_MS}`);
         return;
     }
+    if (!await loadShow()) return;
     if (STILL) {
         await drawStill();
         return;
