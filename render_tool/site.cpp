@@ -144,7 +144,8 @@ int runSite(int argc, char** argv)
         return usageError(line.command, error);
     }
     closeOffline(o);
-    const fs::path target = fs::absolute(out, failed).lexically_normal();
+    fs::path target = fs::absolute(out, failed).lexically_normal();
+    if (target.filename().empty()) target = target.parent_path(); // "my-show/"
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     std::string hidden = ".";
     hidden += target.filename().string();
@@ -154,7 +155,8 @@ int runSite(int argc, char** argv)
     fs::create_directory(staging, failed);
     if (failed || !writeSite(staging, from, o, music, &error)) {
         fs::remove_all(staging, failed);
-        std::fprintf(stderr, "%s: %s\n", line.command, error.empty() ? failed.message().c_str() : error.c_str());
+        if (error.empty()) error = "cannot make the site beside " + out + ": " + failed.message() + " (is its folder there?)";
+        std::fprintf(stderr, "%s: %s\n", line.command, error.c_str());
         return EXIT_FAILED;
     }
     // Onto an empty folder only: a folder filled meanwhile is never replaced
