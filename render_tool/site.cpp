@@ -154,8 +154,9 @@ int runSite(int argc, char** argv)
     const fs::path staging = target.parent_path() / hidden;
     fs::create_directory(staging, failed);
     if (failed || !writeSite(staging, from, o, music, &error)) {
+        if (error.empty())
+            error = "cannot make the site beside " + out + ": " + failed.message() + " (is its folder there?)";
         fs::remove_all(staging, failed);
-        if (error.empty()) error = "cannot make the site beside " + out + ": " + failed.message() + " (is its folder there?)";
         std::fprintf(stderr, "%s: %s\n", line.command, error.c_str());
         return EXIT_FAILED;
     }
@@ -169,8 +170,9 @@ int runSite(int argc, char** argv)
         if (!failed) fs::rename(staging, target, failed);
     }
     if (failed) {
+        const std::string why = failed.message();
         fs::remove_all(staging, failed);
-        std::fprintf(stderr, "%s: cannot name the site %s: %s\n", line.command, out.c_str(), failed.message().c_str());
+        std::fprintf(stderr, "%s: cannot name the site %s: %s\n", line.command, out.c_str(), why.c_str());
         return EXIT_FAILED;
     }
     int files = 0;
