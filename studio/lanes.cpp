@@ -5,6 +5,7 @@
 #include "image/text.h"
 #include "studio/studio.h"
 #include "timeline/schedule_file.h"
+#include "timeline/text_file.h"
 #include "timeline/timeline.h"
 
 #include <algorithm>
@@ -139,7 +140,7 @@ static int keyNear(const Studio& s, const PanelLayout& p, int lane, const Track&
 static float snappedBeat(const Studio& s, const PanelLayout& p, int x)
 {
     const float steps = s.shiftHeld ? QUARTERS : 1.0f;
-    return std::clamp(std::round(beatAtColumn(s, p, x) * steps) / steps, 0.0f, 24000.0f);
+    return std::clamp(std::round(beatAtColumn(s, p, x) * steps) / steps, 0.0f, LATEST_BEAT);
 }
 
 // A press on a lane: the key under it taken (right: removed), or a new one
