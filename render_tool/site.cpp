@@ -34,7 +34,7 @@ static std::string templateFolder(std::string* looked)
     for (const char* up : {"/", "/../"}) {
         std::ifstream marker(program + up + VANTROP_WEB_SITE_MARKER);
         std::string folder;
-        if (marker && std::getline(marker, folder) && folder.size() < MARKER_MAX_BYTES) {
+        if (marker && std::getline(marker, folder) && !folder.empty() && folder.size() < MARKER_MAX_BYTES) {
             *looked += " and " + folder;
             if (fs::is_regular_file(folder + "/vantrop.wasm", failed)) return folder;
         }

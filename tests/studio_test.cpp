@@ -305,7 +305,10 @@ TEST_F(Studio, LanesKeyTracksAndSectionsMoveWithTheMouse)
     std::stringstream text;
     text << schedule.rdbuf();
     EXPECT_NE(std::string::npos, text.str().find("\nFIRST_HIT_BEAT = 22\n")) << text.str();
-    // W publishes the edit as it stands: the shaders, the new schedule, the tracks and the music.
+#ifdef VANTROP_WEB_SITE
+    // W publishes the edit as it stands: the shaders, the new schedule, the
+    // tracks and the music (with a web build to publish with, as the web
+    // tests need one).
     ASSERT_EQ(0, runCommand("cp " + tracks + ".good " + tracks).status);
     EXPECT_TRUE(waitForLog("the track file was rebuilt"));
     key("w");
@@ -314,6 +317,7 @@ TEST_F(Studio, LanesKeyTracksAndSectionsMoveWithTheMouse)
     page << std::ifstream(dir + "/vantrop-site-1/index.html").rdbuf();
     EXPECT_NE(std::string::npos, page.str().find("content=\"shaders schedule tracks music=lomu_hmm.mp3\""))
         << page.str();
+#endif
     EXPECT_TRUE(isRunning(studio)) << log();
 }
 
