@@ -150,27 +150,29 @@ static bool saveEdited(std::string& path, const char* stem, const std::string& t
     return moveIntoPlace(temporary, path, error);
 }
 
+// One edited file saved (see saveEdited), and its stamp taken so that the
+// watch does not read it back; said when it failed or was made now.
+static void saveEditedAndSay(Studio& s, std::string& path, const char* stem, const std::string& text,
+                             const std::string& what, const char* option, FileStamp& stamp)
+{
+    std::string error;
+    const bool made = path.empty();
+    if (!saveEdited(path, stem, text, &error))
+        say(s, what + " not saved (the studio keeps the change): " + error);
+    else if (made)
+        say(s, what + " saved to " + path + " (give it with " + option + " FILE)");
+    stamp = fileStamp(path);
+}
+
 // Saves what differs from `before`: the track file, the schedule file.
 static void saveChanges(Studio& s, StudioOptions& o, const EditState& before)
 {
-    StudioEdits& d = s.edits;
-    std::string error;
-    if (!sameKeys(before.tracks, d.tracks)) {
-        const bool made = o.tracks.empty();
-        if (!saveEdited(o.tracks, "vantrop-tracks", tracksText(d.tracks), &error))
-            say(s, "the keys were not saved (the studio keeps them): " + error);
-        else if (made)
-            say(s, "the keys are saved to " + o.tracks + " (give it with --tracks FILE)");
-        d.trackStamp = fileStamp(o.tracks);
-    }
-    if (!sameSchedule(before.schedule, s.schedule)) {
-        const bool made = o.schedule.empty();
-        if (!saveEdited(o.schedule, "vantrop-schedule", scheduleText(s.schedule), &error))
-            say(s, "the schedule was not saved (the studio keeps it): " + error);
-        else if (made)
-            say(s, "the schedule is saved to " + o.schedule + " (give it with --schedule FILE)");
-        s.scheduleStamp = fileStamp(o.schedule);
-    }
+    if (!sameKeys(before.tracks, s.edits.tracks))
+        saveEditedAndSay(s, o.tracks, "vantrop-tracks", tracksText(s.edits.tracks), "the keys are", "--tracks",
+                         s.edits.trackStamp);
+    if (!sameSchedule(before.schedule, s.schedule))
+        saveEditedAndSay(s, o.schedule, "vantrop-schedule", scheduleText(s.schedule), "the schedule is", "--schedule",
+                         s.scheduleStamp);
 }
 
 void finishEdit(Studio& s, StudioOptions& o, const std::string& what)
