@@ -15,7 +15,8 @@
 namespace fs = std::filesystem;
 
 // The page's files, which the site must hold.
-static const char* const TEMPLATE_FILES[] = {"index.html", "page.js", "style.css", "vantrop.js", "vantrop.wasm"};
+static const char* const TEMPLATE_FILES[] = {"index.html", "page.js",    "player.js",
+                                             "style.css",  "vantrop.js", "vantrop.wasm"};
 // The line of index.html that says what the site holds beside the page.
 static const std::string SHOW_MARKER = "<meta name=\"vantrop-show\" content=\"\">";
 // The longest line the build tree's marker holds: a folder's path.

@@ -54,7 +54,7 @@ rm -f "$linux"/vantrop_*.deb "$dist"/vantrop_*.deb
 cp "$linux"/vantrop_*_amd64.deb "$dist/"
 
 rm -f "$dist/vantrop-web.zip"
-(cd "$web/site" && zip -qr9 "$dist/vantrop-web.zip" index.html page.js style.css vantrop.js vantrop.wasm)
+(cd "$web/site" && zip -qr9 "$dist/vantrop-web.zip" index.html page.js player.js style.css vantrop.js vantrop.wasm)
 
 for archive in "$dist/vantrop-windows-x86_64.zip" "$dist/vantrop-linux-x86_64.tar.gz" "$dist/vantrop-web.zip" \
     "$dist"/vantrop_*_amd64.deb; do

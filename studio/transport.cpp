@@ -23,17 +23,9 @@ static MusicCommand seekTo(Transport& t, int64_t ms)
     return {true, soundOn(t)};
 }
 
-// To the next (or, with `back`, the previous) line of a grid of `beats`
-// beats: the first millisecond whose frame is on that line, so that a step
-// from between two lines lands on one, and a step from a line on the next.
 static MusicCommand seekGrid(Transport& t, float beats, bool back)
 {
-    const double below = std::floor(double(computeFrameParams(*t.schedule, t.positionMs).beat) / double(beats));
-    double line = back ? below : below + 1.0;
-    // A line's first millisecond is already on it: back from there is the line before.
-    if (back && line >= 0.0 && positionAtBeat(*t.schedule, float(line * double(beats))) >= t.positionMs) line -= 1.0;
-    if (line < 0.0) return seekTo(t, 0);
-    return seekTo(t, int64_t(positionAtBeat(*t.schedule, float(line * double(beats)))));
+    return seekTo(t, gridLineMs(*t.schedule, t.positionMs, beats, back));
 }
 
 // One frame of the studio's 60 frames a second back or ahead: to the first

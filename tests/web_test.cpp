@@ -192,6 +192,46 @@ TEST(Web, PlaysToTheEndOnTheClockOfWhatIsHeard)
     EXPECT_GT(std::stoi(report["frames"]), 10) << r.output;
 }
 
+// The player steered as a viewer does (browser.mjs steer says how), on a
+// 20-second track: beat 15 of the show is at 10227.3 ms, beat 16 at 10909.1.
+TEST(Web, PlayerPausesSeeksStepsAndOpensALinkToAMoment)
+{
+    const std::string track = makeTempDir() + "/twenty.mp3";
+    ASSERT_EQ(0, runCommand(std::string(VANTROP_MAKE_TRACK_PATH) + " --seconds 20 " + track).status);
+    const CommandResult r = runCommand(BROWSER + "steer " + track);
+    ASSERT_EQ(0, r.status) << r.output;
+    auto seen = readReport(r.output);
+    EXPECT_EQ("0", seen["errors"]) << r.output;
+    EXPECT_EQ("true", seen["paused"]) << r.output;
+    EXPECT_EQ(seen["pausedMs"], seen["heldMs"]) << "the position holds while paused\n" << r.output;
+    EXPECT_EQ("0", seen["framesWhilePaused"]) << r.output;
+    const double length = std::stod(seen["lengthMs"]);
+    EXPECT_NEAR(length / 2, std::stod(seen["middleMs"]), length / 200) << r.output;
+    EXPECT_EQ("10228", seen["beatAheadMs"]) << r.output;
+    EXPECT_EQ("10910", seen["barAheadMs"]) << r.output;
+    EXPECT_EQ("10228", seen["beatBackMs"]) << r.output;
+    // Played on from where it was paused: the clock starts at the new place.
+    EXPECT_GE(std::stod(seen["playingMs"]), 10228.0) << r.output;
+    EXPECT_LT(std::stod(seen["playingMs"]), 12228.0) << r.output;
+    EXPECT_EQ("false", seen["controlsWhenIdle"]) << r.output;
+    EXPECT_EQ("true", seen["controlsOnMove"]) << r.output;
+
+    EXPECT_EQ("paused at 0:03.0", seen["linkMessage"]) << r.output;
+    EXPECT_EQ("3000", seen["linkMs"]) << r.output;
+    EXPECT_EQ("60px", seen["linkTop"]) << "letterboxed in a 640x480 window\n" << r.output;
+    EXPECT_EQ("true", seen["linkControls"]) << r.output;
+    EXPECT_NEAR(length / 4, std::stod(seen["quarterMs"]), length / 200) << "a tap a quarter along\n" << r.output;
+    EXPECT_NE(std::string::npos, seen["copied"].find("/index.html?ms=" + seen["quarterMs"])) << r.output;
+
+    for (const auto& [query, said] :
+         {std::pair{"ms=25000", "?ms=25000 is past the end of the music"},
+          std::pair{"colour=red", "unknown parameter ?colour"}, std::pair{"preview=fast", "bad value ?preview=fast"}}) {
+        const CommandResult bad = runCommand(BROWSER + "page " + query + " " + track);
+        ASSERT_EQ(0, bad.status) << bad.output;
+        EXPECT_EQ(said, readReport(bad.output)["prompt"]) << bad.output;
+    }
+}
+
 TEST(Web, SaysWhatToDoWhenTheMusicIsMissingOrNotMp3)
 {
     const CommandResult missing = runCommand(BROWSER + "play -");

@@ -120,3 +120,12 @@ uint32_t positionAtBeat(const ScheduleValues& schedule, float beat)
     while (computeFrameParams(schedule, ms).beat < beat && ms < INT32_MAX) ++ms;
     return ms;
 }
+
+int64_t gridLineMs(const ScheduleValues& schedule, uint32_t positionMs, float beats, bool back)
+{
+    const double below = std::floor(double(computeFrameParams(schedule, positionMs).beat) / double(beats));
+    double line = back ? below : below + 1.0;
+    // A line's first millisecond is already on it: back from there is the line before.
+    if (back && line >= 0.0 && positionAtBeat(schedule, float(line * double(beats))) >= positionMs) line -= 1.0;
+    return line < 0.0 ? 0 : int64_t(positionAtBeat(schedule, float(line * double(beats))));
+}

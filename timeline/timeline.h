@@ -60,6 +60,10 @@ static_assert(sizeof(FrameParams) == 8 * sizeof(float), "FrameParams is uploaded
 
 // The first whole millisecond whose frame has reached this beat (INT32_MAX for beats beyond the last position).
 uint32_t positionAtBeat(const ScheduleValues& schedule, float beat);
+// The first millisecond on the next line of a grid every `beats` beats after
+// positionMs (with `back`, the line before it; 0 before the first), so that
+// a step from between two lines lands on one and a step from a line on the next.
+int64_t gridLineMs(const ScheduleValues& schedule, uint32_t positionMs, float beats, bool back);
 // The last beat with a picture worth showing: the one before the fade-out's
 // end, after which the picture is black.
 float lastPictureBeat(const ScheduleValues& schedule);

@@ -189,11 +189,32 @@ EMSCRIPTEN_KEEPALIVE void vantropDraw(int positionMs)
         std::fprintf(stderr, "vantrop: %s\n", failure.c_str());
 }
 
-// Starts the clock again from 0, for a new playing, at full size.
-EMSCRIPTEN_KEEPALIVE void vantropRestartClock()
+// Starts the clock again from fromMs, for a new playing (or one after a
+// seek), at full size.
+EMSCRIPTEN_KEEPALIVE void vantropRestartClock(int fromMs)
 {
-    web.shownMs = 0;
+    web.shownMs = uint32_t(std::max(fromMs, 0));
     web.preview = AutoPreview{};
+}
+
+// The name of the show's section `index` ("" past the last) and the
+// millisecond it starts on, with the schedule in use: the seek bar's marks.
+EMSCRIPTEN_KEEPALIVE const char* vantropSectionName(int index)
+{
+    return index >= 0 && index < SHOW_SECTION_COUNT ? SHOW_SECTIONS[index].name : "";
+}
+
+EMSCRIPTEN_KEEPALIVE int vantropSectionStartMs(int index)
+{
+    return int(positionAtBeat(web.schedule, sectionStartBeat(web.schedule, index)));
+}
+
+// Where a step of a beat (or a bar) ahead or back from positionMs lands: on
+// the next (or previous) beat or bar line, as the studio steps.
+EMSCRIPTEN_KEEPALIVE double vantropGridMs(int positionMs, int bar, int back)
+{
+    const float beats = bar ? float(BEATS_PER_BAR) : 1.0f;
+    return double(gridLineMs(web.schedule, uint32_t(std::max(positionMs, 0)), beats, back != 0));
 }
 
 // Whether width x height is a size the show is drawn at (16:9, 16x9 to 7680x4320).
@@ -222,15 +243,17 @@ EMSCRIPTEN_KEEPALIVE int vantropPreviewScale(double frameMs, int moving)
 
 // The millisecond to draw now: the audio context's output stamp (the context
 // time being heard at a moment of performance.now()), the time now, when the
-// track started in context time, its rate and its length in sample frames.
+// track started in context time and from which of its milliseconds, its rate
+// and its length in sample frames.
 EMSCRIPTEN_KEEPALIVE double vantropShownMs(double stampContextS, double stampPerformanceMs, double nowPerformanceMs,
-                                           double startContextS, double rate, double trackFrames)
+                                           double startContextS, double fromMs, double rate, double trackFrames)
 {
     const AudioStamp stamp{uint64_t(std::llround(std::max(0.0, stampContextS) * rate)),
                            uint64_t(std::llround(STAMP_RUN_ON_S * rate)), std::llround(stampPerformanceMs * 1000.0)};
     const uint64_t heard = heardFrame(stamp, std::llround(nowPerformanceMs * 1000.0), 0, long(rate));
     const uint64_t startFrame = uint64_t(std::llround(std::max(0.0, startContextS) * rate));
-    const uint64_t music = heard > startFrame ? heard - startFrame : 0;
+    const uint64_t music =
+        (heard > startFrame ? heard - startFrame : 0) + uint64_t(std::llround(std::max(0.0, fromMs) * rate / 1000.0));
     const bool playedOut = double(music) >= trackFrames;
     const uint32_t lengthMs = uint32_t(std::llround(trackFrames * 1000.0 / rate));
     web.shownMs = nextShownMs(web.shownMs, music * 1000 / uint64_t(rate), playedOut, lengthMs);

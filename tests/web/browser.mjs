@@ -6,6 +6,7 @@
 //   node browser.mjs SITE play MUSIC|-                plays (- : no music); prints a report
 //   node browser.mjs SITE page QUERY MUSIC|-          opens index.html?QUERY and plays if it can
 //   node browser.mjs SITE frametime WxH MUSIC         plays at WxH
+//   node browser.mjs SITE steer MUSIC                 pauses, seeks, steps, opens a link; prints what it saw
 // A report is one NAME=VALUE a line: what the page said, whether it still
 // plays, console errors, and the frames' positions and times.
 import { chromium } from 'playwright-core';
@@ -21,7 +22,7 @@ const PLAY_TIMEOUT_MS = 120000;
 
 const [site, command, ...rest] = process.argv.slice(2);
 if (!site || !command) {
-    console.error('usage: node browser.mjs SITE stills|play|page|frametime ...');
+    console.error('usage: node browser.mjs SITE stills|play|page|frametime|steer ...');
     process.exit(2);
 }
 
@@ -96,7 +97,7 @@ async function play(base, query, size) {
     const page = await browser.newPage({ viewport, deviceScaleFactor: 1 });
     const errors = watchErrors(page);
     await page.goto(`${base}/index.html${query}`);
-    await page.waitForFunction(() => /start|no music|not a sound file|could not|bad size|bad position|broke off|ended early|more than|do not build/.test(
+    await page.waitForFunction(() => /start|no music|not a sound file|could not|bad size|bad position|bad value|unknown parameter|given twice|past the end|broke off|ended early|more than|do not build/.test(
         document.getElementById('message').textContent), null, { timeout: STILL_TIMEOUT_MS });
     const prompt = await page.textContent('#message');
     const detail = await page.textContent('#detail');
@@ -114,6 +115,66 @@ async function play(base, query, size) {
                      cursor: await page.evaluate(() => getComputedStyle(document.body).cursor), trace, errors };
     await browser.close();
     return report;
+}
+
+// The player steered as a viewer does: Space, a click on the seek bar's
+// middle, beat and bar steps, idle controls; then a link to a moment opened
+// on a touch screen, its seek bar tapped a quarter along, its link copied.
+async function steer(base) {
+    const browser = await launch();
+    const page = await browser.newPage({ viewport: { width: 640, height: 360 }, deviceScaleFactor: 1 });
+    const errors = watchErrors(page);
+    const seen = {};
+    const state = () => page.evaluate(() => ({ ...window.vantropPlayer, source: undefined,
+                                               frames: window.vantropTrace ? window.vantropTrace.shown.length : 0,
+                                               controls: document.body.classList.contains('controls') }));
+    await page.goto(`${base}/index.html`);
+    await page.waitForFunction(() => /start/.test(document.getElementById('message').textContent), null,
+                               { timeout: STILL_TIMEOUT_MS });
+    await page.keyboard.press('KeyA');
+    await page.waitForFunction(() => window.vantropPlayer.shownMs > 1000, null, { timeout: PLAY_TIMEOUT_MS });
+    await page.keyboard.press('Space');
+    const paused = await state();
+    await page.waitForTimeout(700);
+    const later = await state();
+    Object.assign(seen, { pausedMs: paused.positionMs, heldMs: later.positionMs, paused: later.paused,
+                          framesWhilePaused: later.frames - paused.frames });
+    seen.lengthMs = await page.evaluate(() => lengthMs());
+    const bar = await page.locator('#seek').boundingBox();
+    await page.mouse.click(bar.x + bar.width / 2, bar.y + bar.height / 2);
+    seen.middleMs = (await state()).positionMs;
+    for (const [name, key] of [['beatAheadMs', 'ArrowRight'], ['barAheadMs', 'Shift+ArrowRight'],
+                               ['beatBackMs', 'ArrowLeft']]) {
+        await page.keyboard.press(key);
+        seen[name] = (await state()).positionMs;
+    }
+    await page.keyboard.press('Space');
+    await page.waitForTimeout(500);
+    seen.playingMs = (await state()).shownMs;
+    await page.waitForTimeout(2600);
+    seen.controlsWhenIdle = (await state()).controls;
+    await page.mouse.move(10, 10);
+    seen.controlsOnMove = (await state()).controls;
+    await page.close();
+
+    const touch = await browser.newPage({ viewport: { width: 640, height: 480 }, deviceScaleFactor: 1,
+                                          hasTouch: true });
+    errors.push(...watchErrors(touch));
+    await touch.goto(`${base}/index.html?ms=3000`);
+    await touch.waitForFunction(() => /paused at/.test(document.getElementById('message').textContent), null,
+                                { timeout: STILL_TIMEOUT_MS });
+    Object.assign(seen, await touch.evaluate(() => ({
+        linkMessage: document.getElementById('message').textContent, linkMs: window.vantropPlayer.positionMs,
+        linkTop: getComputedStyle(document.getElementById('show')).top,
+        linkControls: document.body.classList.contains('controls') })));
+    const box = await touch.locator('#seek').boundingBox();
+    await touch.touchscreen.tap(box.x + box.width / 4, box.y + box.height / 2);
+    seen.quarterMs = await touch.evaluate(() => window.vantropPlayer.positionMs);
+    await touch.click('#link');
+    seen.copied = await touch.textContent('#linked');
+    await browser.close();
+    return Object.entries(seen).map(([name, value]) => `${name}=${value}`).concat(
+        [`errors=${errors.length}`, ...errors.map((e) => `error=${e.replace(/\n/g, ' ')}`)]).join('\n');
 }
 
 // The report's lines, from what play() saw.
@@ -151,6 +212,8 @@ try {
         console.log(report(await play(base, '')));
     } else if (command === 'page') {
         console.log(report(await play(base, '?' + rest[0])));
+    } else if (command === 'steer') {
+        console.log(await steer(base));
     } else if (command === 'frametime') {
         const size = rest[0].split('x').map(Number);
         console.log(report(await play(base, `?size=${rest[0]}`, size)));

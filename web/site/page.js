@@ -1,11 +1,16 @@
-// The page around the show: the canvas's size, the sound (Web Audio), the
-// prompt, full screen, and what to say when something is missing. Drawing
-// and the clock are the native show's own, in the module (vantrop.js).
+// The page around the show: its address's parameters, the canvas's size,
+// the music (Web Audio), the published show's data, and what to say when
+// something is missing or wrong. Drawing and the clock are the native
+// show's own, in the module (vantrop.js); playing is player.js's.
 'use strict';
 
 const query = new URLSearchParams(location.search);
 const STILL = query.has('still');
 const PREVIEW_AUTO = query.get('preview') === 'auto';
+// Opened at a moment (a link): paused there, not playing.
+const LINKED = query.has('ms') && !STILL;
+// The parameters the page takes, and what each takes.
+const PARAMETERS = 'ms=MILLISECONDS (whole, from 0), size=WIDTHxHEIGHT (16:9), still, preview=auto, music=URL';
 // What a published show (vantrop-render site) holds beside the page, as its index.html says.
 const SHOW_DATA = (document.querySelector('meta[name="vantrop-show"]') || { content: '' }).content.split(/\s+/);
 const MUSIC_NAME = (SHOW_DATA.find((word) => word.startsWith('music=')) || 'music=lomu_hmm.mp3').slice(6);
@@ -17,9 +22,6 @@ const ASPECT_W = 16, ASPECT_H = 9;
 const MAX_POSITION_MS = 2147483647;
 // The largest music file the page downloads, bytes (an hour of MP3 at 320 kbit/s is 144 MB).
 const MAX_MUSIC_BYTES = 256 * 1024 * 1024;
-// The sound starts this long after the press (seconds of the audio
-// context), so that the first buffers are not cut.
-const START_DELAY_S = 0.1;
 
 const canvas = document.getElementById('show');
 const panel = document.getElementById('panel');
@@ -30,9 +32,6 @@ let vantrop = null;      // the module, once loaded
 let audio = null;        // AudioContext
 let track = null;        // the decoded music: an AudioBuffer
 let trackName = '';
-let source = null;       // what plays it
-let startedAt = 0;       // context time of the track's first sample
-let playing = false;
 let drawn = { width: 0, height: 0 };
 let previewScale = 1;
 let lastFrameAt = null;  // performance.now() of the last animation frame
@@ -138,7 +137,14 @@ async function takeMusic(bytes, name) {
         return;
     }
     trackName = name;
-    prompt();
+    const ms = parsePosition(query.get('ms'));
+    if (ms > lengthMs()) {
+        fail(`?ms=${ms} is past the end of the music`,
+             `give a moment from 0 to ${lengthMs()} ms: ${name} is ${clockText(lengthMs())} long`);
+        return;
+    }
+    if (LINKED) openAt(ms);
+    else prompt();
 }
 
 // A download that failed: said, and a click (or a key) on the page tries it again.
@@ -189,116 +195,12 @@ async function loadMusic() {
     await takeMusic(bytes, url);
 }
 
-function prompt() {
-    say('click or press a key to start', `${trackName}, ${Math.round(track.duration)} s`, false);
-}
-
-async function start() {
-    if (retryDownload) {
-        retryDownload();
-        return;
-    }
-    if (playing || !track) return;
-    playing = true;
-    quiet();
-    document.body.classList.add('playing');
-    try {
-        await document.documentElement.requestFullscreen({ navigationUI: 'hide' });
-    } catch (e) {
-        // Played in the window instead: some browsers and frames refuse full screen.
-    }
-    previewScale = 1;
-    if (!setUp(layOut(), 0, true)) {
-        // The message says why; the page goes back to its window.
-        playing = false;
-        document.body.classList.remove('playing');
-        if (document.fullscreenElement) document.exitFullscreen().catch(() => {});
-        return;
-    }
-    const context = ensureAudio();
-    await context.resume();
-    source = context.createBufferSource();
-    source.buffer = track;
-    source.connect(context.destination);
-    startedAt = context.currentTime + START_DELAY_S;
-    source.start(startedAt);
-    vantrop._vantropRestartClock();
-    lastFrameAt = null;
-    // What was drawn when, for anyone measuring the page (the tests do).
-    window.vantropTrace = { shown: [], times: [], lengthMs: track.duration * 1000, ended: false };
-    requestAnimationFrame(frame);
-}
-
-// The context time heard at a moment of performance.now(): the output
-// stamp where the browser gives one, else what is played less the latency.
-function heardStamp(context) {
-    if (context.getOutputTimestamp) {
-        const stamp = context.getOutputTimestamp();
-        if (stamp.performanceTime > 0) return stamp;
-    }
-    const latency = context.outputLatency || context.baseLatency || 0;
-    return { contextTime: context.currentTime - latency, performanceTime: performance.now() };
-}
-
-function frame(now) {
-    if (!playing) return;
-    const stamp = heardStamp(audio);
-    const ms = vantrop._vantropShownMs(stamp.contextTime, stamp.performanceTime, performance.now(), startedAt,
-                                       track.sampleRate, track.length);
-    vantrop._vantropDraw(ms);
-    window.vantropTrace.shown.push(ms);
-    window.vantropTrace.times.push(now);
-    if (ms >= track.duration * 1000) {
-        stop('the show has played');
-        return;
-    }
-    adjustPreview(now, ms);
-    requestAnimationFrame(frame);
-}
-
-// ?preview=auto: a lower drawn size while frames are slow.
-function adjustPreview(now, ms) {
-    if (!PREVIEW_AUTO) return;
-    const frameMs = lastFrameAt === null ? 0 : now - lastFrameAt;
-    lastFrameAt = now;
-    if (frameMs === 0) return;
-    // The studio's rule, in the module: a playing show always moves.
-    const next = vantrop._vantropPreviewScale(frameMs, 1);
-    if (next === previewScale) return;
-    previewScale = next;
-    setUp(layOut(), ms, false);
-}
-
-function stop(why) {
-    if (!playing) return;
-    playing = false;
-    if (source) {
-        source.stop();
-        source.disconnect();
-        source = null;
-    }
-    document.body.classList.remove('playing');
-    if (window.vantropTrace) window.vantropTrace.ended = why || 'stopped';
-    if (document.fullscreenElement) document.exitFullscreen().catch(() => {});
-    say(why || 'the show was stopped', 'click or press a key to play it again', false);
-}
-
-function listen() {
-    addEventListener('keydown', (event) => {
-        if (event.key === 'Escape') stop();
-        else if (!playing && !event.repeat && !event.ctrlKey && !event.metaKey && !event.altKey) start();
-    });
-    canvas.addEventListener('click', start);
-    panel.addEventListener('click', start);
-    document.addEventListener('fullscreenchange', () => {
-        if (!document.fullscreenElement) stop();
-    });
-    addEventListener('resize', () => { if (!STILL) layOut(); });
+function listenForDrops() {
     addEventListener('dragover', (event) => event.preventDefault());
     addEventListener('drop', async (event) => {
         event.preventDefault();
         const file = event.dataTransfer.files[0];
-        if (!file || playing) return;
+        if (!file || player.started) return;
         let bytes;
         try {
             bytes = await file.arrayBuffer();
@@ -309,6 +211,26 @@ function listen() {
         }
         await takeMusic(bytes, file.name);
     });
+}
+
+// What is wrong with the page's address, said as [message, detail], or null:
+// a parameter the page does not take, given twice, or a value it cannot use.
+function addressFault() {
+    const seen = new Set();
+    for (const [name, value] of query) {
+        if (!['ms', 'size', 'still', 'preview', 'music'].includes(name))
+            return [`unknown parameter ?${name}`, `the page takes ${PARAMETERS}`];
+        if (seen.has(name)) return [`?${name} is given twice`, 'give it once'];
+        seen.add(name);
+        if ((name === 'still' && value !== '') || (name === 'preview' && value !== 'auto'))
+            return [`bad value ?${name}=${value}`, `the page takes ${PARAMETERS}`];
+    }
+    if (query.has('size') && !parseSize(query.get('size')))
+        return [`bad size '${query.get('size')}'`, 'the show is framed for 16:9, from 16x9 to 7680x4320 (for ' +
+                'example 320x180, 1280x720, 1920x1080)'];
+    if (parsePosition(query.get('ms')) === null)
+        return [`bad position ?ms=${query.get('ms')}`, `give whole milliseconds from 0 to ${MAX_POSITION_MS}`];
+    return null;
 }
 
 async function fetchText(name) {
@@ -354,13 +276,9 @@ async function main() {
              'serve vantrop.wasm beside index.html, as application/wasm; this browser needs WebAssembly');
         return;
     }
-    if (query.has('size') && !parseSize(query.get('size'))) {
-        fail(`bad size '${query.get('size')}'`, 'the show is framed for 16:9, from 16x9 to 7680x4320 (for example ' +
-             '320x180, 1280x720, 1920x1080)');
-        return;
-    }
-    if (parsePosition(query.get('ms')) === null) {
-        fail(`bad position ?ms=${query.get('ms')}`, `give whole milliseconds from 0 to ${MAX_POSITION_MS}`);
+    const fault = addressFault();
+    if (fault) {
+        fail(...fault);
         return;
     }
     if (!await loadShow()) return;
@@ -368,10 +286,12 @@ async function main() {
         await drawStill();
         return;
     }
-    if (!setUp(layOut(), 0, false)) return;
-    vantrop._vantropDraw(0);
+    const ms = parsePosition(query.get('ms'));
+    if (!setUp(layOut(), ms, false)) return;
+    vantrop._vantropDraw(ms);
     say('loading the music…', '', false);
     listen();
+    listenForDrops();
     await loadMusic();
 }
 
