@@ -55,10 +55,15 @@ done
 /usr/bin/vantrop-render frame --ms 41500 --size 160x90 --schedule /dev/null --out x.png 2>/dev/null &&
     fail "an empty schedule was taken"
 # The installed web page publishes an edited show: no Emscripten needed.
-/usr/bin/vantrop-render tracks >tracks.txt && /usr/bin/vantrop-render site --out site --tracks tracks.txt \
-    --music lomu_hmm.mp3 >/dev/null || fail "the installed vantrop-render did not publish a site"
+printf 'track tintRed\n0 0.5 step\n2 1.5 linear\n' >tracks.txt
+/usr/bin/vantrop-render site --out site --tracks tracks.txt --music lomu_hmm.mp3 >/dev/null ||
+    fail "the installed vantrop-render did not publish a site"
 [ -f site/vantrop.wasm ] && [ -f site/shaders/main.glsl ] && grep -q 'content="shaders tracks music=lomu_hmm.mp3"' \
     site/index.html || fail "the published site lacks its page or its data"
+# ... and it plays in a browser, to the end of its music.
+node "$root/tests/web/browser.mjs" "$work/site" play "$work/site/lomu_hmm.mp3" >played.txt 2>&1 &&
+    grep -q '^ended=the show has played$' played.txt && grep -q '^errors=0$' played.txt ||
+    fail "the published site did not play in the browser: $(cat played.txt)"
 
 "$root/scripts/xvfb.sh" 1280x720 >display &
 xvfb=$!

@@ -1,9 +1,10 @@
 #!/bin/sh
 # Makes the release archives in dist/:
-#   vantrop-windows-x86_64.zip    the Windows programs (build/windows), README.txt
+#   vantrop-windows-x86_64.zip    the Windows programs (build/windows), the web page
+#                                 they publish with (web\), README.txt
 #                                 and the licences of the libraries linked into them
 #   vantrop-linux-x86_64.tar.gz   what `cmake --install` puts in place (build/720p):
-#                                 bin/, share/man/man1/, with README.md
+#                                 bin/, share/man/man1/, share/vantrop/, with README.md
 #   vantrop-web.zip               the web site (build/web/site), for any static host
 #   vantrop_VERSION_amd64.deb     the Debian package (cpack in build/720p)
 # Builds what is missing first; the Windows build needs
@@ -18,12 +19,14 @@ linux="$root/$release_build"
 web="$root/build/web"
 prefix=$windows_prefix
 
-[ -f "$windows/CMakeCache.txt" ] || cmake --preset windows >/dev/null
-cmake --build "$windows" -j"$(nproc)" >/dev/null
-[ -f "$linux/CMakeCache.txt" ] || cmake --preset default -DVANTROP_BUILD_TESTS=OFF >/dev/null
-cmake --build "$linux" -j"$(nproc)" >/dev/null
 [ -f "$web/CMakeCache.txt" ] || cmake --preset web >/dev/null
 cmake --build --preset web -j"$(nproc)" >/dev/null
+# Every archive of the programs carries the web page `vantrop-render site` publishes with.
+cmake --preset windows -DVANTROP_WEB_BUILD="$web" >/dev/null
+cmake --build "$windows" -j"$(nproc)" >/dev/null
+[ -f "$linux/CMakeCache.txt" ] || cmake --preset default -DVANTROP_BUILD_TESTS=OFF >/dev/null
+cmake "$linux" -DVANTROP_WEB_BUILD="$web" >/dev/null
+cmake --build "$linux" -j"$(nproc)" >/dev/null
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
@@ -41,6 +44,10 @@ done
 for package in mingw-w64-common gcc-mingw-w64-base libz-mingw-w64; do
     sed 's/$/\r/' "/usr/share/doc/$package/copyright" >"$folder/licences/$package.txt"
 done
+if [ ! -f "$folder/web/index.html" ]; then
+    echo "make-release: the Windows programs were installed without their web page (web/index.html); build the web site (cmake --preset web) and run this again" >&2
+    exit 1
+fi
 rm -f "$dist/vantrop-windows-x86_64.zip"
 (cd "$stage" && zip -qr9 "$dist/vantrop-windows-x86_64.zip" vantrop-windows-x86_64)
 
