@@ -67,7 +67,9 @@ static bool takeValue(const Option& o, const std::string& label, const char* tex
     const std::string bad = "bad " + label + " '" + text + "': give ";
     switch (o.kind) {
     case OptionKind::Text:
-        *static_cast<std::string*>(o.target) = text;
+    case OptionKind::Texts:
+        if (o.kind == OptionKind::Text) *static_cast<std::string*>(o.target) = text;
+        if (o.kind == OptionKind::Texts && *text) static_cast<std::vector<std::string>*>(o.target)->push_back(text);
         if (!*text) *error = bad + "a name, not an empty one";
         return *text != '\0';
     case OptionKind::Count: {
@@ -186,8 +188,9 @@ static int readArguments(const CommandLine& line, int argc, char** argv)
     for (const Option& o : line.options) {
         if (!o.required || std::count(seen.begin(), seen.end(), &o)) continue;
         if (!*o.name &&
-            (o.kind == OptionKind::Positions ? !static_cast<std::vector<uint32_t>*>(o.target)->empty()
-                                             : o.given && *o.given))
+            (o.kind == OptionKind::Positions   ? !static_cast<std::vector<uint32_t>*>(o.target)->empty()
+                 : o.kind == OptionKind::Texts ? !static_cast<std::vector<std::string>*>(o.target)->empty()
+                                               : o.given && *o.given))
             continue;
         return usageError(line.command,
                           *o.name ? std::string(o.name) + " " + o.value + " is required"
@@ -241,6 +244,11 @@ Option positionOption(const char* name, uint32_t* target, const char* help)
 Option positionsOption(const char* name, const char* value, std::vector<uint32_t>* target, const char* help)
 {
     return makeOption(name, value, OptionKind::Positions, target, help);
+}
+
+Option textsOption(const char* name, const char* value, std::vector<std::string>* target, const char* help)
+{
+    return makeOption(name, value, OptionKind::Texts, target, help);
 }
 
 Option spanOption(const char* name, const char* value, PositionSpan* target, const char* help)

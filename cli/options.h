@@ -15,6 +15,7 @@ enum class OptionKind {
     Number,    // double: a decimal number from min to max
     Position,  // uint32_t: a music position, whole milliseconds
     Positions, // std::vector<uint32_t>: one position or more, up to the next option
+    Texts,     // std::vector<std::string>: the operands, files taken as they are (FILE...)
     Span,      // PositionSpan: two positions, the first before the second
     Size,      // PictureSize: a 16:9 WxH
     Choice,    // std::string: one of the words in `choices`, separated by '|'
@@ -60,6 +61,7 @@ Option countOption(const char* name, const char* value, uint32_t* target, uint32
 Option numberOption(const char* name, const char* value, double* target, double min, double max, const char* help);
 Option positionOption(const char* name, uint32_t* target, const char* help);
 Option positionsOption(const char* name, const char* value, std::vector<uint32_t>* target, const char* help);
+Option textsOption(const char* name, const char* value, std::vector<std::string>* target, const char* help);
 Option spanOption(const char* name, const char* value, PositionSpan* target, const char* help);
 Option sizeOption(const char* name, PictureSize* target, const char* help);
 Option choiceOption(const char* name, const char* value, std::string* target, const char* choices, const char* help);

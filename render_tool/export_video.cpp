@@ -7,6 +7,8 @@
 #include "render_tool/encoder.h"
 #include "render_tool/frame_pass.h"
 #include "render_tool/offline.h"
+#include "render_tool/part.h"
+#include "render_tool/stop_signals.h"
 
 #include <cerrno>
 #include <csignal>
@@ -20,46 +22,14 @@
 static constexpr uint32_t DEFAULT_FPS = 60;
 static constexpr uint32_t MAX_FPS = 240;
 
-// Set by the signal handler, which can reach nothing else; read by the frame loop.
-static volatile std::sig_atomic_t interrupted;
-
-static void onInterrupt(int signal)
-{
-    interrupted = signal;
-}
-
-// Ctrl+C (and on POSIX a polite end from outside) stops the export, keeping what is drawn.
-static void catchStopSignals()
-{
-#ifdef _WIN32
-    for (int signal : {SIGINT, SIGBREAK}) std::signal(signal, onInterrupt);
-#else
-    // A gone ffmpeg is told by a failed write, not by a signal.
-    std::signal(SIGPIPE, SIG_IGN);
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
-#endif
-}
-
-// What stopped the export: "signal 2 (Interrupt)", on Windows the key that
-// sent it, or the end of its input.
-static std::string signalText(int signal, bool inputEnded = false)
-{
-    if (inputEnded) return "the end of its input";
-#ifdef _WIN32
-    return signal == SIGBREAK ? "Ctrl+Break" : "Ctrl+C";
-#else
-    return "signal " + std::to_string(signal) + " (" + strsignal(signal) + ")";
-#endif
-}
-
 struct VideoOptions {
     std::string out, music = MUSIC_FILE_NAME;
     bool musicGiven = false, toGiven = false, stopWhenInputEnds = false, force = false;
     bool reserved = false; // FILE is an empty file that holds the name for this export
     uint32_t fps = DEFAULT_FPS, from = 0, to = 0;
     PictureSize size;
+    std::string part; // --part K/N, read into `tag`; "" for the whole export
+    PartTag tag;
 };
 
 // Reads the command line into `o` and `offline`: -1 to go on, else the exit status.
@@ -71,7 +41,9 @@ static int parseVideoOptions(int argc, char** argv, VideoOptions& o, Offline& of
     const CommandLine line{
         "vantrop-render video",
         "--out FILE.mp4 [--fps N] [--size WxH] [--from MS] [--to MS] [--music FILE] [--shaders DIR]\n"
-        "                            [--schedule FILE] [--tracks FILE] [--force] [--stop-when-input-ends] [--reserved]",
+        "                            [--schedule FILE] [--tracks FILE] [--part K/N] [--force] "
+        "[--stop-when-input-ends]\n"
+        "                            [--reserved]",
         "Exports the show as an H.264 MP4 video with the music's matching stretch as\n"
         "its sound, through the ffmpeg program (Debian package ffmpeg; on Windows\n"
         "ffmpeg.exe beside this program or on PATH). Frame n shows the music\n"
@@ -85,6 +57,10 @@ static int parseVideoOptions(int argc, char** argv, VideoOptions& o, Offline& of
                  &o.toGiven),
          noticed(textOption("--music", "FILE", &o.music, musicHelp.c_str()), &o.musicGiven),
          shadersOption(&sources.shaders), scheduleOption(&sources.schedule), tracksOption(&sources.tracks),
+         textOption("--part", "K/N", &o.part,
+                    "draw only the K-th of N stretches of the export's frames, without sound, "
+                    "into a lossless part file (.mkv) that 'vantrop-render join' puts together "
+                    "with the others"),
          forceOption(&o.force),
          flagOption("--stop-when-input-ends", &o.stopWhenInputEnds,
                     "stop as Ctrl+C does when this program's input ends (for a "
@@ -97,12 +73,41 @@ static int parseVideoOptions(int argc, char** argv, VideoOptions& o, Offline& of
         "silent. Colours are recorded as BT.709. It is written to a temporary file\n"
         "beside FILE and moved into place when done, so a failed export leaves nothing\n"
         "behind and never touches the music file. Ctrl+C stops the export and keeps a\n"
-        "playable file of the frames done so far.\n",
+        "playable file of the frames done so far.\n"
+        "\n"
+        "With --part K/N, several machines each draw a part ('vantrop-render join' puts\n"
+        "them together): a part needs the music only for the export's end, when --to\n"
+        "is not given, and a stopped part leaves nothing.\n",
         ""};
     if (const int status = parseCommandLine(line, argc, argv); status >= 0) return status;
     std::string error;
     if (o.size.width % 2 || o.size.height % 2) return usageError(line.command, "H.264 needs an even width and height");
+    if (!o.part.empty() && !parsePartSpec(o.part, o.tag, &error)) return usageError(line.command, error);
     if (!useDrawingSources(offline, sources, &error)) return usageError(line.command, error);
+    return -1;
+}
+
+// The export's frames: frame n shows FROM + floor(n * 1000 / FPS) ms, and they are those before TO.
+static uint32_t exportFrames(const VideoOptions& o)
+{
+    return uint32_t((uint64_t(o.to - o.from) * o.fps + 999) / 1000);
+}
+
+// A part's frames and what it is drawn with, in its tag; -1 to go on, else the exit status.
+static int choosePart(VideoOptions& o, const Offline& offline)
+{
+    if (o.part.empty()) return -1;
+    if (o.tag.count > exportFrames(o))
+        return usageError("vantrop-render video",
+                          "--part " + o.part + ": the export has " + std::to_string(exportFrames(o)) +
+                              " frames; cut it into at most that many parts");
+    choosePartFrames(o.tag, exportFrames(o));
+    o.tag.width = o.size.width;
+    o.tag.height = o.size.height;
+    o.tag.fps = o.fps;
+    o.tag.fromMs = o.from;
+    o.tag.toMs = o.to;
+    digestDrawingSources(offline, o.tag);
     return -1;
 }
 
@@ -110,8 +115,8 @@ static int parseVideoOptions(int argc, char** argv, VideoOptions& o, Offline& of
 static int stoppedBeforeAnyFrame(const std::string& out, bool inputEnded = false)
 {
     std::fprintf(stderr, "vantrop-render video: stopped by %s before any frame; %s was not written\n",
-                 signalText(interrupted, inputEnded).c_str(), out.c_str());
-    return EXIT_SIGNAL_BASE + (inputEnded ? SIGINT : interrupted);
+                 signalText(*stopSignal(), inputEnded).c_str(), out.c_str());
+    return EXIT_SIGNAL_BASE + (inputEnded ? SIGINT : *stopSignal());
 }
 
 static int failed(const std::string& error)
@@ -126,20 +131,27 @@ static int checkMusic(VideoOptions& o, const ScheduleValues& schedule, bool* hav
 {
     std::string error;
     std::error_code missing;
-    *haveMusic = std::filesystem::exists(o.music, missing) || o.musicGiven;
+    // A part with its end given needs no music: it carries no sound.
+    *haveMusic = (std::filesystem::exists(o.music, missing) || o.musicGiven) && (o.part.empty() || !o.toGiven);
     uint32_t musicLength = showEndMs(schedule);
     if (*haveMusic && !readMusicLength(o.music.c_str(), &musicLength, &error)) return failed(error);
     if (*haveMusic)
         if (const std::string damage = describeMusicDamage(o.music.c_str()); !damage.empty())
             std::fprintf(stderr, "vantrop-render video: %s\n", damage.c_str());
-    if (!*haveMusic)
+    if (!*haveMusic && o.part.empty())
         std::fprintf(stderr, "vantrop-render video: no %s here, so the video is silent (give one with --music)\n",
                      o.music.c_str());
+    if (!*haveMusic && !o.part.empty() && !o.toGiven)
+        std::fprintf(stderr,
+                     "vantrop-render video: no %s here, so the export ends with the picture (%u ms); give every "
+                     "part the same --to where some have the music\n",
+                     o.music.c_str(), musicLength);
     if (!o.toGiven) o.to = musicLength;
     if (o.from >= o.to)
         return usageError("vantrop-render video", "--from must lie before --to (" + std::to_string(o.to) + " ms)");
-    if (!checkOutputPath(o.out, {".mp4", ".mkv", ".mov"}, {o.music}, &error) ||
-        (!o.reserved && !checkNameFree(o.out, o.force, &error)))
+    const std::vector<std::string> kinds =
+        o.part.empty() ? std::vector<std::string>{".mp4", ".mkv", ".mov"} : std::vector<std::string>{".mkv"};
+    if (!checkOutputPath(o.out, kinds, {o.music}, &error) || (!o.reserved && !checkNameFree(o.out, o.force, &error)))
         return failed(error);
     if (o.reserved && !isReservation(o.out))
         return usageError("vantrop-render video",
@@ -147,26 +159,6 @@ static int checkMusic(VideoOptions& o, const ScheduleValues& schedule, bool* hav
                               " is not an empty file holding the name; make it first, or leave "
                               "out --reserved");
     return -1;
-}
-
-// ffmpeg beside this program or on PATH; "" after saying where to get it.
-static std::string findFfmpeg()
-{
-    const std::string ffmpeg = findProgram("ffmpeg");
-    if (!ffmpeg.empty()) return ffmpeg;
-#ifdef _WIN32
-    std::fputs(
-        "vantrop-render video: ffmpeg.exe was found neither beside vantrop-render.exe nor on PATH; "
-        "download a Windows build of ffmpeg (https://ffmpeg.org/download.html) and put its "
-        "ffmpeg.exe beside vantrop-render.exe\n",
-        stderr);
-#else
-    std::fputs(
-        "vantrop-render video: the ffmpeg program was found neither beside vantrop-render nor on PATH; "
-        "install it (Debian package ffmpeg)\n",
-        stderr);
-#endif
-    return "";
 }
 
 // The files an export writes beside FILE before the finished one takes its name.
@@ -238,7 +230,10 @@ static int exportVideo(const VideoOptions& o, Offline& offline, const std::strin
     // stops the export early. ffmpeg's errors come through this program, so
     // that the reason for a failure reaches the last line.
     if (!makeVideoFiles(o.out, music != nullptr, rate, f, &error) ||
-        !startChild(encoder, pictureEncoderArguments(ffmpeg, o.size.width, o.size.height, o.fps, f.pictures),
+        !startChild(encoder,
+                    o.part.empty() ? pictureEncoderArguments(ffmpeg, o.size.width, o.size.height, o.fps, f.pictures)
+                                   : partEncoderArguments(ffmpeg, o.size.width, o.size.height, o.fps, PART_TAG_KEY,
+                                                          partTagText(o.tag), f.pictures),
                     CHILD_INPUT | CHILD_ERRORS, &error)) {
         removeVideoFiles(f);
         return failed(error);
@@ -247,8 +242,8 @@ static int exportVideo(const VideoOptions& o, Offline& offline, const std::strin
     pass.offline = &offline;
     pass.from = o.from;
     pass.fps = o.fps;
-    // Frame n shows FROM + floor(n * 1000 / FPS) ms; the frames are those before TO.
-    pass.frameCount = uint32_t((uint64_t(o.to - o.from) * o.fps + 999) / 1000);
+    pass.firstFrame = o.part.empty() ? 0 : o.tag.firstFrame;
+    pass.frameCount = o.part.empty() ? exportFrames(o) : o.tag.frames;
     pass.width = o.size.width;
     pass.height = o.size.height;
     pass.music = music;
@@ -256,10 +251,10 @@ static int exportVideo(const VideoOptions& o, Offline& offline, const std::strin
     pass.soundFile = f.soundFile;
     pass.encoder = &encoder;
     pass.stopWhenInputEnds = o.stopWhenInputEnds;
-    pass.interrupted = &interrupted;
+    pass.interrupted = stopSignal();
     FramesDone done = sendFrames(pass);
     const std::string failure = completeVideo(ffmpeg, encoder, done, f, rate, music != nullptr);
-    const bool stopped = interrupted || done.inputEnded;
+    const bool stopped = *stopSignal() || done.inputEnded;
     if (failure.empty() && done.sent == 0) {
         removeVideoFiles(f);
         return stoppedBeforeAnyFrame(o.out, done.inputEnded);
@@ -269,6 +264,14 @@ static int exportVideo(const VideoOptions& o, Offline& offline, const std::strin
                      pass.frameCount, failure.c_str(), o.out.c_str());
         removeVideoFiles(f);
         return 1;
+    }
+    if (stopped && !o.part.empty()) {
+        std::fprintf(stderr,
+                     "vantrop-render video: stopped by %s; part %s (%s) was not written: a part is whole or "
+                     "nothing\n",
+                     signalText(*stopSignal(), done.inputEnded).c_str(), o.part.c_str(), o.out.c_str());
+        removeVideoFiles(f);
+        return EXIT_SIGNAL_BASE + (done.inputEnded ? SIGINT : *stopSignal());
     }
     const std::string& finished = music ? f.temporary : f.pictures;
     const bool moved =
@@ -280,9 +283,15 @@ static int exportVideo(const VideoOptions& o, Offline& offline, const std::strin
         std::fprintf(stderr,
                      "vantrop-render video: stopped by %s; kept %s with the first %u of %u frames "
                      "(%s of video and sound from %u ms)\n",
-                     signalText(interrupted, done.inputEnded).c_str(), o.out.c_str(), done.sent, pass.frameCount,
+                     signalText(*stopSignal(), done.inputEnded).c_str(), o.out.c_str(), done.sent, pass.frameCount,
                      length.c_str(), o.from);
-        return EXIT_SIGNAL_BASE + (done.inputEnded ? SIGINT : interrupted);
+        return EXIT_SIGNAL_BASE + (done.inputEnded ? SIGINT : *stopSignal());
+    }
+    if (!o.part.empty()) {
+        std::fprintf(stderr, "vantrop-render video: wrote part %s, %s (frames %u to %u of the export's %u, %s)\n",
+                     o.part.c_str(), o.out.c_str(), o.tag.firstFrame, o.tag.firstFrame + o.tag.frames - 1,
+                     exportFrames(o), fileSizeText(o.out).c_str());
+        return 0;
     }
     std::fprintf(stderr, "vantrop-render video: wrote %s (%s, %u frames at %u fps, %dx%d, %s)\n", o.out.c_str(),
                  length.c_str(), done.sent, o.fps, o.size.width, o.size.height, fileSizeText(o.out).c_str());
@@ -298,9 +307,12 @@ int runVideo(int argc, char** argv)
     if (const int status = parseVideoOptions(argc, argv, o, offline); status >= 0) return status;
     bool haveMusic = false;
     if (const int status = checkMusic(o, offline.schedule, &haveMusic); status >= 0) return status;
-    const std::string ffmpeg = findFfmpeg();
+    if (const int status = choosePart(o, offline); status >= 0) return status;
+    // A part carries no sound: the join puts the music's stretch beside all of them.
+    haveMusic = haveMusic && o.part.empty();
+    const std::string ffmpeg = findFfmpeg("vantrop-render video");
     if (ffmpeg.empty()) return 1;
-    if (interrupted) return stoppedBeforeAnyFrame(o.out);
+    if (*stopSignal()) return stoppedBeforeAnyFrame(o.out);
     // Only the stretch being exported is decoded, a frame's worth at a time.
     std::string error;
     long rate = 0;
@@ -315,7 +327,7 @@ int runVideo(int argc, char** argv)
                      "graphics driver\n",
                      rendererName().c_str());
         status = 1;
-    } else if (interrupted) {
+    } else if (*stopSignal()) {
         status = stoppedBeforeAnyFrame(o.out);
     } else {
         status = exportVideo(o, offline, ffmpeg, music, rate);

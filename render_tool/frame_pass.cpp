@@ -46,14 +46,14 @@ std::string clockText(double seconds)
     return text;
 }
 
-void passOnLines(std::string& pending, std::string& last)
+void passOnLines(std::string& pending, std::string& last, const char* command)
 {
     for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
         std::string line = pending.substr(0, end);
         pending.erase(0, end + 1);
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty()) continue;
-        std::fprintf(stderr, "vantrop-render video: ffmpeg: %s\n", line.c_str());
+        std::fprintf(stderr, "%s: ffmpeg: %s\n", command, line.c_str());
         last = line;
     }
 }
@@ -82,16 +82,19 @@ static bool sendFrame(const FramePass& pass, PixelBuffers& b, FramesDone& done, 
     const void* pixels = b.gl.glMapBuffer(GL_PIXEL_PACK_BUFFER, GL_READ_ONLY);
     const bool ok = pixels && writeToChild(*pass.encoder, pixels, b.frameBytes);
     b.gl.glUnmapBuffer(GL_PIXEL_PACK_BUFFER);
-    if (ok && pass.music) {
-        // Frame n's sound: sample frames n * RATE / FPS up to (n + 1) * RATE / FPS.
-        const uint64_t end = uint64_t(n + 1) * uint64_t(pass.rate) / pass.fps;
-        const uint64_t count = end - done.soundFrames;
-        b.samples.resize(size_t(count) * 2);
-        readMusicFrames(pass.music, b.samples.data(), count);
-        done.soundWritten = done.soundWritten && std::fwrite(b.samples.data(), 4, count, pass.soundFile) == count;
-        done.soundFrames = end;
-    }
+    if (ok && pass.music) writeFrameSound(pass.music, pass.rate, pass.fps, n, pass.soundFile, done, b.samples);
     return ok;
+}
+
+void writeFrameSound(MusicReader* music, long rate, uint32_t fps, uint32_t n, FILE* file, FramesDone& done,
+                     std::vector<int16_t>& samples)
+{
+    const uint64_t end = uint64_t(n + 1) * uint64_t(rate) / fps;
+    const uint64_t count = end - done.soundFrames;
+    samples.resize(size_t(count) * 2);
+    readMusicFrames(music, samples.data(), count);
+    done.soundWritten = done.soundWritten && std::fwrite(samples.data(), 4, count, file) == count;
+    done.soundFrames = end;
 }
 
 static void showProgress(bool onTerminal, uint32_t readBack, uint32_t frameCount, double elapsedSeconds,
@@ -127,7 +130,7 @@ FramesDone sendFrames(const FramePass& pass)
             break;
         }
         renderFrame(*pass.offline->renderer, pass.offline->schedule,
-                    pass.from + uint32_t(uint64_t(n) * 1000 / pass.fps));
+                    pass.from + uint32_t(uint64_t(pass.firstFrame + n) * 1000 / pass.fps));
         b.gl.glBindBuffer(GL_PIXEL_PACK_BUFFER, b.names[n % 2]);
         glReadPixels(0, 0, pass.width, pass.height, GL_RGB, GL_UNSIGNED_BYTE, nullptr);
         readBack = n + 1;
@@ -149,4 +152,23 @@ FramesDone sendFrames(const FramePass& pass)
     b.gl.glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
     b.gl.glDeleteBuffers(2, b.names);
     return done;
+}
+
+std::string findFfmpeg(const std::string& command)
+{
+    const std::string ffmpeg = findProgram("ffmpeg");
+    if (!ffmpeg.empty()) return ffmpeg;
+#ifdef _WIN32
+    std::fprintf(stderr,
+                 "%s: ffmpeg.exe was found neither beside vantrop-render.exe nor on PATH; download a Windows "
+                 "build of ffmpeg (https://ffmpeg.org/download.html) and put its ffmpeg.exe beside "
+                 "vantrop-render.exe\n",
+                 command.c_str());
+#else
+    std::fprintf(stderr,
+                 "%s: the ffmpeg program was found neither beside vantrop-render nor on PATH; install it (Debian "
+                 "package ffmpeg)\n",
+                 command.c_str());
+#endif
+    return "";
 }

@@ -10,10 +10,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 struct FramePass {
     Offline* offline = nullptr;
-    uint32_t from = 0, fps = 0, frameCount = 0; // frame n shows from + floor(n * 1000 / fps) ms
+    uint32_t from = 0, fps = 0;              // frame n shows from + floor(n * 1000 / fps) ms
+    uint32_t firstFrame = 0, frameCount = 0; // the frames drawn: from firstFrame on (a part's)
     int width = 0, height = 0;
     MusicReader* music = nullptr; // none: a silent video
     long rate = 0;                // the music's sample rate
@@ -38,8 +40,15 @@ bool hasPixelBuffers(const Offline& offline);
 // stopWhenInputEnds) or ffmpeg's going, passing on ffmpeg's lines and
 // showing progress (a line kept current on a terminal, else every tenth).
 FramesDone sendFrames(const FramePass& pass);
-// Passes ffmpeg's whole lines in `pending` on to standard error, naming it, and keeps the last in `last`.
-void passOnLines(std::string& pending, std::string& last);
+// Writes the sound of frame n (sample frames n * RATE / FPS up to
+// (n + 1) * RATE / FPS) from `music` to `file`, counting in done.soundFrames.
+void writeFrameSound(MusicReader* music, long rate, uint32_t fps, uint32_t n, FILE* file, FramesDone& done,
+                     std::vector<int16_t>& samples);
+// Passes ffmpeg's whole lines in `pending` on to standard error, naming it
+// and the command, and keeps the last in `last`.
+void passOnLines(std::string& pending, std::string& last, const char* command = "vantrop-render video");
+// ffmpeg beside this program or on PATH; "" after `command` has said where to get it.
+std::string findFfmpeg(const std::string& command);
 // Waits for an ffmpeg whose input has ended: "" when it succeeded, or what went wrong in its own words.
 std::string finishFfmpeg(Child& ffmpeg, std::string& pending, std::string& last);
 // "1:05": seconds as minutes and seconds, rounded.

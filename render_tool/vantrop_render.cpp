@@ -6,6 +6,7 @@
 #include "image/png_file.h"
 #include "render_tool/bench.h"
 #include "render_tool/export_video.h"
+#include "render_tool/join.h"
 #include "render_tool/offline.h"
 #include "render_tool/sheet.h"
 #include "render_tool/site.h"
@@ -179,6 +180,7 @@ static const RenderCommand COMMANDS[] = {
     {"tracks", "", "print the shader's tracks as a file to edit (--tracks FILE)", runTracks},
     {"frame", "--ms MS ...", "render the frame at a music position to a PNG file", runFrame},
     {"video", "--out FILE.mp4", "export the show, with its music, as a video (needs ffmpeg)", runVideo},
+    {"join", "PART... --out FILE", "join the parts of an export (video --part K/N) into its video", runJoin},
     {"sheet", "--out FILE.png", "a contact sheet: a labelled still every few beats", runSheet},
     {"icon", "--size N ...", "a square icon cut from a frame of the show", runIcon},
     {"site", "--out DIR", "publish the show, edited or not, as a static web site", runSite},

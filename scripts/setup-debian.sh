@@ -21,12 +21,15 @@ export DEBIAN_FRONTEND=noninteractive
 watch_packages="build-essential cmake pkg-config help2man \
     libsdl2-dev libx11-dev libxrandr-dev libasound2-dev libmpg123-dev libsndfile1-dev libmp3lame-dev \
     libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libpng-dev glslang-tools"
-# The tests, the Windows and web builds, the package's checks.
+# The tests, the Windows and web builds, the package's checks, and the
+# render farm's engine with the ssh it runs parts over (the test starts its
+# own sshd).
 test_packages="x11-xserver-utils libgtest-dev libbenchmark-dev clang clang-format libclang-rt-14-dev \
     xvfb xauth xfonts-base xdotool x11-utils imagemagick ffmpeg lame flac vorbis-tools opus-tools weston pulseaudio pulseaudio-utils stress-ng \
     g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 dpkg-dev curl bzip2 xz-utils zip \
     lintian desktop-file-utils appstream \
-    emscripten chromium-headless-shell"
+    emscripten chromium-headless-shell \
+    parallel openssh-server openssh-client rsync"
 $as_root apt-get update
 if [ -n "$watch_only" ]; then
     # shellcheck disable=SC2086 # the lists are words
