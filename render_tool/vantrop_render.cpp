@@ -6,6 +6,7 @@
 #include "image/png_file.h"
 #include "render_tool/bench.h"
 #include "render_tool/export_video.h"
+#include "render_tool/flashes.h"
 #include "render_tool/join.h"
 #include "render_tool/offline.h"
 #include "render_tool/sheet.h"
@@ -183,6 +184,7 @@ static const RenderCommand COMMANDS[] = {
     {"join", "PART... --out FILE", "join the parts of an export (video --part K/N) into its video", runJoin},
     {"sheet", "--out FILE.png", "a contact sheet: a labelled still every few beats", runSheet},
     {"icon", "--size N ...", "a square icon cut from a frame of the show", runIcon},
+    {"flashes", "", "measure the show's flashes against the photosensitivity thresholds", runFlashes},
     {"site", "--out DIR", "publish the show, edited or not, as a static web site", runSite},
     {"bench", "", "time the show's frames on this machine's renderer", runBench},
 };
