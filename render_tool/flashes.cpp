@@ -25,7 +25,7 @@ struct FlashOptions {
     uint32_t fps = DEFAULT_FPS, from = 0, to = 0;
     bool toGiven = false, force = false;
     PictureSize size{DEFAULT_WIDTH, DEFAULT_HEIGHT};
-    std::string plot;
+    std::string plot, marks;
 };
 
 // The section of the show playing at ms.
@@ -37,9 +37,10 @@ static const char* sectionAt(const ScheduleValues& schedule, uint32_t ms)
     return name;
 }
 
-// One stretch of failing seconds, said: from the start of its first second to its last frame.
-static void sayStretch(const std::vector<FlashSecond>& seconds, size_t first, size_t last, const FlashOptions& o,
-                       const ScheduleValues& schedule)
+// One stretch of failing seconds, said: from the start of its first second
+// to its last frame; returned as "FROM_MS TO_MS\n".
+static std::string sayStretch(const std::vector<FlashSecond>& seconds, size_t first, size_t last, const FlashOptions& o,
+                              const ScheduleValues& schedule)
 {
     float general = 0, red = 0, generalShare = 0, redShare = 0;
     for (size_t n = first; n <= last; ++n) {
@@ -57,10 +58,12 @@ static void sayStretch(const std::vector<FlashSecond>& seconds, size_t first, si
     if (redShare > FAILING_SHARE)
         std::printf("  red: up to %.1f flashes a second over %.0f%% of a field", double(red), 100.0 * double(redShare));
     std::printf("\n");
+    return std::to_string(start) + " " + std::to_string(end) + "\n";
 }
 
 // Says every failing stretch and the summary; the exit status.
-static int report(const std::vector<FlashSecond>& seconds, const FlashOptions& o, const ScheduleValues& schedule)
+static int report(const std::vector<FlashSecond>& seconds, const FlashOptions& o, const ScheduleValues& schedule,
+                  std::string& marks)
 {
     size_t failing = 0, stretches = 0;
     float most = 0, area = 0;
@@ -70,7 +73,7 @@ static int report(const std::vector<FlashSecond>& seconds, const FlashOptions& o
         if (!generalFails(seconds[n]) && !redFails(seconds[n])) continue;
         size_t last = n;
         while (last + 1 < seconds.size() && (generalFails(seconds[last + 1]) || redFails(seconds[last + 1]))) ++last;
-        sayStretch(seconds, n, last, o, schedule);
+        marks += sayStretch(seconds, n, last, o, schedule);
         failing += last - n + 1;
         ++stretches;
         n = last;
@@ -89,14 +92,30 @@ static int report(const std::vector<FlashSecond>& seconds, const FlashOptions& o
     return EXIT_FLASHES_FAIL;
 }
 
+// Writes the marks beside their name and moves them into place; false with *error.
+static bool writeMarks(const std::string& path, const std::string& marks, bool force, std::string* error)
+{
+    const std::string temporary = makeTemporaryBeside(path, ".txt", error);
+    if (temporary.empty()) return false;
+    FILE* file = std::fopen(temporary.c_str(), "wb");
+    bool written = file && std::fwrite(marks.data(), 1, marks.size(), file) == marks.size();
+    written = file && std::fclose(file) == 0 && written;
+    if (!written) {
+        std::remove(temporary.c_str());
+        *error = "cannot write the marks beside " + path + "; check the folder and the free space";
+        return false;
+    }
+    return finishOutput(temporary, path, force, error);
+}
+
 int runFlashes(int argc, char** argv)
 {
     FlashOptions o;
     DrawingSources sources;
     const CommandLine line{
         COMMAND,
-        "[--from MS] [--to MS] [--fps N] [--size WxH] [--plot FILE.png] [--shaders DIR] [--schedule FILE]\n"
-        "                              [--tracks FILE] [--force]",
+        "[--from MS] [--to MS] [--fps N] [--size WxH] [--plot FILE.png] [--marks FILE] [--shaders DIR]\n"
+        "                              [--schedule FILE] [--tracks FILE] [--force]",
         "Draws the show (or the edited show) frame by frame and measures its flashes\n"
         "against the general flash and red flash thresholds of photosensitivity\n"
         "guidelines (WCAG 2.3.1; broadcasters use the same idea): no more than three\n"
@@ -115,6 +134,9 @@ int runFlashes(int argc, char** argv)
          textOption("--plot", "FILE.png", &o.plot,
                     "also draw the run as a picture: flashes a second and the mean luminance over "
                     "time, the threshold, the failing seconds and the sections"),
+         textOption("--marks", "FILE", &o.marks,
+                    "also write each failing stretch as a line \"FROM_MS TO_MS\" (none: an empty file), "
+                    "for programs that mark them (the studio does)"),
          shadersOption(&sources.shaders), scheduleOption(&sources.schedule), tracksOption(&sources.tracks),
          forceOption(&o.force)},
         "",
@@ -124,8 +146,10 @@ int runFlashes(int argc, char** argv)
     if (!o.toGiven) o.to = showEndMs(offline.schedule);
     if (o.from >= o.to) return usageError(COMMAND, "--from must lie before --to (" + std::to_string(o.to) + " ms)");
     std::string error;
-    if (!o.plot.empty() &&
-        (!checkOutputPath(o.plot, {".png"}, {}, &error) || !checkNameFree(o.plot, o.force, &error))) {
+    if ((!o.plot.empty() &&
+         (!checkOutputPath(o.plot, {".png"}, {}, &error) || !checkNameFree(o.plot, o.force, &error))) ||
+        (!o.marks.empty() &&
+         (!checkOutputPath(o.marks, {".txt"}, {}, &error) || !checkNameFree(o.marks, o.force, &error)))) {
         std::fprintf(stderr, "%s: %s\n", COMMAND, error.c_str());
         return EXIT_FAILED;
     }
@@ -147,7 +171,12 @@ int runFlashes(int argc, char** argv)
         logProgressTenth(COMMAND, "frame", n + 1, frames, nextTenth);
     }
     closeOffline(offline);
-    int status = report(flashSeconds(*analysis), o, offline.schedule);
+    std::string marks;
+    int status = report(flashSeconds(*analysis), o, offline.schedule, marks);
+    if (!o.marks.empty() && !writeMarks(o.marks, marks, o.force, &error)) {
+        std::fprintf(stderr, "%s: %s\n", COMMAND, error.c_str());
+        status = EXIT_FAILED;
+    }
     if (!o.plot.empty() &&
         !writeFlashPlot(o.plot, flashSeconds(*analysis), o.from, o.fps, offline.schedule, o.force, &error)) {
         std::fprintf(stderr, "%s: %s\n", COMMAND, error.c_str());

@@ -14,8 +14,7 @@
 static constexpr int EXPORT_WIDTH_STEP = 32;
 static constexpr const char* RENDER_PROGRAM = "vantrop-render";
 
-// vantrop-render beside the studio's own program (both in the build's tools/, or both installed in bin/).
-static std::string renderProgram()
+std::string renderProgram()
 {
     const std::string folder = programFolder();
     return (folder.empty() ? std::string() : folder + "/") + RENDER_PROGRAM + PROGRAM_SUFFIX;
@@ -100,23 +99,27 @@ void startExport(Studio& s, const Transport& t, const StudioOptions& o)
             std::to_string(from) + " to " + std::to_string(to) + " ms)");
 }
 
-// Takes the whole lines in what the export has written: its share done, and its last word.
-static bool takeExportLines(StudioExport& e)
+bool takeProgressLines(std::string& pending, const std::string& prefix, int& percent, std::string& lastLine)
 {
     bool changed = false;
-    for (size_t end; (end = e.pending.find('\n')) != std::string::npos;) {
-        std::string line = e.pending.substr(0, end);
-        e.pending.erase(0, end + 1);
-        const std::string prefix = "vantrop-render video: ";
+    for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+        std::string line = pending.substr(0, end);
+        pending.erase(0, end + 1);
         if (line.rfind(prefix, 0) == 0) line.erase(0, prefix.size());
-        int percent = 0;
-        if (std::sscanf(line.c_str(), "%d%%", &percent) == 1)
-            e.percent = percent;
+        int share = 0;
+        if (std::sscanf(line.c_str(), "%d%%", &share) == 1)
+            percent = share;
         else if (!line.empty())
-            e.lastLine = line;
+            lastLine = line;
         changed = true;
     }
     return changed;
+}
+
+// Takes the whole lines in what the export has written: its share done, and its last word.
+static bool takeExportLines(StudioExport& e)
+{
+    return takeProgressLines(e.pending, "vantrop-render video: ", e.percent, e.lastLine);
 }
 
 bool pollExport(Studio& s)

@@ -31,6 +31,7 @@ KeyCommand commandForKey(SDL_Keycode key, bool shift)
     case SDLK_F12: return command(StudioCommand::SaveFrame);
     case SDLK_e: return command(StudioCommand::Export);
     case SDLK_w: return command(StudioCommand::Publish);
+    case SDLK_f: return command(StudioCommand::CheckFlashes);
     case SDLK_p: return command(StudioCommand::NextPreview);
     case SDLK_F11: return command(StudioCommand::FullScreen);
     case SDLK_SPACE: return move(TransportKey::PlayPause);

@@ -13,6 +13,7 @@ enum class StudioCommand {
     SaveFrame,        // F12
     Export,           // E
     Publish,          // W
+    CheckFlashes,     // F
     NextPreview,      // P
     FullScreen,       // F11
     Section,          // 1 to 8

@@ -58,6 +58,9 @@ static const char* const KEYS_AND_MOUSE =
     "                 (vantrop-render video draws it; the window goes on)\n"
     "  W              publish the edit as a web site, to a new vantrop-site-N\n"
     "                 folder here (vantrop-render site makes it)\n"
+    "  F              check the loop (or the show) against the photosensitivity\n"
+    "                 flash thresholds in the background; failing stretches are\n"
+    "                 marked red along the strip\n"
     "  Esc            quit\n";
 
 // The help's last line: the shader folder the studio takes without --shaders.

@@ -54,8 +54,9 @@ std::vector<std::string> statusLines(const Transport& t, const Studio& s, double
     lines.push_back(line);
     const std::string loop =
         t.looping ? "  LOOP " + clockText(t.loopInMs) + " - " + clockText(t.loopOutMs) : std::string();
-    const std::string exporting =
+    std::string exporting =
         exportRunning(s) ? "  EXPORTING " + std::to_string(s.exporting.percent) + "%" : std::string();
+    if (flashCheckRunning(s)) exporting += "  CHECKING FLASHES " + std::to_string(s.flashCheck.percent) + "%";
     std::snprintf(line, sizeof line, "%.1f fps  %.0f ms  %s%s  preview 1/%d%s%s", fps, frameMs, transportStateText(t),
                   loop.c_str(), s.scale, previewSetting == AUTO_PREVIEW ? " auto" : "", exporting.c_str());
     lines.push_back(line);

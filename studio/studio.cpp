@@ -140,6 +140,7 @@ static void pressStudioKey(StudioLoop& l, SDL_Keycode key, bool shift, bool ctrl
     case StudioCommand::SaveFrame: saveFrame(s, l.t.positionMs); break;
     case StudioCommand::Export: startExport(s, l.t, l.o); break;
     case StudioCommand::Publish: publishSite(s, l.o); break;
+    case StudioCommand::CheckFlashes: startFlashCheck(s, l.t, l.o); break;
     case StudioCommand::NextPreview:
         l.o.preview = nextPreviewSetting(l.o.preview);
         if (l.o.preview != AUTO_PREVIEW) s.scale = l.o.preview;
@@ -277,7 +278,8 @@ static void advance(StudioLoop& l)
         l.lastPoll = now;
         watchFiles(l);
     }
-    if (pollExport(s)) l.changed = true;
+    l.changed = pollExport(s) || l.changed;
+    l.changed = pollFlashCheck(s) || l.changed;
     if (const std::string notice = takeMusicNotice(l.player); !notice.empty()) {
         say(s, notice);
         l.changed = true;
@@ -336,6 +338,7 @@ int main(int argc, char** argv)
         advance(l);
     }
     stopExport(s);
+    stopFlashCheck(s);
     stopWaveform(s.waveform);
     stopMusic(player);
     closeWindow(s);

@@ -100,6 +100,17 @@ struct StudioExport {
     int percent = 0;           // its share done
 };
 
+// The photosensitivity check (F) running as a child process, and the
+// stretches it found failing, marked on the strip.
+struct StudioFlashCheck {
+    Child child;                   // vantrop-render flashes, its standard error on the pipe
+    std::string marks, pending;    // the file it writes the failing stretches to; a line not yet whole
+    std::string lastLine;          // its last word (the summary)
+    int percent = 0;               // its share done
+    uint32_t fromMs = 0, toMs = 0; // the stretch checked
+    std::vector<std::pair<uint32_t, uint32_t>> failing; // the failing stretches found, milliseconds
+};
+
 // The OpenGL functions past 1.1 that the studio calls itself, looked up in
 // its context (Windows' opengl32 exports only OpenGL 1.1): X(type, name).
 #define VANTROP_STUDIO_GL_FUNCTIONS(X)                       \
@@ -147,6 +158,7 @@ struct Studio {
     uint32_t dragFromMs = 0, dragToMs = 0; // the loop being marked
     bool resumeAfterScrub = false;         // the music played when the scrub began
     StudioExport exporting;
+    StudioFlashCheck flashCheck;
     AutoPreview preview;                      // the auto preview's state
     bool shiftHeld = false, ctrlHeld = false; // as the key events so far left them
     StudioEdits edits;
@@ -282,6 +294,24 @@ bool exportRunning(const Studio& s);
 bool pollExport(Studio& s);
 // Stops a running export as Ctrl+C would (it keeps the frames made) and waits for it.
 void stopExport(Studio& s);
+
+// vantrop-render beside the studio's own program (both in the build's tools/, or both installed in bin/).
+std::string renderProgram();
+// Takes the whole lines a child vantrop-render command has written: its
+// share done ("NN%" lines) and its last other line, each without `prefix`; true when there were any.
+bool takeProgressLines(std::string& pending, const std::string& prefix, int& percent, std::string& lastLine);
+
+// flash_check.cpp: F, the loop (or the whole show) measured against the
+// photosensitivity thresholds by vantrop-render flashes in the background.
+// Starts the check with the studio's shaders, schedule and tracks; says why not when it cannot.
+void startFlashCheck(Studio& s, const Transport& t, const StudioOptions& o);
+// Whether a check runs.
+bool flashCheckRunning(const Studio& s);
+// Reads the check's progress and, once it has ended, takes its failing stretches and says how it went; true when
+// something changed.
+bool pollFlashCheck(Studio& s);
+// Stops a running check and waits for it.
+void stopFlashCheck(Studio& s);
 
 // picture.cpp: the offscreen picture and what is saved of it.
 // The window's 16:9 box (letterboxed), in window pixels.

@@ -31,7 +31,7 @@ static constexpr double MIN_GRID_PIXELS = 6.0;
 // Colours, RGB.
 static constexpr uint8_t BACKGROUND[3] = {18, 18, 22}, LOOP_TINT[3] = {24, 56, 34}, BAR_LINE[3] = {84, 84, 104},
                          BEAT_TICK[3] = {150, 150, 166}, WAVE[3] = {110, 150, 190}, PLAYHEAD[3] = {250, 250, 250},
-                         SECTION_HANDLE[3] = {230, 190, 90};
+                         FLASHES_FAIL[3] = {230, 40, 40}, SECTION_HANDLE[3] = {230, 190, 90};
 static constexpr uint8_t SECTION_FILL[2][3] = {{38, 46, 66}, {52, 62, 88}};
 static constexpr uint8_t LABEL_INK = 220;
 
@@ -163,6 +163,10 @@ void drawStrip(Studio& s, const Transport& t)
     drawWaveform(c, v, s.waveform, u);
     drawGrid(c, s.schedule, v, 1.0f, 0, (WAVE_TOP + 2) * u, BEAT_TICK);
     drawSections(c, s.schedule, v, t.lengthMs, u);
+    // The stretches the flash check found failing: red along the strip's top.
+    for (const auto& [from, to] : s.flashCheck.failing)
+        fillRect(c, int(stripColumnOf(v, from, c.width)), 0, int(stripColumnOf(v, to, c.width)) + 1, 2 * u,
+                 FLASHES_FAIL);
     const int playhead = int(stripColumnOf(v, t.positionMs, c.width));
     fillRect(c, playhead - 1, 0, playhead + 1, c.height, PLAYHEAD);
     drawCanvas(s, c, p.stripBottom);

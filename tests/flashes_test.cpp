@@ -94,12 +94,13 @@ TEST(Flashes, CommandJudgesTheDrawnShow)
                          "'s|^    gl_FragColor = |    colour = vec3(step(0.5, fract(m[0].x * 5.0)));\\n&|' " + dir +
                          "/shaders/main.glsl")
                   .status);
-    const CommandResult flicker =
-        runCommand(render + " flashes" + stretch + " --shaders " + dir + "/shaders --plot " + dir + "/plot.png");
+    const CommandResult flicker = runCommand(render + " flashes" + stretch + " --shaders " + dir + "/shaders --plot " +
+                                             dir + "/plot.png --marks " + dir + "/marks.txt");
     EXPECT_EQ(3, flicker.status) << flicker.output;
     EXPECT_NE(std::string::npos,
               flicker.output.find("28.98 s  flashes    general: up to 5.0 flashes a second over 100% of a field"))
         << flicker.output;
     EXPECT_NE(std::string::npos, flicker.output.find("FAILS in 1 stretch (")) << flicker.output;
     EXPECT_EQ(0, runCommand("test -s " + dir + "/plot.png").status);
+    EXPECT_EQ("27000 28983\n", runCommand("cat " + dir + "/marks.txt").output);
 }

@@ -368,6 +368,9 @@ TEST_F(Studio, ExportKeyWritesTheLoopAsAVideo)
     EXPECT_NEAR(2.0, std::stod(duration.output), 0.05);
     std::ifstream first(video, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(first)), {});
+    // F checks the same loop's flashes in the background.
+    key("f");
+    EXPECT_TRUE(waitForLog("flash check: passes", 0, 60000));
     key("e");
     EXPECT_TRUE(waitForLog("exporting vantrop-studio-2000-4000-2.mp4"));
     // The name is held from the moment it is chosen: another studio exporting
