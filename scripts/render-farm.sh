@@ -38,7 +38,8 @@ while [ "$count" -gt 0 ]; do
         shift
         count=$((count - 1))
         # The parts are drawn in folders of their own: files are named from /.
-        case "$arg:$value" in --parts:* | --jobs:* | --render:* | *:/*) ;; *) value=$PWD/$value ;; esac
+        case "$arg:$value" in --parts:* | --jobs:* | *:/*) ;; --render:*/*) value=$PWD/$value ;; --render:*) ;;
+        *) value=$PWD/$value ;; esac
         case "$arg" in
         --parts) parts=$value ;;
         --jobs) jobs=$value ;;
