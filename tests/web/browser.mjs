@@ -171,6 +171,8 @@ async function steer(base) {
     await touch.touchscreen.tap(box.x + box.width / 4, box.y + box.height / 2);
     seen.quarterMs = await touch.evaluate(() => window.vantropPlayer.positionMs);
     await touch.click('#link');
+    await touch.waitForFunction(() => /ms=/.test(document.getElementById('linked').textContent), null,
+                                { timeout: STILL_TIMEOUT_MS });
     seen.copied = await touch.textContent('#linked');
     await browser.close();
     return Object.entries(seen).map(([name, value]) => `${name}=${value}`).concat(

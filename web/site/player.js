@@ -252,13 +252,15 @@ async function copyLink() {
     const link = new URL(location.href);
     link.searchParams.delete('still');
     link.searchParams.set('ms', String(player.paused ? player.positionMs : player.shownMs));
+    // Shown at once: a browser may keep its clipboard to itself, or answer late.
+    linkSaid.textContent = `copy this link: ${link.href}`;
+    showControls();
     try {
         await navigator.clipboard.writeText(link.href);
         linkSaid.textContent = `copied: ${link.href}`;
     } catch (e) {
-        linkSaid.textContent = `copy this link: ${link.href}`;
+        // The link is on the page to copy by hand.
     }
-    showControls();
 }
 
 // The seek bar, held with the mouse or a finger: the picture follows while
