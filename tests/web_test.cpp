@@ -14,6 +14,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 static const std::string SITE = std::string(VANTROP_WEB_BUILD) + "/site";
@@ -84,16 +85,25 @@ static void expectStillsMatchFrames(const std::string& site, const std::vector<u
         list += ' ';
         list += std::to_string(ms);
     }
-    const CommandResult shots = runCommand(std::string(VANTROP_NODE) + " " + VANTROP_SOURCE_DIR +
-                                           "/tests/web/browser.mjs " + site + " stills " + dir + " " + size + list);
+    // The browser's pictures are taken while the native ones are drawn.
+    CommandResult shots;
+    std::thread browser([&] {
+        shots = runCommand(std::string(VANTROP_NODE) + " " + VANTROP_SOURCE_DIR + "/tests/web/browser.mjs " + site +
+                           " stills " + dir + " " + size + list);
+    });
+    std::vector<CommandResult> frames;
+    for (uint32_t ms : positions)
+        frames.push_back(runCommand(std::string(VANTROP_RENDER_PATH) + " frame --ms " + std::to_string(ms) +
+                                    " --size " + size + " --out " + dir + "/native-" + std::to_string(ms) + ".png" +
+                                    options));
+    browser.join();
     ASSERT_EQ(0, shots.status) << shots.output;
 
     std::printf("%8s  %-9s %10s %10s\n", "ms", "section", "mean/255", ">16 off");
-    for (uint32_t ms : positions) {
+    for (size_t i = 0; i < positions.size(); ++i) {
+        const uint32_t ms = positions[i];
         const std::string native = dir + "/native-" + std::to_string(ms) + ".png";
-        const CommandResult frame = runCommand(std::string(VANTROP_RENDER_PATH) + " frame --ms " + std::to_string(ms) +
-                                               " --size " + size + " --out " + native + options);
-        ASSERT_EQ(0, frame.status) << frame.output;
+        ASSERT_EQ(0, frames[i].status) << frames[i].output;
         int w = 0, h = 0, ww = 0, wh = 0;
         std::vector<uint8_t> a, b;
         std::string error;
