@@ -113,11 +113,19 @@ function parsePosition(text) {
     return ms <= MAX_POSITION_MS ? ms : null;
 }
 
+// Returns once the browser has drawn what it was given (a software
+// renderer takes seconds): reading a pixel back waits for it.
+function finishDrawing() {
+    const gl = canvas.getContext('webgl');
+    if (gl) gl.readPixels(0, 0, 1, 1, gl.RGBA, gl.UNSIGNED_BYTE, new Uint8Array(4));
+}
+
 async function drawStill() {
     const ms = parsePosition(query.get('ms'));
     document.body.classList.add('still');
     if (!setUp(layOut(), ms, false)) return;
     vantrop._vantropDraw(ms);
+    finishDrawing();
     // Shown with the next frame: only then is the picture on the page.
     requestAnimationFrame(() => requestAnimationFrame(() => { document.title = `vantrop ${ms} ms ready`; }));
 }
@@ -131,6 +139,7 @@ window.vantropStillAt = (ms) => new Promise((shown) => {
     if (!stillsBuilt && !setUp(layOut(), ms, true)) return shown(false);
     stillsBuilt = true;
     vantrop._vantropDraw(ms);
+    finishDrawing();
     requestAnimationFrame(() => requestAnimationFrame(() => shown(true)));
 });
 
